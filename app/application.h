@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QApplication>
+
+// The application object. It turns the system's quit request (an
+// application-level close event) into handleQuitApplication(), so the window
+// decides whether to close: the request never ends the process by itself.
+//
+// A QApplication rather than a plain QGuiApplication: on Linux the QML file
+// dialogs fall back to Qt Widgets, which need one.
+class Application : public QApplication
+{
+    Q_OBJECT
+public:
+    Application(int &argc, char **argv);
+
+signals:
+    void handleQuitApplication();
+
+protected:
+    bool event(QEvent *event) override;
+};

@@ -1,0 +1,347 @@
+#include "logger.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QRecursiveMutex>
+
+#include <cstdio>
+#include <exception>
+
+Q_LOGGING_CATEGORY(logDebug, "Debug")
+Q_LOGGING_CATEGORY(logInfo, "Info")
+Q_LOGGING_CATEGORY(logWarning, "Warning")
+Q_LOGGING_CATEGORY(logCritical, "Critical")
+Q_LOGGING_CATEGORY(logFatal, "Fatal")
+
+QString Logger::logParentDirectory;
+const QString Logger::logDirectoryName = QStringLiteral("logs");
+const QString Logger::logFilePrefix = QStringLiteral("log_");
+const QString Logger::logErrorFilePrefix = QStringLiteral("errors_");
+const QString Logger::logFileExtension = QStringLiteral(".zqlog");
+const QString Logger::configFilename = QStringLiteral("config");
+std::atomic<int> Logger::configMinimumLogLevel{Logger::configDefaultMinimumLogLevel};
+
+namespace {
+
+struct LoggerFiles
+{
+    // Recursive: creating or trimming files logs through the handler while the
+    // lock is held.
+    QRecursiveMutex mutex;
+    std::unique_ptr<QFile> currentLogFile;
+    std::unique_ptr<QFile> currentLogErrorFile;
+    bool openFailureReported[2] = {false, false};
+
+    ~LoggerFiles()
+    {
+        // Messages from later static destructors must not reach the files
+        // destroyed here: hand them back to Qt's default output.
+        QtMessageHandler previous = qInstallMessageHandler(nullptr);
+        if (previous != &Logger::messageHandler)
+            qInstallMessageHandler(previous);
+    }
+};
+
+LoggerFiles &files()
+{
+    static LoggerFiles state;
+    return state;
+}
+
+// Depth of messageHandler on this thread; a message raised while a line is
+// being written goes to standard output only.
+thread_local int handlerDepth = 0;
+
+const char *levelLabel(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return "Debug    ";
+    case QtInfoMsg: return "Info     ";
+    case QtWarningMsg: return "Warning  ";
+    case QtCriticalMsg: return "Critical ";
+    case QtFatalMsg: return "Fatal    ";
+    }
+    return "";
+}
+
+const char *kindName(bool error)
+{
+    return error ? "error" : "log";
+}
+
+void reportOnStderr(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void reportOpenFailureOnce(bool error, const QString &text)
+{
+    bool &reported = files().openFailureReported[error ? 1 : 0];
+    if (!reported)
+        reportOnStderr(text);
+    reported = true;
+}
+
+// Cached per second: formatting a local date-time is the handler's main cost.
+QString timestampNow()
+{
+    struct Cache
+    {
+        qint64 second = -1;
+        QString prefix; // "yyyy-MM-dd hh:mm:ss."
+    };
+    thread_local Cache cache;
+    const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
+    if (second != cache.second) {
+        cache.second = second;
+        cache.prefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
+    }
+    const int ms = int(msecs - second * 1000);
+    QString result;
+    result.reserve(cache.prefix.size() + 4);
+    result += cache.prefix;
+    result += QChar(u'0' + ms / 100);
+    result += QChar(u'0' + ms / 10 % 10);
+    result += QChar(u'0' + ms % 10);
+    result += QLatin1Char(' ');
+    return result;
+}
+
+} // namespace
+
+Logger::Logger(QObject *parent)
+    : QObject(parent)
+{
+    createNewLogFile(false);
+    createNewLogFile(true);
+    getConfig();
+}
+
+std::unique_ptr<QFile> &Logger::currentFile(bool error)
+{
+    return error ? files().currentLogErrorFile : files().currentLogFile;
+}
+
+QString Logger::currentFileName(bool error)
+{
+    QMutexLocker lock(&files().mutex);
+    const std::unique_ptr<QFile> &file = currentFile(error);
+    return file ? QFileInfo(file->fileName()).fileName() : QString();
+}
+
+void Logger::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QString timestamp = timestampNow();
+    QMutexLocker lock(&files().mutex);
+    ++handlerDepth;
+    if (handlerDepth == 1) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            writeLogLine(type, timestamp, context, message, true);
+        if (msgTypeToLogLevel(type) >= configMinimumLogLevel.load(std::memory_order_relaxed))
+            writeLogLine(type, timestamp, context, message, false);
+    }
+    const QByteArray out = message.toLocal8Bit() + '\n';
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fflush(stdout);
+    --handlerDepth;
+}
+
+bool Logger::initialization()
+{
+    const bool logOk = createNewLogFile(false);
+    const bool errorOk = createNewLogFile(true);
+    getConfig();
+    return logOk && errorOk;
+}
+
+bool Logger::createNewLogFile(bool error)
+{
+    try {
+        QMutexLocker lock(&files().mutex);
+        std::unique_ptr<QFile> &current = currentFile(error);
+        if (logParentDirectory.isEmpty()) {
+            reportOpenFailureOnce(error, QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
+                                             .arg(QLatin1String(kindName(error))));
+            return false;
+        }
+        const QDir dir = getLogDirectory();
+
+        if (!current && dir.exists()) {
+            const QStringList existing = getLogFiles(error);
+            if (!existing.isEmpty()) {
+                auto newest = std::make_unique<QFile>(dir.filePath(existing.last()));
+                if (newest->open(QIODevice::Append | QIODevice::Text))
+                    current = std::move(newest);
+            }
+        }
+
+        if (current && current->isOpen() && current->size() < maxLogFileSize) {
+            qDebug() << "static bool Logger::createNewLogFile(bool)"
+                     << "using current" << kindName(error) << "file";
+            verifyFiles(error);
+            return true;
+        }
+
+        const QString name = (error ? logErrorFilePrefix : logFilePrefix)
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz")) + logFileExtension;
+        if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
+            qDebug() << "Failed to create log file directory";
+
+        auto file = std::make_unique<QFile>(dir.filePath(name));
+        if (!file->open(QIODevice::Append | QIODevice::Text)) {
+            // Keep writing to the old file, if any, rather than losing lines.
+            reportOpenFailureOnce(error, QStringLiteral("Logger: cannot open %1: %2")
+                                             .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
+            return false;
+        }
+        files().openFailureReported[error ? 1 : 0] = false;
+        current = std::move(file);
+        qDebug() << "static bool Logger::createNewLogFile(bool)"
+                 << " using new" << kindName(error) << "file: " + name;
+        verifyFiles(error);
+        return true;
+    } catch (const std::exception &e) {
+        qCritical() << e.what();
+        return false;
+    }
+}
+
+bool Logger::getConfig()
+{
+    if (logParentDirectory.isEmpty())
+        return false;
+    try {
+        QFile config(getLogDirectory().filePath(configFilename));
+        if (!config.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            qCritical() << "Failed to open log config file for reading";
+            return createDefaultConfig();
+        }
+        const QString line = QString::fromUtf8(config.readLine()).simplified();
+        config.close();
+        bool isNumber = false;
+        const int level = line.toInt(&isNumber, 10);
+        if (!isNumber) {
+            qCritical() << "Failed to read minimum log level";
+            return createDefaultConfig();
+        }
+        if (level < Debug || level > Fatal) {
+            qCritical() << "Invalid minimum log level";
+            return createDefaultConfig();
+        }
+        configMinimumLogLevel.store(level);
+        qDebug() << "Read config  |  minimumLogLevel =" << level;
+        return true;
+    } catch (const std::exception &e) {
+        qCritical() << "Failed to parse log config file" << e.what();
+        return false;
+    }
+}
+
+bool Logger::createDefaultConfig()
+{
+    if (logParentDirectory.isEmpty())
+        return false;
+    try {
+        // Whatever was wrong with the file, the level falls back to the default.
+        configMinimumLogLevel.store(configDefaultMinimumLogLevel);
+        QFile config(getLogDirectory().filePath(configFilename));
+        if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            qCritical() << "Failed to open log config file for writing";
+            return false;
+        }
+        const QByteArray content = QByteArray::number(configDefaultMinimumLogLevel) + '\n';
+        if (config.write(content) != content.size() || !config.flush()) {
+            qCritical() << "Failed to write log config file" << config.errorString();
+            return false;
+        }
+        config.close();
+        qInfo() << "Created new log config file with default values";
+        return true;
+    } catch (const std::exception &e) {
+        qCritical() << "Failed to write log config file" << e.what();
+        return false;
+    }
+}
+
+bool Logger::verifyFiles(bool error)
+{
+    try {
+        QMutexLocker lock(&files().mutex);
+        if (logParentDirectory.isEmpty())
+            return false;
+        QStringList existing = getLogFiles(error);
+        // The current file is never a candidate: after the clock was set back
+        // it may sort before older files.
+        const bool hasCurrent = existing.removeAll(currentFileName(error)) > 0;
+        const int othersKept = maxLogFiles - (hasCurrent ? 1 : 0);
+        const QDir dir = getLogDirectory();
+        while (existing.size() > othersKept) {
+            const QString name = existing.takeFirst();
+            if (QFile::remove(dir.filePath(name)))
+                qDebug() << "static bool Logger::verifyFiles(bool)" << "Removed log file: " + name;
+        }
+        return true;
+    } catch (const std::exception &e) {
+        qCritical() << e.what();
+        return false;
+    }
+}
+
+bool Logger::writeLogLine(QtMsgType type, const QString &timestamp, const QMessageLogContext &context,
+                          const QString &message, bool error)
+{
+    try {
+        QMutexLocker lock(&files().mutex);
+        QFile *file = currentFile(error).get();
+        if (!file || !file->isOpen())
+            return false;
+        const char *category = context.category ? context.category : "default";
+        QByteArray line;
+        line.reserve(timestamp.size() + 12 + int(qstrlen(category)) + message.size() * 3 / 2 + 1);
+        line += timestamp.toUtf8();
+        line += levelLabel(type);
+        line += category;
+        line += ": ";
+        line += message.toUtf8();
+        line += '\n';
+        return file->write(line) == line.size() && file->flush();
+    } catch (const std::exception &e) {
+        qCritical() << e.what();
+        return false;
+    }
+}
+
+QDir Logger::getLogDirectory()
+{
+    return QDir(QDir(logParentDirectory).absoluteFilePath(logDirectoryName));
+}
+
+QStringList Logger::getLogFiles(bool error)
+{
+    const QString &prefix = error ? logErrorFilePrefix : logFilePrefix;
+    const QStringList entries = getLogDirectory().entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    QStringList result;
+    for (const QString &entry : entries) {
+        // QDir's name filters ignore case; "LOG_x" is not ours.
+        if (entry.startsWith(prefix, Qt::CaseSensitive))
+            result.append(entry);
+    }
+    return result;
+}
+
+int Logger::msgTypeToLogLevel(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return Debug;
+    case QtInfoMsg: return Info;
+    case QtWarningMsg: return Warning;
+    case QtCriticalMsg: return Critical;
+    case QtFatalMsg: return Fatal;
+    }
+    return Debug;
+}

@@ -1,0 +1,54 @@
+#include "application.h"
+#include "buildconfig.h"
+#include "fileOpenEventHandler.h"
+#include "logger.h"
+#include "registertypes.h"
+#include "startup.h"
+
+#include <QDebug>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QStandardPaths>
+#include <QtWebEngine>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    // Qt 5.15 needs this before the application object exists.
+    QtWebEngine::initialize();
+
+    Application app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
+    QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+
+    // Lives until the process ends.
+    auto *fileOpenEventHandler = new FileOpenEventHandler();
+    app.installEventFilter(fileOpenEventHandler);
+
+    Logger::logParentDirectory = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+    qInstallMessageHandler(Logger::messageHandler);
+    Logger::initialization();
+
+    qDebug() << QCoreApplication::applicationDirPath();
+
+    registerQmlTypes();
+
+    QQmlApplicationEngine engine;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+    engine.rootContext()->setContextProperty(QStringLiteral("openFilePath"), Startup::openFilePath(arguments));
+
+    engine.load(Startup::rootQmlUrl());
+    if (engine.rootObjects().isEmpty())
+        return -1;
+
+    QObject *window = engine.rootObjects().constFirst();
+    QObject::connect(fileOpenEventHandler, SIGNAL(openFile(QVariant)), window, SLOT(openFile(QVariant)));
+    QObject::connect(&app, SIGNAL(handleQuitApplication()), window, SLOT(handleQuitApplication()));
+    Startup::forwardTerminationToQuitRequest(&app);
+
+    return app.exec();
+}

@@ -1,0 +1,71 @@
+#include "startup.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    if (::write(terminationPipe[1], &byte, 1) < 0) {
+        // Nothing safe to do inside a signal handler.
+    }
+}
+
+} // namespace
+
+namespace Startup {
+
+QString openFilePath(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return QString();
+    QString path = arguments.at(1);
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    // "file:///" + a relative name would name a file in the root folder.
+    path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    path.replace(QLatin1Char('%'), QLatin1String("%25"));
+    path.replace(QLatin1Char('#'), QLatin1String("%23"));
+    path.replace(QLatin1Char('?'), QLatin1String("%3F"));
+    return QStringLiteral("file:///") + path;
+}
+
+QUrl rootQmlUrl()
+{
+    const QString override = qEnvironmentVariable("GELV_ROOT_QML");
+    if (!override.isEmpty())
+        return QUrl::fromLocalFile(QDir::current().absoluteFilePath(override));
+    return QUrl(QStringLiteral("qrc:/main.qml"));
+}
+
+void forwardTerminationToQuitRequest(QCoreApplication *app)
+{
+    if (terminationPipe[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, terminationPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [app] {
+        char bytes[16];
+        while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        QCloseEvent quitRequest;
+        QCoreApplication::sendEvent(app, &quitRequest);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace Startup

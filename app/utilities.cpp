@@ -1,0 +1,163 @@
+#include "utilities.h"
+
+#include "buildconfig.h"
+#ifdef GELV_HAVE_ENCRYPT
+#include "encrypt.h"
+#endif
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSslConfiguration>
+
+const QString Utilities::supportRequestPath = QStringLiteral("/rest/servicedeskapi/request");
+
+namespace {
+
+QString configured(const char *variable, const char *buildValue)
+{
+    const QString fromEnvironment = qEnvironmentVariable(variable);
+    return fromEnvironment.isEmpty() ? QString::fromUtf8(buildValue) : fromEnvironment;
+}
+
+// The hex text up to its first NUL byte (it has none when well formed).
+[[maybe_unused]] QString textUpToNul(const QByteArray &bytes)
+{
+    const int nul = bytes.indexOf('\0');
+    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+}
+
+} // namespace
+
+Utilities::Utilities(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QString Utilities::fileNameFromPath(const QString &path) const
+{
+    return QFileInfo(path).fileName();
+}
+
+QString Utilities::absolutePathFromPath(const QString &path) const
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
+QString Utilities::filePathFromURL(const QUrl &url) const
+{
+    return url.toLocalFile();
+}
+
+bool Utilities::fileExists(const QUrl &url) const
+{
+    const QString path = url.toLocalFile();
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+QString Utilities::encryptDocumentForInstall(const QString &groupKey, const QByteArray &data) const
+{
+#ifdef GELV_HAVE_ENCRYPT
+    Zq::Encrypt encrypt;
+    return textUpToNul(encrypt.EncryptWithKey(groupKey, data));
+#else
+    Q_UNUSED(groupKey) Q_UNUSED(data) return QString();
+#endif
+}
+
+bool Utilities::encryptedDataToPath(const QUrl &url, const QString &password, const QString &groupKey,
+                                    const QByteArray &data) const
+{
+#ifndef GELV_HAVE_ENCRYPT
+    Q_UNUSED(url) Q_UNUSED(password) Q_UNUSED(groupKey) Q_UNUSED(data) return false;
+#else
+    Zq::Encrypt passwordLayer;
+    const QByteArray inner = passwordLayer.EncryptWithPassword(password, data);
+    if (inner.isEmpty()) {
+        qWarning() << "Utilities::encryptedDataToPath: password encryption failed, nothing written";
+        return false;
+    }
+    Zq::Encrypt keyLayer;
+    const QByteArray outer = keyLayer.EncryptWithKey(groupKey, inner);
+    if (outer.isEmpty()) {
+        qWarning() << "Utilities::encryptedDataToPath: group key encryption failed, nothing written";
+        return false;
+    }
+    const QString path = filePathFromURL(url);
+    if (path.isEmpty()) {
+        qWarning() << "Utilities::encryptedDataToPath: not a local file:" << url;
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning() << "Utilities::encryptedDataToPath: cannot open" << path << file.errorString();
+        return false;
+    }
+    file.write(outer);
+    if (!file.commit()) {
+        qWarning() << "Utilities::encryptedDataToPath: cannot write" << path << file.errorString();
+        return false;
+    }
+    return true;
+#endif
+}
+
+void Utilities::submitSupportRequest(const QString &body) const
+{
+    auto *self = const_cast<Utilities *>(this);
+    auto failSoon = [self](const QString &message) {
+        // Queued, so the caller sees the outcome after its call returns, as with a reply.
+        QMetaObject::invokeMethod(self, [self, message] { emit self->supportRequestFail(message); },
+                                  Qt::QueuedConnection);
+    };
+
+    const QByteArray credential = configured("GELV_SERVICE_DESK_CREDENTIAL", GELV_SERVICE_DESK_CREDENTIAL).toUtf8();
+    if (credential.isEmpty()) {
+        failSoon(tr("Support requests are not available: no service-desk credential is configured."));
+        return;
+    }
+    QUrl url(configured("GELV_SERVICE_DESK_URL", GELV_SERVICE_DESK_URL));
+    if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()) {
+        failSoon(tr("Support requests are not available: the service-desk address is not an https address."));
+        return;
+    }
+    QString basePath = url.path();
+    while (basePath.endsWith(QLatin1Char('/')))
+        basePath.chop(1);
+    url.setPath(basePath + supportRequestPath);
+
+    auto *manager = new QNetworkAccessManager(self);
+    connect(manager, &QNetworkAccessManager::finished, self, &Utilities::submitSupportReceiveResponse);
+
+    QNetworkRequest request(url);
+    request.setSslConfiguration(QSslConfiguration::defaultConfiguration());
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setRawHeader("Authorization", "Basic " + credential.toBase64());
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Accept", "application/json");
+    manager->post(request, body.toUtf8());
+}
+
+void Utilities::submitSupportReceiveResponse(QNetworkReply *response)
+{
+    response->deleteLater();
+    if (QNetworkAccessManager *manager = response->manager())
+        manager->deleteLater();
+
+    const QVariant statusAttribute = response->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    if (response->error() != QNetworkReply::NoError) {
+        emit supportRequestFail(response->errorString());
+        return;
+    }
+    // Qt reports no error for a redirect; only a 2xx answer means the request was taken.
+    if (status < 200 || status > 299) {
+        emit supportRequestFail(tr("The service desk answered with HTTP status %1.").arg(status));
+        return;
+    }
+    emit supportRequestSuccess();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QNetworkReply;
+
+// Stateless services for QML: local-path helpers for file URLs, the install
+// and distribution encryption, and the support-request POST.
+class Utilities : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Utilities(QObject *parent = nullptr);
+
+    Q_INVOKABLE QString fileNameFromPath(const QString &path) const;
+    Q_INVOKABLE QString absolutePathFromPath(const QString &path) const;
+    Q_INVOKABLE QString filePathFromURL(const QUrl &url) const;
+    // True for an existing regular file; a directory gives false.
+    Q_INVOKABLE bool fileExists(const QUrl &url) const;
+
+    // The document encrypted under the group key as hex text; "" when the
+    // encryption fails (for example a group key of a length AES rejects).
+    Q_INVOKABLE QString encryptDocumentForInstall(const QString &groupKey, const QByteArray &data) const;
+
+    // Writes a distributable file: data encrypted under the password, that
+    // text encrypted under the group key. Returns false, and leaves any
+    // existing file untouched, when either encryption or the write fails.
+    Q_INVOKABLE bool encryptedDataToPath(const QUrl &url, const QString &password, const QString &groupKey,
+                                         const QByteArray &data) const;
+
+    // POSTs body (JSON text) to the service desk. The outcome arrives as
+    // supportRequestSuccess() (HTTP 2xx only) or supportRequestFail().
+    // The base address and the "user:token" credential come from the build
+    // configuration; the environment variables GELV_SERVICE_DESK_URL and
+    // GELV_SERVICE_DESK_CREDENTIAL, read at each call, take precedence.
+    Q_INVOKABLE void submitSupportRequest(const QString &body) const;
+
+    static const QString supportRequestPath;
+
+signals:
+    void supportRequestFail(QString errorString);
+    void supportRequestSuccess();
+
+public slots:
+    void submitSupportReceiveResponse(QNetworkReply *response);
+};
