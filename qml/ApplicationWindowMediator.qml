@@ -1,0 +1,64 @@
+pragma Singleton
+import QtQuick 2.15
+import Qt.labs.settings 1.1
+
+// Window size, minimum size, splash state and the close request, shared by every screen.
+Item {
+    id: mediator
+
+    width: 1280
+    height: 720
+
+    property bool canSetMinimumSize: false
+    property int minimumWidth: 1
+    property int minimumHeight: 1
+    property bool splashScreenVisible: true
+
+    // The screen the window is on; the root window sets it. Sizes are clamped to it.
+    property var windowScreen: Qt.application.screens.length > 0 ? Qt.application.screens[0] : null
+
+    signal closeApplicationSignal(bool force)
+    signal splashScreenHiddenSignal()
+
+    onSplashScreenVisibleChanged: {
+        if (!splashScreenVisible)
+            splashScreenHiddenSignal()
+    }
+
+    Settings {
+        category: "ApplicationWindow"
+        property alias width: mediator.width
+        property alias height: mediator.height
+    }
+
+    function clampedSize(value, current, screenSize) {
+        var result = value === undefined ? current : value
+        if (screenSize > 0 && result > screenSize)
+            result = screenSize
+        return result
+    }
+
+    function screenWidth() { return windowScreen ? windowScreen.width : 0 }
+    function screenHeight() { return windowScreen ? windowScreen.height : 0 }
+
+    function resize(newWidth, newHeight) {
+        var w = clampedSize(newWidth, width, screenWidth())
+        var h = clampedSize(newHeight, height, screenHeight())
+        width = w
+        height = h
+    }
+
+    function setMinimumSize(newWidth, newHeight) {
+        if (!canSetMinimumSize)
+            return
+        var w = clampedSize(newWidth, minimumWidth, screenWidth())
+        var h = clampedSize(newHeight, minimumHeight, screenHeight())
+        minimumWidth = w
+        minimumHeight = h
+    }
+
+    // force discards unsaved changes (used after launching an update installer).
+    function closeApplication(force) {
+        closeApplicationSignal(force)
+    }
+}

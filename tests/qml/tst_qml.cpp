@@ -1,0 +1,73 @@
+#include "buildconfig.h"
+#include "registertypes.h"
+
+#include <QCoreApplication>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QSettings>
+#include <QtQuickTest>
+#include <QtWebEngine>
+
+// Lets QML tests do what only the application's C++ side can: set the context
+// properties main sets, and read or prepare the stored settings as they are on disk.
+class QmlTestSupport : public QObject
+{
+    Q_OBJECT
+public:
+    explicit QmlTestSupport(QQmlEngine *engine) : QObject(engine), m_engine(engine) {}
+
+    Q_INVOKABLE void setRootContextProperty(const QString &name, const QVariant &value)
+    {
+        m_engine->rootContext()->setContextProperty(name, value);
+    }
+
+    Q_INVOKABLE QString settingsFilePath() const { return QSettings().fileName(); }
+
+    // "Category/key" as the QML settings store it.
+    Q_INVOKABLE QVariant storedSetting(const QString &key) const { return QSettings().value(key); }
+    Q_INVOKABLE bool hasStoredSetting(const QString &key) const { return QSettings().contains(key); }
+
+    Q_INVOKABLE void setStoredSetting(const QString &key, const QVariant &value)
+    {
+        QSettings settings;
+        settings.setValue(key, value);
+        settings.sync();
+    }
+
+    Q_INVOKABLE void removeStoredSetting(const QString &key)
+    {
+        QSettings settings;
+        settings.remove(key);
+        settings.sync();
+    }
+
+private:
+    QQmlEngine *m_engine;
+};
+
+class Setup : public QObject
+{
+    Q_OBJECT
+public:
+    // Runs before the test's application object exists, as the web engine requires.
+    Setup() { QtWebEngine::initialize(); }
+
+public slots:
+    void applicationAvailable()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
+        QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
+        QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+        registerQmlTypes();
+    }
+
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        engine->rootContext()->setContextProperty(QStringLiteral("testSupport"), new QmlTestSupport(engine));
+    }
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(qml, Setup)
+
+#include "tst_qml.moc"
