@@ -1,0 +1,208 @@
+#include "machine.h"
+
+#include <QDebug>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <utility>
+
+const QString Machine::kOrvo_A = QStringLiteral("ORV_2.0_AA");
+const QString Machine::kOrvo_B = QStringLiteral("ORV_2.0_BB");
+const QString Machine::kTesk = QStringLiteral("ORV_2.0_TT");
+const QString Machine::kUnknownMachine = QStringLiteral("Unknown Machine");
+
+Machine::Machine(QObject* parent)
+    : BaseMaterialObject(parent)
+{
+    setUseOrigMethod(false);
+}
+
+QString Machine::machineModelNameToString(MachineModelNames modelName) const
+{
+    switch (modelName) {
+    case ORVO_A:
+        return kOrvo_A;
+    case ORVO_B:
+        return kOrvo_B;
+    case TESK:
+        return kTesk;
+    default:
+        return kUnknownMachine;
+    }
+}
+
+Machine::MachineModelNames Machine::machineModelNameFromString(QString modelName) const
+{
+    if (modelName == kOrvo_A)
+        return ORVO_A;
+    if (modelName == kOrvo_B)
+        return ORVO_B;
+    if (modelName == kTesk)
+        return TESK;
+    return Unknown;
+}
+
+void Machine::setModelName(MachineModelNames modelName)
+{
+    m_modelName = modelName;
+    m_xmlFlags = SerializationFlags(m_xmlFlags | MachineModelName);
+    emit XmlFlagsChanged();
+    emit ModelNameChanged();
+}
+
+void Machine::setPreferredQuality(const QString& preferredQuality)
+{
+    m_preferredQuality = preferredQuality;
+    m_xmlFlags = SerializationFlags(m_xmlFlags | MachinePreferredQuality);
+    emit XmlFlagsChanged();
+    emit PreferredQualityChanged();
+}
+
+void Machine::setXmlFlags(const SerializationFlags& flags)
+{
+    m_xmlFlags = flags;
+    emit XmlFlagsChanged();
+}
+
+void Machine::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
+{
+    BaseMaterialObject::UpdateFlag(flag, enabled);
+}
+
+bool Machine::Validate(bool includeBaseClass)
+{
+    if (includeBaseClass)
+        BaseMaterialObject::Validate(includeBaseClass);
+    return ValidationErrorMessage().isEmpty();
+}
+
+QQmlListProperty<QualityLevel> Machine::QualityLevels()
+{
+    QQmlListProperty<QualityLevel> list(this, this, &Machine::_appendQualityLevel, &Machine::_qualityLevelCount,
+        &Machine::_qualityLevelAt, &Machine::_clearQualityLevels);
+    // Qt would emulate these by clearing and re-appending, and clearing
+    // deletes the quality levels it is about to re-append.
+    list.replace = nullptr;
+    list.removeLast = nullptr;
+    return list;
+}
+
+void Machine::_appendQualityLevel(QualityLevel* qualityLevel)
+{
+    if (!qualityLevel)
+        return;
+    m_qualityLevels.append(qualityLevel);
+    qualityLevel->setParent(this);
+    // Keep no dangling pointer if someone else deletes it.
+    connect(qualityLevel, &QObject::destroyed, this, [this, qualityLevel] {
+        if (m_qualityLevels.removeAll(qualityLevel) > 0)
+            emit QualityLevelsChanged();
+    });
+    emit QualityLevelsChanged();
+}
+
+int Machine::_qualityLevelCount() const
+{
+    return m_qualityLevels.size();
+}
+
+QualityLevel* Machine::_qualityLevelAt(int index) const
+{
+    return index >= 0 && index < m_qualityLevels.size() ? m_qualityLevels.at(index) : nullptr;
+}
+
+void Machine::_clearQualityLevels()
+{
+    QList<QualityLevel*> levels = std::exchange(m_qualityLevels, {});
+    // One object appended twice must be deleted once.
+    std::sort(levels.begin(), levels.end());
+    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
+    qDeleteAll(levels);
+    emit QualityLevelsChanged();
+}
+
+void Machine::_appendQualityLevel(QQmlListProperty<QualityLevel>* list, QualityLevel* qualityLevel)
+{
+    static_cast<Machine*>(list->data)->_appendQualityLevel(qualityLevel);
+}
+
+int Machine::_qualityLevelCount(QQmlListProperty<QualityLevel>* list)
+{
+    return static_cast<Machine*>(list->data)->_qualityLevelCount();
+}
+
+QualityLevel* Machine::_qualityLevelAt(QQmlListProperty<QualityLevel>* list, int index)
+{
+    return static_cast<Machine*>(list->data)->_qualityLevelAt(index);
+}
+
+void Machine::_clearQualityLevels(QQmlListProperty<QualityLevel>* list)
+{
+    static_cast<Machine*>(list->data)->_clearQualityLevels();
+}
+
+void Machine::ToXML(QXmlStreamWriter& writer)
+{
+    writer.writeStartElement(QStringLiteral("Machine"));
+    if (m_xmlFlags & MachineModelName)
+        writer.writeAttribute(QStringLiteral("modelName"), machineModelNameToString(m_modelName));
+    if (m_xmlFlags & MachinePreferredQuality)
+        writer.writeTextElement(QStringLiteral("PreferredQuality"), m_preferredQuality);
+    BaseMaterialObject::ToXML(writer);
+    if (!m_qualityLevels.isEmpty()) {
+        writer.writeStartElement(QStringLiteral("QualityLevels"));
+        for (QualityLevel* qualityLevel : qAsConst(m_qualityLevels))
+            qualityLevel->ToXML(writer);
+        writer.writeEndElement();
+    }
+    writer.writeEndElement();
+}
+
+bool Machine::FromXML(QXmlStreamReader& reader)
+{
+    if (!reader.isStartElement() && reader.name().isEmpty())
+        reader.readNextStartElement();
+    if (!reader.isStartElement() || reader.name() != QLatin1String("Machine"))
+        return false;
+
+    const QXmlStreamAttributes attributes = reader.attributes();
+    for (const QXmlStreamAttribute& attribute : attributes) {
+        if (attribute.name() == QLatin1String("modelName"))
+            setModelName(machineModelNameFromString(attribute.value().toString()));
+    }
+
+    while (reader.readNextStartElement()) {
+        const QStringRef name = reader.name();
+        if (name == QLatin1String("QualityLevels")) {
+            if (!_readQualitiesFromXml(reader))
+                return false;
+        } else if (name == QLatin1String("PreferredQuality")) {
+            setPreferredQuality(reader.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement));
+        } else if (!BaseMaterialObject::FromXML(reader)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Machine::_readQualitiesFromXml(QXmlStreamReader& reader)
+{
+    if (!reader.isStartElement())
+        return false;
+    while (reader.readNextStartElement()) {
+        if (reader.name() != QLatin1String("Quality")) {
+            // Skip it whole: descending into it would end the walk at its end tag.
+            qDebug() << "Skipping element" << reader.name().toString();
+            reader.skipCurrentElement();
+            continue;
+        }
+        auto* qualityLevel = new QualityLevel(this);
+        if (!qualityLevel->FromXML(reader)) {
+            delete qualityLevel;
+            return false;
+        }
+        _appendQualityLevel(qualityLevel);
+    }
+    return true;
+}

@@ -1,0 +1,423 @@
+#include "pelluxmaterialdocument.h"
+
+#include "rangemessage.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace {
+
+const QString kRoot = QStringLiteral("ZqMaterial");
+const QString kMachines = QStringLiteral("Machines");
+const QString kMachine = QStringLiteral("Machine");
+const QString kDescription = QStringLiteral("Description");
+const QString kVersion = QStringLiteral("Version");
+const QString kFriendlyName = QStringLiteral("FriendlyName");
+const QString kFriendlyColorRed = QStringLiteral("FriendlyColorRed");
+const QString kFriendlyColorGreen = QStringLiteral("FriendlyColorGreen");
+const QString kFriendlyColorBlue = QStringLiteral("FriendlyColorBlue");
+const QString kFriendlyColorHueF = QStringLiteral("FriendlyColorHueF");
+const QString kFriendlyColorSatF = QStringLiteral("FriendlyColorSatF");
+const QString kFriendlyColorLightnessF = QStringLiteral("FriendlyColorLightnessF");
+const QString kPrevImageName = QStringLiteral("PrevImageName");
+const QString kDistributedFlag = QStringLiteral("DistributedFlag");
+
+// A component that does not fit in a short saturates, so that validation
+// still sees it out of range instead of a wrapped, valid-looking value.
+short colorComponent(const QString& text)
+{
+    const qlonglong value = text.toLongLong(nullptr, 10);
+    return short(std::clamp<qlonglong>(
+        value, std::numeric_limits<short>::min(), std::numeric_limits<short>::max()));
+}
+
+QString floatText(float value)
+{
+    return QString::number(double(value), 'g', 6);
+}
+
+} // namespace
+
+PelluxMaterialDocument::PelluxMaterialDocument(QObject* parent)
+    : BaseMaterialObject(parent)
+{
+}
+
+void PelluxMaterialDocument::_setBit(SerializationFlags bit, bool present)
+{
+    m_xmlFlags = SerializationFlags(present ? (m_xmlFlags | bit) : (m_xmlFlags & ~bit));
+}
+
+void PelluxMaterialDocument::setDescription(const QString& description)
+{
+    m_description = description;
+    _setBit(PelluxMaterialDocumentDescription, true);
+    emit XmlFlagsChanged();
+    emit DescriptionChanged();
+}
+
+void PelluxMaterialDocument::setVersion(const QString& version)
+{
+    m_version = version;
+    _setBit(PelluxMaterialDocumentVersion, true);
+    emit XmlFlagsChanged();
+    emit VersionChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyName(const QString& friendlyName)
+{
+    m_friendlyName = friendlyName;
+    _setBit(PelluxMaterialDocumentFriendlyName, true);
+    emit XmlFlagsChanged();
+    emit FriendlyNameChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyColorRed(short red)
+{
+    m_friendlyColorRed = red;
+    _setBit(PelluxMaterialDocumentFriendlyColorRed, true);
+    emit XmlFlagsChanged();
+    emit FriendlyColorRedChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyColorGreen(short green)
+{
+    m_friendlyColorGreen = green;
+    _setBit(PelluxMaterialDocumentFriendlyColorGreen, true);
+    emit XmlFlagsChanged();
+    emit FriendlyColorGreenChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyColorBlue(short blue)
+{
+    m_friendlyColorBlue = blue;
+    _setBit(PelluxMaterialDocumentFriendlyColorBlue, true);
+    emit XmlFlagsChanged();
+    emit FriendlyColorBlueChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyColorHueF(float hue)
+{
+    m_friendlyColorHueF = hue;
+    _setBit(PelluxMaterialDocumentFriendlyColorHueF, true);
+    emit XmlFlagsChanged();
+    emit FriendlyColorHueFChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyColorSatF(float saturation)
+{
+    m_friendlyColorSatF = saturation;
+    _setBit(PelluxMaterialDocumentFriendlyColorSatF, true);
+    emit XmlFlagsChanged();
+    emit FriendlyColorSatFChanged();
+}
+
+void PelluxMaterialDocument::setFriendlyColorLightnessF(float lightness)
+{
+    m_friendlyColorLightnessF = lightness;
+    _setBit(PelluxMaterialDocumentFriendlyColorLightnessF, true);
+    emit XmlFlagsChanged();
+    emit FriendlyColorLightnessFChanged();
+}
+
+void PelluxMaterialDocument::setPrevImageName(const QString& prevImageName)
+{
+    m_prevImageName = prevImageName;
+    _setBit(PelluxMaterialDocumentPrevImageName, true);
+    emit XmlFlagsChanged();
+    emit PrevImageNameChanged();
+}
+
+void PelluxMaterialDocument::setDistributedFlag(bool flag)
+{
+    m_distributedFlag = flag;
+    if (!flag)
+        qDebug() << "Distributed flag removed";
+    _setBit(PelluxMaterialDocumentDistributedFlag, flag);
+    emit XmlFlagsChanged();
+    emit DistributedFlagChanged();
+}
+
+void PelluxMaterialDocument::setXmlFlags(const SerializationFlags& flags)
+{
+    m_xmlFlags = flags;
+    emit XmlFlagsChanged();
+}
+
+void PelluxMaterialDocument::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
+{
+    BaseMaterialObject::UpdateFlag(flag, enabled);
+}
+
+QQmlListProperty<Machine> PelluxMaterialDocument::Machines()
+{
+    QQmlListProperty<Machine> list(this, this, &PelluxMaterialDocument::_appendMachine,
+        &PelluxMaterialDocument::_machineCount, &PelluxMaterialDocument::_machineAt,
+        &PelluxMaterialDocument::_clearMachines);
+    // Qt would emulate these by clearing and re-appending, and clearing
+    // deletes the machines it is about to re-append.
+    list.replace = nullptr;
+    list.removeLast = nullptr;
+    return list;
+}
+
+void PelluxMaterialDocument::_appendMachine(Machine* machine)
+{
+    if (!machine)
+        return;
+    m_machines.append(machine);
+    machine->setParent(this);
+    // Keep no dangling pointer if someone else deletes it.
+    connect(machine, &QObject::destroyed, this, [this, machine] {
+        if (m_machines.removeAll(machine) > 0)
+            emit MachinesChanged();
+    });
+    emit MachinesChanged();
+}
+
+int PelluxMaterialDocument::_machineCount() const
+{
+    return m_machines.size();
+}
+
+Machine* PelluxMaterialDocument::_machineAt(int index) const
+{
+    return index >= 0 && index < m_machines.size() ? m_machines.at(index) : nullptr;
+}
+
+void PelluxMaterialDocument::_clearMachines()
+{
+    QList<Machine*> machines = std::exchange(m_machines, {});
+    // One object appended twice must be deleted once.
+    std::sort(machines.begin(), machines.end());
+    machines.erase(std::unique(machines.begin(), machines.end()), machines.end());
+    qDeleteAll(machines);
+    emit MachinesChanged();
+}
+
+void PelluxMaterialDocument::_appendMachine(QQmlListProperty<Machine>* list, Machine* machine)
+{
+    static_cast<PelluxMaterialDocument*>(list->data)->_appendMachine(machine);
+}
+
+int PelluxMaterialDocument::_machineCount(QQmlListProperty<Machine>* list)
+{
+    return static_cast<PelluxMaterialDocument*>(list->data)->_machineCount();
+}
+
+Machine* PelluxMaterialDocument::_machineAt(QQmlListProperty<Machine>* list, int index)
+{
+    return static_cast<PelluxMaterialDocument*>(list->data)->_machineAt(index);
+}
+
+void PelluxMaterialDocument::_clearMachines(QQmlListProperty<Machine>* list)
+{
+    static_cast<PelluxMaterialDocument*>(list->data)->_clearMachines();
+}
+
+void PelluxMaterialDocument::ToXML(QXmlStreamWriter& writer)
+{
+    writer.setAutoFormatting(true);
+    writer.writeStartElement(kRoot);
+    if (m_xmlFlags & PelluxMaterialDocumentDescription)
+        writer.writeTextElement(kDescription, m_description);
+    if (m_xmlFlags & PelluxMaterialDocumentVersion)
+        writer.writeTextElement(kVersion, m_version);
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyName)
+        writer.writeTextElement(kFriendlyName, m_friendlyName);
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorRed)
+        writer.writeTextElement(kFriendlyColorRed, QString::number(m_friendlyColorRed, 10));
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorGreen)
+        writer.writeTextElement(kFriendlyColorGreen, QString::number(m_friendlyColorGreen, 10));
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorBlue)
+        writer.writeTextElement(kFriendlyColorBlue, QString::number(m_friendlyColorBlue, 10));
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorHueF)
+        writer.writeTextElement(kFriendlyColorHueF, floatText(m_friendlyColorHueF));
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorSatF)
+        writer.writeTextElement(kFriendlyColorSatF, floatText(m_friendlyColorSatF));
+    if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorLightnessF)
+        writer.writeTextElement(kFriendlyColorLightnessF, floatText(m_friendlyColorLightnessF));
+    if (m_xmlFlags & PelluxMaterialDocumentPrevImageName)
+        writer.writeTextElement(kPrevImageName, m_prevImageName);
+    if (m_xmlFlags & PelluxMaterialDocumentDistributedFlag)
+        writer.writeTextElement(kDistributedFlag, m_distributedFlag ? QStringLiteral("true") : QStringLiteral("false"));
+
+    BaseMaterialObject::ToXML(writer);
+
+    if (!m_machines.isEmpty()) {
+        writer.writeStartElement(kMachines);
+        for (Machine* machine : qAsConst(m_machines))
+            machine->ToXML(writer);
+        writer.writeEndElement();
+    }
+    writer.writeEndElement();
+}
+
+bool PelluxMaterialDocument::FromXML(QXmlStreamReader& reader)
+{
+    if (!reader.isStartElement())
+        reader.readNextStartElement();
+    if (!reader.isStartElement() || reader.name() != kRoot)
+        return false;
+
+    while (reader.readNextStartElement()) {
+        const QStringRef name = reader.name();
+        const auto text = [&reader] { return reader.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement); };
+        if (name == kDescription) {
+            setDescription(text());
+        } else if (name == kVersion) {
+            setVersion(text());
+        } else if (name == kFriendlyName) {
+            setFriendlyName(text());
+        } else if (name == kPrevImageName) {
+            setPrevImageName(text());
+        } else if (name == kFriendlyColorRed) {
+            setFriendlyColorRed(colorComponent(text()));
+        } else if (name == kFriendlyColorGreen) {
+            setFriendlyColorGreen(colorComponent(text()));
+        } else if (name == kFriendlyColorBlue) {
+            setFriendlyColorBlue(colorComponent(text()));
+        } else if (name == kFriendlyColorHueF) {
+            setFriendlyColorHueF(text().toFloat());
+        } else if (name == kFriendlyColorSatF) {
+            setFriendlyColorSatF(text().toFloat());
+        } else if (name == kFriendlyColorLightnessF) {
+            setFriendlyColorLightnessF(text().toFloat());
+        } else if (name == kDistributedFlag) {
+            const QString word = text().toLower();
+            if (word == QLatin1String("true"))
+                setDistributedFlag(true);
+            else if (word == QLatin1String("false"))
+                setDistributedFlag(false);
+        } else if (name == kMachines) {
+            if (!_readMachinesFromXml(reader))
+                return false;
+        } else if (!BaseMaterialObject::FromXML(reader)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PelluxMaterialDocument::_readMachinesFromXml(QXmlStreamReader& reader)
+{
+    while (reader.readNextStartElement()) {
+        if (reader.name() != kMachine) {
+            // Skip it whole: descending into it would end the walk at its end tag.
+            qDebug() << "Skipping element" << reader.name().toString();
+            reader.skipCurrentElement();
+            continue;
+        }
+        auto* machine = new Machine(this);
+        if (!machine->FromXML(reader)) {
+            delete machine;
+            return false;
+        }
+        _appendMachine(machine);
+    }
+    return true;
+}
+
+QString PelluxMaterialDocument::ToXMLString()
+{
+    QString text;
+    QXmlStreamWriter writer(&text);
+    writer.setAutoFormatting(true);
+    ToXML(writer);
+    return text;
+}
+
+void PelluxMaterialDocument::readFromPath(QString path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_hasError = true;
+        m_errorString = file.errorString();
+        return;
+    }
+    QXmlStreamReader reader(&file);
+    const bool parsed = FromXML(reader);
+    m_hasError = !parsed;
+    file.close();
+    if (!parsed) {
+        m_errorString = QStringLiteral("Failed to parse ZqMat document.");
+    } else if (reader.hasError()) {
+        m_hasError = true;
+        m_errorString = reader.errorString();
+    }
+}
+
+void PelluxMaterialDocument::writeToPath(QString path)
+{
+    // Written to a temporary file that replaces the old one only when
+    // everything went out without error.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_hasError = true;
+        m_errorString = file.errorString();
+        return;
+    }
+    m_hasError = false;
+    QXmlStreamWriter writer(&file);
+    writer.setAutoFormatting(true);
+    ToXML(writer);
+    if (writer.hasError()) {
+        file.cancelWriting();
+        m_hasError = true;
+        m_errorString = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
+        return;
+    }
+    if (!file.commit()) {
+        m_hasError = true;
+        m_errorString = file.errorString();
+    }
+}
+
+bool PelluxMaterialDocument::Validate(bool includeBaseClass)
+{
+    QStringList messages;
+    if (m_version.isEmpty())
+        messages << QStringLiteral("Version is required.");
+
+    if (m_friendlyName.isEmpty())
+        messages << QStringLiteral("Name is required.");
+    else if (m_friendlyName.startsWith(QLatin1Char('.')))
+        messages << QStringLiteral("Name cannot start with \".\".");
+    else if (m_friendlyName.startsWith(QLatin1Char('\\')))
+        messages << QStringLiteral("Name cannot start with \"\\\".");
+
+    if (m_friendlyColorRed == -1 && m_friendlyColorGreen == -1 && m_friendlyColorBlue == -1) {
+        messages << QStringLiteral("Please choose a Color.");
+    } else {
+        const auto checkComponent = [&messages](short value, short minimum, short maximum, const char* label) {
+            if (value < minimum || value > maximum)
+                messages << rangeMessage(
+                    QString::fromLatin1(label), QString::number(minimum), QString::number(maximum));
+        };
+        checkComponent(m_friendlyColorRed, m_redMinimum, m_redMaximum, "Color Red");
+        checkComponent(m_friendlyColorGreen, m_greenMinimum, m_greenMaximum, "Color Green");
+        checkComponent(m_friendlyColorBlue, m_blueMinimum, m_blueMaximum, "Color Blue");
+    }
+
+    // Written so that NaN passes, as the shared parameters do.
+    const auto checkFloat = [&messages](float value, float minimum, float maximum, const char* label) {
+        if (minimum > value || value > maximum)
+            messages << rangeMessage(QString::fromLatin1(label), floatText(minimum), floatText(maximum));
+    };
+    checkFloat(m_friendlyColorHueF, m_hueMinimum, m_hueMaximum, "Color Hue F");
+    checkFloat(m_friendlyColorSatF, m_saturationMinimum, m_saturationMaximum, "Color Sat F");
+
+    if (includeBaseClass) {
+        BaseMaterialObject::Validate(includeBaseClass);
+        messages << ValidationErrorMessage();
+    }
+    setValidationErrorMessage(messages);
+    return messages.isEmpty();
+}
