@@ -1,0 +1,110 @@
+#include "updater.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringList>
+#include <QUrl>
+
+Updater::Updater()
+    : m_platformKey(QStringLiteral("osx"))
+    , m_manager(new QNetworkAccessManager)
+{
+    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    connect(m_manager, &QNetworkAccessManager::finished, this, &Updater::onReply);
+}
+
+Updater::~Updater()
+{
+    delete m_manager;
+}
+
+bool Updater::compare(const QString &x, const QString &y)
+{
+    const QStringList xs = x.split(QLatin1Char('.'));
+    const QStringList ys = y.split(QLatin1Char('.'));
+    const int common = qMin(xs.size(), ys.size());
+    for (int i = 0; i < common; ++i) {
+        // toInt() yields 0 for anything that is not a valid int, overflow included.
+        const int a = xs.at(i).toInt(nullptr, 10);
+        const int b = ys.at(i).toInt(nullptr, 10);
+        if (a != b)
+            return a > b;
+    }
+    return xs.size() > ys.size();
+}
+
+void Updater::checkForUpdates()
+{
+    m_manager->get(QNetworkRequest(QUrl(m_url)));
+}
+
+void Updater::setUrl(const QString &url)
+{
+    m_url = url;
+}
+
+void Updater::setNotifyOnUpdate(bool notify)
+{
+    m_notifyOnUpdate = notify;
+}
+
+void Updater::setNotifyOnFinish(bool notify)
+{
+    m_notifyOnFinish = notify;
+}
+
+void Updater::setModuleName(const QString &name)
+{
+    m_moduleName = name;
+}
+
+void Updater::setModuleVersion(const QString &version)
+{
+    m_moduleVersion = version;
+}
+
+void Updater::setPlatformKey(const QString &key)
+{
+    m_platformKey = key;
+}
+
+void Updater::setUpdateAvailable(bool available)
+{
+    m_updateAvailable = available;
+}
+
+void Updater::onReply(QNetworkReply *reply)
+{
+    reply->deleteLater();
+
+    // Qt reports no error for a redirect or other non-2xx answer without a
+    // body error, so the status decides too: such an answer is no feed.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299) {
+        emit checkingFinished(m_url);
+        return;
+    }
+
+    // A body that is not JSON reads like a feed without our entry: every
+    // field empty, so the answer is a defined "no update".
+    const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+    const QJsonObject entry = document.object()
+                                  .value(QLatin1String("updates")).toObject()
+                                  .value(m_platformKey).toObject();
+    m_openUrl = entry.value(QLatin1String("open-url")).toString();
+    m_changelog = entry.value(QLatin1String("changelog")).toString();
+    m_latestVersion = entry.value(QLatin1String("latest-version")).toString();
+
+    // The installer is launched after download, so it must come over TLS.
+    const QString download = entry.value(QLatin1String("download-url")).toString();
+    const QUrl downloadAddress(download, QUrl::StrictMode);
+    const bool secure = downloadAddress.isValid() && downloadAddress.scheme() == QLatin1String("https")
+        && !downloadAddress.host().isEmpty();
+    m_downloadUrl = secure ? download : QString();
+
+    setUpdateAvailable(compare(m_latestVersion, m_moduleVersion));
+    emit checkingFinished(m_url);
+}
