@@ -1,0 +1,49 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtWebEngine 1.10
+import "../.."
+
+// Getting Started section of Home: the introductory help page. Links the user
+// clicks open in the desktop's browser; the view stays on the page.
+Item {
+    id: homeSectionGettingStarted
+
+    property int minimumWidth: 0
+    readonly property alias webView: webView
+
+    // True for navigations to hand to the desktop's browser instead of the view.
+    function isUserNavigation(navigationType) {
+        return navigationType === WebEngineNavigationRequest.LinkClickedNavigation
+    }
+
+    Flickable {
+        id: flickable
+        anchors.fill: parent
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        flickableDirection: Flickable.HorizontalFlick
+        contentWidth: Globals.flickableScroll_ContentWidth(width, homeSectionGettingStarted.minimumWidth, 0, 0)
+        contentHeight: height
+        ScrollBar.horizontal: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable) }
+
+        WebEngineView {
+            id: webView
+            width: flickable.contentWidth
+            height: flickable.height
+            backgroundColor: Globals.colorNeutral4
+            url: Qt.resolvedUrl("../../html/GettingStarted/GettingStarted.html")
+
+            onNavigationRequested: function(request) {
+                if (homeSectionGettingStarted.isUserNavigation(request.navigationType)) {
+                    request.action = WebEngineNavigationRequest.IgnoreRequest
+                    Qt.openUrlExternally(request.url)
+                }
+            }
+
+            // Links with a target of their own (target=_blank) would otherwise go nowhere.
+            onNewViewRequested: function(request) {
+                Qt.openUrlExternally(request.requestedUrl)
+            }
+        }
+    }
+}
