@@ -170,6 +170,9 @@ bool Logger::createNewLogFile(bool error)
             return false;
         }
         const QDir dir = getLogDirectory();
+        // A file left in another folder (the parent was changed) is not this folder's current file.
+        if (current && QFileInfo(current->fileName()).absolutePath() != dir.absolutePath())
+            current.reset();
 
         if (!current && dir.exists()) {
             const QStringList existing = getLogFiles(error);

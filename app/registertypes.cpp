@@ -3,26 +3,22 @@
 #include "logger.h"
 #include "utilities.h"
 
-#ifdef GELV_HAVE_MATERIALDOCUMENT
 #include "basematerialobject.h"
 #include "cyclesetting.h"
 #include "machine.h"
 #include "pelluxmaterialdocument.h"
 #include "qualitylevel.h"
-#endif
 
 #include <QtQml>
 
 void registerQmlTypes()
 {
-#ifdef GELV_HAVE_MATERIALDOCUMENT
     const char *documentUri = "com.vtr.MaterialDocumentManagementLib";
     qmlRegisterType<BaseMaterialObject>(documentUri, 1, 0, "BaseMaterialObject");
     qmlRegisterType<PelluxMaterialDocument>(documentUri, 1, 0, "PelluxMaterialDocument");
     qmlRegisterType<Machine>(documentUri, 1, 0, "Machine");
     qmlRegisterType<QualityLevel>(documentUri, 1, 0, "QualityLevel");
     qmlRegisterType<CycleSetting>(documentUri, 1, 0, "CycleSetting");
-#endif
 
     const char *appUri = "com.vtr.Gelvantrium";
     qmlRegisterType<Utilities>(appUri, 1, 0, "Utilities");

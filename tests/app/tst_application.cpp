@@ -1,0 +1,154 @@
+#include "application.h"
+#include "fileOpenEventHandler.h"
+#include "startup.h"
+
+#include <QCloseEvent>
+#include <QFileOpenEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+class tst_Application : public QObject
+{
+    Q_OBJECT
+private slots:
+    void closeEventBecomesQuitRequest();
+    void otherEventsReachTheApplication();
+    void fileOpenEventBecomesOpenFile();
+    void otherEventsPassTheFilter();
+    void openFilePath_data();
+    void openFilePath();
+    void openFilePathReadsBackAsTheSameFile_data();
+    void openFilePathReadsBackAsTheSameFile();
+    void rootQmlCanBeReplacedForTests();
+    void terminationSignalBecomesQuitRequest();
+};
+
+void tst_Application::closeEventBecomesQuitRequest()
+{
+    QSignalSpy quit(qApp, SIGNAL(handleQuitApplication()));
+    QCloseEvent event;
+    QVERIFY(event.isAccepted());
+    QVERIFY(QCoreApplication::sendEvent(qApp, &event));
+    QCOMPARE(quit.count(), 1);
+    QVERIFY(!event.isAccepted()); // the process does not end by itself
+}
+
+void tst_Application::otherEventsReachTheApplication()
+{
+    QSignalSpy quit(qApp, SIGNAL(handleQuitApplication()));
+    QEvent event(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(qApp, &event);
+    QCOMPARE(quit.count(), 0);
+}
+
+void tst_Application::fileOpenEventBecomesOpenFile()
+{
+    FileOpenEventHandler handler;
+    qApp->installEventFilter(&handler);
+    QSignalSpy opened(&handler, &FileOpenEventHandler::openFile);
+    QTest::ignoreMessage(QtInfoMsg, "Open file event received for \"/tmp/a b#1.zqmat\"");
+    QFileOpenEvent event(QUrl::fromLocalFile(QStringLiteral("/tmp/a b#1.zqmat")));
+    QVERIFY(QCoreApplication::sendEvent(qApp, &event));
+    qApp->removeEventFilter(&handler);
+    QCOMPARE(opened.count(), 1);
+    const QVariant argument = opened.constFirst().constFirst();
+    QCOMPARE(argument.userType(), int(QMetaType::QUrl));
+    QCOMPARE(argument.toUrl().toLocalFile(), QStringLiteral("/tmp/a b#1.zqmat"));
+}
+
+void tst_Application::otherEventsPassTheFilter()
+{
+    struct Target : QObject
+    {
+        int userEvents = 0;
+        void customEvent(QEvent *) override { ++userEvents; }
+    } target;
+    FileOpenEventHandler handler;
+    target.installEventFilter(&handler);
+    QSignalSpy opened(&handler, &FileOpenEventHandler::openFile);
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&target, &event);
+    QCOMPARE(target.userEvents, 1);
+    QCOMPARE(opened.count(), 0);
+}
+
+void tst_Application::openFilePath_data()
+{
+    const QString cwd = QDir::currentPath();
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no argument") << QStringList{"gelvantrium"} << QString();
+    QTest::newRow("absolute") << QStringList{"gelvantrium", "/a/b.zqmat"} << "file:////a/b.zqmat";
+    QTest::newRow("further arguments ignored") << QStringList{"gelvantrium", "/a/b.zqmat", "/c/d.zqmat"}
+                                               << "file:////a/b.zqmat";
+    QTest::newRow("relative") << QStringList{"gelvantrium", "m.zqmat"} << "file:///" + cwd + "/m.zqmat";
+    QTest::newRow("relative with dots") << QStringList{"gelvantrium", "./x/../m.zqmat"} << "file:///" + cwd + "/m.zqmat";
+    QTest::newRow("backslashes") << QStringList{"gelvantrium", "/a\\b.zqmat"} << "file:////a/b.zqmat";
+    QTest::newRow("hash") << QStringList{"gelvantrium", "/a/m#2.zqmat"} << "file:////a/m%232.zqmat";
+    QTest::newRow("percent and question mark") << QStringList{"gelvantrium", "/a/100%?.zqmat"} << "file:////a/100%25%3F.zqmat";
+    QTest::newRow("non-ASCII and blank") << QStringList{"gelvantrium", "/a/Harz grün.zqmat"} << "file:////a/Harz grün.zqmat";
+}
+
+void tst_Application::openFilePath()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(Startup::openFilePath(arguments), expected);
+}
+
+void tst_Application::openFilePathReadsBackAsTheSameFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "m.zqmat";
+    QTest::newRow("hash") << "m#2.zqmat";
+    QTest::newRow("percent") << "100%25.zqmat";
+    QTest::newRow("question mark") << "why?.zqmat";
+    QTest::newRow("blank and umlaut") << "Harz grün.zqmat";
+}
+
+// The QML side turns the text back into a local file through QUrl.
+void tst_Application::openFilePathReadsBackAsTheSameFile()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const QString text = Startup::openFilePath({QStringLiteral("gelvantrium"), name});
+    QDir::setCurrent(previous);
+    const QUrl url(text);
+    QVERIFY(url.isValid());
+    QVERIFY(url.fragment().isEmpty());
+    QVERIFY(!url.hasQuery());
+    QCOMPARE(QDir::cleanPath(url.toLocalFile()), QDir(dir.path()).absoluteFilePath(name));
+}
+
+void tst_Application::rootQmlCanBeReplacedForTests()
+{
+    qunsetenv("GELV_ROOT_QML");
+    QCOMPARE(Startup::rootQmlUrl(), QUrl(QStringLiteral("qrc:/main.qml")));
+    qputenv("GELV_ROOT_QML", "/x/broken.qml");
+    QCOMPARE(Startup::rootQmlUrl(), QUrl::fromLocalFile(QStringLiteral("/x/broken.qml")));
+    qunsetenv("GELV_ROOT_QML");
+}
+
+void tst_Application::terminationSignalBecomesQuitRequest()
+{
+    QSignalSpy quit(qApp, SIGNAL(handleQuitApplication()));
+    Startup::forwardTerminationToQuitRequest(qApp);
+    QCOMPARE(::raise(SIGTERM), 0);
+    QVERIFY(quit.wait(5000));
+    QCOMPARE(quit.count(), 1);
+}
+
+int main(int argc, char *argv[])
+{
+    Application app(argc, argv);
+    tst_Application test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_application.moc"
