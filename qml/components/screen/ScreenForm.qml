@@ -1,19 +1,274 @@
 import QtQuick 2.15
-import "../../"
+import QtQuick.Controls 2.15
+import Qt.labs.platform 1.1 as Platform
+import "../.."
+import ".."
+import "../form"
+import "../closeableTabView"
 
-// The material form screen. It stays at the bottom of the stack for the whole run.
+// The material form screen: header, document tabs and the help drawer, with the
+// save and distribute dialogs and the close prompt. It stays at the bottom of the
+// stack for the whole run.
 Rectangle {
     id: screenForm
 
+    property string closeTabKey: ""
+    property bool saveBeforeClosingInProgress: false
+
+    readonly property alias formHeader: formHeader
+    readonly property alias closeableTabView: closeableTabView
+    readonly property alias documentationDrawer: documentationDrawer
+    readonly property alias saveDialog: saveDialog
+    readonly property alias distributeDialog: distributeDialog
+    readonly property alias validationDialog: validationDialog
+    readonly property alias closePrompt: closePrompt
+    readonly property alias messageDialog: messageDialog
+
     color: Globals.colorNeutral4
 
-    Text {
+    Connections {
+        target: MaterialDocumentMediator
+        function onOpenNewFormTabSignal() { screenForm.openDocument() }
+        function onDocumentSwitchedSignal(key) { screenForm.documentSwitchedSlot() }
+        function onCloseTabSignal(key) { closeableTabView.closeTabSlot(key) }
+        function onTabKeyChangedSignal(oldKey, newKey) { closeableTabView.tabKeyChangedSlot(oldKey, newKey) }
+    }
+
+    Component {
+        id: formComponent
+        FormSectionForm {}
+    }
+
+    function openDocument() {
+        closeableTabView.insertTab(MaterialDocumentMediator.documentKey, formComponent)
+        documentSwitchedSlot()
+    }
+
+    function documentSwitchedSlot() {
+        var machine = MaterialDocumentMediator.machine
+        var name = machine ? Globals.getPrinterFriendlyName(machine.modelName) : undefined
+        formHeader.machineModelName = name === undefined ? "" : name
+    }
+
+    function showMessage(title, message) {
+        messageDialog.title = title
+        messageDialog.message = message
+        // Each message gets the height it needs.
+        messageDialog.popupHeight = messageDialog.defaultPopupHeight
+        messageDialog.heightComputed = false
+        messageDialog.open()
+    }
+
+    // ---- save ----
+
+    function proposedSaveName() {
+        var filename = MaterialDocumentMediator.documentFilename
+        var extension = Globals.materialFileExtension
+        if (filename.length >= extension.length && filename.lastIndexOf(extension) === filename.length - extension.length)
+            return filename
+        var document = MaterialDocumentMediator.document
+        if (document && document.friendlyName !== "")
+            return document.friendlyName
+        return filename + extension
+    }
+
+    function proposedFileUrl(name) {
+        var directory = MaterialDocumentMediator.localPathFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
+        return MaterialDocumentMediator.urlFromLocalPath(directory + name)
+    }
+
+    function saveDocument() {
+        saveDialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
+        saveDialog.currentFile = proposedFileUrl(proposedSaveName())
+        saveDialog.open()
+    }
+
+    function saveDialogAccepted(fileUrl) {
+        var result = MaterialDocumentMediator.saveDocument(fileUrl)
+        var document = MaterialDocumentMediator.document
+        var saved = document !== null && !document.hasError && result === MaterialDocumentMediator.documentKey
+        if (!saved) {
+            console.error(result)
+            showMessage(qsTr("Save failed."), result)
+        }
+        saveBeforeClosingHandler(saved)
+    }
+
+    function saveDialogRejected() {
+        saveBeforeClosingHandler(false)
+    }
+
+    function saveBeforeClosingHandler(wasSaved) {
+        if (!saveBeforeClosingInProgress)
+            return
+        saveBeforeClosingInProgress = false
+        if (wasSaved) {
+            // A new document's key changed with the save.
+            closeTabKey = MaterialDocumentMediator.documentKey
+            closeTab()
+        } else {
+            closeTabKey = ""
+        }
+    }
+
+    // ---- close ----
+
+    function closeClickedHandler(key) {
+        closeTabKey = key
+        if (MaterialDocumentMediator.documentHasUnsavedChanges(key)) {
+            closeableTabView.switchToTabByKey(key)
+            closePrompt.open()
+        } else {
+            closeTab()
+        }
+    }
+
+    function closeTab() {
+        closeableTabView.closeTab(closeTabKey)
+        closeTabKey = ""
+    }
+
+    function closePromptSave() {
+        MaterialDocumentMediator.validateDocumentFields()
+        if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
+            validationDialog.open()
+            return
+        }
+        saveBeforeClosingInProgress = true
+        saveDocument()
+    }
+
+    // ---- distribute ----
+
+    function distributeDocument() {
+        if (MaterialDocumentMediator.documentHasUnsavedChanges()) {
+            showMessage(qsTr("Unsaved changes"),
+                        qsTr("Click the Save icon to save your changes. Then click the Distribute button again."))
+            return
+        }
+        if (!DistributionMediator.distributionPasswordValid) {
+            showMessage(qsTr("Invalid distribution password"),
+                        qsTr("Set a valid distribution password in the Settings section of the Home screen."))
+            return
+        }
+        if (!MaterialDocumentMediator.groupKeyLengthValid(Globals.settingsUser_GetGroupKey())) {
+            showMessage(qsTr("Invalid group key"), MaterialDocumentMediator.invalidGroupKeyMessage)
+            return
+        }
+        var name = MaterialDocumentMediator.documentFilename
+        if (name === "" && MaterialDocumentMediator.document)
+            name = MaterialDocumentMediator.document.friendlyName
+        distributeDialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
+        distributeDialog.currentFile = proposedFileUrl(name + "d")
+        distributeDialog.open()
+    }
+
+    function distributeDialogAccepted(fileUrl) {
+        var result = MaterialDocumentMediator.distributeDocument(fileUrl)
+        if (result !== true) {
+            console.error(result)
+            showMessage(qsTr("Distribution failed."), result)
+        }
+    }
+
+    // ---- help drawer ----
+
+    function toggleDocumentationDrawer() {
+        if (documentationDrawer.visible) {
+            documentationDrawer.previousWidth = documentationDrawer.width
+            documentationDrawer.SplitView.preferredWidth = 0
+            documentationDrawer.visible = false
+        } else {
+            documentationDrawer.SplitView.preferredWidth = documentationDrawer.previousWidth
+            documentationDrawer.visible = true
+            documentationDrawer.everShown = true
+            var wanted = closeableTabView.width + documentationDrawer.previousWidth
+            if (wanted > ApplicationWindowMediator.width)
+                ApplicationWindowMediator.resize(wanted)
+        }
+    }
+
+    SplitView {
+        id: splitView
+        anchors.top: formHeader.bottom
         anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        orientation: Qt.Horizontal
+
+        CloseableTabView {
+            id: closeableTabView
+            SplitView.fillWidth: true
+            onCloseClicked: screenForm.closeClickedHandler(key)
+        }
+
+        Item {
+            id: documentationDrawer
+            property int previousWidth: 400
+            property bool everShown: false
+            visible: false
+            SplitView.preferredWidth: 0
+
+            // The web engine starts only once the drawer is first opened.
+            Loader {
+                id: helpLoader
+                anchors.fill: parent
+                anchors.topMargin: Globals.gridSpacing
+                active: documentationDrawer.everShown
+                source: "../form/FormHelpView.qml"
+            }
+        }
+    }
+
+    FormSectionHeader {
+        id: formHeader
         anchors.top: parent.top
-        anchors.margins: 2 * Globals.gridSpacing
-        text: qsTr("Material Form")
-        color: Globals.colorPrimary1
-        font.family: Globals.fontAssistantRegularName
-        font.pointSize: 30
+        width: parent.width
+        z: 1
+        onSaveDocumentRequested: screenForm.saveDocument()
+        onDistributeDocumentRequested: screenForm.distributeDocument()
+        onDocumentDrawerToggled: screenForm.toggleDocumentationDrawer()
+    }
+
+    Platform.FileDialog {
+        id: saveDialog
+        title: qsTr("Please choose a file")
+        fileMode: Platform.FileDialog.SaveFile
+        defaultSuffix: Globals.materialFileExtension
+        nameFilters: [qsTr("Veltrisan Material File (*") + Globals.materialFileExtension + ")"]
+        onAccepted: screenForm.saveDialogAccepted(saveDialog.file)
+        onRejected: screenForm.saveDialogRejected()
+    }
+
+    Platform.FileDialog {
+        id: distributeDialog
+        title: qsTr("Please choose a file")
+        fileMode: Platform.FileDialog.SaveFile
+        defaultSuffix: Globals.materialFileDistributableExtension
+        nameFilters: [qsTr("Veltrisan Distributable Material File (*") + Globals.materialFileDistributableExtension + ")"]
+        onAccepted: screenForm.distributeDialogAccepted(distributeDialog.file)
+    }
+
+    FormValidationDialog {
+        id: validationDialog
+    }
+
+    PopupDialog {
+        id: closePrompt
+        title: qsTr("Do you want to save before closing?")
+        buttonTextConfirm: qsTr("Save")
+        buttonTextCancel: qsTr("Close without saving")
+        buttonWidthCancel: 200
+        popupWidth: 500
+        closeOnClickOutside: true
+        onClickedConfirm: screenForm.closePromptSave()
+        onClickedCancel: screenForm.closeTab()
+    }
+
+    // Refusals and failures of save and distribute.
+    PopupDialog {
+        id: messageDialog
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
     }
 }

@@ -1,0 +1,83 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import "../.."
+
+// The editor of one document tab: Material, Quality and Cycle stacked, scrolling
+// both ways once the tab is smaller than the form.
+Item {
+    id: formSectionForm
+
+    property QtObject document: null
+    property QtObject machine: null
+    property QtObject qualityLevel: null
+    property QtObject cycleSetting: null
+    property string documentKey: ""
+
+    readonly property alias materialSection: sectionMaterial
+    readonly property alias qualitySection: sectionQuality
+    readonly property alias cycleSection: sectionCycle
+    readonly property int minimumFormWidth: 1200
+
+    function setDocumentProperties() {
+        document = MaterialDocumentMediator.document
+        machine = MaterialDocumentMediator.machine
+        qualityLevel = MaterialDocumentMediator.qualityLevel
+        cycleSetting = MaterialDocumentMediator.cycleSetting
+        documentKey = MaterialDocumentMediator.documentKey
+    }
+
+    // The field of any section by its label.
+    function fieldByLabel(label) {
+        return sectionMaterial.fieldByLabel(label) || sectionQuality.fieldByLabel(label)
+                || sectionCycle.fieldByLabel(label)
+    }
+
+    Component.onCompleted: {
+        setDocumentProperties()
+        sectionMaterial.document = document
+        sectionQuality.qualityLevel = qualityLevel
+        sectionCycle.qualityLevel = qualityLevel
+        sectionCycle.cycleSetting = cycleSetting
+    }
+
+    Flickable {
+        id: flickable
+        anchors.fill: parent
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        contentWidth: Math.max(formSectionForm.minimumFormWidth, width)
+        contentHeight: Globals.flickableScroll_ContentHeight(sections.implicitHeight, Globals.gridSpacing,
+                                                             Globals.gridSpacing)
+
+        ScrollBar.horizontal: ScrollBar {
+            policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable)
+        }
+        ScrollBar.vertical: ScrollBar {
+            policy: Globals.flickableScroll_ScrollBar_Vertical_Policy(flickable)
+        }
+
+        Column {
+            id: sections
+            x: Globals.gridSpacing
+            y: Globals.gridSpacing
+            width: flickable.contentWidth - 2 * Globals.gridSpacing
+            spacing: Globals.gridSpacing
+
+            FormSectionMaterial {
+                id: sectionMaterial
+                width: parent.width
+                height: implicitHeight
+            }
+            FormSectionQuality {
+                id: sectionQuality
+                width: parent.width
+                height: implicitHeight
+            }
+            FormSectionCycle {
+                id: sectionCycle
+                width: parent.width
+                height: implicitHeight
+            }
+        }
+    }
+}
