@@ -2,11 +2,20 @@
 #include "registertypes.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QQuickWindow>
+#include <QSaveFile>
+#include <QSGRendererInterface>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QSettings>
 #include <QtQuickTest>
 #include <QtWebEngine>
+
+#if __has_include("updatehelper.h")
+#include "updatehelper.h"
+#define GELV_TEST_HAVE_UPDATER
+#endif
 
 // Lets QML tests do what only the application's C++ side can: set the context
 // properties main sets, and read or prepare the stored settings as they are on disk.
@@ -41,6 +50,18 @@ public:
         settings.sync();
     }
 
+    // The test's own temporary folder (isolated per test run), without a trailing slash.
+    Q_INVOKABLE QString tempPath() const { return QDir::tempPath(); }
+
+    Q_INVOKABLE bool writeTextFile(const QString &path, const QString &text)
+    {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(text.toUtf8());
+        return file.commit();
+    }
+
 private:
     QQmlEngine *m_engine;
 };
@@ -59,7 +80,14 @@ public slots:
         QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
         QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
         QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+        // The offscreen platform has no OpenGL; web views and windows still render in software.
+        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+            QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
         registerQmlTypes();
+#ifdef GELV_TEST_HAVE_UPDATER
+        // Every home screen checks for updates: send that to a closed loopback port.
+        UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");
+#endif
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)

@@ -1,22 +1,88 @@
 import QtQuick 2.15
 import "../../"
+import "../home"
 
-// The home screen. Its sidebar and sections are added to this frame as they are built.
+// The home screen: the sidebar on the left, one of the four sections to its right.
+// Built afresh each time it is pushed.
 Rectangle {
     id: screenHome
 
     readonly property int layoutMinimumWidth: 1100
     readonly property int layoutMinimumHeight: 500
+    readonly property int sidebarWidth: 300
+    readonly property int sectionMinimumWidth: layoutMinimumWidth - sidebarWidth
 
     color: Globals.colorNeutral4
 
-    Text {
+    function hideAllSections() {
+        homeSectionGettingStarted.visible = false
+        homeSectionMaterials.visible = false
+        homeSectionSettings.visible = false
+        homeSectionSupport.visible = false
+    }
+
+    Item {
+        id: sections
+        anchors.left: homeSectionWelcome.right
+        anchors.right: parent.right
+        anchors.top: parent.top
+        anchors.bottom: parent.bottom
+
+        HomeSectionGettingStarted {
+            id: homeSectionGettingStarted
+            anchors.fill: parent
+            minimumWidth: screenHome.sectionMinimumWidth
+            visible: false
+        }
+
+        HomeSectionMaterials {
+            id: homeSectionMaterials
+            anchors.fill: parent
+            minimumWidth: screenHome.sectionMinimumWidth
+            model: MaterialDocumentMediator.recentFiles
+            visible: true
+        }
+
+        HomeSectionSettings {
+            id: homeSectionSettings
+            anchors.fill: parent
+            minimumWidth: screenHome.sectionMinimumWidth
+            visible: false
+        }
+
+        HomeSectionSupport {
+            id: homeSectionSupport
+            anchors.fill: parent
+            minimumWidth: screenHome.sectionMinimumWidth
+            visible: false
+        }
+    }
+
+    // Declared after the sections so it is drawn above them.
+    HomeSectionWelcome {
+        id: homeSectionWelcome
         anchors.left: parent.left
         anchors.top: parent.top
-        anchors.margins: 2 * Globals.gridSpacing
-        text: qsTr("Home")
-        color: Globals.colorPrimary1
-        font.family: Globals.fontAssistantRegularName
-        font.pointSize: 30
+        anchors.bottom: parent.bottom
+        width: screenHome.sidebarWidth
+
+        onShowHomeSectionGettingStarted: {
+            screenHome.hideAllSections()
+            homeSectionGettingStarted.visible = true
+        }
+        onShowHomeSectionMaterials: {
+            screenHome.hideAllSections()
+            MaterialDocumentMediator.verifyRecentFiles()
+            homeSectionMaterials.visible = true
+        }
+        onShowHomeSectionSettings: {
+            screenHome.hideAllSections()
+            homeSectionSettings.getUserSettingsValues()
+            homeSectionSettings.visible = true
+        }
+        onShowHomeSectionSupport: {
+            screenHome.hideAllSections()
+            homeSectionSupport.visible = true
+        }
     }
 }
