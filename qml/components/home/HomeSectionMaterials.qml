@@ -2,7 +2,6 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import Qt.labs.settings 1.1
 import Qt.labs.platform 1.1 as Platform
-import com.vtr.Gelvantrium 1.0
 import "../.."
 import ".."
 import "../action"
@@ -26,7 +25,7 @@ Item {
     readonly property alias popupFileOpen: popupFileOpen
     readonly property alias popupFileMissing: popupFileMissing
     readonly property alias fileDialog: fileDialog
-    readonly property alias selectedPrinterModelName: homeSettings.selectedPrinterModelName
+    property alias selectedPrinterModelName: homeSettings.selectedPrinterModelName
 
     property bool fillingPrinterModels: false
 
@@ -41,10 +40,6 @@ Item {
         id: homeSettings
         category: "Home"
         property string selectedPrinterModelName: ""
-    }
-
-    Utilities {
-        id: utility
     }
 
     function fillPrinterModels() {
@@ -113,23 +108,10 @@ Item {
             MaterialDocumentMediator.removeRecentFile(index)
     }
 
-    function localPathOfKey(key) {
-        return key.indexOf(Globals.filePrefix) === 0 ? key.substring(Globals.filePrefix.length) : key
-    }
-
-    // A key is "file:///" and the raw path; each path segment is escaped so that
-    // names holding '#', '?' or '%' still reach the right file.
-    function fileUrlOfKey(key) {
-        var path = localPathOfKey(key)
-        if (path.charAt(0) !== "/")
-            path = "/" + path
-        return "file://" + path.split("/").map(encodeURIComponent).join("/")
-    }
-
     function openRecentFile(path) {
-        if (!utility.fileExists(fileUrlOfKey(path))) {
+        if (!MaterialDocumentMediator.fileExistsForKey(path)) {
             popupFileMissing.missingPath = path
-            popupFileMissing.message = qsTr("The file at ") + localPathOfKey(path)
+            popupFileMissing.message = qsTr("The file at ") + MaterialDocumentMediator.localPathFromKey(path)
                     + qsTr(" could not be opened. It will be removed from the recent Materials list.")
             popupFileMissing.open()
             return false

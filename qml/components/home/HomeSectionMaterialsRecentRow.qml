@@ -12,6 +12,7 @@ Rectangle {
     property string lastUpdatedDate: ""
     property color friendlyColor: Globals.colorNeutral5
     readonly property bool hovered: rowMouseArea.containsMouse || removeMouseArea.containsMouse
+    readonly property alias removeButton: removeMouseArea
 
     signal openClicked()
     signal removeClicked()

@@ -105,14 +105,6 @@ Rectangle {
         applicationUpdateNotificationFailedDialog.open()
     }
 
-    // The current document may not be in the mediator's list yet, so ask for it too.
-    function hasUnsavedDocuments() {
-        if (MaterialDocumentMediator.anyDocumentHasUnsavedChanges())
-            return true
-        var currentKey = MaterialDocumentMediator.documentKey
-        return currentKey !== "" && MaterialDocumentMediator.documentHasUnsavedChanges(currentKey)
-    }
-
     function updateBarClicked() {
         if (updateHelper.isInstallerReady())
             applicationUpdateNotification.launchInstaller()
@@ -271,7 +263,7 @@ Rectangle {
                 applicationUpdateNotificationFailedDialog.open()
                 return
             }
-            if (homeSectionWelcome.hasUnsavedDocuments()) {
+            if (MaterialDocumentMediator.anyDocumentHasUnsavedChanges()) {
                 applicationUpdateNotificationUnsavedChangesDialog.open()
                 return
             }
