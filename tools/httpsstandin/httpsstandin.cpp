@@ -19,7 +19,7 @@ constexpr qint64 ChunkSize = 256 * 1024;
 constexpr qint64 HighWater = 1024 * 1024; // bytes queued in the socket before we wait for it to drain
 constexpr int PatternPeriod = 65521; // prime, so no power-of-two chunking lines up with it
 
-const QByteArray &pattern()
+const QByteArray& pattern()
 {
     static const QByteArray bytes = [] {
         QByteArray p(PatternPeriod, Qt::Uninitialized);
@@ -42,7 +42,7 @@ struct Credentials {
 };
 
 // Making a key takes a noticeable moment, so each address gets one per process.
-Credentials credentialsFor(const QHostAddress &address)
+Credentials credentialsFor(const QHostAddress& address)
 {
     static QMutex mutex;
     static std::map<QString, Credentials> made;
@@ -63,11 +63,11 @@ Credentials credentialsFor(const QHostAddress &address)
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
     openssl.start(QStringLiteral("openssl"),
-        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-            QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-            QStringLiteral("/CN=%1").arg(ip), QStringLiteral("-addext"),
-            QStringLiteral("subjectAltName=IP:%1,DNS:localhost").arg(ip), QStringLiteral("-keyout"), keyPath,
-            QStringLiteral("-out"), certPath });
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+            QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+            QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=%1").arg(ip),
+            QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:%1,DNS:localhost").arg(ip),
+            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath });
     if (!openssl.waitForStarted(10000) || !openssl.waitForFinished(30000)
         || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
         c.failure = QStringLiteral("openssl failed: %1 %2")
@@ -90,7 +90,7 @@ Credentials credentialsFor(const QHostAddress &address)
     return c;
 }
 
-bool isLoopback(const QHostAddress &address)
+bool isLoopback(const QHostAddress& address)
 {
     bool ok = false;
     const quint32 v4 = address.toIPv4Address(&ok);
@@ -102,7 +102,7 @@ bool isLoopback(const QHostAddress &address)
 // One accepted connection: reads one request, records it, answers, closes.
 class HttpsStandInConnection : public QObject {
 public:
-    HttpsStandInConnection(HttpsStandIn *server, QSslSocket *socket)
+    HttpsStandInConnection(HttpsStandIn* server, QSslSocket* socket)
         : QObject(socket)
         , m_server(server)
         , m_socket(socket)
@@ -111,11 +111,12 @@ public:
         connect(socket, &QSslSocket::encryptedBytesWritten, this, &HttpsStandInConnection::onDrained);
         connect(socket, &QSslSocket::bytesWritten, this, &HttpsStandInConnection::onDrained);
         connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QAbstractSocket::errorOccurred, socket, [socket](QAbstractSocket::SocketError error) {
-            if (error != QAbstractSocket::RemoteHostClosedError)
-                socket->abort();
-            socket->deleteLater();
-        });
+        connect(
+            socket, &QAbstractSocket::errorOccurred, socket, [socket](QAbstractSocket::SocketError error) {
+                if (error != QAbstractSocket::RemoteHostClosedError)
+                    socket->abort();
+                socket->deleteLater();
+            });
     }
 
 private:
@@ -203,7 +204,7 @@ private:
         respond(answer);
     }
 
-    void respond(const HttpsStandIn::Answer &answer)
+    void respond(const HttpsStandIn::Answer& answer)
     {
         m_answer = answer;
         if (answer.neverAnswer) {
@@ -214,11 +215,12 @@ private:
         m_bodyLimit = answer.dropAfter >= 0 ? std::min(answer.dropAfter, m_bodySize) : m_bodySize;
         m_sent = 0;
 
-        const QByteArray reason = answer.reason.isEmpty() ? HttpsStandIn::reasonPhrase(answer.status) : answer.reason;
+        const QByteArray reason
+            = answer.reason.isEmpty() ? HttpsStandIn::reasonPhrase(answer.status) : answer.reason;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason + "\r\n";
         bool hasLength = false;
         bool hasConnection = false;
-        for (const HttpsStandIn::Header &h : answer.headers) {
+        for (const HttpsStandIn::Header& h : answer.headers) {
             hasLength = hasLength || h.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
             hasConnection = hasConnection || h.first.compare("Connection", Qt::CaseInsensitive) == 0;
             head += h.first + ": " + h.second + "\r\n";
@@ -278,8 +280,8 @@ private:
         m_socket->disconnectFromHost(); // flushes first
     }
 
-    HttpsStandIn *m_server;
-    QSslSocket *m_socket;
+    HttpsStandIn* m_server;
+    QSslSocket* m_socket;
     State m_state = State::Head;
     QByteArray m_buffer;
     HttpsStandIn::Request m_request;
@@ -297,16 +299,16 @@ QByteArray HttpsStandIn::Request::path() const
     return q < 0 ? target : target.left(q);
 }
 
-QByteArray HttpsStandIn::Request::header(const QByteArray &name) const
+QByteArray HttpsStandIn::Request::header(const QByteArray& name) const
 {
-    for (const Header &h : headers) {
+    for (const Header& h : headers) {
         if (h.first.compare(name, Qt::CaseInsensitive) == 0)
             return h.second;
     }
     return QByteArray();
 }
 
-HttpsStandIn::HttpsStandIn(QObject *parent)
+HttpsStandIn::HttpsStandIn(QObject* parent)
     : QTcpServer(parent)
 {
     qRegisterMetaType<HttpsStandIn::Request>();
@@ -316,7 +318,7 @@ HttpsStandIn::HttpsStandIn(QObject *parent)
 
 HttpsStandIn::~HttpsStandIn() = default;
 
-bool HttpsStandIn::start(const QHostAddress &address)
+bool HttpsStandIn::start(const QHostAddress& address)
 {
     m_failure.clear();
     if (!isLoopback(address)) {
@@ -337,9 +339,12 @@ bool HttpsStandIn::start(const QHostAddress &address)
     return true;
 }
 
-QUrl HttpsStandIn::url(const QString &pathAndQuery) const
+QUrl HttpsStandIn::url(const QString& pathAndQuery) const
 {
-    return QUrl(QStringLiteral("https://%1:%2%3").arg(serverAddress().toString()).arg(serverPort()).arg(pathAndQuery));
+    return QUrl(QStringLiteral("https://%1:%2%3")
+                    .arg(serverAddress().toString())
+                    .arg(serverPort())
+                    .arg(pathAndQuery));
 }
 
 void HttpsStandIn::trustInProcess() const
@@ -351,17 +356,14 @@ void HttpsStandIn::trustInProcess() const
     QSslConfiguration::setDefaultConfiguration(config);
 }
 
-void HttpsStandIn::setAnswer(const QByteArray &pathOrTarget, const Answer &answer)
+void HttpsStandIn::setAnswer(const QByteArray& pathOrTarget, const Answer& answer)
 {
     m_answers.insert(pathOrTarget, answer);
 }
 
-void HttpsStandIn::clearAnswers()
-{
-    m_answers.clear();
-}
+void HttpsStandIn::clearAnswers() { m_answers.clear(); }
 
-HttpsStandIn::Answer HttpsStandIn::answerFor(const Request &request) const
+HttpsStandIn::Answer HttpsStandIn::answerFor(const Request& request) const
 {
     auto it = m_answers.constFind(request.target);
     if (it == m_answers.constEnd())
@@ -369,15 +371,15 @@ HttpsStandIn::Answer HttpsStandIn::answerFor(const Request &request) const
     return it == m_answers.constEnd() ? m_defaultAnswer : it.value();
 }
 
-void HttpsStandIn::record(const Request &request)
+void HttpsStandIn::record(const Request& request)
 {
     m_requests.append(request);
     emit requestReceived(request);
 }
 
-void HttpsStandIn::fillGenerated(char *out, qint64 offset, qint64 length)
+void HttpsStandIn::fillGenerated(char* out, qint64 offset, qint64 length)
 {
-    const QByteArray &p = pattern();
+    const QByteArray& p = pattern();
     qint64 pos = offset % PatternPeriod;
     while (length > 0) {
         const qint64 n = std::min<qint64>(length, PatternPeriod - pos);
@@ -398,30 +400,48 @@ QByteArray HttpsStandIn::generatedBody(qint64 offset, qint64 length)
 QByteArray HttpsStandIn::reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 413:
+        return "Payload Too Large";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
 void HttpsStandIn::incomingConnection(qintptr socketDescriptor)
 {
-    auto *socket = new QSslSocket(this);
+    auto* socket = new QSslSocket(this);
     if (!socket->setSocketDescriptor(socketDescriptor)) {
         delete socket;
         return;

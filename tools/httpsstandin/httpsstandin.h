@@ -28,7 +28,7 @@ public:
 
         QByteArray path() const; // target without the query
         // First value of a header, name compared case-insensitively; null if absent.
-        QByteArray header(const QByteArray &name) const;
+        QByteArray header(const QByteArray& name) const;
     };
 
     struct Answer {
@@ -50,16 +50,16 @@ public:
 
     static constexpr qint64 DefaultMaxBodySize = 16 * 1024 * 1024;
 
-    explicit HttpsStandIn(QObject *parent = nullptr);
+    explicit HttpsStandIn(QObject* parent = nullptr);
     ~HttpsStandIn() override;
 
     // Makes (or reuses) a certificate for the address and listens on an
     // ephemeral port. Only 127.0.0.0/8 is accepted. Returns false with failureReason() set.
-    bool start(const QHostAddress &address = QHostAddress(QStringLiteral("127.0.0.1")));
+    bool start(const QHostAddress& address = QHostAddress(QStringLiteral("127.0.0.1")));
     QString failureReason() const { return m_failure; }
 
     // https://<address>:<port><path>
-    QUrl url(const QString &pathAndQuery = QStringLiteral("/")) const;
+    QUrl url(const QString& pathAndQuery = QStringLiteral("/")) const;
 
     // Adds this server's certificate to QSslConfiguration::defaultConfiguration()
     // as a trusted CA, so that Qt clients in this process accept it unchanged.
@@ -67,8 +67,8 @@ public:
     QSslCertificate certificate() const { return m_certificate; }
 
     // Answers are looked up by exact target (with query), then by path alone, then the default (404).
-    void setAnswer(const QByteArray &pathOrTarget, const Answer &answer);
-    void setDefaultAnswer(const Answer &answer) { m_defaultAnswer = answer; }
+    void setAnswer(const QByteArray& pathOrTarget, const Answer& answer);
+    void setDefaultAnswer(const Answer& answer) { m_defaultAnswer = answer; }
     void clearAnswers();
 
     void setMaxBodySize(qint64 bytes) { m_maxBodySize = bytes; }
@@ -83,20 +83,20 @@ public:
     // pattern that does not repeat with any power-of-two period, so misplaced
     // or lost chunks show up when compared.
     static QByteArray generatedBody(qint64 offset, qint64 length);
-    static void fillGenerated(char *out, qint64 offset, qint64 length);
+    static void fillGenerated(char* out, qint64 offset, qint64 length);
 
     static QByteArray reasonPhrase(int status);
 
 signals:
-    void requestReceived(const HttpsStandIn::Request &request);
+    void requestReceived(const HttpsStandIn::Request& request);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
     friend class HttpsStandInConnection;
-    Answer answerFor(const Request &request) const;
-    void record(const Request &request);
+    Answer answerFor(const Request& request) const;
+    void record(const Request& request);
 
     QSslCertificate m_certificate;
     QSslKey m_key;

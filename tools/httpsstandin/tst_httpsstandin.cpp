@@ -23,12 +23,12 @@ private slots:
     void refusesNonLoopback();
 
 private:
-    QNetworkReply *run(QNetworkReply *reply);
+    QNetworkReply* run(QNetworkReply* reply);
     HttpsStandIn m_server;
     QNetworkAccessManager m_nam;
 };
 
-QNetworkReply *tst_HttpsStandIn::run(QNetworkReply *reply)
+QNetworkReply* tst_HttpsStandIn::run(QNetworkReply* reply)
 {
     QSignalSpy finished(reply, &QNetworkReply::finished);
     if (!reply->isFinished())
