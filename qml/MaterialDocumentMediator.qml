@@ -86,8 +86,12 @@ Item {
         if (typeof fileURL === "object")
             return utility.filePathFromURL(fileURL)
         var text = String(fileURL)
-        if (text.indexOf(Globals.filePrefix) === 0)
+        if (text.indexOf(Globals.filePrefix) === 0) {
             text = text.substring(Globals.filePrefix.length)
+            // "file:///tmp/a" names /tmp/a, as a key "file:////tmp/a" does.
+            if (text !== "" && text.charAt(0) !== "/")
+                text = "/" + text
+        }
         if (text === "")
             return ""
         return utility.absolutePathFromPath(text)
@@ -110,13 +114,16 @@ Item {
         return isFileKey(key) ? key.substring(Globals.filePrefix.length) : key
     }
 
-    // A file URL for a local path that QUrl parses back to the same path.
+    property url convertedUrl
+
+    // The file URL (a url value, percent-encoded) of a local path.
     function urlFromLocalPath(path) {
         var parts = path.split("/")
         for (var i = 0; i < parts.length; ++i)
             parts[i] = encodeURIComponent(parts[i])
         var encoded = parts.join("/")
-        return "file://" + (encoded.charAt(0) === "/" ? "" : "/") + encoded
+        convertedUrl = "file://" + (encoded.charAt(0) === "/" ? "" : "/") + encoded
+        return convertedUrl
     }
 
     function urlFromKey(key) {

@@ -63,6 +63,14 @@ Item {
                 var level = qualityLevelComponent.createObject(doc)
                 level.thickness_um = 50
                 level.exposure = 2.5
+                // What the form always writes, so that an opened file stays clean.
+                level.xYTrim_mm = 0
+                level.xYShrinkageFactor = 1
+                level.zShrinkageFactor = 1
+                level.materialScalingFactorX = 1
+                level.materialScalingFactorY = 1
+                level.testingTrim = false
+                level.overHangFactor = 80
                 levelList.push(level)
             }
             machine.qualityLevels = levelList
@@ -78,7 +86,7 @@ Item {
     // The file's text, or null when it cannot be read.
     function readText(path) {
         var request = new XMLHttpRequest()
-        request.open("GET", MaterialDocumentMediator.urlFromLocalPath(path), false)
+        request.open("GET", String(MaterialDocumentMediator.urlFromLocalPath(path)), false)
         request.send()
         return request.status === 200 ? request.responseText : null
     }

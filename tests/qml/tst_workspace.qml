@@ -13,18 +13,368 @@ TestCase {
         id: harness
     }
 
+    property var openedDialogs: []
+
     function init() {
         harness.reset()
+        openedDialogs = []
+        harness.screen.openFileDialog = function (dialog) { testCase.openedDialogs.push(dialog) }
+    }
+
+    function newDocument() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        return MaterialDocumentMediator.documentKey
+    }
+
+    function openFile(path) {
+        compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), true)
+        return MaterialDocumentMediator.documentKey
+    }
+
+    // Saves the current document as the save dialog would, answering it with path.
+    function saveAs(path) {
+        harness.screen.saveDocument()
+        compare(openedDialogs[openedDialogs.length - 1], harness.screen.saveDialog)
+        harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
     }
 
     function test_newDocumentsAreNumberedAndNumbersAreNotReused() {
         var first = MaterialDocumentMediator.numberOfNewMaterials
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        newDocument()
+        newDocument()
         compare(harness.tabKeys(), ["NewMaterial" + (first + 1), "NewMaterial" + (first + 2)])
         harness.screen.closeableTabView.closeTab("NewMaterial" + (first + 1))
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_BB"))
         compare(MaterialDocumentMediator.documentKey, "NewMaterial" + (first + 3))
         compare(harness.screen.formHeader.machineModelName, "Orvo B")
+        compare(MaterialDocumentMediator.documentFilename, "NewMaterial" + (first + 3))
+    }
+
+    function test_openEditSaveTracksUnsavedChangesAndRecentOrder() {
+        var other = harness.tempPath("other.zqmat")
+        var path = harness.tempPath("edited.zqmat")
+        verify(harness.writeDocument(other, 1, 1))
+        verify(harness.writeDocument(path, 1, 1))
+        openFile(other)
+        var key = openFile(path)
+        compare(MaterialDocumentMediator.recentFiles.get(0).path, key)
+        MaterialDocumentMediator.addRecentFile("other.zqmat", harness.keyOf(other), "ORV_2.0_AA", "", "#000000")
+        compare(MaterialDocumentMediator.recentFiles.get(0).path, harness.keyOf(other))
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+        MaterialDocumentMediator.document.description = "changed"
+        verify(MaterialDocumentMediator.documentHasUnsavedChanges())
+        verify(MaterialDocumentMediator.anyDocumentHasUnsavedChanges())
+
+        saveAs(path)
+        compare(MaterialDocumentMediator.documentKey, key)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+        compare(harness.readText(path), MaterialDocumentMediator.document.ToXMLString())
+        compare(MaterialDocumentMediator.recentFiles.get(0).path, key)
+        compare(MaterialDocumentMediator.recentFiles.get(0).printerModel, "Orvo B")
+        compare(harness.tabTitles().length, 2)
+    }
+
+    function test_saveAsGivesANewDocumentTheFileKey() {
+        var oldKey = newDocument()
+        MaterialDocumentMediator.document.friendlyName = "Grey"
+        var path = harness.tempPath("saved.zqmat")
+        saveAs(path)
+        compare(MaterialDocumentMediator.documentKey, "file:///" + path)
+        compare(harness.tabKeys(), ["file:///" + path])
+        compare(harness.currentForm().documentKey, "file:///" + path)
+        compare(MaterialDocumentMediator.getDocumentIndexByKey(oldKey), -1)
+        compare(MaterialDocumentMediator.documentFilename, path.substring(path.lastIndexOf("/") + 1))
+        compare(MaterialDocumentMediator.documentFileDirectoryPath, "file:///" + harness.tempDir)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+    }
+
+    function test_saveDialogProposesName_data() {
+        return [
+            { tag: "new document, no name", friendlyName: "", expected: "" },
+            { tag: "new document with a name", friendlyName: "Clear Blue", expected: "Clear Blue" }
+        ]
+    }
+
+    function test_saveDialogProposesName(data) {
+        newDocument()
+        MaterialDocumentMediator.document.friendlyName = data.friendlyName
+        var expected = data.expected !== "" ? data.expected
+                                            : "NewMaterial" + MaterialDocumentMediator.numberOfNewMaterials + ".zqmat"
+        compare(harness.screen.proposedSaveName(), expected)
+    }
+
+    function test_specialCharactersInNamesRoundTrip_data() {
+        return [
+            { tag: "blank", name: "my resin.zqmat" },
+            { tag: "hash", name: "resin#2.zqmat" },
+            { tag: "percent", name: "50%25 grey.zqmat" },
+            { tag: "question mark", name: "why?.zqmat" },
+            { tag: "non-ASCII", name: "Härz µ.zqmat" }
+        ]
+    }
+
+    function test_specialCharactersInNamesRoundTrip(data) {
+        newDocument()
+        MaterialDocumentMediator.document.friendlyName = "Special"
+        var path = harness.tempPath(data.name)
+        // The dialog gives a real URL, percent-encoded.
+        saveAs(path)
+        var key = MaterialDocumentMediator.documentKey
+        compare(key, "file:///" + path)
+        compare(MaterialDocumentMediator.documentFilename, path.substring(path.lastIndexOf("/") + 1))
+        verify(harness.readText(path) !== null)
+        verify(MaterialDocumentMediator.fileExistsForKey(key))
+
+        harness.reset()
+        // The recent list and the command line give the key text.
+        var result = MaterialDocumentMediator.loadDocument(key)
+        compare(result, true)
+        compare(MaterialDocumentMediator.documentKey, key)
+        compare(MaterialDocumentMediator.document.friendlyName, "Special")
+        compare(harness.tabTitles(), [path.substring(path.lastIndexOf("/") + 1)])
+    }
+
+    function test_sameFileUnderTwoSpellingsGivesOneTab() {
+        var path = harness.tempPath("twice.zqmat")
+        verify(harness.writeDocument(path, 1, 1))
+        openFile(path)
+        var spelled = harness.tempDir + "./" + path.substring(harness.tempDir.length)
+        compare(MaterialDocumentMediator.loadDocument("file:///" + spelled), true)
+        compare(harness.tabKeys(), [harness.keyOf(path)])
+    }
+
+    function test_closePromptAnswers_data() {
+        return [
+            { tag: "save", answer: "save", tabClosed: true, fileChanged: true },
+            { tag: "close without saving", answer: "discard", tabClosed: true, fileChanged: false },
+            { tag: "click outside", answer: "outside", tabClosed: false, fileChanged: false },
+            { tag: "save, dialog cancelled", answer: "cancel", tabClosed: false, fileChanged: false }
+        ]
+    }
+
+    function test_closePromptAnswers(data) {
+        var path = harness.tempPath("prompt.zqmat")
+        verify(harness.writeDocument(path, 1, 1))
+        var before = harness.readText(path)
+        var key = openFile(path)
+        MaterialDocumentMediator.document.description = "edited before closing"
+
+        harness.screen.closeableTabView.closeClicked(key)
+        verify(harness.screen.closePrompt.opened)
+        if (data.answer === "save") {
+            harness.screen.closePrompt.clickedConfirm()
+            verify(harness.screen.saveBeforeClosingInProgress)
+            harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        } else if (data.answer === "discard") {
+            harness.screen.closePrompt.close()
+            harness.screen.closePrompt.clickedCancel()
+        } else if (data.answer === "cancel") {
+            harness.screen.closePrompt.clickedConfirm()
+            harness.screen.saveDialogRejected()
+            // A later ordinary save closes nothing.
+            verify(!harness.screen.saveBeforeClosingInProgress)
+        } else {
+            harness.screen.closePrompt.close()
+        }
+        compare(harness.tabKeys().length, data.tabClosed ? 0 : 1)
+        var after = harness.readText(path)
+        compare(after !== before, data.fileChanged)
+        if (data.fileChanged)
+            verify(after.indexOf("edited before closing") > 0)
+    }
+
+    function test_newDocumentSavedFromClosePromptClosesItsTab() {
+        var key = newDocument()
+        MaterialDocumentMediator.document.friendlyName = "From prompt"
+        MaterialDocumentMediator.document.friendlyColorRed = 1
+        MaterialDocumentMediator.document.friendlyColorGreen = 2
+        MaterialDocumentMediator.document.friendlyColorBlue = 3
+        harness.screen.closeableTabView.closeClicked(key)
+        verify(harness.screen.closePrompt.opened)
+        harness.screen.closePrompt.clickedConfirm()
+        var path = harness.tempPath("from prompt.zqmat")
+        harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        compare(harness.tabKeys(), [])
+        verify(harness.readText(path).indexOf("From prompt") > 0)
+    }
+
+    function test_failedSaveKeepsKeyAndUnsavedStateAndShowsTheError() {
+        var path = harness.tempPath("kept.zqmat")
+        verify(harness.writeDocument(path, 1, 1))
+        var key = openFile(path)
+        var directory = MaterialDocumentMediator.documentFileDirectoryPath
+        MaterialDocumentMediator.document.description = "unsaved"
+        saveAs(harness.tempDir + "missing-folder/elsewhere.zqmat")
+        compare(MaterialDocumentMediator.documentKey, key)
+        compare(MaterialDocumentMediator.documentFilename, path.substring(path.lastIndexOf("/") + 1))
+        compare(MaterialDocumentMediator.documentFileDirectoryPath, directory)
+        compare(harness.tabKeys(), [key])
+        verify(MaterialDocumentMediator.documentHasUnsavedChanges())
+        verify(harness.screen.messageDialog.opened)
+        compare(harness.screen.messageDialog.title, "Save failed.")
+        verify(harness.screen.messageDialog.message.length > 0)
+    }
+
+    function test_savingOverAnotherTabsFile_data() {
+        return [
+            { tag: "other tab clean: it closes", otherDirty: false },
+            { tag: "other tab unsaved: refused", otherDirty: true }
+        ]
+    }
+
+    function test_savingOverAnotherTabsFile(data) {
+        var path = harness.tempPath("target.zqmat")
+        verify(harness.writeDocument(path, 1, 1))
+        var otherKey = openFile(path)
+        if (data.otherDirty)
+            MaterialDocumentMediator.document.description = "other tab's work"
+        var otherDocument = MaterialDocumentMediator.document
+        var before = harness.readText(path)
+        newDocument()
+        MaterialDocumentMediator.document.friendlyName = "Overwriter"
+        saveAs(path)
+        if (data.otherDirty) {
+            compare(harness.readText(path), before)
+            compare(harness.tabKeys().length, 2)
+            verify(harness.screen.messageDialog.opened)
+            verify(harness.screen.messageDialog.message.indexOf("unsaved changes") > 0)
+            verify(MaterialDocumentMediator.documentKey.indexOf("NewMaterial") === 0)
+            MaterialDocumentMediator.switchDocument(otherKey)
+            compare(MaterialDocumentMediator.document.description, "other tab's work")
+        } else {
+            compare(harness.tabKeys(), [otherKey])
+            compare(harness.tabTitles(), [path.substring(path.lastIndexOf("/") + 1)])
+            compare(MaterialDocumentMediator.document.friendlyName, "Overwriter")
+            // The replaced document is freed.
+            tryVerify(function () { return otherDocument === null || otherDocument === undefined || !otherDocument.ToXMLString })
+        }
+    }
+
+    function test_structureCheckMessages_data() {
+        return [
+            { tag: "two machines", machines: 2, levels: 1,
+              message: "Loaded material document is invalid. Multiple machines are not allowed" },
+            { tag: "no machine", machines: 0, levels: 0, message: "Machine needs selected." },
+            { tag: "machine without quality level", machines: 1, levels: 0,
+              message: "Failed to find a valid quality level for applying material settings." },
+            { tag: "two quality levels", machines: 1, levels: 2,
+              message: "Loaded material document is invalid. Multiple quality levels are not allowed" }
+        ]
+    }
+
+    function test_structureCheckMessages(data) {
+        var keep = newDocument()
+        var path = harness.tempPath("structure.zqmat")
+        verify(harness.writeDocument(path, data.machines, data.levels))
+        compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), data.message)
+        compare(MaterialDocumentMediator.documentKey, keep)
+        compare(harness.tabKeys(), [keep])
+        compare(MaterialDocumentMediator.recentFiles.count, 0)
+    }
+
+    function test_unreadableFileReturnsTheDocumentError() {
+        var result = MaterialDocumentMediator.loadDocument(harness.keyOf(harness.tempDir + "does-not-exist.zqmat"))
+        verify(typeof result === "string" && result.length > 0)
+        compare(harness.tabKeys(), [])
+    }
+
+    function test_recentListKeepsTenNewestAndDropsMissingFiles() {
+        var paths = []
+        for (var i = 0; i < 12; ++i) {
+            var path = harness.tempPath("recent" + i + ".zqmat")
+            verify(harness.writeDocument(path, 1, 1))
+            paths.push(path)
+        }
+        MaterialDocumentMediator.addRecentFile("gone.zqmat", harness.keyOf(harness.tempDir + "gone.zqmat"),
+                                               "ORV_2.0_AA", "", "#000000")
+        for (i = 0; i < 12; ++i)
+            MaterialDocumentMediator.addRecentFile(paths[i].substring(paths[i].lastIndexOf("/") + 1),
+                                                   harness.keyOf(paths[i]), "ORV_2.0_AA", "", "#ffffff")
+        compare(MaterialDocumentMediator.recentFiles.count, 10)
+        compare(MaterialDocumentMediator.recentFiles.get(0).path, harness.keyOf(paths[11]))
+        compare(MaterialDocumentMediator.recentFiles.get(9).path, harness.keyOf(paths[2]))
+        tryVerify(function () { return testSupport.hasStoredSetting("Document/datastore") }, 3000)
+        var stored = JSON.parse(testSupport.storedSetting("Document/datastore"))
+        compare(stored.length, 10)
+        compare(stored[0].path, harness.keyOf(paths[11]))
+        compare(stored[0].printerModel, "Orvo A")
+    }
+
+    function test_recentFilesWithTheSameNameShowTheirFolders() {
+        var a = harness.dataDir + "x/a.zqmat"
+        var b = harness.dataDir + "y/a.zqmat"
+        MaterialDocumentMediator.addRecentFile("a.zqmat", harness.keyOf(a), "ORV_2.0_AA", "", "#000000")
+        MaterialDocumentMediator.addRecentFile("a.zqmat", harness.keyOf(b), "ORV_2.0_AA", "", "#000000")
+        compare(MaterialDocumentMediator.recentFiles.get(0).fileName, "y/a.zqmat")
+        compare(MaterialDocumentMediator.recentFiles.get(1).fileName, "x/a.zqmat")
+    }
+
+    function test_shortNames_data() {
+        return [
+            { tag: "distinct", paths: ["file:////p/a.zqmat", "file:////p/b.zqmat"], names: ["a.zqmat", "b.zqmat"] },
+            { tag: "two folders", paths: ["file:////x/a.zqmat", "file:////y/a.zqmat"], names: ["x/a.zqmat", "y/a.zqmat"] },
+            { tag: "deeper", paths: ["file:////r/s/x/a.zqmat", "file:////r/t/x/a.zqmat", "file:////q/b.zqmat"],
+              names: ["s/x/a.zqmat", "t/x/a.zqmat", "b.zqmat"] },
+            { tag: "three, two collide longer",
+              paths: ["file:////m/x/a.zqmat", "file:////n/x/a.zqmat", "file:////y/a.zqmat"],
+              names: ["m/x/a.zqmat", "n/x/a.zqmat", "y/a.zqmat"] },
+            { tag: "same path twice ends", paths: ["file:////d/a.zqmat", "file:////d/a.zqmat"],
+              names: ["d/a.zqmat", "d/a.zqmat"] },
+            { tag: "at the root", paths: ["file:////a.zqmat", "file:////a.zqmat"], names: ["a.zqmat", "a.zqmat"] },
+            { tag: "folder named like the file", paths: ["file:////a.zqmat/a.zqmat", "file:////b/a.zqmat"],
+              names: ["a.zqmat/a.zqmat", "b/a.zqmat"] }
+        ]
+    }
+
+    function test_shortNames(data) {
+        var files = data.paths.map(function (p) { return MaterialDocumentMediator.getShortFilenameObject("", p) })
+        var result = MaterialDocumentMediator.makeShortFilenamesUnique(files)
+        compare(result.map(function (f) { return f.filename }), data.names)
+    }
+
+    function test_closingACleanBackgroundTabKeepsTheCurrentDocument() {
+        var paths = [harness.tempPath("one.zqmat"), harness.tempPath("two.zqmat"), harness.tempPath("three.zqmat")]
+        paths.forEach(function (p) { verify(harness.writeDocument(p, 1, 1)) })
+        var first = openFile(paths[0])
+        var second = openFile(paths[1])
+        var third = openFile(paths[2])
+        MaterialDocumentMediator.switchDocument(second)
+        harness.screen.closeableTabView.switchToTabByKey(second)
+        var current = MaterialDocumentMediator.document
+        harness.screen.closeClickedHandler(third)
+        compare(harness.tabKeys(), [first, second])
+        compare(MaterialDocumentMediator.documentKey, second)
+        compare(MaterialDocumentMediator.document, current)
+        compare(harness.screen.closeableTabView.tabView.currentIndex, 1)
+        compare(harness.currentForm().documentKey, second)
+    }
+
+    function test_documentsOfClosedTabsAreFreed() {
+        var key = newDocument()
+        var holder = Qt.createQmlObject("import QtQuick 2.15; QtObject { property QtObject held }", testCase)
+        holder.held = MaterialDocumentMediator.document
+        harness.screen.closeableTabView.closeTab(key)
+        tryCompare(holder, "held", null)
+        holder.destroy()
+    }
+
+    function test_newDocumentWithShownFormCountsAsUnsaved() {
+        var key = newDocument()
+        verify(MaterialDocumentMediator.documentHasUnsavedChanges(key))
+        harness.screen.closeableTabView.closeClicked(key)
+        verify(harness.screen.closePrompt.opened)
+        harness.screen.closePrompt.close()
+    }
+
+    function test_closeAllDocumentsPromptsTheFirstUnsaved() {
+        var path = harness.tempPath("clean.zqmat")
+        verify(harness.writeDocument(path, 1, 1))
+        openFile(path)
+        verify(MaterialDocumentMediator.closeAllDocuments())
+        var dirty = newDocument()
+        verify(!MaterialDocumentMediator.closeAllDocuments())
+        verify(harness.screen.closePrompt.opened)
+        compare(harness.screen.closeTabKey, dirty)
+        harness.screen.closePrompt.close()
     }
 }

@@ -24,6 +24,9 @@ Rectangle {
     readonly property alias closePrompt: closePrompt
     readonly property alias messageDialog: messageDialog
 
+    // Opens a file dialog; tests replace it to answer the dialog themselves.
+    property var openFileDialog: function (dialog) { dialog.open() }
+
     color: Globals.colorNeutral4
 
     Connections {
@@ -80,7 +83,7 @@ Rectangle {
     function saveDocument() {
         saveDialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
         saveDialog.currentFile = proposedFileUrl(proposedSaveName())
-        saveDialog.open()
+        openFileDialog(saveDialog)
     }
 
     function saveDialogAccepted(fileUrl) {
@@ -160,7 +163,7 @@ Rectangle {
             name = MaterialDocumentMediator.document.friendlyName
         distributeDialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
         distributeDialog.currentFile = proposedFileUrl(name + "d")
-        distributeDialog.open()
+        openFileDialog(distributeDialog)
     }
 
     function distributeDialogAccepted(fileUrl) {
