@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtGraphicalEffects 1.15
+import Qt.labs.settings 1.1
 import "../.."
 import "../field"
 
@@ -38,6 +39,14 @@ Item {
             return
         }
         DistributionMediator.distributionPassword = text
+        passwordSettings.password = text
+    }
+
+    // The mediator loads this key at start; this section keeps it up to date.
+    Settings {
+        id: passwordSettings
+        category: "distributionPassword"
+        property string password: ""
     }
 
     Flickable {
@@ -166,7 +175,7 @@ Item {
                         width: 45
 
                         Image {
-                            id: distributionPasswordValidMark
+                            id: validMarkImage
                             anchors.centerIn: parent
                             width: 30
                             height: 30
@@ -175,14 +184,15 @@ Item {
                             visible: false
                         }
                         ColorOverlay {
-                            anchors.fill: distributionPasswordValidMark
-                            source: distributionPasswordValidMark
+                            id: distributionPasswordValidMark
+                            anchors.fill: validMarkImage
+                            source: validMarkImage
                             color: "#62aa46"
                             visible: DistributionMediator.distributionPasswordValid
                         }
 
                         Image {
-                            id: distributionPasswordInvalidMark
+                            id: invalidMarkImage
                             anchors.centerIn: parent
                             width: 20
                             height: 20
@@ -191,8 +201,9 @@ Item {
                             visible: false
                         }
                         ColorOverlay {
-                            anchors.fill: distributionPasswordInvalidMark
-                            source: distributionPasswordInvalidMark
+                            id: distributionPasswordInvalidMark
+                            anchors.fill: invalidMarkImage
+                            source: invalidMarkImage
                             color: "#ff0000"
                             visible: !DistributionMediator.distributionPasswordValid
                         }
