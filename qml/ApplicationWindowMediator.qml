@@ -14,8 +14,9 @@ Item {
     property int minimumHeight: 1
     property bool splashScreenVisible: true
 
-    // The screen the window is on; the root window sets it. Sizes are clamped to it.
-    property var windowScreen: Qt.application.screens.length > 0 ? Qt.application.screens[0] : null
+    // The screen the window is on, set by the root window; sizes are clamped to it.
+    // Until it is known, the first screen is used.
+    property var windowScreen: null
 
     signal closeApplicationSignal(bool force)
     signal splashScreenHiddenSignal()
@@ -38,8 +39,13 @@ Item {
         return result
     }
 
-    function screenWidth() { return windowScreen ? windowScreen.width : 0 }
-    function screenHeight() { return windowScreen ? windowScreen.height : 0 }
+    function currentScreen() {
+        if (windowScreen && windowScreen.width > 0)
+            return windowScreen
+        return Qt.application.screens.length > 0 ? Qt.application.screens[0] : null
+    }
+    function screenWidth() { var s = currentScreen(); return s ? s.width : 0 }
+    function screenHeight() { var s = currentScreen(); return s ? s.height : 0 }
 
     function resize(newWidth, newHeight) {
         var w = clampedSize(newWidth, width, screenWidth())

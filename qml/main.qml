@@ -214,8 +214,16 @@ ApplicationWindow {
     readonly property int titleBarAllowance: 40
 
     Component.onCompleted: {
-        ApplicationWindowMediator.windowScreen = Qt.binding(function() { return applicationWindow.screen })
+        ApplicationWindowMediator.windowScreen = screen
         placeOnScreen()
+    }
+
+    onScreenChanged: ApplicationWindowMediator.windowScreen = screen
+
+    // The singletons outlive the window (tests create several in one engine).
+    Component.onDestruction: {
+        ApplicationWindowMediator.closeApplicationSignal.disconnect(closeApplicationSlot)
+        ApplicationWindowMediator.windowScreen = null
     }
 
     onWidthChanged: {
