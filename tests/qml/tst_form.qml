@@ -1,0 +1,256 @@
+import QtQuick 2.15
+import QtTest 1.2
+import com.vtr.MaterialDocumentManagementLib 1.0
+import "qrc:/"
+import "qrc:/components/form/FormFields.js" as FormFields
+
+TestCase {
+    id: testCase
+    name: "Form"
+    when: windowShown
+    width: 1400
+    height: 900
+
+    WorkspaceTestHarness {
+        id: harness
+    }
+
+    function init() {
+        harness.reset()
+        harness.screen.openFileDialog = function (dialog) {}
+    }
+
+    function openFixture(name) {
+        compare(MaterialDocumentMediator.loadDocument("file:///" + harness.dataDir + name), true)
+        return harness.currentForm()
+    }
+
+    function field(label) {
+        var item = harness.currentForm().fieldByLabel(label)
+        verify(item !== null, label)
+        return item
+    }
+
+    function typeInto(label, keys) {
+        var input = field(label).input.inputItem
+        input.forceActiveFocus()
+        input.selectAll()
+        for (var i = 0; i < keys.length; ++i)
+            keyClick(keys.charAt(i))
+        return input
+    }
+
+    function clearField(label) {
+        var input = field(label).input.inputItem
+        input.forceActiveFocus()
+        input.selectAll()
+        keyClick(Qt.Key_Delete)
+        compare(input.text, "")
+    }
+
+    function saveTo(path) {
+        harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        verify(!MaterialDocumentMediator.document.hasError)
+        return harness.readText(path)
+    }
+
+    function test_loadFormSaveIsByteIdentical_data() {
+        return [
+            { tag: "full", file: "full.zqmat" },
+            { tag: "sparse", file: "sparse.zqmat" },
+            { tag: "out-of-range value, partial colour", file: "outofrange.zqmat" }
+        ]
+    }
+
+    function test_loadFormSaveIsByteIdentical(data) {
+        openFixture(data.file)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "the form changed the loaded document")
+        var saved = saveTo(harness.tempPath(data.file))
+        compare(saved, harness.readText(harness.dataDir + data.file))
+    }
+
+    function test_formShowsLoadedValues() {
+        openFixture("full.zqmat")
+        compare(field("Name").input.text, "Clear")
+        compare(field("Description").input.text, "Clear resin & more")
+        compare(field("Version").input.text, "1.2")
+        compare(field("Time Multiplier").input.text, "1.5")
+        compare(field("Initial Settle Time (ms)").input.text, "15000")
+        compare(field("Raise Accel Limit").input.text, "0.9")
+        compare(field("Thickness (µm)").input.displayText, "50")
+        compare(field("Testing Trim").input.displayText, "Yes")
+        var swatch = field("Color").input
+        verify(swatch.hasColor)
+        compare(Math.round(swatch.color.g * 255), 128)
+        // Preselecting the stored thickness keeps the level's own name.
+        compare(MaterialDocumentMediator.qualityLevel.name, "Fine")
+    }
+
+    function test_newDocumentDefaults() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        var level = MaterialDocumentMediator.qualityLevel
+        verify(level.sharedXmlFlags & BaseMaterialObject.BaseMaterialObjectExposure)
+        compare(level.exposure, 0.1)
+        compare(field("Exposure (mJ)").input.text, "0.1")
+        compare(field("Version").input.text, "1.0")
+        compare(field("Thickness (µm)").input.displayText, "30")
+        var advanced = ["BaseMaterialObjectXYTrim_mm", "BaseMaterialObjectXYShrinkageFactor",
+                        "BaseMaterialObjectZShrinkageFactor", "BaseMaterialObjectMaterialScalingFactorX",
+                        "BaseMaterialObjectMaterialScalingFactorY", "BaseMaterialObjectTestingTrim",
+                        "BaseMaterialObjectOverHangFactor"]
+        advanced.forEach(function (flag) { verify(level.sharedXmlFlags & BaseMaterialObject[flag], flag) })
+        verify(!(level.sharedXmlFlags & BaseMaterialObject.BaseMaterialObjectTimeMultiplier))
+        compare(field("Time Multiplier").input.text, "")
+        compare(level.thickness_um, 30)
+    }
+
+    function test_outOfRangeTypingReverts() {
+        openFixture("full.zqmat")
+        var input = typeInto("Time Multiplier", "2")
+        compare(MaterialDocumentMediator.qualityLevel.timeMultiplier, 2)
+        keyClick("6")
+        compare(input.text, "2")
+        compare(MaterialDocumentMediator.qualityLevel.timeMultiplier, 2)
+        keyClick(".")
+        keyClick("5")
+        compare(MaterialDocumentMediator.qualityLevel.timeMultiplier, 2.5)
+        // A first "0" is below the bottom of 0.1.
+        input = typeInto("Exposure (mJ)", "0")
+        compare(input.text, "12.5")
+    }
+
+    function test_clearingAFieldRemovesItsElement_data() {
+        return [
+            { tag: "decimal", label: "Time Multiplier", element: "<TimeMultiplier>" },
+            { tag: "integer", label: "Kick (ms)", element: "<Kick_ms>" },
+            { tag: "integer written with a decimal parse", label: "Release Min (ms)", element: "<ReleaseMin_ms>" },
+            { tag: "text", label: "Description", element: "<Description>", keepsEmptyElement: true }
+        ]
+    }
+
+    function test_clearingAFieldRemovesItsElement(data) {
+        openFixture("full.zqmat")
+        clearField(data.label)
+        var xml = MaterialDocumentMediator.document.ToXMLString()
+        // A text field writes its (empty) text; numbers leave the document.
+        compare(xml.indexOf(data.element) >= 0, data.keepsEmptyElement === true)
+    }
+
+    function test_emptiedIntegerFieldClearsWithoutStoringZero() {
+        openFixture("full.zqmat")
+        var cycle = MaterialDocumentMediator.cycleSetting
+        typeInto("Kick (ms)", "42")
+        compare(cycle.kick_ms, 42)
+        clearField("Kick (ms)")
+        verify(!(cycle.xmlFlags & CycleSetting.CycleSettingKick_ms))
+        compare(cycle.kick_ms, 42)
+    }
+
+    function test_loadedOutOfRangeValueStaysAndIsReported() {
+        openFixture("outofrange.zqmat")
+        compare(field("Time Multiplier").input.text, "7")
+        compare(MaterialDocumentMediator.qualityLevel.timeMultiplier, 7)
+        MaterialDocumentMediator.validateDocumentFields()
+        verify(MaterialDocumentMediator.formValidationErrorMessages.indexOf(
+                   "<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5.") >= 0)
+        // Two of three colour components: nothing shown, nothing written.
+        verify(!field("Color").input.hasColor)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+    }
+
+    function test_thicknessOutsideTheListShowsNoSelection() {
+        openFixture("sparse.zqmat")
+        compare(field("Thickness (µm)").input.currentIndex, -1)
+        compare(MaterialDocumentMediator.qualityLevel.thickness_um, 25)
+        compare(MaterialDocumentMediator.qualityLevel.name, "25 um")
+    }
+
+    function test_thicknessSelectionWritesNameAndThickness() {
+        openFixture("full.zqmat")
+        var combo = field("Thickness (µm)").input
+        combo.currentIndex = FormFields.thicknessValues.indexOf("120")
+        compare(MaterialDocumentMediator.qualityLevel.thickness_um, 120)
+        compare(MaterialDocumentMediator.qualityLevel.name, "120")
+        var trim = field("Testing Trim").input
+        trim.currentIndex = 1
+        compare(MaterialDocumentMediator.qualityLevel.testingTrim, false)
+    }
+
+    function test_colorComponentsRoundTrip_data() {
+        return [
+            { tag: "loaded colour chosen again", r: 1, g: 128, b: 254 },
+            { tag: "extremes", r: 0, g: 255, b: 254 },
+            { tag: "odd values", r: 3, g: 77, b: 201 }
+        ]
+    }
+
+    function test_colorComponentsRoundTrip(data) {
+        openFixture("full.zqmat")
+        var swatch = field("Color").input
+        swatch.chooseColor(Qt.rgba(data.r / 255, data.g / 255, data.b / 255, 1))
+        var doc = MaterialDocumentMediator.document
+        compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], [data.r, data.g, data.b])
+        // Choosing the shown colour again changes nothing.
+        swatch.chooseColor(swatch.color)
+        compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], [data.r, data.g, data.b])
+    }
+
+    function test_fieldTableDrivesPlaceholdersAndTooltips_data() {
+        return [
+            { tag: "version", label: "Version", placeholder: "0.1 or greater", tooltip: "" },
+            { tag: "decimal", label: "Time Multiplier", placeholder: "0.1 to 5.0", tooltip: "Default: 1.0" },
+            { tag: "negative bottom", label: "XY Trim (mm)", placeholder: "-1.0 to 1.0", tooltip: "Default: 0.0" },
+            { tag: "foundation", label: "Foundation Exposure (mJ)", placeholder: "0.1 to 300.0",
+              tooltip: "Default: 6 x Exposure" },
+            { tag: "integer", label: "Initial Settle Time (ms)", placeholder: "0 to 60000", tooltip: "Default: 14,000" },
+            { tag: "text", label: "Name", placeholder: "", tooltip: "" }
+        ]
+    }
+
+    function test_fieldTableDrivesPlaceholdersAndTooltips(data) {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        var input = field(data.label).input
+        compare(input.placeholderText, data.placeholder)
+        compare(input.toolTipText, data.tooltip)
+    }
+
+    function test_negativeBottomIsEnforced() {
+        openFixture("full.zqmat")
+        var input = typeInto("XY Trim (mm)", "-0.5")
+        compare(MaterialDocumentMediator.qualityLevel.xYTrim_mm, -0.5)
+        keyClick("5")
+        compare(input.text, "-0.55")
+        input = typeInto("XY Trim (mm)", "-2")
+        verify(input.text !== "-2")
+    }
+
+    function test_advancedLabelsUseThePrimaryColour() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        var advanced = FormFields.fields.filter(function (f) { return f.advanced })
+        compare(advanced.length, 15)
+        advanced.forEach(function (f) {
+            compare(String(field(f.label).children[0].color), String(Globals.colorPrimary1))
+        })
+    }
+
+    function test_validationDialogHeight() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        var dialog = harness.screen.validationDialog
+        MaterialDocumentMediator.formValidationErrorMessages = ["1", "2", "3", "4", "5", "6", "7"]
+        dialog.open()
+        compare(dialog.title, "Please fix these errors.")
+        compare(dialog.popupHeight, 670)
+        dialog.close()
+    }
+
+    function test_saveWithValidationErrorsShowsTheDialog() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        var requested = 0
+        harness.screen.openFileDialog = function (dialog) { requested += 1 }
+        harness.screen.formHeader.save()
+        verify(harness.screen.formHeader.validationDialog.opened)
+        verify(MaterialDocumentMediator.formValidationErrorMessages.indexOf("Name is required.") >= 0)
+        compare(requested, 0)
+        harness.screen.formHeader.validationDialog.close()
+    }
+}
