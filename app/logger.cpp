@@ -5,9 +5,13 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRecursiveMutex>
+#include <QTextCodec>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <limits>
 
 Q_LOGGING_CATEGORY(logDebug, "Debug")
 Q_LOGGING_CATEGORY(logInfo, "Info")
@@ -86,30 +90,40 @@ void reportOpenFailureOnce(bool error, const QString &text)
     reported = true;
 }
 
-// Cached per second: formatting a local date-time is the handler's main cost.
-QString timestampNow()
+constexpr int timestampLength = 24; // "yyyy-MM-dd hh:mm:ss.zzz "
+
+// Formatting a local date-time is the handler's main cost; the part up to the
+// seconds is made once per second.
+void timestampNow(char *out)
 {
     struct Cache
     {
-        qint64 second = -1;
-        QString prefix; // "yyyy-MM-dd hh:mm:ss."
+        qint64 second = std::numeric_limits<qint64>::min();
+        char prefix[20] = {}; // "yyyy-MM-dd hh:mm:ss."
     };
     thread_local Cache cache;
     const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
     const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
     if (second != cache.second) {
+        const QByteArray text = QDateTime::fromMSecsSinceEpoch(second * 1000)
+                                    .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."))
+                                    .toLatin1();
+        std::memset(cache.prefix, '0', sizeof cache.prefix);
+        std::memcpy(cache.prefix, text.constData(), std::min<size_t>(sizeof cache.prefix, size_t(text.size())));
         cache.second = second;
-        cache.prefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
     }
     const int ms = int(msecs - second * 1000);
-    QString result;
-    result.reserve(cache.prefix.size() + 4);
-    result += cache.prefix;
-    result += QChar(u'0' + ms / 100);
-    result += QChar(u'0' + ms / 10 % 10);
-    result += QChar(u'0' + ms % 10);
-    result += QLatin1Char(' ');
-    return result;
+    std::memcpy(out, cache.prefix, sizeof cache.prefix);
+    out[20] = char('0' + ms / 100);
+    out[21] = char('0' + ms / 10 % 10);
+    out[22] = char('0' + ms % 10);
+    out[23] = ' ';
+}
+
+bool localeIsUtf8()
+{
+    static const bool utf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
+    return utf8;
 }
 
 } // namespace
@@ -136,19 +150,54 @@ QString Logger::currentFileName(bool error)
 
 void Logger::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QString timestamp = timestampNow();
+    char timestamp[timestampLength];
+    timestampNow(timestamp);
+    QByteArray text = message.toUtf8();
     QMutexLocker lock(&files().mutex);
     ++handlerDepth;
     if (handlerDepth == 1) {
-        if (type == QtCriticalMsg || type == QtFatalMsg)
-            writeLogLine(type, timestamp, context, message, true);
-        if (msgTypeToLogLevel(type) >= configMinimumLogLevel.load(std::memory_order_relaxed))
-            writeLogLine(type, timestamp, context, message, false);
+        const bool toErrorLog = type == QtCriticalMsg || type == QtFatalMsg;
+        const bool toGeneralLog = msgTypeToLogLevel(type) >= configMinimumLogLevel.load(std::memory_order_relaxed);
+        if (toErrorLog || toGeneralLog) {
+            const std::string &line = formatLine(type, timestamp, timestampLength, context, text);
+            if (toErrorLog)
+                writeFormattedLine(line, true);
+            if (toGeneralLog)
+                writeFormattedLine(line, false);
+        }
     }
-    const QByteArray out = message.toLocal8Bit() + '\n';
-    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    if (!localeIsUtf8())
+        text = message.toLocal8Bit();
+    text += '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
     --handlerDepth;
+}
+
+const std::string &Logger::formatLine(QtMsgType type, const char *timestamp, int timestampSize, const QMessageLogContext &context,
+                                      const QByteArray &utf8Message)
+{
+    // Reused per thread: no allocation per line once it has grown.
+    thread_local std::string line;
+    const char *category = context.category ? context.category : "default";
+    line.clear();
+    line.append(timestamp, size_t(timestampSize));
+    line.append(levelLabel(type));
+    line.append(category);
+    line.append(": ", 2);
+    line.append(utf8Message.constData(), size_t(utf8Message.size()));
+    line.push_back('\n');
+    return line;
+}
+
+bool Logger::writeFormattedLine(const std::string &line, bool error)
+{
+    QMutexLocker lock(&files().mutex);
+    QFile *file = currentFile(error).get();
+    if (!file || !file->isOpen())
+        return false;
+    // Unbuffered: each write reaches the file at once, which is what a flush would do.
+    return file->write(line.data(), qint64(line.size())) == qint64(line.size());
 }
 
 bool Logger::initialization()
@@ -178,7 +227,7 @@ bool Logger::createNewLogFile(bool error)
             const QStringList existing = getLogFiles(error);
             if (!existing.isEmpty()) {
                 auto newest = std::make_unique<QFile>(dir.filePath(existing.last()));
-                if (newest->open(QIODevice::Append | QIODevice::Text))
+                if (newest->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
                     current = std::move(newest);
             }
         }
@@ -196,7 +245,7 @@ bool Logger::createNewLogFile(bool error)
             qDebug() << "Failed to create log file directory";
 
         auto file = std::make_unique<QFile>(dir.filePath(name));
-        if (!file->open(QIODevice::Append | QIODevice::Text)) {
+        if (!file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
             // Keep writing to the old file, if any, rather than losing lines.
             reportOpenFailureOnce(error, QStringLiteral("Logger: cannot open %1: %2")
                                              .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
@@ -299,20 +348,8 @@ bool Logger::writeLogLine(QtMsgType type, const QString &timestamp, const QMessa
                           const QString &message, bool error)
 {
     try {
-        QMutexLocker lock(&files().mutex);
-        QFile *file = currentFile(error).get();
-        if (!file || !file->isOpen())
-            return false;
-        const char *category = context.category ? context.category : "default";
-        QByteArray line;
-        line.reserve(timestamp.size() + 12 + int(qstrlen(category)) + message.size() * 3 / 2 + 1);
-        line += timestamp.toUtf8();
-        line += levelLabel(type);
-        line += category;
-        line += ": ";
-        line += message.toUtf8();
-        line += '\n';
-        return file->write(line) == line.size() && file->flush();
+        const QByteArray stamp = timestamp.toUtf8();
+        return writeFormattedLine(formatLine(type, stamp.constData(), stamp.size(), context, message.toUtf8()), error);
     } catch (const std::exception &e) {
         qCritical() << e.what();
         return false;

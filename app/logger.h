@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 Q_DECLARE_LOGGING_CATEGORY(logDebug)
 Q_DECLARE_LOGGING_CATEGORY(logInfo)
@@ -69,4 +70,7 @@ public:
 
 private:
     static std::unique_ptr<QFile> &currentFile(bool error);
+    static const std::string &formatLine(QtMsgType type, const char *timestamp, int timestampSize, const QMessageLogContext &context,
+                                         const QByteArray &utf8Message);
+    static bool writeFormattedLine(const std::string &line, bool error);
 };
