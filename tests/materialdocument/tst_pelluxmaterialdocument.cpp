@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -317,6 +319,39 @@ private slots:
         QCOMPARE(spy.count(), 2);
         list.clear(&list);
         QCOMPARE(spy.count(), 3);
+    }
+
+    // Qt emulates an index assignment by clearing the list and appending
+    // again, and clearing deletes the machines it then re-appends.
+    void qmlIndexAssignmentDeletesNoMachine()
+    {
+        qmlRegisterType<PelluxMaterialDocument>("MaterialDocumentTest", 1, 0, "PelluxMaterialDocument");
+        qmlRegisterType<Machine>("MaterialDocumentTest", 1, 0, "Machine");
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.15\n"
+                          "import MaterialDocumentTest 1.0\n"
+                          "QtObject {\n"
+                          "    property PelluxMaterialDocument doc: PelluxMaterialDocument {}\n"
+                          "    property Machine a: Machine { modelName: Machine.ORVO_A }\n"
+                          "    property Machine b: Machine { modelName: Machine.TESK }\n"
+                          "    function run() {\n"
+                          "        doc.machines.push(a);\n"
+                          "        doc.machines.push(b);\n"
+                          "        doc.machines[0] = b;\n"
+                          "        return doc.machines.length;\n"
+                          "    }\n"
+                          "}\n",
+            QUrl());
+        QScopedPointer<QObject> root(component.create());
+        QVERIFY2(root, qPrintable(component.errorString()));
+        auto* document = root->property("doc").value<PelluxMaterialDocument*>();
+        QPointer<Machine> a = root->property("a").value<Machine*>();
+        QVariant length;
+        QVERIFY(QMetaObject::invokeMethod(root.data(), "run", Q_RETURN_ARG(QVariant, length)));
+        QCOMPARE(length.toInt(), 2);
+        QVERIFY(!a.isNull());
+        QCOMPARE(machineModels(*document), QStringList({ "ORV_2.0_AA", "ORV_2.0_TT" }));
     }
 
     void machineDeletedElsewhereLeavesTheList()
