@@ -9,6 +9,10 @@ Item {
     id: homeSectionGettingStarted
 
     property int minimumWidth: 0
+    // Opens addresses in the desktop's browser. Tests hand in a stand-in with open(url).
+    property QtObject linkOpener: QtObject {
+        function open(url) { Qt.openUrlExternally(url) }
+    }
     readonly property alias webView: webView
 
     // True for navigations to hand to the desktop's browser instead of the view.
@@ -36,13 +40,13 @@ Item {
             onNavigationRequested: function(request) {
                 if (homeSectionGettingStarted.isUserNavigation(request.navigationType)) {
                     request.action = WebEngineNavigationRequest.IgnoreRequest
-                    Qt.openUrlExternally(request.url)
+                    homeSectionGettingStarted.linkOpener.open(request.url)
                 }
             }
 
             // Links with a target of their own (target=_blank) would otherwise go nowhere.
             onNewViewRequested: function(request) {
-                Qt.openUrlExternally(request.requestedUrl)
+                homeSectionGettingStarted.linkOpener.open(request.requestedUrl)
             }
         }
     }
