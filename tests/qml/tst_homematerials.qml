@@ -86,6 +86,11 @@ Item {
             MaterialDocumentMediator.recentFiles.clear()
         }
 
+        // The list is stored at exit; leave none for the tests that follow.
+        function cleanupTestCase() {
+            MaterialDocumentMediator.recentFiles.clear()
+        }
+
         function cleanup() {
             var keys = MaterialDocumentMediator.openDocumentKeys()
             for (var i = 0; i < keys.length; ++i)

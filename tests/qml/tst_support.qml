@@ -54,6 +54,10 @@ Item {
             setProfile("Ada", "Lovelace", "ada@example.invalid", "Veltrisan Labs")
         }
 
+        function cleanupTestCase() {
+            setProfile("", "", "", "")
+        }
+
         function test_bodyIsExact_data() {
             var tail = "Application version: 1.0.0\\nOperating system: linux\\n\"}}"
             return [
