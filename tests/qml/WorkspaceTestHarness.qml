@@ -1,4 +1,5 @@
 import QtQuick 2.15
+import QtQuick.Window 2.15
 import Qt.labs.platform 1.1 as Platform
 import com.vtr.MaterialDocumentManagementLib 1.0
 import com.vtr.Gelvantrium 1.0
@@ -18,6 +19,13 @@ Item {
         Platform.StandardPaths.writableLocation(Platform.StandardPaths.TempLocation)) + "/"
     readonly property string dataDir: MaterialDocumentMediator.localPathFromUrl(Qt.resolvedUrl("data/workspace")) + "/"
     property int fileCounter: 0
+
+    // A TestCase is never visible: show the screen in the test window itself.
+    readonly property var hostWindow: Window.window
+    onHostWindowChanged: {
+        if (hostWindow && parent !== hostWindow.contentItem)
+            parent = hostWindow.contentItem
+    }
 
     ScreenForm {
         id: screenForm

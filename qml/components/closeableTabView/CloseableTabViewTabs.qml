@@ -27,17 +27,18 @@ Item {
     height: Globals.closeableTabHeight
 
     function insertTab(index, tabName, component) {
-        titles.insert(index, { "title": tabName, "key": "" })
+        // The new delegate reports its width as soon as the title is inserted.
         documentKeys.insert(index, { "key": "" })
         tabWidths.insert(index, { "width": 0 })
+        titles.insert(index, { "title": tabName, "key": "" })
     }
 
     function removeTab(index) {
         if (index < 0 || index >= titles.count)
             return
-        titles.remove(index)
         documentKeys.remove(index)
         tabWidths.remove(index)
+        titles.remove(index)
         updateTotalTabWidth()
         if (currentIndex >= titles.count)
             currentIndex = titles.count - 1

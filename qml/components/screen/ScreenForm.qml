@@ -179,10 +179,10 @@ Rectangle {
     function toggleDocumentationDrawer() {
         if (documentationDrawer.visible) {
             documentationDrawer.previousWidth = documentationDrawer.width
-            documentationDrawer.SplitView.preferredWidth = 0
+            documentationDrawer.width = 0
             documentationDrawer.visible = false
         } else {
-            documentationDrawer.SplitView.preferredWidth = documentationDrawer.previousWidth
+            documentationDrawer.width = documentationDrawer.previousWidth
             documentationDrawer.visible = true
             documentationDrawer.everShown = true
             var wanted = closeableTabView.width + documentationDrawer.previousWidth
@@ -191,26 +191,54 @@ Rectangle {
         }
     }
 
-    SplitView {
+    // Tab view and help drawer side by side; the handle between them moves the divider.
+    Item {
         id: splitView
         anchors.top: formHeader.bottom
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        orientation: Qt.Horizontal
 
         CloseableTabView {
             id: closeableTabView
-            SplitView.fillWidth: true
+            anchors.top: parent.top
+            anchors.bottom: parent.bottom
+            anchors.left: parent.left
+            anchors.right: documentationDrawer.visible ? dividerHandle.left : parent.right
             onCloseClicked: screenForm.closeClickedHandler(key)
+        }
+
+        Rectangle {
+            id: dividerHandle
+            visible: documentationDrawer.visible
+            anchors.top: parent.top
+            anchors.bottom: parent.bottom
+            anchors.right: documentationDrawer.left
+            width: 4
+            color: Globals.colorNeutral3
+
+            MouseArea {
+                anchors.fill: parent
+                anchors.margins: -3
+                cursorShape: Qt.SplitHCursor
+                property real pressX: 0
+                onPressed: pressX = mouse.x
+                onPositionChanged: {
+                    var wanted = documentationDrawer.width - (mouse.x - pressX)
+                    documentationDrawer.width = Math.max(100, Math.min(wanted, splitView.width - 200))
+                }
+            }
         }
 
         Item {
             id: documentationDrawer
             property int previousWidth: 400
             property bool everShown: false
+            anchors.top: parent.top
+            anchors.bottom: parent.bottom
+            anchors.right: parent.right
             visible: false
-            SplitView.preferredWidth: 0
+            width: 0
 
             // The web engine starts only once the drawer is first opened.
             Loader {

@@ -1,0 +1,169 @@
+import QtQuick 2.15
+import QtTest 1.2
+import "qrc:/"
+
+TestCase {
+    id: testCase
+    name: "Distribute"
+    when: windowShown
+    width: 1400
+    height: 900
+
+    WorkspaceTestHarness {
+        id: harness
+    }
+
+    readonly property string validPassword: "Secr3t!pw"
+    readonly property string groupKey32: "0123456789abcdef0123456789ABCDEF"
+    property var openedDialogs: []
+
+    function init() {
+        harness.reset()
+        openedDialogs = []
+        harness.screen.openFileDialog = function (dialog) { testCase.openedDialogs.push(dialog) }
+        DistributionMediator.distributionPassword = validPassword
+        Globals.settingsUser_SetGroupKey(groupKey32)
+    }
+
+    function openClean(distributed) {
+        var path = harness.tempPath("material.zqmat")
+        verify(harness.writeDocument(path, 1, 1))
+        compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), true)
+        if (distributed) {
+            MaterialDocumentMediator.document.distributedFlag = true
+            harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        }
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+        return path
+    }
+
+    function utf8Length(text) {
+        return unescape(encodeURIComponent(text)).length
+    }
+
+    function test_passwordValidity_data() {
+        return [
+            { tag: "valid 8", password: "Abcdef1!", valid: true },
+            { tag: "valid 12", password: "Abcdefgh12#$", valid: true },
+            { tag: "7 characters", password: "Abcde1!", valid: false },
+            { tag: "13 characters", password: "Abcdefgh123#$", valid: false },
+            { tag: "no digit", password: "Abcdefg!", valid: false },
+            { tag: "no lower case", password: "ABCDEF1!", valid: false },
+            { tag: "no capital", password: "abcdef1!", valid: false },
+            { tag: "no symbol", password: "Abcdefg1", valid: false },
+            { tag: "space as the symbol", password: "Abcdef1 ", valid: false },
+            { tag: "underscore as the symbol", password: "Abcdef1_", valid: false },
+            { tag: "line break", password: "Abc\ndef1!", valid: false },
+            { tag: "empty", password: "", valid: false }
+        ]
+    }
+
+    function test_passwordValidity(data) {
+        DistributionMediator.distributionPassword = data.password
+        compare(DistributionMediator.distributionPasswordValid, data.valid)
+    }
+
+    function test_distributedFileLengthAndCleanDocument_data() {
+        return [
+            { tag: "plain document", distributed: false },
+            { tag: "document that carries the flag", distributed: true }
+        ]
+    }
+
+    function test_distributedFileLengthAndCleanDocument(data) {
+        var path = openClean(data.distributed)
+        var doc = MaterialDocumentMediator.document
+        var before = doc.ToXMLString()
+        var flagsBefore = doc.xmlFlags
+
+        // The text that is encrypted: the document with its flag set.
+        doc.distributedFlag = true
+        var distributedXml = doc.ToXMLString()
+        doc.distributedFlag = data.distributed
+        doc.xmlFlags = flagsBefore
+        compare(doc.ToXMLString(), before)
+        verify(distributedXml.indexOf("<DistributedFlag>true</DistributedFlag>") > 0)
+
+        harness.screen.formHeader.distribute()
+        compare(openedDialogs, [harness.screen.distributeDialog])
+        var suggested = String(harness.screen.distributeDialog.currentFile)
+        compare(suggested.substring(suggested.length - 7), ".zqmatd")
+
+        var target = harness.tempPath("out.zqmatd")
+        harness.screen.distributeDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(target))
+        verify(!harness.screen.messageDialog.opened)
+        var written = harness.readText(target)
+        verify(written !== null)
+        var L = utf8Length(distributedXml)
+        compare(written.length, 32 + 2 * (64 + 2 * (L + 12) + 12))
+        verify(/^[0-9A-F]+$/.test(written))
+
+        compare(doc.distributedFlag, data.distributed)
+        compare(doc.ToXMLString(), before)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+    }
+
+    function test_refusals_data() {
+        return [
+            { tag: "unsaved changes", edit: true, password: "Secr3t!pw", groupKey: "0123456789abcdef0123456789ABCDEF",
+              title: "Unsaved changes" },
+            { tag: "invalid password", edit: false, password: "short", groupKey: "0123456789abcdef0123456789ABCDEF",
+              title: "Invalid distribution password" },
+            { tag: "empty group key", edit: false, password: "Secr3t!pw", groupKey: "", title: "Invalid group key" },
+            { tag: "group key of 31", edit: false, password: "Secr3t!pw",
+              groupKey: "0123456789abcdef0123456789ABCDE", title: "Invalid group key" }
+        ]
+    }
+
+    function test_refusals(data) {
+        openClean(false)
+        DistributionMediator.distributionPassword = data.password
+        Globals.settingsUser_SetGroupKey(data.groupKey)
+        if (data.edit)
+            MaterialDocumentMediator.document.description = "not saved yet"
+        harness.screen.formHeader.distribute()
+        compare(openedDialogs, [])
+        verify(harness.screen.messageDialog.opened)
+        compare(harness.screen.messageDialog.title, data.title)
+    }
+
+    function test_groupKeyLengths_data() {
+        var rows = []
+        ;[0, 16, 31, 32, 33, 34, 47, 48, 49, 50, 63, 64, 65, 66].forEach(function (n) {
+            rows.push({ tag: "length " + n, length: n, valid: [32, 33, 48, 49, 64, 65].indexOf(n) >= 0 })
+        })
+        return rows
+    }
+
+    function test_groupKeyLengths(data) {
+        openClean(false)
+        Globals.settingsUser_SetGroupKey(new Array(data.length + 1).join("k"))
+        var target = harness.tempPath("key.zqmatd")
+        var result = MaterialDocumentMediator.distributeDocument(MaterialDocumentMediator.urlFromLocalPath(target))
+        if (data.valid) {
+            compare(result, true)
+            verify(harness.readText(target) !== null)
+        } else {
+            compare(result, MaterialDocumentMediator.invalidGroupKeyMessage)
+            compare(harness.readText(target), null)
+        }
+    }
+
+    function test_invalidPasswordWritesNothing() {
+        openClean(false)
+        DistributionMediator.distributionPassword = "nope"
+        var target = harness.tempPath("nothing.zqmatd")
+        var result = MaterialDocumentMediator.distributeDocument(MaterialDocumentMediator.urlFromLocalPath(target))
+        compare(result, "A valid distrbution password must be set in Settings before distributing a material document")
+        compare(harness.readText(target), null)
+    }
+
+    function test_failedWriteIsShown() {
+        openClean(false)
+        harness.screen.distributeDialogAccepted(
+            MaterialDocumentMediator.urlFromLocalPath(harness.tempDir + "no-such-folder/x.zqmatd"))
+        verify(harness.screen.messageDialog.opened)
+        compare(harness.screen.messageDialog.title, "Distribution failed.")
+        verify(harness.screen.messageDialog.message.indexOf("Failed to write the distributable document to path - ") === 0)
+    }
+}

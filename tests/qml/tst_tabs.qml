@@ -1,0 +1,124 @@
+import QtQuick 2.15
+import QtTest 1.2
+import "qrc:/"
+
+TestCase {
+    id: testCase
+    name: "Tabs"
+    when: windowShown
+    width: 1400
+    height: 900
+
+    WorkspaceTestHarness {
+        id: harness
+    }
+
+    readonly property var tabView: harness.screen.closeableTabView
+
+    function init() {
+        harness.reset()
+    }
+
+    function openPaths(names) {
+        var keys = []
+        names.forEach(function (name) {
+            var path = harness.tempPath(name)
+            verify(harness.writeDocument(path, 1, 1))
+            compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), true)
+            keys.push(MaterialDocumentMediator.documentKey)
+        })
+        return keys
+    }
+
+    function test_closingATab_data() {
+        return [
+            { tag: "first of three", close: 0, current: 0, expectedCurrent: 0 },
+            { tag: "last of three", close: 2, current: 2, expectedCurrent: 1 },
+            { tag: "middle of three", close: 1, current: 1, expectedCurrent: 0 }
+        ]
+    }
+
+    function test_closingATab(data) {
+        var keys = openPaths(["a.zqmat", "b.zqmat", "c.zqmat"])
+        tabView.switchToTabByKey(keys[data.current])
+        tabView.closeTab(keys[data.close])
+        var remaining = keys.filter(function (k, i) { return i !== data.close })
+        compare(harness.tabKeys(), remaining)
+        compare(tabView.tabView.currentIndex, data.expectedCurrent)
+        compare(tabView.fakeTabView.currentIndex, data.expectedCurrent)
+        compare(MaterialDocumentMediator.documentKey, remaining[data.expectedCurrent])
+        compare(harness.currentForm().documentKey, remaining[data.expectedCurrent])
+        compare(tabView.fakeTabView.count, 2)
+        compare(tabView.fakeTabView.tabWidths.count, 2)
+    }
+
+    function test_closingTheOnlyTab() {
+        var keys = openPaths(["only.zqmat"])
+        tabView.closeTab(keys[0])
+        compare(tabView.getTabCount(), 0)
+        compare(tabView.fakeTabView.count, 0)
+        compare(MaterialDocumentMediator.documentKey, "")
+    }
+
+    function test_insertingAnOpenKeySelectsItsTab() {
+        var keys = openPaths(["p.zqmat", "q.zqmat"])
+        compare(MaterialDocumentMediator.loadDocument(keys[0]), true)
+        compare(harness.tabKeys(), keys)
+        compare(tabView.tabView.currentIndex, 0)
+        compare(MaterialDocumentMediator.documentKey, keys[0])
+    }
+
+    function test_titlesAreMadeUnique() {
+        compare(MaterialDocumentMediator.loadDocument("file:///" + harness.dataDir + "x/a.zqmat"), true)
+        compare(harness.tabTitles(), ["a.zqmat"])
+        compare(MaterialDocumentMediator.loadDocument("file:///" + harness.dataDir + "y/a.zqmat"), true)
+        compare(harness.tabTitles(), ["x/a.zqmat", "y/a.zqmat"])
+        compare(tabView.fakeTabView.titles.get(1).title, "y/a.zqmat")
+        compare(tabView.tabView.getTab(0).title, "x/a.zqmat")
+        tabView.closeTab(harness.tabKeys()[1])
+        compare(harness.tabTitles(), ["a.zqmat"])
+    }
+
+    function test_newDocumentTitlesAreTheirKeys() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        compare(harness.tabTitles(), [MaterialDocumentMediator.documentKey])
+    }
+
+    function test_twentyLongTabsScroll() {
+        var names = []
+        for (var i = 0; i < 20; ++i)
+            names.push("a rather long material file name number " + i + ".zqmat")
+        var keys = openPaths(names)
+        var strip = tabView.fakeTabView
+        verify(strip.scrolling)
+        verify(strip.tabNavigation.visible)
+        verify(strip.flickable.interactive)
+        var expectedContent = strip.totalTabWidth - 20 + strip.navigationWidth
+        compare(strip.flickable.contentWidth, expectedContent)
+        // The last tab opened is current and in view.
+        verify(strip.flickable.contentX > 0)
+
+        tabView.switchToTabByKey(keys[0])
+        compare(strip.flickable.contentX, 0)
+        tabView.switchToTabByKey(keys[10])
+        compare(strip.flickable.contentX, Math.min(strip.tabOffset(10), strip.flickable.contentWidth - strip.width))
+
+        strip.setContentX(0)
+        strip.scrollBy(strip.scrollAmount)
+        compare(strip.flickable.contentX, 120)
+        strip.scrollBy(-1000)
+        compare(strip.flickable.contentX, 0)
+        strip.scrollBy(1e6)
+        compare(strip.flickable.contentX, strip.flickable.contentWidth - strip.width)
+
+        // Every title is elided to at most 300 px.
+        for (i = 0; i < strip.tabWidths.count; ++i)
+            verify(strip.tabWidths.get(i).width <= 300 + 60)
+
+        var several = keys.slice(0, 19)
+        several.forEach(function (k) { tabView.closeTab(k) })
+        verify(!strip.scrolling)
+        verify(!strip.tabNavigation.visible)
+        compare(strip.flickable.contentWidth, strip.width)
+    }
+}
