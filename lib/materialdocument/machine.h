@@ -42,17 +42,17 @@ public:
     // false and present.
     explicit Machine(QObject* parent = nullptr);
 
+    // Any value outside the table gives kUnknownMachine.
+    Q_INVOKABLE QString machineModelNameToString(MachineModelNames modelName) const;
+    // Exact, case-sensitive match; anything else gives Unknown.
+    Q_INVOKABLE MachineModelNames machineModelNameFromString(QString modelName) const;
+
     void ToXML(QXmlStreamWriter& writer) override;
     bool FromXML(QXmlStreamReader& reader) override;
     // Without includeBaseClass nothing is checked: the result reflects the
     // messages the last check left.
     Q_INVOKABLE bool Validate(bool includeBaseClass = false) override;
     Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled) override;
-
-    // Any value outside the table gives kUnknownMachine.
-    Q_INVOKABLE QString machineModelNameToString(MachineModelNames modelName) const;
-    // Exact, case-sensitive match; anything else gives Unknown.
-    Q_INVOKABLE MachineModelNames machineModelNameFromString(QString modelName) const;
 
     QQmlListProperty<QualityLevel> QualityLevels();
     MachineModelNames ModelName() const { return m_modelName; }

@@ -55,10 +55,8 @@ inline QStringList childElements(const QString& xml)
     reader.readNextStartElement();
     while (reader.readNextStartElement()) {
         const QString name = reader.name().toString();
-        QString text;
-        // Only text children are flattened; nested elements are listed by name.
-        const QString inner = reader.readElementText(QXmlStreamReader::IncludeChildElements);
-        text = inner.trimmed();
+        // Nested elements contribute their text only.
+        const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
         children << name + QLatin1Char('=') + text;
     }
     return children;

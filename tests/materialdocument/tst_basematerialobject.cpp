@@ -178,30 +178,6 @@ private slots:
             int(BaseMaterialObject::BaseMaterialObjectOverHangFactor | BaseMaterialObject::BaseMaterialObjectUseOrigMethod));
     }
 
-    void writesNumbersInTheirOwnFormat_data()
-    {
-        QTest::addColumn<QByteArray>("property");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("g6 rounds") << QByteArray("dp") << 1.23456789 << "Dp=1.23457";
-        QTest::newRow("g6 whole") << QByteArray("model_Dose_MJcm3") << 20000.0 << "Model_Dose_MJcm3=20000";
-        QTest::newRow("g14 shrinkage") << QByteArray("zShrinkageFactor") << 1.0123456789012345
-                                       << "ZShinkageFactor=1.0123456789012";
-        QTest::newRow("g14 xy shrinkage") << QByteArray("xYShrinkageFactor") << 1.05 << "XYShinkageFactor=1.05";
-        QTest::newRow("g12") << QByteArray("overHangFactor") << 123.456789012345678 << "OverHangFactor=123.456789012";
-        QTest::newRow("f12") << QByteArray("materialScalingFactorX") << 0.8 << "MaterialScalingFactorX=0.800000000000";
-        QTest::newRow("f12 y") << QByteArray("materialScalingFactorY") << 1.0 << "MaterialScalingFactorY=1.000000000000";
-    }
-    void writesNumbersInTheirOwnFormat()
-    {
-        QFETCH(QByteArray, property);
-        QFETCH(double, value);
-        QFETCH(QString, expected);
-        BaseMaterialObject object;
-        object.setProperty(property, value);
-        QCOMPARE(childElements(block(object)), QStringList(expected));
-    }
-
     void readsBothShrinkageSpellings_data()
     {
         QTest::addColumn<QString>("element");

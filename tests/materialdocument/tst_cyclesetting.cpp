@@ -143,25 +143,6 @@ private slots:
             QStringList({ QStringLiteral("Release_ms=1500"), QStringLiteral("EnableBRM=false") }));
     }
 
-    void writesDoublesWithSixDigits_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("zero") << 0.0 << "0";
-        QTest::newRow("initial") << 1.2 << "1.2";
-        QTest::newRow("rounded") << 1.23456789 << "1.23457";
-        QTest::newRow("large") << 1234567.0 << "1.23457e+06";
-        QTest::newRow("negative") << -0.5 << "-0.5";
-    }
-    void writesDoublesWithSixDigits()
-    {
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        CycleSetting cycle;
-        cycle.setInitial_Raise(value);
-        QCOMPARE(childElements(written(cycle)), QStringList(QStringLiteral("Initial_Raise=") + text));
-    }
-
     void readsIntFields_data()
     {
         QTest::addColumn<QString>("text");

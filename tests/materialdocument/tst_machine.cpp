@@ -132,7 +132,6 @@ private slots:
     {
         QualityLevel level;
         level.setThickness_um(50);
-        QSignalSpy spy(&level, &QualityLevel::xmlFlagsChanged);
         SignalLog log(&level);
         QCOMPARE(written(level), QStringLiteral("\n<Quality Name=\"(Dev) - 50\" Thickness_um=\"50\"/>"));
         QCOMPARE(int(level.XmlFlags()), int(QualityLevel::QualityLevelName));
