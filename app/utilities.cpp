@@ -1,9 +1,7 @@
 #include "utilities.h"
 
 #include "buildconfig.h"
-#ifdef GELV_HAVE_ENCRYPT
 #include "encrypt.h"
-#endif
 
 #include <QDebug>
 #include <QFileInfo>
@@ -25,7 +23,7 @@ QString configured(const char *variable, const char *buildValue)
 }
 
 // The hex text up to its first NUL byte (it has none when well formed).
-[[maybe_unused]] QString textUpToNul(const QByteArray &bytes)
+QString textUpToNul(const QByteArray &bytes)
 {
     const int nul = bytes.indexOf('\0');
     return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
@@ -61,20 +59,13 @@ bool Utilities::fileExists(const QUrl &url) const
 
 QString Utilities::encryptDocumentForInstall(const QString &groupKey, const QByteArray &data) const
 {
-#ifdef GELV_HAVE_ENCRYPT
     Zq::Encrypt encrypt;
     return textUpToNul(encrypt.EncryptWithKey(groupKey, data));
-#else
-    Q_UNUSED(groupKey) Q_UNUSED(data) return QString();
-#endif
 }
 
 bool Utilities::encryptedDataToPath(const QUrl &url, const QString &password, const QString &groupKey,
                                     const QByteArray &data) const
 {
-#ifndef GELV_HAVE_ENCRYPT
-    Q_UNUSED(url) Q_UNUSED(password) Q_UNUSED(groupKey) Q_UNUSED(data) return false;
-#else
     Zq::Encrypt passwordLayer;
     const QByteArray inner = passwordLayer.EncryptWithPassword(password, data);
     if (inner.isEmpty()) {
@@ -103,7 +94,6 @@ bool Utilities::encryptedDataToPath(const QUrl &url, const QString &password, co
         return false;
     }
     return true;
-#endif
 }
 
 void Utilities::submitSupportRequest(const QString &body) const

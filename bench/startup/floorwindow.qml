@@ -1,0 +1,18 @@
+// The modules the application's interface imports, in a bare window.
+import QtQuick 2.15
+import QtQuick.Window 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Controls 1.4 as Controls1
+import QtQuick.Controls.Styles 1.4 as Styles1
+import QtQuick.Dialogs 1.3
+import QtGraphicalEffects 1.15
+import QtWebEngine 1.10
+import Qt.labs.settings 1.1
+import Qt.labs.platform 1.1 as Platform
+
+ApplicationWindow {
+    visible: true
+    width: 1280
+    height: 720
+    title: "Floor"
+}
