@@ -129,7 +129,8 @@ QVector<Event> eventsOf(const QString& xml)
             const QXmlStreamAttributes attributes = reader.attributes();
             events.append({ Event::Start, name, QString() });
             for (const QXmlStreamAttribute& attribute : attributes)
-                events.append({ Event::Attribute, attribute.name().toString(), attribute.value().toString() });
+                events.append(
+                    { Event::Attribute, attribute.name().toString(), attribute.value().toString() });
             break;
         }
         case QXmlStreamReader::EndElement:
@@ -212,40 +213,42 @@ int main(int argc, char** argv)
         elements += event.kind == Event::Start || event.kind == Event::Text;
 
     volatile int sink = 0;
-    const Pair read = measurePair([&] {
-        PelluxMaterialDocument copy;
-        QXmlStreamReader reader(xml);
-        sink = sink + copy.FromXML(reader);
-    },
+    const Pair read = measurePair(
         [&] {
-        QXmlStreamReader reader(xml);
-        int total = 0;
-        while (!reader.atEnd()) {
-            const QXmlStreamReader::TokenType token = reader.readNext();
-            if (token == QXmlStreamReader::StartElement) {
-                const QXmlStreamAttributes attributes = reader.attributes();
-                for (const QXmlStreamAttribute& attribute : attributes)
-                    total += attribute.value().toString().size();
-            } else if (token == QXmlStreamReader::Characters && !reader.isWhitespace()) {
-                total += reader.text().toString().size();
+            PelluxMaterialDocument copy;
+            QXmlStreamReader reader(xml);
+            sink = sink + copy.FromXML(reader);
+        },
+        [&] {
+            QXmlStreamReader reader(xml);
+            int total = 0;
+            while (!reader.atEnd()) {
+                const QXmlStreamReader::TokenType token = reader.readNext();
+                if (token == QXmlStreamReader::StartElement) {
+                    const QXmlStreamAttributes attributes = reader.attributes();
+                    for (const QXmlStreamAttribute& attribute : attributes)
+                        total += attribute.value().toString().size();
+                } else if (token == QXmlStreamReader::Characters && !reader.isWhitespace()) {
+                    total += reader.text().toString().size();
+                }
             }
-        }
-        sink = sink + total;
-    });
+            sink = sink + total;
+        });
     const Pair write = measurePair([&] { sink = sink + document.ToXMLString().size(); },
         [&] {
-        QString text;
-        QXmlStreamWriter writer(&text);
-        writer.setAutoFormatting(true);
-        writeEvents(writer, events);
-        sink = sink + text.size();
-    });
+            QString text;
+            QXmlStreamWriter writer(&text);
+            writer.setAutoFormatting(true);
+            writeEvents(writer, events);
+            sink = sink + text.size();
+        });
 
     PelluxMaterialDocument small;
     fillDocument(small, 1, 1);
     const double smallWrite = measurePair([&] { sink = sink + small.ToXMLString().size(); }, [] {}).first;
 
-    std::printf("document: 3 machines x 40 quality levels, %d elements, %d characters\n", elements, int(xml.size()));
+    std::printf(
+        "document: 3 machines x 40 quality levels, %d elements, %d characters\n", elements, int(xml.size()));
     std::printf("read   FromXML        %9.1f us   bare QXmlStreamReader %9.1f us   ratio %.2f\n", read.first,
         read.second, read.first / read.second);
     std::printf("write  ToXMLString    %9.1f us   bare QXmlStreamWriter %9.1f us   ratio %.2f\n", write.first,

@@ -45,10 +45,11 @@ const QString kCycleSettings = QStringLiteral("CycleSettings");
 
 const BaseMaterialObject::Parameter* BaseMaterialObject::parameters()
 {
-#define GELV_SHARED_ROW(type, Name, qmlName, initial, minimum, maximum, element, otherElement, format, precision, \
-    label)                                                                                                      \
-    makeParameter(&BaseMaterialObject::m_##Name, #qmlName, #Name, BaseMaterialObject##Name, initial, minimum,   \
-        maximum, element, otherElement, format, precision, label, &BaseMaterialObject::Name##Changed),
+#define GELV_SHARED_ROW(                                                                                     \
+    type, Name, qmlName, initial, minimum, maximum, element, otherElement, format, precision, label)         \
+    makeParameter(&BaseMaterialObject::m_##Name, #qmlName, #Name, BaseMaterialObject##Name, initial,         \
+        minimum, maximum, element, otherElement, format, precision, label,                                   \
+        &BaseMaterialObject::Name##Changed),
     static const Parameter table[] = { GELV_SHARED_PARAMETERS(GELV_SHARED_ROW) };
 #undef GELV_SHARED_ROW
     static_assert(sizeof(table) / sizeof(table[0]) == parameterCount, "parameter table and count disagree");
@@ -60,7 +61,7 @@ BaseMaterialObject::BaseMaterialObject(QObject* parent)
 {
 }
 
-#define GELV_SHARED_SETTER(type, Name, ...) \
+#define GELV_SHARED_SETTER(type, Name, ...)                                                                  \
     void BaseMaterialObject::set##Name(type value) { _setParameter(Parameter_##Name, value); }
 GELV_SHARED_PARAMETERS(GELV_SHARED_SETTER)
 #undef GELV_SHARED_SETTER
@@ -168,8 +169,8 @@ bool BaseMaterialObject::Validate(bool includeBaseClass)
             continue;
         const double value = this->*parameter.number;
         if (parameter.minimum > value || value > parameter.maximum)
-            messages << rangeMessage(
-                parameter.label, limitText(parameter, parameter.minimum), limitText(parameter, parameter.maximum));
+            messages << rangeMessage(parameter.label, limitText(parameter, parameter.minimum),
+                limitText(parameter, parameter.maximum));
     }
     setValidationErrorMessage(messages);
     return m_validationErrorMessage.isEmpty();

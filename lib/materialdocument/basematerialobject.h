@@ -7,10 +7,10 @@
 #include <QObject>
 #include <QStringList>
 
-#define GELV_SHARED_PROPERTY(type, Name, qmlName, ...) \
+#define GELV_SHARED_PROPERTY(type, Name, qmlName, ...)                                                       \
     Q_PROPERTY(type qmlName READ Name WRITE set##Name NOTIFY Name##Changed)
-#define GELV_SHARED_ACCESSORS(type, Name, ...) \
-    type Name() const { return m_##Name; }     \
+#define GELV_SHARED_ACCESSORS(type, Name, ...)                                                               \
+    type Name() const { return m_##Name; }                                                                   \
     void set##Name(type value);
 #define GELV_SHARED_SIGNAL(type, Name, ...) void Name##Changed();
 #define GELV_SHARED_MEMBER(type, Name, qmlName, initial, ...) type m_##Name = initial;

@@ -52,8 +52,9 @@ const QString kFalse = QStringLiteral("false");
 
 const CycleSetting::Field* CycleSetting::fields()
 {
-#define GELV_CYCLE_ROW(type, Name, qmlName, initial, minimum, maximum, label) \
-    makeField(&CycleSetting::m_##Name, #Name, CycleSetting##Name, minimum, maximum, label, &CycleSetting::Name##Changed),
+#define GELV_CYCLE_ROW(type, Name, qmlName, initial, minimum, maximum, label)                                \
+    makeField(&CycleSetting::m_##Name, #Name, CycleSetting##Name, minimum, maximum, label,                   \
+        &CycleSetting::Name##Changed),
     static const Field table[] = { GELV_CYCLE_FIELDS(GELV_CYCLE_ROW) };
 #undef GELV_CYCLE_ROW
     static_assert(sizeof(table) / sizeof(table[0]) == fieldCount, "field table and count disagree");
@@ -65,7 +66,7 @@ CycleSetting::CycleSetting(QObject* parent)
 {
 }
 
-#define GELV_CYCLE_SETTER(type, Name, ...) \
+#define GELV_CYCLE_SETTER(type, Name, ...)                                                                   \
     void CycleSetting::set##Name(type value) { _setField(Field_##Name, value); }
 GELV_CYCLE_FIELDS(GELV_CYCLE_SETTER)
 #undef GELV_CYCLE_SETTER
@@ -124,10 +125,7 @@ void CycleSetting::setXmlFlags(const SerializationFlags& flags)
     emit XmlFlagsChanged();
 }
 
-bool CycleSetting::valuesToWrite() const
-{
-    return m_xmlFlags != 0;
-}
+bool CycleSetting::valuesToWrite() const { return m_xmlFlags != 0; }
 
 void CycleSetting::ToXML(QXmlStreamWriter& writer)
 {

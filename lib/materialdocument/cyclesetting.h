@@ -9,27 +9,27 @@
 // X(type, Name, qmlName, initial, minimum, maximum, label)
 // Name is the getter and the XML element; the setter is setName, the signal
 // NameChanged and the present bit CycleSettingName. Switches have no range.
-#define GELV_CYCLE_FIELDS(X)                                                                       \
-    X(double, Initial_Raise, initial_Raise, 1.2, 0.0, 10.0, "Initial Raise")                       \
-    X(int, Initial_Release, initial_Release, 4000, 0, 60000, "Initial Release")                    \
-    X(int, Initial_Settle, initial_Settle, 14000, 0, 60000, "Initial Settle")                      \
-    X(double, ReleaseRaise_Min_mm, releaseRaise_Min_mm, 0.8, 0.0, 10.0, "Release Raise Min (mm)") \
-    X(double, ReleaseRaise_Max_mm, releaseRaise_Max_mm, 1.2, 0.0, 10.0, "Release Raise Max (mm)") \
-    X(double, CoolRaise_Min_mm, coolRaise_Min_mm, 0.0, 0.0, 10.0, "Cool Raise Min (mm)")          \
-    X(double, CoolRaise_Max_mm, coolRaise_Max_mm, 0.0, 0.0, 10.0, "Cool Raise Max (mm)")          \
-    X(int, Kick_ms, kick_ms, 0, 0, 60000, "Kick (ms)")                                             \
-    X(int, ReleaseMin_ms, releaseMin_ms, 200, 0, 60000, "Release Min (ms)")                        \
-    X(int, Release_ms, release_ms, 1000, 0, 60000, "Release (ms)")                                 \
-    X(int, Cool_ms, cool_ms, 0, 0, 60000, "Cool (ms)")                                             \
-    X(int, Bubble_ms, bubble_ms, 0, 0, 60000, "Bubble (ms)")                                       \
-    X(int, SettleMin_ms, settleMin_ms, 300, 0, 60000, "Settle Min (ms)")                           \
-    X(int, Settle_ms, settle_ms, 7000, 0, 60000, "Settle (ms)")                                    \
+#define GELV_CYCLE_FIELDS(X)                                                                                 \
+    X(double, Initial_Raise, initial_Raise, 1.2, 0.0, 10.0, "Initial Raise")                                 \
+    X(int, Initial_Release, initial_Release, 4000, 0, 60000, "Initial Release")                              \
+    X(int, Initial_Settle, initial_Settle, 14000, 0, 60000, "Initial Settle")                                \
+    X(double, ReleaseRaise_Min_mm, releaseRaise_Min_mm, 0.8, 0.0, 10.0, "Release Raise Min (mm)")            \
+    X(double, ReleaseRaise_Max_mm, releaseRaise_Max_mm, 1.2, 0.0, 10.0, "Release Raise Max (mm)")            \
+    X(double, CoolRaise_Min_mm, coolRaise_Min_mm, 0.0, 0.0, 10.0, "Cool Raise Min (mm)")                     \
+    X(double, CoolRaise_Max_mm, coolRaise_Max_mm, 0.0, 0.0, 10.0, "Cool Raise Max (mm)")                     \
+    X(int, Kick_ms, kick_ms, 0, 0, 60000, "Kick (ms)")                                                       \
+    X(int, ReleaseMin_ms, releaseMin_ms, 200, 0, 60000, "Release Min (ms)")                                  \
+    X(int, Release_ms, release_ms, 1000, 0, 60000, "Release (ms)")                                           \
+    X(int, Cool_ms, cool_ms, 0, 0, 60000, "Cool (ms)")                                                       \
+    X(int, Bubble_ms, bubble_ms, 0, 0, 60000, "Bubble (ms)")                                                 \
+    X(int, SettleMin_ms, settleMin_ms, 300, 0, 60000, "Settle Min (ms)")                                     \
+    X(int, Settle_ms, settle_ms, 7000, 0, 60000, "Settle (ms)")                                              \
     X(bool, EnableBRM, enableBRM, false, 0, 0, nullptr)
 
-#define GELV_CYCLE_PROPERTY(type, Name, qmlName, ...) \
+#define GELV_CYCLE_PROPERTY(type, Name, qmlName, ...)                                                        \
     Q_PROPERTY(type qmlName READ Name WRITE set##Name NOTIFY Name##Changed)
-#define GELV_CYCLE_ACCESSORS(type, Name, ...) \
-    type Name() const { return m_##Name; }    \
+#define GELV_CYCLE_ACCESSORS(type, Name, ...)                                                                \
+    type Name() const { return m_##Name; }                                                                   \
     void set##Name(type value);
 #define GELV_CYCLE_SIGNAL(type, Name, ...) void Name##Changed();
 #define GELV_CYCLE_MEMBER(type, Name, qmlName, initial, ...) type m_##Name = initial;

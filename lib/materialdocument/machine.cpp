@@ -79,8 +79,8 @@ bool Machine::Validate(bool includeBaseClass)
 
 QQmlListProperty<QualityLevel> Machine::QualityLevels()
 {
-    QQmlListProperty<QualityLevel> list(this, this, &Machine::_appendQualityLevel, &Machine::_qualityLevelCount,
-        &Machine::_qualityLevelAt, &Machine::_clearQualityLevels);
+    QQmlListProperty<QualityLevel> list(this, this, &Machine::_appendQualityLevel,
+        &Machine::_qualityLevelCount, &Machine::_qualityLevelAt, &Machine::_clearQualityLevels);
     // Qt would emulate these by clearing and re-appending, and clearing
     // deletes the quality levels it is about to re-append.
     list.replace = nullptr;
@@ -102,10 +102,7 @@ void Machine::_appendQualityLevel(QualityLevel* qualityLevel)
     emit QualityLevelsChanged();
 }
 
-int Machine::_qualityLevelCount() const
-{
-    return m_qualityLevels.size();
-}
+int Machine::_qualityLevelCount() const { return m_qualityLevels.size(); }
 
 QualityLevel* Machine::_qualityLevelAt(int index) const
 {

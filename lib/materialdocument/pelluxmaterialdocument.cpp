@@ -34,14 +34,11 @@ const QString kDistributedFlag = QStringLiteral("DistributedFlag");
 short colorComponent(const QString& text)
 {
     const qlonglong value = text.toLongLong(nullptr, 10);
-    return short(std::clamp<qlonglong>(
-        value, std::numeric_limits<short>::min(), std::numeric_limits<short>::max()));
+    return short(
+        std::clamp<qlonglong>(value, std::numeric_limits<short>::min(), std::numeric_limits<short>::max()));
 }
 
-QString floatText(float value)
-{
-    return QString::number(double(value), 'g', 6);
-}
+QString floatText(float value) { return QString::number(double(value), 'g', 6); }
 
 } // namespace
 
@@ -182,10 +179,7 @@ void PelluxMaterialDocument::_appendMachine(Machine* machine)
     emit MachinesChanged();
 }
 
-int PelluxMaterialDocument::_machineCount() const
-{
-    return m_machines.size();
-}
+int PelluxMaterialDocument::_machineCount() const { return m_machines.size(); }
 
 Machine* PelluxMaterialDocument::_machineAt(int index) const
 {
@@ -247,7 +241,8 @@ void PelluxMaterialDocument::ToXML(QXmlStreamWriter& writer)
     if (m_xmlFlags & PelluxMaterialDocumentPrevImageName)
         writer.writeTextElement(kPrevImageName, m_prevImageName);
     if (m_xmlFlags & PelluxMaterialDocumentDistributedFlag)
-        writer.writeTextElement(kDistributedFlag, m_distributedFlag ? QStringLiteral("true") : QStringLiteral("false"));
+        writer.writeTextElement(
+            kDistributedFlag, m_distributedFlag ? QStringLiteral("true") : QStringLiteral("false"));
 
     BaseMaterialObject::ToXML(writer);
 
@@ -269,7 +264,8 @@ bool PelluxMaterialDocument::FromXML(QXmlStreamReader& reader)
 
     while (reader.readNextStartElement()) {
         const QStringRef name = reader.name();
-        const auto text = [&reader] { return reader.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement); };
+        const auto text
+            = [&reader] { return reader.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement); };
         if (name == kDescription) {
             setDescription(text());
         } else if (name == kVersion) {
@@ -371,7 +367,8 @@ void PelluxMaterialDocument::writeToPath(QString path)
     if (writer.hasError()) {
         file.cancelWriting();
         m_hasError = true;
-        m_errorString = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
+        m_errorString
+            = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
         return;
     }
     if (!file.commit()) {
@@ -396,11 +393,12 @@ bool PelluxMaterialDocument::Validate(bool includeBaseClass)
     if (m_friendlyColorRed == -1 && m_friendlyColorGreen == -1 && m_friendlyColorBlue == -1) {
         messages << QStringLiteral("Please choose a Color.");
     } else {
-        const auto checkComponent = [&messages](short value, short minimum, short maximum, const char* label) {
-            if (value < minimum || value > maximum)
-                messages << rangeMessage(
-                    QString::fromLatin1(label), QString::number(minimum), QString::number(maximum));
-        };
+        const auto checkComponent
+            = [&messages](short value, short minimum, short maximum, const char* label) {
+                  if (value < minimum || value > maximum)
+                      messages << rangeMessage(
+                          QString::fromLatin1(label), QString::number(minimum), QString::number(maximum));
+              };
         checkComponent(m_friendlyColorRed, m_redMinimum, m_redMaximum, "Color Red");
         checkComponent(m_friendlyColorGreen, m_greenMinimum, m_greenMaximum, "Color Green");
         checkComponent(m_friendlyColorBlue, m_blueMinimum, m_blueMaximum, "Color Blue");

@@ -18,19 +18,21 @@ class PelluxMaterialDocument : public BaseMaterialObject {
     Q_PROPERTY(QString description READ Description WRITE setDescription NOTIFY DescriptionChanged)
     Q_PROPERTY(QString version READ Version WRITE setVersion NOTIFY VersionChanged)
     Q_PROPERTY(QString friendlyName READ FriendlyName WRITE setFriendlyName NOTIFY FriendlyNameChanged)
-    Q_PROPERTY(short friendlyColorRed READ FriendlyColorRed WRITE setFriendlyColorRed NOTIFY FriendlyColorRedChanged)
+    Q_PROPERTY(
+        short friendlyColorRed READ FriendlyColorRed WRITE setFriendlyColorRed NOTIFY FriendlyColorRedChanged)
     Q_PROPERTY(short friendlyColorGreen READ FriendlyColorGreen WRITE setFriendlyColorGreen NOTIFY
             FriendlyColorGreenChanged)
-    Q_PROPERTY(
-        short friendlyColorBlue READ FriendlyColorBlue WRITE setFriendlyColorBlue NOTIFY FriendlyColorBlueChanged)
-    Q_PROPERTY(
-        float friendlyColorHueF READ FriendlyColorHueF WRITE setFriendlyColorHueF NOTIFY FriendlyColorHueFChanged)
-    Q_PROPERTY(
-        float friendlyColorSatF READ FriendlyColorSatF WRITE setFriendlyColorSatF NOTIFY FriendlyColorSatFChanged)
-    Q_PROPERTY(float friendlyColorLightnessF READ FriendlyColorLightnessF WRITE setFriendlyColorLightnessF NOTIFY
-            FriendlyColorLightnessFChanged)
+    Q_PROPERTY(short friendlyColorBlue READ FriendlyColorBlue WRITE setFriendlyColorBlue NOTIFY
+            FriendlyColorBlueChanged)
+    Q_PROPERTY(float friendlyColorHueF READ FriendlyColorHueF WRITE setFriendlyColorHueF NOTIFY
+            FriendlyColorHueFChanged)
+    Q_PROPERTY(float friendlyColorSatF READ FriendlyColorSatF WRITE setFriendlyColorSatF NOTIFY
+            FriendlyColorSatFChanged)
+    Q_PROPERTY(float friendlyColorLightnessF READ FriendlyColorLightnessF WRITE setFriendlyColorLightnessF
+            NOTIFY FriendlyColorLightnessFChanged)
     Q_PROPERTY(QString prevImageName READ PrevImageName WRITE setPrevImageName NOTIFY PrevImageNameChanged)
-    Q_PROPERTY(bool distributedFlag READ DistributedFlag WRITE setDistributedFlag NOTIFY DistributedFlagChanged)
+    Q_PROPERTY(
+        bool distributedFlag READ DistributedFlag WRITE setDistributedFlag NOTIFY DistributedFlagChanged)
     Q_PROPERTY(QQmlListProperty<Machine> machines READ Machines NOTIFY MachinesChanged)
     Q_PROPERTY(SerializationFlags xmlFlags READ XmlFlags WRITE setXmlFlags NOTIFY XmlFlagsChanged)
 

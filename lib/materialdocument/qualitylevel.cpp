@@ -37,10 +37,7 @@ void QualityLevel::setThickness_um(const int& thickness)
     emit Thickness_umChanged();
 }
 
-void QualityLevel::setXmlFlags(const SerializationFlags& flags)
-{
-    m_xmlFlags = flags;
-}
+void QualityLevel::setXmlFlags(const SerializationFlags& flags) { m_xmlFlags = flags; }
 
 void QualityLevel::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
 {

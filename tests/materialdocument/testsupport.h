@@ -25,7 +25,10 @@ public:
     QStringList names;
 
 public slots:
-    void record() { names << QString::fromLatin1(sender()->metaObject()->method(senderSignalIndex()).name()); }
+    void record()
+    {
+        names << QString::fromLatin1(sender()->metaObject()->method(senderSignalIndex()).name());
+    }
 };
 
 inline QString writeXml(const std::function<void(QXmlStreamWriter&)>& write)

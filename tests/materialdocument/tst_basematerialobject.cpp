@@ -11,10 +11,7 @@ namespace {
 
 using Parameter = BaseMaterialObject::Parameter;
 
-const Parameter& parameter(int index)
-{
-    return BaseMaterialObject::parameters()[index];
-}
+const Parameter& parameter(int index) { return BaseMaterialObject::parameters()[index]; }
 
 QString block(BaseMaterialObject& object)
 {
@@ -101,7 +98,8 @@ private slots:
                                         : QString::number(value.toDouble(), p.format, p.precision);
         SignalLog log(&object);
         QVERIFY(property.write(&object, value));
-        QCOMPARE(log.names, QStringList({ QStringLiteral("SharedXmlFlagsChanged"), p.name + QStringLiteral("Changed") }));
+        QCOMPARE(log.names,
+            QStringList({ QStringLiteral("SharedXmlFlagsChanged"), p.name + QStringLiteral("Changed") }));
         QCOMPARE(int(object.SharedXmlFlags()), int(p.bit));
         QCOMPARE(childElements(block(object)), QStringList(p.element + QLatin1Char('=') + text));
 
@@ -150,7 +148,8 @@ private slots:
         BaseMaterialObject object;
         SignalLog log(&object);
         object.setTestingOC(false);
-        QCOMPARE(log.names, QStringList({ QStringLiteral("SharedXmlFlagsChanged"), QStringLiteral("TestingOCChanged") }));
+        QCOMPARE(log.names,
+            QStringList({ QStringLiteral("SharedXmlFlagsChanged"), QStringLiteral("TestingOCChanged") }));
         QCOMPARE(childElements(block(object)), QStringList(QStringLiteral("TestingOC=false")));
     }
 
@@ -163,9 +162,9 @@ private slots:
         QSignalSpy spy(&object, &BaseMaterialObject::SharedXmlFlagsChanged);
         object.UpdateFlag(BaseMaterialObject::BaseMaterialObjectXYTrim_mm, true);
         QCOMPARE(childElements(block(object)), QStringList(QStringLiteral("XYTrim_mm=0.5")));
-        object.UpdateFlag(BaseMaterialObject::SharedSerializationFlags(
-                              BaseMaterialObject::BaseMaterialObjectOverHangFactor
-                              | BaseMaterialObject::BaseMaterialObjectUseOrigMethod),
+        object.UpdateFlag(
+            BaseMaterialObject::SharedSerializationFlags(BaseMaterialObject::BaseMaterialObjectOverHangFactor
+                | BaseMaterialObject::BaseMaterialObjectUseOrigMethod),
             true);
         QCOMPARE(childElements(block(object)),
             QStringList({ QStringLiteral("XYTrim_mm=0.5"), QStringLiteral("OverHangFactor=80"),
@@ -175,17 +174,22 @@ private slots:
         QCOMPARE(spy.count(), 4);
         QCOMPARE(object.XYTrim_mm(), 0.5);
         QCOMPARE(int(object.SharedXmlFlags()),
-            int(BaseMaterialObject::BaseMaterialObjectOverHangFactor | BaseMaterialObject::BaseMaterialObjectUseOrigMethod));
+            int(BaseMaterialObject::BaseMaterialObjectOverHangFactor
+                | BaseMaterialObject::BaseMaterialObjectUseOrigMethod));
     }
 
     void readsBothShrinkageSpellings_data()
     {
         QTest::addColumn<QString>("element");
         QTest::addColumn<QString>("written");
-        QTest::newRow("Z as written") << "ZShinkageFactor" << "ZShinkageFactor=1.05";
-        QTest::newRow("Z spelt right") << "ZShrinkageFactor" << "ZShinkageFactor=1.05";
-        QTest::newRow("XY as written") << "XYShinkageFactor" << "XYShinkageFactor=1.05";
-        QTest::newRow("XY spelt right") << "XYShrinkageFactor" << "XYShinkageFactor=1.05";
+        QTest::newRow("Z as written") << "ZShinkageFactor"
+                                      << "ZShinkageFactor=1.05";
+        QTest::newRow("Z spelt right") << "ZShrinkageFactor"
+                                       << "ZShinkageFactor=1.05";
+        QTest::newRow("XY as written") << "XYShinkageFactor"
+                                       << "XYShinkageFactor=1.05";
+        QTest::newRow("XY spelt right") << "XYShrinkageFactor"
+                                        << "XYShinkageFactor=1.05";
     }
     void readsBothShrinkageSpellings()
     {
@@ -200,15 +204,24 @@ private slots:
     {
         QTest::addColumn<QString>("xml");
         QTest::addColumn<QString>("written");
-        QTest::newRow("not a number reads 0") << "<Dp>abc</Dp>" << "Dp=0";
-        QTest::newRow("blanks around a number") << "<Dp> 2.5 </Dp>" << "Dp=2.5";
-        QTest::newRow("nan clears") << "<Dp>2</Dp><Dp>nan</Dp>" << "";
-        QTest::newRow("switch in capitals") << "<TestingTrim>TRUE</TestingTrim>" << "TestingTrim=true";
-        QTest::newRow("switch yes ignored") << "<TestingTrim>yes</TestingTrim>" << "";
-        QTest::newRow("switch 1 ignored") << "<TestingTrim>1</TestingTrim>" << "";
-        QTest::newRow("switch with blanks ignored") << "<TestingTrim> true </TestingTrim>" << "";
-        QTest::newRow("names are case-sensitive") << "<dp>3</dp>" << "";
-        QTest::newRow("out of range kept") << "<TimeMultiplier>7</TimeMultiplier>" << "TimeMultiplier=7";
+        QTest::newRow("not a number reads 0") << "<Dp>abc</Dp>"
+                                              << "Dp=0";
+        QTest::newRow("blanks around a number") << "<Dp> 2.5 </Dp>"
+                                                << "Dp=2.5";
+        QTest::newRow("nan clears") << "<Dp>2</Dp><Dp>nan</Dp>"
+                                    << "";
+        QTest::newRow("switch in capitals") << "<TestingTrim>TRUE</TestingTrim>"
+                                            << "TestingTrim=true";
+        QTest::newRow("switch yes ignored") << "<TestingTrim>yes</TestingTrim>"
+                                            << "";
+        QTest::newRow("switch 1 ignored") << "<TestingTrim>1</TestingTrim>"
+                                          << "";
+        QTest::newRow("switch with blanks ignored") << "<TestingTrim> true </TestingTrim>"
+                                                    << "";
+        QTest::newRow("names are case-sensitive") << "<dp>3</dp>"
+                                                  << "";
+        QTest::newRow("out of range kept") << "<TimeMultiplier>7</TimeMultiplier>"
+                                           << "TimeMultiplier=7";
     }
     void readerIsLenient()
     {
@@ -260,7 +273,8 @@ private slots:
                 QStringLiteral("CycleSettings=5") }));
 
         BaseMaterialObject copy;
-        QVERIFY(readBlock(copy, QStringLiteral("<CycleSettings><Kick_ms>5</Kick_ms></CycleSettings><Dp>2</Dp>")));
+        QVERIFY(
+            readBlock(copy, QStringLiteral("<CycleSettings><Kick_ms>5</Kick_ms></CycleSettings><Dp>2</Dp>")));
         QCOMPARE(copy.CycleSettings()->Kick_ms(), 5);
         QCOMPARE(copy.Dp(), 2.0);
     }
@@ -292,7 +306,8 @@ private slots:
         QCOMPARE(object.Validate(), valid);
         QCOMPARE(object.ValidationErrorMessage().size(), valid ? 0 : 1);
         if (!valid)
-            QVERIFY(object.ValidationErrorMessage().first().startsWith(QStringLiteral("<b>") + p.label + "</b>"));
+            QVERIFY(
+                object.ValidationErrorMessage().first().startsWith(QStringLiteral("<b>") + p.label + "</b>"));
     }
 
     // The labels and limits exactly as users see them, in check order.

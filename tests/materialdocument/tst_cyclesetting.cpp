@@ -96,7 +96,8 @@ private slots:
         }
         SignalLog log(&cycle);
         QVERIFY(metaProperty.write(&cycle, value));
-        QCOMPARE(log.names, QStringList({ QStringLiteral("XmlFlagsChanged"), element + QStringLiteral("Changed") }));
+        QCOMPARE(log.names,
+            QStringList({ QStringLiteral("XmlFlagsChanged"), element + QStringLiteral("Changed") }));
         QCOMPARE(int(cycle.XmlFlags()), int(field.bit));
         QCOMPARE(childElements(written(cycle)), QStringList(element + QLatin1Char('=') + text));
 
@@ -235,7 +236,8 @@ private slots:
     void readerStopsAtItsOwnEndTag()
     {
         QXmlStreamReader reader;
-        startAtRoot(reader, QStringLiteral("<T><CycleSettings><Kick_ms>5</Kick_ms></CycleSettings><Next/></T>"));
+        startAtRoot(
+            reader, QStringLiteral("<T><CycleSettings><Kick_ms>5</Kick_ms></CycleSettings><Next/></T>"));
         reader.readNextStartElement();
         CycleSetting cycle;
         QVERIFY(cycle.FromXML(reader));

@@ -93,7 +93,8 @@ private slots:
         machine.setModelName(Machine::TESK);
         machine.setPreferredQuality(QString());
         QCOMPARE(log.names,
-            QStringList({ "XmlFlagsChanged", "ModelNameChanged", "XmlFlagsChanged", "PreferredQualityChanged" }));
+            QStringList(
+                { "XmlFlagsChanged", "ModelNameChanged", "XmlFlagsChanged", "PreferredQualityChanged" }));
         QCOMPARE(int(machine.XmlFlags()), int(Machine::MachineModelName | Machine::MachinePreferredQuality));
         QCOMPARE(written(machine),
             QStringLiteral("\n<Machine modelName=\"ORV_2.0_TT\">\n    <PreferredQuality></PreferredQuality>\n"
@@ -148,14 +149,16 @@ private slots:
         level.setThickness_um(25);
         QCOMPARE(log.names, QStringList({ "NameChanged", "DisplayNameChanged", "Thickness_umChanged" }));
         QCOMPARE(written(level),
-            QStringLiteral("\n<Quality Name=\"Fine\" DisplayName=\"Fine &amp; &quot;fast&quot;\" Thickness_um=\"25\"/>"));
+            QStringLiteral("\n<Quality Name=\"Fine\" DisplayName=\"Fine &amp; &quot;fast&quot;\" "
+                           "Thickness_um=\"25\"/>"));
 
         QualityLevel copy;
         QVERIFY(readFrom(copy, written(level)));
         QCOMPARE(copy.Name(), QStringLiteral("Fine"));
         QCOMPARE(copy.DisplayName(), QStringLiteral("Fine & \"fast\""));
         QCOMPARE(copy.Thickness_um(), 25);
-        QCOMPARE(int(copy.XmlFlags()), int(QualityLevel::QualityLevelName | QualityLevel::QualityLevelDisplayName));
+        QCOMPARE(int(copy.XmlFlags()),
+            int(QualityLevel::QualityLevelName | QualityLevel::QualityLevelDisplayName));
     }
 
     void qualityWithoutNameAttributeReadsTheDevName()
@@ -221,7 +224,8 @@ private slots:
         machine.setTimeMultiplier(1);
         QVERIFY(!machine.Validate());
         bool result = true;
-        QVERIFY(QMetaObject::invokeMethod(&machine, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
+        QVERIFY(
+            QMetaObject::invokeMethod(&machine, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
         QVERIFY(result);
     }
 
@@ -230,7 +234,8 @@ private slots:
         QualityLevel level;
         QSignalSpy spy(&level, &BaseMaterialObject::SharedXmlFlagsChanged);
         QVERIFY(QMetaObject::invokeMethod(&level, "UpdateFlag",
-            Q_ARG(BaseMaterialObject::SharedSerializationFlags, BaseMaterialObject::BaseMaterialObjectOverHangFactor),
+            Q_ARG(BaseMaterialObject::SharedSerializationFlags,
+                BaseMaterialObject::BaseMaterialObjectOverHangFactor),
             Q_ARG(bool, true)));
         QCOMPARE(int(level.SharedXmlFlags()), int(BaseMaterialObject::BaseMaterialObjectOverHangFactor));
         QCOMPARE(int(level.XmlFlags()), 0);
@@ -331,8 +336,9 @@ private slots:
         existing->setName(QStringLiteral("existing"));
         machine._appendQualityLevel(existing);
         QVERIFY(readFrom(machine,
-            QStringLiteral("<Machine><QualityLevels><Quality Name=\"a\"/><Quality Name=\"b\"/></QualityLevels>"
-                           "<QualityLevels><Quality Name=\"c\"/></QualityLevels></Machine>")));
+            QStringLiteral(
+                "<Machine><QualityLevels><Quality Name=\"a\"/><Quality Name=\"b\"/></QualityLevels>"
+                "<QualityLevels><Quality Name=\"c\"/></QualityLevels></Machine>")));
         QCOMPARE(qualityNames(machine), QStringList({ "existing", "a", "b", "c" }));
         for (int i = 0; i < machine._qualityLevelCount(); ++i)
             QCOMPARE(machine._qualityLevelAt(i)->parent(), &machine);

@@ -16,8 +16,8 @@ namespace {
 
 const QString kDataDir = QStringLiteral(GELV_TEST_DATA_DIR);
 const QString kParseError = QStringLiteral("Failed to parse ZqMat document.");
-const QString kWriteError =
-    QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
+const QString kWriteError
+    = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
 
 QByteArray fileBytes(const QString& path)
 {
@@ -129,7 +129,8 @@ private slots:
     void newDocumentNeedsANameAndAColor()
     {
         PelluxMaterialDocument document;
-        const QStringList expected = { QStringLiteral("Name is required."), QStringLiteral("Please choose a Color.") };
+        const QStringList expected
+            = { QStringLiteral("Name is required."), QStringLiteral("Please choose a Color.") };
         QVERIFY(!document.Validate(false));
         QCOMPARE(document.ValidationErrorMessage(), expected);
         QVERIFY(!document.Validate());
@@ -146,33 +147,48 @@ private slots:
         const QList<int> grey = { 128, 128, 128 };
         const QList<float> hs = { 0.5f, 100.0f };
         const QString form = QStringLiteral("<b>%1</b> is outside the allowed range of %2 to %3.");
-        QTest::newRow("valid") << "1.0" << "Resin" << grey << hs << QStringList();
-        QTest::newRow("no version") << "" << "Resin" << grey << hs << QStringList("Version is required.");
-        QTest::newRow("dot first") << "1.0" << ".Resin" << grey << hs << QStringList("Name cannot start with \".\".");
-        QTest::newRow("backslash first") << "1.0" << "\\Resin" << grey << hs
-                                         << QStringList("Name cannot start with \"\\\".");
-        QTest::newRow("dot later") << "1.0" << "Resin.v2" << grey << hs << QStringList();
-        QTest::newRow("blank then dot") << "1.0" << " .Resin" << grey << hs << QStringList();
-        QTest::newRow("all in order") << "" << "" << QList<int>({ -1, -1, -1 }) << QList<float>({ 2.0f, 201.0f })
-                                      << QStringList({ "Version is required.", "Name is required.",
-                                             "Please choose a Color.", form.arg("Color Hue F", "0", "1"),
-                                             form.arg("Color Sat F", "0", "200") });
-        QTest::newRow("red above") << "1.0" << "R" << QList<int>({ 256, 0, 0 }) << hs
+        QTest::newRow("valid") << "1.0"
+                               << "Resin" << grey << hs << QStringList();
+        QTest::newRow("no version") << ""
+                                    << "Resin" << grey << hs << QStringList("Version is required.");
+        QTest::newRow("dot first") << "1.0"
+                                   << ".Resin" << grey << hs << QStringList("Name cannot start with \".\".");
+        QTest::newRow("backslash first")
+            << "1.0"
+            << "\\Resin" << grey << hs << QStringList("Name cannot start with \"\\\".");
+        QTest::newRow("dot later") << "1.0"
+                                   << "Resin.v2" << grey << hs << QStringList();
+        QTest::newRow("blank then dot") << "1.0"
+                                        << " .Resin" << grey << hs << QStringList();
+        QTest::newRow("all in order")
+            << ""
+            << "" << QList<int>({ -1, -1, -1 }) << QList<float>({ 2.0f, 201.0f })
+            << QStringList({ "Version is required.", "Name is required.", "Please choose a Color.",
+                   form.arg("Color Hue F", "0", "1"), form.arg("Color Sat F", "0", "200") });
+        QTest::newRow("red above") << "1.0"
+                                   << "R" << QList<int>({ 256, 0, 0 }) << hs
                                    << QStringList(form.arg("Color Red", "0", "255"));
-        QTest::newRow("red -1 alone") << "1.0" << "R" << QList<int>({ -1, 0, 0 }) << hs
-                                      << QStringList(form.arg("Color Red", "0", "255"));
-        QTest::newRow("green and blue") << "1.0" << "R" << QList<int>({ 0, 300, -5 }) << hs
-                                        << QStringList({ form.arg("Color Green", "0", "255"),
-                                               form.arg("Color Blue", "0", "255") });
-        QTest::newRow("colour limits") << "1.0" << "R" << QList<int>({ 0, 255, 0 }) << QList<float>({ 0.0f, 200.0f })
-                                       << QStringList();
-        QTest::newRow("hue max") << "1.0" << "R" << grey << QList<float>({ 1.0f, 0.0f }) << QStringList();
-        QTest::newRow("hue below") << "1.0" << "R" << grey << QList<float>({ -0.001f, 0.0f })
+        QTest::newRow("red -1 alone")
+            << "1.0"
+            << "R" << QList<int>({ -1, 0, 0 }) << hs << QStringList(form.arg("Color Red", "0", "255"));
+        QTest::newRow("green and blue")
+            << "1.0"
+            << "R" << QList<int>({ 0, 300, -5 }) << hs
+            << QStringList({ form.arg("Color Green", "0", "255"), form.arg("Color Blue", "0", "255") });
+        QTest::newRow("colour limits")
+            << "1.0"
+            << "R" << QList<int>({ 0, 255, 0 }) << QList<float>({ 0.0f, 200.0f }) << QStringList();
+        QTest::newRow("hue max") << "1.0"
+                                 << "R" << grey << QList<float>({ 1.0f, 0.0f }) << QStringList();
+        QTest::newRow("hue below") << "1.0"
+                                   << "R" << grey << QList<float>({ -0.001f, 0.0f })
                                    << QStringList(form.arg("Color Hue F", "0", "1"));
-        QTest::newRow("saturation above") << "1.0" << "R" << grey << QList<float>({ 0.0f, 250.0f })
+        QTest::newRow("saturation above") << "1.0"
+                                          << "R" << grey << QList<float>({ 0.0f, 250.0f })
                                           << QStringList(form.arg("Color Sat F", "0", "200"));
-        QTest::newRow("hue nan passes") << "1.0" << "R" << grey << QList<float>({ std::nanf(""), 0.0f })
-                                        << QStringList();
+        QTest::newRow("hue nan passes")
+            << "1.0"
+            << "R" << grey << QList<float>({ std::nanf(""), 0.0f }) << QStringList();
     }
     void documentMessages()
     {
@@ -200,7 +216,8 @@ private slots:
         document.setTimeMultiplier(7);
         QSignalSpy spy(&document, &BaseMaterialObject::ValidationErrorMessageChanged);
         bool result = true;
-        QVERIFY(QMetaObject::invokeMethod(&document, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
+        QVERIFY(
+            QMetaObject::invokeMethod(&document, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
         QVERIFY(!result);
         QCOMPARE(document.ValidationErrorMessage(),
             QStringList({ "Name is required.", "Please choose a Color.",
@@ -229,9 +246,10 @@ private slots:
         QFETCH(int, value);
         PelluxMaterialDocument document;
         QVERIFY(readText(document,
-            QStringLiteral("<ZqMaterial><FriendlyColorRed>%1</FriendlyColorRed>"
-                           "<FriendlyColorGreen>0</FriendlyColorGreen><FriendlyColorBlue>0</FriendlyColorBlue>"
-                           "</ZqMaterial>")
+            QStringLiteral(
+                "<ZqMaterial><FriendlyColorRed>%1</FriendlyColorRed>"
+                "<FriendlyColorGreen>0</FriendlyColorGreen><FriendlyColorBlue>0</FriendlyColorBlue>"
+                "</ZqMaterial>")
                 .arg(text)));
         QCOMPARE(int(document.FriendlyColorRed()), value);
         QVERIFY(document.XmlFlags() & PelluxMaterialDocument::PelluxMaterialDocumentFriendlyColorRed);
@@ -245,8 +263,9 @@ private slots:
         SignalLog log(&document);
         document.setFriendlyColorRed(-1);
         document.setDescription(QString());
-        QCOMPARE(log.names, QStringList({ "XmlFlagsChanged", "FriendlyColorRedChanged", "XmlFlagsChanged",
-                                "DescriptionChanged" }));
+        QCOMPARE(log.names,
+            QStringList(
+                { "XmlFlagsChanged", "FriendlyColorRedChanged", "XmlFlagsChanged", "DescriptionChanged" }));
         QCOMPARE(childElements(document.ToXMLString()),
             QStringList({ QStringLiteral("Description="), QStringLiteral("FriendlyColorRed=-1") }));
     }
@@ -290,9 +309,11 @@ private slots:
         document.setDistributedFlag(true);
         if (text.toLower() == QLatin1String("false"))
             QTest::ignoreMessage(QtDebugMsg, "Distributed flag removed");
-        QVERIFY(readText(document, QStringLiteral("<ZqMaterial><DistributedFlag>%1</DistributedFlag></ZqMaterial>").arg(text)));
+        QVERIFY(readText(document,
+            QStringLiteral("<ZqMaterial><DistributedFlag>%1</DistributedFlag></ZqMaterial>").arg(text)));
         QCOMPARE(document.DistributedFlag(), present);
-        QCOMPARE(bool(document.XmlFlags() & PelluxMaterialDocument::PelluxMaterialDocumentDistributedFlag), present);
+        QCOMPARE(bool(document.XmlFlags() & PelluxMaterialDocument::PelluxMaterialDocumentDistributedFlag),
+            present);
     }
 
     void machinesListProperty()
@@ -400,7 +421,8 @@ private slots:
     void emptyMachinesAddsNothing()
     {
         PelluxMaterialDocument document;
-        QVERIFY(readText(document, QStringLiteral("<ZqMaterial><Machines/><Machines></Machines></ZqMaterial>")));
+        QVERIFY(
+            readText(document, QStringLiteral("<ZqMaterial><Machines/><Machines></Machines></ZqMaterial>")));
         QCOMPARE(document._machineCount(), 0);
     }
 
@@ -408,7 +430,8 @@ private slots:
     {
         PelluxMaterialDocument document;
         QTest::ignoreMessage(QtDebugMsg, "Skipping element \"Remark\"");
-        QVERIFY(readText(document, QStringLiteral("<ZqMaterial><Remark>hi</Remark><Version>9</Version></ZqMaterial>")));
+        QVERIFY(readText(
+            document, QStringLiteral("<ZqMaterial><Remark>hi</Remark><Version>9</Version></ZqMaterial>")));
         QCOMPARE(document.Version(), QStringLiteral("9"));
     }
 
@@ -417,15 +440,20 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("error");
         const QString bad = kDataDir + QStringLiteral("/bad/");
-        QTest::newRow("missing file") << kDataDir + "/no-such-file.zqmat" << "No such file or directory";
+        QTest::newRow("missing file") << kDataDir + "/no-such-file.zqmat"
+                                      << "No such file or directory";
         QTest::newRow("directory") << kDataDir << "file to open is a directory";
         QTest::newRow("empty file") << bad + "empty.zqmat" << kParseError;
         QTest::newRow("wrong root") << bad + "wrong-root.zqmat" << kParseError;
         QTest::newRow("not xml") << bad + "not-xml.zqmat" << kParseError;
-        QTest::newRow("tag mismatch") << bad + "tag-mismatch.zqmat" << "Opening and ending tag mismatch.";
-        QTest::newRow("truncated") << bad + "truncated.zqmat" << "Premature end of document.";
-        QTest::newRow("element in text") << bad + "element-in-text.zqmat" << "Expected character data.";
-        QTest::newRow("element in parameter") << bad + "element-in-parameter.zqmat" << "Expected character data.";
+        QTest::newRow("tag mismatch") << bad + "tag-mismatch.zqmat"
+                                      << "Opening and ending tag mismatch.";
+        QTest::newRow("truncated") << bad + "truncated.zqmat"
+                                   << "Premature end of document.";
+        QTest::newRow("element in text") << bad + "element-in-text.zqmat"
+                                         << "Expected character data.";
+        QTest::newRow("element in parameter") << bad + "element-in-parameter.zqmat"
+                                              << "Expected character data.";
     }
     void readFromPathFailures()
     {
@@ -452,7 +480,8 @@ private slots:
     void goldenRoundTrip_data()
     {
         QTest::addColumn<QString>("name");
-        const QStringList names = QDir(kDataDir + QStringLiteral("/roundtrip")).entryList({ "*.zqmat" }, QDir::Files);
+        const QStringList names
+            = QDir(kDataDir + QStringLiteral("/roundtrip")).entryList({ "*.zqmat" }, QDir::Files);
         QVERIFY(!names.isEmpty());
         for (const QString& name : names)
             QTest::newRow(qPrintable(name)) << name;
@@ -494,7 +523,8 @@ private slots:
         QCOMPARE(int(document.XmlFlags()), 0x7FF);
         QCOMPARE(int(document.SharedXmlFlags()), 0xFFFFFFF);
         QCOMPARE(int(document.CycleSettings()->XmlFlags()), 0x7FFF);
-        QCOMPARE(document.Description(), QStringLiteral("Grey resin & pigment, cures in <5 s at 405 nm. Größe: 1 µm"));
+        QCOMPARE(document.Description(),
+            QStringLiteral("Grey resin & pigment, cures in <5 s at 405 nm. Größe: 1 µm"));
         QCOMPARE(document.FriendlyColorBlue(), short(-1));
         QCOMPARE(document.FriendlyColorSatF(), 12.25f);
         QCOMPARE(document.ZShrinkageFactor(), 1.0123456789012);
