@@ -1,0 +1,180 @@
+// Opening documents into filled form tabs, editing a field, and memory over
+// open/close cycles, each beside the model's own readFromPath + ToXMLString.
+#include "pelluxmaterialdocument.h"
+#include "registertypes.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJSEngine>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <QtWebEngine>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+long residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+QVariant call(QObject *root, const char *function, const QVariant &a = {}, const QVariant &b = {})
+{
+    QVariant result;
+    if (b.isValid())
+        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a), Q_ARG(QVariant, b));
+    else if (a.isValid())
+        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a));
+    else
+        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result));
+    return result;
+}
+
+void settle(QQmlEngine &engine)
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+        engine.collectGarbage();
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
+    QtWebEngine::initialize();
+    QApplication app(argc, argv);
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
+    QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
+    registerQmlTypes();
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type >= QtWarningMsg)
+            fprintf(stderr, "%s\n", qPrintable(message));
+    });
+
+    const int documents = 20;
+    QStringList paths;
+    for (int i = 0; i < documents; ++i) {
+        const QString path = home.filePath(QStringLiteral("material %1.zqmat").arg(i));
+        QFile::copy(QStringLiteral(GELV_BENCH_FIXTURE), path);
+        paths << path;
+    }
+
+    QQmlApplicationEngine engine;
+    engine.load(QUrl::fromLocalFile(QStringLiteral(GELV_BENCH_QML)));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    QObject *root = engine.rootObjects().first();
+    QCoreApplication::processEvents();
+
+    // Floor: the model alone reads the file and serialises it.
+    std::vector<double> floorOpen;
+    for (const QString &path : paths) {
+        QElapsedTimer timer;
+        timer.start();
+        PelluxMaterialDocument document;
+        document.readFromPath(path);
+        const QString xml = document.ToXMLString();
+        floorOpen.push_back(timer.nsecsElapsed() / 1e6);
+        if (xml.isEmpty() || document.HasError())
+            return 1;
+    }
+
+    // Open to a visible, filled tab.
+    std::vector<double> open;
+    for (const QString &path : paths) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!call(root, "open", path).toBool())
+            return 1;
+        QCoreApplication::processEvents();
+        if (!call(root, "filled").toBool())
+            return 1;
+        open.push_back(timer.nsecsElapsed() / 1e6);
+    }
+
+    // One keystroke-sized edit of a decimal field.
+    const int edits = 400;
+    QElapsedTimer editTimer;
+    editTimer.start();
+    for (int i = 0; i < edits; ++i)
+        call(root, "setFieldText", QStringLiteral("Time Multiplier"), i % 2 ? QStringLiteral("1.5") : QStringLiteral("1.6"));
+    const double perEdit = editTimer.nsecsElapsed() / 1e3 / edits;
+
+    // The same edit once the document's text is a megabyte: an edit that
+    // serialised the document would now cost milliseconds.
+    call(root, "growDocument", 1 << 20);
+    QElapsedTimer bigEditTimer;
+    bigEditTimer.start();
+    for (int i = 0; i < edits; ++i)
+        call(root, "setFieldText", QStringLiteral("Time Multiplier"), i % 2 ? QStringLiteral("1.5") : QStringLiteral("1.6"));
+    const double perBigEdit = bigEditTimer.nsecsElapsed() / 1e3 / edits;
+    PelluxMaterialDocument big;
+    big.setPrevImageName(QString(1 << 20, QLatin1Char('x')));
+    QElapsedTimer bigSerialiseTimer;
+    bigSerialiseTimer.start();
+    for (int i = 0; i < 20; ++i)
+        big.ToXMLString();
+    const double perBigSerialise = bigSerialiseTimer.nsecsElapsed() / 1e3 / 20;
+
+    PelluxMaterialDocument reference;
+    reference.readFromPath(paths.first());
+    QElapsedTimer serialiseTimer;
+    serialiseTimer.start();
+    for (int i = 0; i < edits; ++i)
+        reference.ToXMLString();
+    const double perSerialise = serialiseTimer.nsecsElapsed() / 1e3 / edits;
+    call(root, "closeAll");
+    settle(engine);
+
+    // Memory over open/close cycles.
+    long afterFirst = 0;
+    const int cycles = 50;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        call(root, "open", paths.at(cycle % documents));
+        QCoreApplication::processEvents();
+        call(root, "closeAll");
+        settle(engine);
+        if (cycle == 0)
+            afterFirst = residentKiB();
+    }
+    const long afterAll = residentKiB();
+
+    const double openMedian = median(open);
+    const double floorMedian = median(floorOpen);
+    printf("open to filled tab, median of %d: %.3f ms; readFromPath+ToXMLString: %.3f ms; ratio %.1f\n",
+           documents, openMedian, floorMedian, openMedian / floorMedian);
+    printf("field edit: %.1f us; one ToXMLString: %.1f us; ratio %.2f\n",
+           perEdit, perSerialise, perEdit / perSerialise);
+    printf("field edit with a 1 MiB document: %.1f us; one ToXMLString of it: %.1f us; ratio %.3f\n", perBigEdit,
+           perBigSerialise, perBigEdit / perBigSerialise);
+    printf("resident memory after 1 open/close cycle: %ld KiB; after %d: %ld KiB; growth %.1f %%\n", afterFirst,
+           cycles, afterAll, 100.0 * (afterAll - afterFirst) / afterFirst);
+    return afterAll <= afterFirst * 1.1 ? 0 : 2;
+}
