@@ -1,4 +1,5 @@
 #include "buildconfig.h"
+#include "interfacefont.h"
 #include "registertypes.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,7 @@ public slots:
         if (QGuiApplication::platformName() == QLatin1String("offscreen"))
             QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
         registerQmlTypes();
+        installInterfaceFont();
 #ifdef GELV_TEST_HAVE_UPDATER
         // Every home screen checks for updates: send that to a closed loopback port.
         UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");

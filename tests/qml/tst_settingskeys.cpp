@@ -1,4 +1,5 @@
 #include "buildconfig.h"
+#include "interfacefont.h"
 #include "registertypes.h"
 
 #include <QApplication>
@@ -91,6 +92,7 @@ void tst_SettingsKeys::initTestCase()
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     registerQmlTypes();
+    QVERIFY(installInterfaceFont());
 #ifdef GELV_TEST_HAVE_UPDATER
     UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");
 #endif
