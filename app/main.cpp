@@ -4,6 +4,7 @@
 #include "logger.h"
 #include "registertypes.h"
 #include "startup.h"
+#include "updatehelper.h"
 
 #include <QDebug>
 #include <QQmlApplicationEngine>
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    UpdateHelper::applicationVersion = QCoreApplication::applicationVersion();
 
     // Lives until the process ends.
     auto *fileOpenEventHandler = new FileOpenEventHandler();

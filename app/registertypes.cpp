@@ -1,6 +1,7 @@
 #include "registertypes.h"
 
 #include "logger.h"
+#include "updatehelper.h"
 #include "utilities.h"
 
 #include "basematerialobject.h"
@@ -23,4 +24,5 @@ void registerQmlTypes()
     const char *appUri = "com.vtr.Gelvantrium";
     qmlRegisterType<Utilities>(appUri, 1, 0, "Utilities");
     qmlRegisterType<Logger>(appUri, 1, 0, "Logger");
+    qmlRegisterType<UpdateHelper>(appUri, 1, 0, "UpdateHelper");
 }
