@@ -293,7 +293,11 @@ TestCase {
         compare(MaterialDocumentMediator.recentFiles.count, 10)
         compare(MaterialDocumentMediator.recentFiles.get(0).path, harness.keyOf(paths[11]))
         compare(MaterialDocumentMediator.recentFiles.get(9).path, harness.keyOf(paths[2]))
-        tryVerify(function () { return testSupport.hasStoredSetting("Document/datastore") }, 3000)
+        // Earlier tests may have left a stored list: wait for this one's.
+        tryVerify(function () {
+            return testSupport.hasStoredSetting("Document/datastore")
+                    && JSON.parse(testSupport.storedSetting("Document/datastore"))[0].path === harness.keyOf(paths[11])
+        }, 3000)
         var stored = JSON.parse(testSupport.storedSetting("Document/datastore"))
         compare(stored.length, 10)
         compare(stored[0].path, harness.keyOf(paths[11]))
