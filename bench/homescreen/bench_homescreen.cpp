@@ -1,0 +1,270 @@
+// Process start until the home screen's first frame is on the screen, beside a
+// bare Qt Quick window that loads the same QML modules (the floor), then the
+// resident memory of each when idle. A frame counts once the window shows the
+// home sidebar's colour at its bottom left corner (the floor paints the same
+// colour). Cold: every start gets empty cache folders, as a first run; warm: the
+// caches of an earlier start are kept, as on every later run.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int rounds = 5;
+constexpr qint64 giveUpMs = 60000;
+constexpr unsigned long sidebarColour = 0x424241;
+constexpr int idleMs = 3000;
+
+struct Result {
+    qint64 frameMs = -1;
+    qint64 rssKiB = -1;      // the process itself
+    qint64 totalRssKiB = -1; // with its child processes (the web engine's)
+};
+
+// Windows come and go while they are looked at; a request on a vanished one is no error here.
+int ignoreXError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+class XScreenProbe
+{
+public:
+    XScreenProbe() : m_display(XOpenDisplay(nullptr)) { XSetErrorHandler(ignoreXError); }
+    ~XScreenProbe()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    bool ok() const { return m_display != nullptr; }
+
+    // The viewable top-level window titled "Gelvantrium" that pid owns, or 0.
+    Window find(qint64 pid)
+    {
+        const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
+        Window root, parent, *children = nullptr, found = 0;
+        unsigned int count = 0;
+        if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
+            return 0;
+        for (unsigned int i = 0; i < count && !found; ++i) {
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(m_display, children[i], &attributes) || attributes.map_state != IsViewable)
+                continue;
+            char *name = nullptr;
+            const bool titled = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
+            if (name)
+                XFree(name);
+            Atom type;
+            int format;
+            unsigned long items = 0, after = 0;
+            unsigned char *data = nullptr;
+            qint64 owner = -1;
+            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
+                                   &after, &data) == Success && data) {
+                if (items == 1)
+                    owner = static_cast<qint64>(*reinterpret_cast<unsigned long *>(data));
+                XFree(data);
+            }
+            if (titled && owner == pid)
+                found = children[i];
+        }
+        if (children)
+            XFree(children);
+        return found;
+    }
+
+    bool showsSidebar(Window window)
+    {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(m_display, window, &attributes) || attributes.height < 10)
+            return false;
+        XImage *image = XGetImage(m_display, window, 5, attributes.height - 5, 1, 1, AllPlanes, ZPixmap);
+        if (!image)
+            return false;
+        const unsigned long pixel = XGetPixel(image, 0, 0) & 0xffffff;
+        XDestroyImage(image);
+        return pixel == sidebarColour;
+    }
+
+private:
+    Display *m_display;
+};
+
+qint64 rssKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+qint64 parentOf(const QString &pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : -1;
+}
+
+qint64 totalRssKiB(qint64 pid)
+{
+    std::vector<qint64> family{pid};
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const QString &entry : entries) {
+            bool number = false;
+            const qint64 candidate = entry.toLongLong(&number);
+            if (!number || std::find(family.begin(), family.end(), candidate) != family.end())
+                continue;
+            if (std::find(family.begin(), family.end(), parentOf(entry)) != family.end()) {
+                family.push_back(candidate);
+                grew = true;
+            }
+        }
+    }
+    qint64 total = 0;
+    for (qint64 member : family)
+        total += std::max<qint64>(0, rssKiB(member));
+    return total;
+}
+
+Result measure(XScreenProbe &screen, const QString &program, const QString &cacheDir, bool withMemory)
+{
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"}) {
+        const QString path = home.filePath(QString::fromLatin1(name));
+        QDir().mkpath(path);
+        environment.insert(QString::fromLatin1(name), path);
+    }
+    const QString cache = cacheDir.isEmpty() ? home.filePath(QStringLiteral("cache")) : cacheDir;
+    QDir().mkpath(cache);
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
+    environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    Result result;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, QStringList());
+    if (!process.waitForStarted(10000))
+        return result;
+    Window window = 0;
+    while (timer.elapsed() < giveUpMs && process.state() == QProcess::Running) {
+        if (!window)
+            window = screen.find(process.processId());
+        if (window && screen.showsSidebar(window)) {
+            result.frameMs = timer.elapsed();
+            break;
+        }
+        QThread::usleep(500);
+    }
+    if (withMemory && result.frameMs >= 0) {
+        QThread::msleep(idleMs);
+        result.rssKiB = rssKiB(process.processId());
+        result.totalRssKiB = totalRssKiB(process.processId());
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+    return result;
+}
+
+qint64 median(std::vector<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        if (qEnvironmentVariableIsSet("GELV_BENCH_UNDER_XVFB")) {
+            std::printf("no display: skipped\n");
+            return 0;
+        }
+        setenv("GELV_BENCH_UNDER_XVFB", "1", 1);
+        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0], static_cast<char *>(nullptr));
+        std::printf("no display and no xvfb-run: skipped\n");
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    XScreenProbe screen;
+    if (!screen.ok()) {
+        std::printf("cannot open the X display\n");
+        return 1;
+    }
+    const QString appBinary = QStringLiteral(GELV_APP_BINARY);
+    const QString floorBinary = QStringLiteral(GELV_FLOOR_BINARY);
+
+    QTemporaryDir caches;
+    const QString appCache = caches.filePath(QStringLiteral("app"));
+    const QString floorCache = caches.filePath(QStringLiteral("floor"));
+    // One start each fills the warm caches.
+    measure(screen, appBinary, appCache, false);
+    measure(screen, floorBinary, floorCache, false);
+
+    std::vector<qint64> appCold, floorCold, appWarm, floorWarm;
+    Result appMemory, floorMemory;
+    for (int i = 0; i < rounds; ++i) {
+        const bool last = i == rounds - 1;
+        const Result a = measure(screen, appBinary, QString(), false);
+        const Result f = measure(screen, floorBinary, QString(), false);
+        const Result aw = measure(screen, appBinary, appCache, last);
+        const Result fw = measure(screen, floorBinary, floorCache, last);
+        if (a.frameMs < 0 || f.frameMs < 0 || aw.frameMs < 0 || fw.frameMs < 0) {
+            std::printf("a first frame did not appear within %lld ms\n", giveUpMs);
+            return 1;
+        }
+        appCold.push_back(a.frameMs);
+        floorCold.push_back(f.frameMs);
+        appWarm.push_back(aw.frameMs);
+        floorWarm.push_back(fw.frameMs);
+        if (last) {
+            appMemory = aw;
+            floorMemory = fw;
+        }
+    }
+
+    const qint64 ac = median(appCold), fc = median(floorCold), aw = median(appWarm), fw = median(floorWarm);
+    std::printf("process start to the home screen's first frame, median of %d rounds\n", rounds);
+    std::printf("  cold caches: bare window, same modules %6lld ms\n", fc);
+    std::printf("               gelvantrium home screen  %6lld ms  %5.2fx\n", ac, double(ac) / fc);
+    std::printf("  warm caches: bare window, same modules %6lld ms\n", fw);
+    std::printf("               gelvantrium home screen  %6lld ms  %5.2fx\n", aw, double(aw) / fw);
+    std::printf("resident memory %d ms after the first frame (process / with web engine processes)\n", idleMs);
+    std::printf("  bare window             %7lld KiB / %7lld KiB\n", floorMemory.rssKiB, floorMemory.totalRssKiB);
+    std::printf("  gelvantrium home screen %7lld KiB / %7lld KiB  %5.2fx\n", appMemory.rssKiB, appMemory.totalRssKiB,
+                double(appMemory.rssKiB) / floorMemory.rssKiB);
+    return 0;
+}
