@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QQuickWindow>
 #include <QSaveFile>
 #include <QSGRendererInterface>
@@ -61,6 +62,16 @@ public:
             return false;
         file.write(text.toUtf8());
         return file.commit();
+    }
+
+    // A file of the compiled-in resources (":/..."), one character per byte; null when absent.
+    Q_INVOKABLE QString readResource(const QString &path) const
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        const QByteArray bytes = file.readAll();
+        return QString::fromLatin1(bytes.constData(), bytes.size()); // all of it, NUL bytes included
     }
 
 private:
