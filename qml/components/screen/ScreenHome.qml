@@ -28,11 +28,18 @@ Rectangle {
         anchors.top: parent.top
         anchors.bottom: parent.bottom
 
-        HomeSectionGettingStarted {
+        // Its web view starts the web engine's own processes, so it is built the first
+        // time it is shown rather than with every Home screen.
+        Loader {
             id: homeSectionGettingStarted
             anchors.fill: parent
-            minimumWidth: screenHome.sectionMinimumWidth
+            active: false
             visible: false
+            sourceComponent: Component {
+                HomeSectionGettingStarted {
+                    minimumWidth: screenHome.sectionMinimumWidth
+                }
+            }
         }
 
         HomeSectionMaterials {
@@ -68,6 +75,7 @@ Rectangle {
 
         onShowHomeSectionGettingStarted: {
             screenHome.hideAllSections()
+            homeSectionGettingStarted.active = true
             homeSectionGettingStarted.visible = true
         }
         onShowHomeSectionMaterials: {
