@@ -16,7 +16,7 @@ packages=(
     qml-module-qt-labs-platform qml-module-qt-labs-settings qml-module-qtgraphicaleffects
     qml-module-qtwebengine qml-module-qttest qml-module-qtquick-layouts
     qml-module-qtquick-window2 qml-module-qtqml-models2
-    libcrypto++-dev openssl nodejs npm xvfb xauth xdotool python3-cryptography
+    libcrypto++-dev libx11-dev openssl nodejs npm xvfb xauth xdotool python3-cryptography
 )
 
 install_missing() {

@@ -1,6 +1,7 @@
 #include "application.h"
 #include "buildconfig.h"
 #include "fileOpenEventHandler.h"
+#include "interfacefont.h"
 #include "logger.h"
 #include "registertypes.h"
 #include "startup.h"
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     UpdateHelper::applicationVersion = QCoreApplication::applicationVersion();
+    installInterfaceFont();
 
     // Lives until the process ends.
     auto *fileOpenEventHandler = new FileOpenEventHandler();

@@ -56,8 +56,14 @@ Item {
         QualityLevel {}
     }
 
+    // True while the stored list could not be read and nothing has replaced it:
+    // the user's text is then kept on exit instead of being overwritten.
+    property bool storedRecentFilesUnreadable: false
+
     Component.onCompleted: {
-        var stored = Globals.parseStoredJson(documentSettings.datastore, [], true, "recent materials")
+        var fallback = []
+        var stored = Globals.parseStoredJson(documentSettings.datastore, fallback, true, "recent materials")
+        storedRecentFilesUnreadable = stored === fallback && documentSettings.datastore !== ""
         for (var i = 0; i < stored.length; ++i) {
             var entry = stored[i]
             if (entry === null || typeof entry !== "object" || typeof entry.path !== "string")
@@ -72,7 +78,10 @@ Item {
         }
     }
 
-    Component.onDestruction: storeRecentFiles()
+    Component.onDestruction: {
+        if (!storedRecentFilesUnreadable)
+            storeRecentFiles()
+    }
 
     // ---- paths and keys ----
 
@@ -535,6 +544,7 @@ Item {
             })
         }
         documentSettings.datastore = JSON.stringify(entries)
+        storedRecentFilesUnreadable = false
     }
 
     function parseRecentDate(text) {

@@ -22,14 +22,17 @@ ApplicationWindow {
 
     property bool applicationCanClose: false
     property bool firstResize: false
-    property string macInitialLoadFilePath: ""
+    // A url from an open-file event, kept until start-up has finished.
+    property var macInitialLoadFilePath: ""
+    // openFilePath is percent-encoded URL text; read as a url it names the file exactly.
+    property url startupFileUrl
     property bool initialLoadDone: false
     property ScreenSplash splashWindow: ScreenSplash {}
     // The loaded screen stack, for code outside this file; null until start-up has built it.
     readonly property var screenStack: stackLoader.item ? stackLoader.item.stackView : null
 
     signal closeApplicationSignal()
-    signal openFileSignal(string filePath)
+    signal openFileSignal(var filePath)
 
     FontLoader { source: "qrc:/fonts/Assistant-ExtraLight.woff" }
     FontLoader { source: "qrc:/fonts/Assistant-Light.woff" }
@@ -149,8 +152,10 @@ ApplicationWindow {
             stack.pushScreen(stack.screenNameForm)
             stack.pushScreen(stack.screenNameHome)
 
-            if (typeof openFilePath !== "undefined" && openFilePath !== "")
-                applicationWindow.openFile(openFilePath)
+            if (typeof openFilePath !== "undefined" && openFilePath !== "") {
+                applicationWindow.startupFileUrl = openFilePath
+                applicationWindow.openFile(applicationWindow.startupFileUrl)
+            }
 
             stack.hideSplashScreen()
             applicationWindow.initialLoadDone = true

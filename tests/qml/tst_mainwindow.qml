@@ -84,6 +84,15 @@ TestCase {
         compare(window.macInitialLoadFilePath, "")
     }
 
+    // main percent-encodes '%', '#' and '?' in the command-line path; the file must still be found.
+    function test_commandLinePathWithSpecialCharactersOpens() {
+        var a = writeDocument("odd #1 100% ?")
+        var encoded = "file:///" + a.replace(/%/g, "%25").replace(/#/g, "%23").replace(/\?/g, "%3F")
+        startWindow(encoded)
+        tryCompare(MaterialDocumentMediator, "documentKey", MaterialDocumentMediator.keyFromPath(a))
+        compare(currentName(), "odd #1 100% ?")
+    }
+
     function test_lastOfTwoEarlyEventsWins() {
         var a = writeDocument("first")
         var b = writeDocument("second")
