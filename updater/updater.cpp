@@ -38,7 +38,13 @@ bool Updater::compare(const QString &x, const QString &y)
 
 void Updater::checkForUpdates()
 {
-    m_manager->get(QNetworkRequest(QUrl(m_url)));
+    QNetworkReply *reply = m_manager->get(QNetworkRequest(QUrl(m_url)));
+    // The body is held in memory until it is parsed: give up on one that
+    // announces or delivers more than a feed ever needs.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if (received > maxFeedSize || total > maxFeedSize)
+            reply->abort();
+    });
 }
 
 void Updater::setUrl(const QString &url)
@@ -83,7 +89,8 @@ void Updater::onReply(QNetworkReply *reply)
     // Qt reports no error for a redirect or other non-2xx answer without a
     // body error, so the status decides too: such an answer is no feed.
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299) {
+    if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299
+        || reply->bytesAvailable() > maxFeedSize) {
         emit checkingFinished(m_url);
         return;
     }

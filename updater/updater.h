@@ -31,6 +31,10 @@ public:
     // decimal integers count as 0; with equal common parts, more parts is newer.
     static bool compare(const QString &x, const QString &y);
 
+    // A feed is a few hundred bytes; a body larger than this is abandoned
+    // and the check counts as failed.
+    static constexpr qint64 maxFeedSize = 1024 * 1024;
+
 public slots:
     // Starts a GET of url(); every call is a request of its own.
     void checkForUpdates();

@@ -56,6 +56,9 @@ private slots:
     void failedCheckKeepsPreviousAnswer();
     void downloadUrlOnlyWithHttps_data();
     void downloadUrlOnlyWithHttps();
+    void oversizedFeedIsAFailedCheck_data();
+    void oversizedFeedIsAFailedCheck();
+    void feedAtTheSizeLimitIsRead();
     void overlappingChecksEachFinish();
 
 private:
@@ -259,6 +262,47 @@ void tst_Updater::downloadUrlOnlyWithHttps()
     QVERIFY(check(updater, answer(200, feedWith("1.0.1", downloadUrl))));
     QVERIFY(updater.updateAvailable());
     QCOMPARE(updater.downloadUrl(), kept ? downloadUrl : QString());
+}
+
+void tst_Updater::oversizedFeedIsAFailedCheck_data()
+{
+    QTest::addColumn<qint64>("size");
+
+    QTest::newRow("one byte past the limit") << Updater::maxFeedSize + 1;
+    QTest::newRow("far past the limit") << qint64(256) * 1024 * 1024;
+}
+
+// Regression: the whole body was buffered and parsed whatever its size. A
+// body past the limit must be a failed check (the previous answer stands),
+// not a feed read as "no update".
+void tst_Updater::oversizedFeedIsAFailedCheck()
+{
+    QFETCH(qint64, size);
+
+    Updater updater;
+    updater.setModuleVersion(QStringLiteral("1.0.0"));
+    QVERIFY(check(updater, answer(200, feedWith("1.0.1"))));
+    QVERIFY(updater.updateAvailable());
+
+    HttpsStandIn::Answer oversized = answer(200, QByteArray());
+    oversized.generatedSize = size;
+    QVERIFY(check(updater, oversized));
+    QVERIFY(updater.updateAvailable());
+    QCOMPARE(updater.latestVersion(), QStringLiteral("1.0.1"));
+}
+
+void tst_Updater::feedAtTheSizeLimitIsRead()
+{
+    Updater updater;
+    updater.setModuleVersion(QStringLiteral("1.0.0"));
+    QVERIFY(check(updater, answer(200, feedWith("1.0.1"))));
+    QVERIFY(updater.updateAvailable());
+
+    QByteArray feed = feedWith("1.0.0");
+    feed.append(QByteArray(int(Updater::maxFeedSize) - feed.size(), ' '));
+    QVERIFY(check(updater, answer(200, feed)));
+    QVERIFY(!updater.updateAvailable());
+    QCOMPARE(updater.latestVersion(), QStringLiteral("1.0.0"));
 }
 
 void tst_Updater::overlappingChecksEachFinish()
