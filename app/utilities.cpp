@@ -89,7 +89,9 @@ bool Utilities::encryptedDataToPath(const QUrl &url, const QString &password, co
         return false;
     }
     file.write(outer);
-    if (!file.commit()) {
+    // commit() alone misses a failure to write the last buffered part (a full
+    // disk) and would keep a cut-off file.
+    if (!file.flush() || !file.commit()) {
         qWarning() << "Utilities::encryptedDataToPath: cannot write" << path << file.errorString();
         return false;
     }

@@ -146,7 +146,9 @@ void Downloader::onDownloadFinished()
         && hasSuccessStatus(reply) && m_bytesWritten > 0
         && (!declared.isValid() || declared.toLongLong() == m_bytesWritten);
 
-    if (complete && m_file->commit()) {
+    // commit() alone misses a failure to write the last buffered part (a
+    // full disk) and would keep a cut-off installer.
+    if (complete && m_file->flush() && m_file->commit()) {
         m_filePath = m_file->fileName();
         m_file.reset();
         emit downloadFinished(reply->url().toString(), m_filePath);

@@ -364,16 +364,13 @@ void PelluxMaterialDocument::writeToPath(QString path)
     QXmlStreamWriter writer(&file);
     writer.setAutoFormatting(true);
     ToXML(writer);
-    if (writer.hasError()) {
-        file.cancelWriting();
+    // The last buffered part is written by flush(): commit() alone reports
+    // success when only that part fails (a full disk), leaving a cut-off file.
+    // Uncommitted, the temporary file is discarded and the old one stays.
+    if (writer.hasError() || !file.flush() || !file.commit()) {
         m_hasError = true;
         m_errorString
             = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
-        return;
-    }
-    if (!file.commit()) {
-        m_hasError = true;
-        m_errorString = file.errorString();
     }
 }
 

@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
 namespace {
 
 const QString groupKey = QStringLiteral("0123456789abcdefghijklmnopqrstuv"); // 32 characters: AES-128
@@ -27,6 +31,26 @@ QByteArray readAll(const QString &path)
 QByteArray sampleDocument()
 {
     return QByteArrayLiteral("<ZqMaterial><FriendlyName>Harz grün</FriendlyName></ZqMaterial>");
+}
+
+// Mounts a small tmpfs on dir in a mount namespace of this thread's own, so
+// that a disk-full can be provoked. False where the system does not allow it.
+bool mountSmallFilesystem(const QString &dir)
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=256k") == 0;
+}
+
+// Takes up the free space of the filesystem at dir until `leave` bytes remain.
+bool fillUpTo(const QString &dir, qint64 leave)
+{
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0)
+        return false;
+    const qint64 free = qint64(info.f_bavail) * qint64(info.f_frsize);
+    QFile filler(dir + QStringLiteral("/filler"));
+    return free > leave && filler.open(QIODevice::WriteOnly)
+        && filler.write(QByteArray(int(free - leave), 'f')) == free - leave && filler.flush();
 }
 
 // Collects every message while a support request runs.
@@ -58,6 +82,7 @@ private slots:
     void distributableWrittenTwiceDiffersAndDecrypts();
     void distributableFailsWithoutWriting_data();
     void distributableFailsWithoutWriting();
+    void distributableOnFullDiskKeepsTheOldFile();
 
     void supportRequestIsPostedOverTls();
     void supportRequestResultFollowsStatus_data();
@@ -231,6 +256,33 @@ void tst_Utilities::distributableFailsWithoutWriting()
         QCOMPARE(readAll(path), QByteArray("previous content"));
     else if (!fileExistedBefore)
         QVERIFY(!QFileInfo::exists(path));
+}
+
+// Regression: a distributable small enough to sit in the write buffer was
+// cut off at the disk's end and reported written.
+void tst_Utilities::distributableOnFullDiskKeepsTheOldFile()
+{
+    QTemporaryDir dir;
+    if (!mountSmallFilesystem(dir.path()))
+        QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+    const QString path = dir.filePath(QStringLiteral("m.zqmatd"));
+    Utilities utilities;
+    const bool firstWritten = utilities.encryptedDataToPath(QUrl::fromLocalFile(path), password, groupKey, sampleDocument());
+    const QByteArray before = readAll(path);
+    const bool filled = fillUpTo(dir.path(), 4096);
+
+    // About 10 KB of text: less than the file's write buffer, more than the space left.
+    const bool written = utilities.encryptedDataToPath(QUrl::fromLocalFile(path), password, groupKey,
+                                                       QByteArray(2500, 'x'));
+    const QByteArray after = readAll(path);
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files);
+    ::umount(QFile::encodeName(dir.path()).constData());
+
+    QVERIFY(firstWritten);
+    QVERIFY(filled);
+    QVERIFY(!written);
+    QCOMPARE(after, before);
+    QCOMPARE(left, QStringList({QStringLiteral("filler"), QStringLiteral("m.zqmatd")}));
 }
 
 void tst_Utilities::supportRequestIsPostedOverTls()

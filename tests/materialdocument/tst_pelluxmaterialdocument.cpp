@@ -12,6 +12,10 @@
 
 #include <cmath>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
 namespace {
 
 const QString kDataDir = QStringLiteral(GELV_TEST_DATA_DIR);
@@ -37,6 +41,24 @@ void keepActual(const QString& name, const QString& text)
     const QString dir = QStringLiteral(GELV_TEST_OUTPUT_DIR "/materialdocument");
     QDir().mkpath(dir);
     writeBytes(dir + QLatin1Char('/') + name, text.toUtf8());
+}
+
+// Mounts a small tmpfs on dir in a mount namespace of this thread's own, so
+// that a disk-full can be provoked. False where the system does not allow it.
+bool mountSmallFilesystem(const QString& dir)
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=256k") == 0;
+}
+
+// Takes up the free space of the filesystem at dir until `leave` bytes remain.
+bool fillUpTo(const QString& dir, qint64 leave)
+{
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0)
+        return false;
+    const qint64 free = qint64(info.f_bavail) * qint64(info.f_frsize);
+    return free > leave && writeBytes(dir + QStringLiteral("/filler"), QByteArray(int(free - leave), 'f'));
 }
 
 bool readText(PelluxMaterialDocument& document, const QString& xml, QXmlStreamReader* readerOut = nullptr)
@@ -635,6 +657,44 @@ private slots:
         QVERIFY(!document.HasError());
         QCOMPARE(document.ErrorString(), kWriteError);
         QCOMPARE(fileBytes(path), document.ToXMLString().toUtf8());
+    }
+
+    void fullDiskKeepsTheOldFile_data()
+    {
+        QTest::addColumn<int>("descriptionSize");
+
+        // Small enough to stay in the file's write buffer: only the commit fails.
+        QTest::newRow("full when the buffer is flushed") << 10 * 1024;
+        QTest::newRow("full while writing") << 100 * 1024;
+    }
+
+    // A full disk used to be noticed, if at all, only after the old file was
+    // truncated; its text must be the write-error text in either case.
+    void fullDiskKeepsTheOldFile()
+    {
+        QFETCH(int, descriptionSize);
+        QTemporaryDir dir;
+        if (!mountSmallFilesystem(dir.path()))
+            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        const QString path = dir.filePath(QStringLiteral("material.zqmat"));
+
+        PelluxMaterialDocument document;
+        document.setFriendlyName(QStringLiteral("Resin"));
+        document.writeToPath(path);
+        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
+        const QByteArray before = fileBytes(path);
+        QVERIFY(fillUpTo(dir.path(), 4096));
+
+        document.setDescription(QString(descriptionSize, QLatin1Char('x')));
+        document.writeToPath(path);
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files);
+        const QByteArray after = fileBytes(path);
+        ::umount(QFile::encodeName(dir.path()).constData());
+
+        QVERIFY(document.HasError());
+        QCOMPARE(document.ErrorString(), kWriteError);
+        QCOMPARE(after, before);
+        QCOMPARE(left, QStringList({ QStringLiteral("filler"), QStringLiteral("material.zqmat") }));
     }
 
     void failedFirstSaveCreatesNoFile()

@@ -9,6 +9,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
 Q_DECLARE_METATYPE(HttpsStandIn::Answer)
 
 namespace {
@@ -59,6 +63,26 @@ QStringList filesStartingWith(const QString &prefix)
     return found;
 }
 
+// Mounts a small tmpfs on dir in a mount namespace of this thread's own, so
+// that a disk-full can be provoked. False where the system does not allow it.
+bool mountSmallFilesystem(const QString &dir)
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=256k") == 0;
+}
+
+// Takes up the free space of the filesystem at dir until `leave` bytes remain.
+bool fillUpTo(const QString &dir, qint64 leave)
+{
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0)
+        return false;
+    const qint64 free = qint64(info.f_bavail) * qint64(info.f_frsize);
+    QFile filler(dir + QStringLiteral("/filler"));
+    return free > leave && filler.open(QIODevice::WriteOnly)
+        && filler.write(QByteArray(int(free - leave), 'f')) == free - leave && filler.flush();
+}
+
 } // namespace
 
 class tst_Downloader : public QObject {
@@ -80,6 +104,7 @@ private slots:
     void failedDownloadIsNotFound_data();
     void failedDownloadIsNotFound();
     void failedDownloadKeepsEarlierInstaller();
+    void fullDiskIsNotFound();
     void addressEndingInSlashIsNotFound();
     void onlyHttpsIsFetched_data();
     void onlyHttpsIsFetched();
@@ -330,6 +355,44 @@ void tst_Downloader::failedDownloadKeepsEarlierInstaller()
     QCOMPARE(downloader.filePath(), path);
     QVERIFY(downloader.isInstallerReady());
     QVERIFY(readAll(path) == good);
+}
+
+// Regression: an installer small enough to sit in the write buffer was cut
+// off at the disk's end, reported saved and offered for launch.
+void tst_Downloader::fullDiskIsNotFound()
+{
+    QTemporaryDir dir;
+    if (!mountSmallFilesystem(dir.path()))
+        QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+    const QByteArray previousTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(dir.path()));
+    const bool filled = fillUpTo(dir.path(), 4096);
+
+    // Less than the file's write buffer, more than the space left.
+    m_server.setAnswer("/full/setup.pkg", answer(200, HttpsStandIn::generatedBody(0, 10000)));
+    int finishedCount = -1;
+    int notFoundCount = -1;
+    bool ready = true;
+    QStringList saved;
+    {
+        Downloader downloader;
+        QSignalSpy finished(&downloader, &Downloader::downloadFinished);
+        QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
+        downloader.startDownload(m_server.url(QStringLiteral("/full/setup.pkg")));
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() + notFound.count() > 0, WaitMs);
+        finishedCount = finished.count();
+        notFoundCount = notFound.count();
+        ready = downloader.isInstallerReady();
+        saved = filesStartingWith(QStringLiteral("setup.pkg"));
+    }
+    qputenv("TMPDIR", previousTemp);
+    ::umount(QFile::encodeName(dir.path()).constData());
+
+    QVERIFY(filled);
+    QCOMPARE(finishedCount, 0);
+    QCOMPARE(notFoundCount, 1);
+    QVERIFY(!ready);
+    QCOMPARE(saved, QStringList());
 }
 
 void tst_Downloader::addressEndingInSlashIsNotFound()
