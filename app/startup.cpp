@@ -27,7 +27,9 @@ namespace Startup {
 
 QString openFilePath(const QStringList &arguments)
 {
-    if (arguments.size() < 2)
+    // An empty argument names no file; made absolute it would name the
+    // current folder.
+    if (arguments.size() < 2 || arguments.at(1).isEmpty())
         return QString();
     QString path = arguments.at(1);
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));

@@ -11,7 +11,7 @@ namespace Startup {
 // The document named by the first command-line argument (arguments[0] is the
 // program) as "file:///" + its absolute path, backslashes turned into slashes,
 // with '%', '#' and '?' percent-encoded so the text reads back as the same
-// local file. "" when there is no argument.
+// local file. "" when there is no argument or it is empty.
 QString openFilePath(const QStringList &arguments);
 
 // "qrc:/main.qml", or the local file named by GELV_ROOT_QML (used by tests

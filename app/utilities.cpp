@@ -131,7 +131,10 @@ void Utilities::submitSupportRequest(const QString &body) const
     request.setRawHeader("Authorization", "Basic " + credential.toBase64());
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
-    manager->post(request, body.toUtf8());
+    QNetworkReply *reply = manager->post(request, body.toUtf8());
+    // The answer's body is never looked at: drop it as it arrives instead of
+    // holding an answer of any size in memory.
+    connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
 }
 
 void Utilities::submitSupportReceiveResponse(QNetworkReply *response)

@@ -81,6 +81,7 @@ void tst_Application::openFilePath_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected");
     QTest::newRow("no argument") << QStringList{"gelvantrium"} << QString();
+    QTest::newRow("empty argument") << QStringList{"gelvantrium", ""} << QString();
     QTest::newRow("absolute") << QStringList{"gelvantrium", "/a/b.zqmat"} << "file:////a/b.zqmat";
     QTest::newRow("further arguments ignored") << QStringList{"gelvantrium", "/a/b.zqmat", "/c/d.zqmat"}
                                                << "file:////a/b.zqmat";
