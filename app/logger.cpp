@@ -170,10 +170,7 @@ void Logger::messageHandler(QtMsgType type, const QMessageLogContext &context, c
         text = message.toLocal8Bit();
     text += '\n';
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    // stdout keeps the C library's buffering (by line on a terminal); a fatal
-    // message aborts next, so it must not wait in the buffer.
-    if (type == QtFatalMsg || type == QtCriticalMsg)
-        std::fflush(stdout);
+    std::fflush(stdout);
     --handlerDepth;
 }
 
