@@ -13,6 +13,19 @@ TestCase {
         id: harness
     }
 
+    // A strip title as it should be measured: the file name's own text, one line.
+    Text {
+        id: referenceTitle
+        visible: false
+        font.pointSize: 14
+        textFormat: Text.PlainText
+    }
+
+    function expectedTabWidth(title) {
+        referenceTitle.text = title
+        return Math.min(referenceTitle.implicitWidth + 1, 300) + Globals.closeableTabHeight
+    }
+
     readonly property var tabView: harness.screen.closeableTabView
 
     function init() {
@@ -82,6 +95,26 @@ TestCase {
     function test_newDocumentTitlesAreTheirKeys() {
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
         compare(harness.tabTitles(), [MaterialDocumentMediator.documentKey])
+    }
+
+    // Regression: a width change of the tab view froze every title's width, so a
+    // title that grew later (a save under a longer name) was cut short.
+    function test_titleGrownAfterWidthChangeKeepsItsWidth() {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        harness.width = 1200
+        harness.width = 1400
+        var path = harness.tempPath("a longer name than the new one.zqmat")
+        compare(MaterialDocumentMediator.saveDocument(harness.keyOf(path)), harness.keyOf(path))
+        var title = tabView.fakeTabView.titles.get(0).title
+        compare(tabView.fakeTabView.tabWidths.get(0).width, expectedTabWidth(title))
+    }
+
+    // File names are shown as written: "<i>" in a name is not markup.
+    function test_titleIsPlainText() {
+        var keys = openPaths(["<i>slanted<i>.zqmat"])
+        var title = tabView.fakeTabView.titles.get(0).title
+        verify(title.indexOf("<i>") >= 0)
+        compare(tabView.fakeTabView.tabWidths.get(0).width, expectedTabWidth(title))
     }
 
     function test_twentyLongTabsScroll() {

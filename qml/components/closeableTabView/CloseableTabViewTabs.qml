@@ -144,6 +144,7 @@ Item {
 
                     readonly property bool selected: index === strip.currentIndex
                     readonly property string key: model.key
+                    readonly property int maximumTitleWidth: 300
 
                     height: Globals.closeableTabHeight
                     width: titleText.width + Globals.closeableTabHeight
@@ -158,8 +159,11 @@ Item {
 
                     Connections {
                         target: strip
+                        // Recomputed as a binding, so that a title changed later still gets its own width.
                         function onSetTabWidthSignal() {
-                            titleText.width = Math.min(titleText.implicitWidth + 1, 300)
+                            titleText.width = Qt.binding(function () {
+                                return Math.min(titleText.implicitWidth + 1, stripTab.maximumTitleWidth)
+                            })
                             stripTab.reportWidth()
                         }
                     }
@@ -168,8 +172,10 @@ Item {
                         id: titleText
                         x: 10
                         anchors.verticalCenter: parent.verticalCenter
-                        width: Math.min(implicitWidth + 1, 300)
+                        width: Math.min(implicitWidth + 1, stripTab.maximumTitleWidth)
                         text: model.title
+                        // File names are shown as written, never as markup.
+                        textFormat: Text.PlainText
                         font.pointSize: 14
                         color: stripTab.selected ? Globals.colorWhite : Globals.colorNeutral2
                         elide: Text.ElideLeft

@@ -62,6 +62,8 @@ ComboBox {
         leftPadding: 10
         rightPadding: fieldComboBox.indicator.width + 10
         text: fieldComboBox.currentIndex < 0 ? "" : fieldComboBox.displayText
+        // Entries can come from stored settings: shown as written, never as markup.
+        textFormat: Text.PlainText
         font: fieldComboBox.font
         color: Globals.colorFormFieldInputFont
         verticalAlignment: Text.AlignVCenter
@@ -102,6 +104,7 @@ ComboBox {
         highlighted: fieldComboBox.highlightedIndex === index
         contentItem: Text {
             text: Array.isArray(fieldComboBox.values) ? modelData : model.model
+            textFormat: Text.PlainText
             color: Globals.colorFormFieldInputFont
             font: fieldComboBox.font
             verticalAlignment: Text.AlignVCenter

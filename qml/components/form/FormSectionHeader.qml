@@ -81,6 +81,8 @@ Rectangle {
             }
             Text {
                 text: formSectionHeader.machineModelName
+                // The name comes from the stored printer-model list.
+                textFormat: Text.PlainText
                 color: Globals.colorWhite
                 font.family: Globals.fontAssistantRegularName
                 font.pointSize: 15

@@ -285,6 +285,8 @@ Rectangle {
             anchors.topMargin: 6
             anchors.horizontalCenter: parent.horizontalCenter
             text: qsTr("Download Software Update")
+            // The version comes from the update feed.
+            textFormat: Text.PlainText
             font.pointSize: 13
             color: Globals.colorWhite
         }
