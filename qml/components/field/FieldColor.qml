@@ -40,7 +40,8 @@ Item {
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
         onClicked: {
-            colorDialog.color = fieldColor.hasColor ? fieldColor.color : Globals.colorWhite
+            // Starts at the colour the swatch shows.
+            colorDialog.color = fieldColor.hasColor ? fieldColor.color : Globals.colorNeutral5
             colorDialog.open()
         }
     }
