@@ -1,5 +1,6 @@
 #include "utilities.h"
 
+#include "../fulldisk.h"
 #include "buildconfig.h"
 #include "encrypt.h"
 #include "httpsstandin.h"
@@ -12,15 +13,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/statvfs.h>
-
 namespace {
 
 const QString groupKey = QStringLiteral("0123456789abcdefghijklmnopqrstuv"); // 32 characters: AES-128
 const QString password = QStringLiteral("Pa55w0rd!");
 const QByteArray credential = "agent@veltrisan.invalid:t0ken-For-Tests";
+const QByteArray document = "<ZqMaterial><FriendlyName>Harz grün</FriendlyName></ZqMaterial>";
+
+const char requestBody[] = "{\"serviceDeskId\":\"1\",\"requestFieldValues\":{\"summary\":\"Härtung – \\\"zu weich\\\"\\n\"}}";
+const char createdBody[] = "{\"issueKey\":\"SD-1\"}";
 
 QByteArray readAll(const QString &path)
 {
@@ -28,36 +29,56 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray sampleDocument()
+bool isUpperHex(const QString &text)
 {
-    return QByteArrayLiteral("<ZqMaterial><FriendlyName>Harz grün</FriendlyName></ZqMaterial>");
+    return QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(text).hasMatch();
 }
 
-// Mounts a small tmpfs on dir in a mount namespace of this thread's own, so
-// that a disk-full can be provoked. False where the system does not allow it.
-bool mountSmallFilesystem(const QString &dir)
+void useServiceDesk(const QUrl &base, const QByteArray &credentialValue)
 {
-    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=256k") == 0;
+    qputenv("GELV_SERVICE_DESK_URL", base.toString(QUrl::StripTrailingSlash).toUtf8());
+    qputenv("GELV_SERVICE_DESK_CREDENTIAL", credentialValue);
 }
 
-// Takes up the free space of the filesystem at dir until `leave` bytes remain.
-bool fillUpTo(const QString &dir, qint64 leave)
-{
-    struct statvfs info;
-    if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0)
-        return false;
-    const qint64 free = qint64(info.f_bavail) * qint64(info.f_frsize);
-    QFile filler(dir + QStringLiteral("/filler"));
-    return free > leave && filler.open(QIODevice::WriteOnly)
-        && filler.write(QByteArray(int(free - leave), 'f')) == free - leave && filler.flush();
-}
-
-// Collects every message while a support request runs.
+// Every message logged while a support request runs.
 QStringList collectedMessages;
 void collectMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     collectedMessages.append(message);
+}
+
+// One support request, run until its answer and a little after.
+struct Outcome
+{
+    int answers = 0;
+    bool succeeded = false;
+    QString failure;
+    qint64 ms = 0;
+    bool managerFreed = false;
+};
+
+Outcome submit(const QString &body = QStringLiteral("{}"))
+{
+    Outcome outcome;
+    Utilities utilities;
+    QSignalSpy success(&utilities, &Utilities::supportRequestSuccess);
+    QSignalSpy fail(&utilities, &Utilities::supportRequestFail);
+    collectedMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectMessage);
+    QElapsedTimer timer;
+    timer.start();
+    utilities.submitSupportRequest(body);
+    while (success.isEmpty() && fail.isEmpty() && timer.elapsed() < 10000)
+        QTest::qWait(5);
+    outcome.ms = timer.elapsed();
+    QTest::qWait(50); // nothing more may follow
+    qInstallMessageHandler(previous);
+    outcome.answers = success.count() + fail.count();
+    outcome.succeeded = !success.isEmpty();
+    outcome.failure = fail.isEmpty() ? QString() : fail.constFirst().constFirst().toString();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    outcome.managerFreed = utilities.findChildren<QNetworkAccessManager *>().isEmpty();
+    return outcome;
 }
 
 } // namespace
@@ -65,369 +86,223 @@ void collectMessage(QtMsgType, const QMessageLogContext &, const QString &messag
 class tst_Utilities : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-
-    void fileNameFromPath_data();
-    void fileNameFromPath();
-    void absolutePathFromPath();
-    void filePathFromURL_data();
-    void filePathFromURL();
-    void fileExists();
-
-    void installPayloadDecrypts();
-    void installPayloadIsEmptyForRejectedKey_data();
-    void installPayloadIsEmptyForRejectedKey();
-    void distributableWrittenTwiceDiffersAndDecrypts();
-    void distributableFailsWithoutWriting_data();
-    void distributableFailsWithoutWriting();
-    void distributableOnFullDiskKeepsTheOldFile();
-
-    void supportRequestIsPostedOverTls();
-    void supportRequestResultFollowsStatus_data();
-    void supportRequestResultFollowsStatus();
-    void supportRequestToRefusedPortFailsQuickly();
-    void supportRequestNeedsHttps();
-    void supportRequestWithoutCredentialFailsAtOnce();
-
-private:
-    void useServiceDesk(const QUrl &base, const QByteArray &credentialValue);
 
     HttpsStandIn m_server;
     QTemporaryDir m_dir;
-};
 
-void tst_Utilities::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY2(m_server.start(QHostAddress(QStringLiteral("127.0.0.1"))), qPrintable(m_server.failureReason()));
-    m_server.trustInProcess();
-}
-
-void tst_Utilities::init()
-{
-    m_server.clearRequests();
-    m_server.clearAnswers();
-    useServiceDesk(m_server.url(QStringLiteral("/")), credential);
-}
-
-void tst_Utilities::useServiceDesk(const QUrl &base, const QByteArray &credentialValue)
-{
-    QString text = base.toString();
-    if (text.endsWith(QLatin1Char('/')))
-        text.chop(1);
-    qputenv("GELV_SERVICE_DESK_URL", text.toUtf8());
-    qputenv("GELV_SERVICE_DESK_CREDENTIAL", credentialValue);
-}
-
-void tst_Utilities::fileNameFromPath_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("file URL text") << "file:////home/u/Harz grün.zqmat" << "Harz grün.zqmat";
-    QTest::newRow("path") << "/home/u/m.zqmat" << "m.zqmat";
-    QTest::newRow("bare name") << "m.zqmat" << "m.zqmat";
-    QTest::newRow("trailing slash") << "/home/u/" << "";
-    QTest::newRow("empty") << "" << "";
-}
-
-void tst_Utilities::fileNameFromPath()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    QCOMPARE(Utilities().fileNameFromPath(path), expected);
-}
-
-void tst_Utilities::absolutePathFromPath()
-{
-    QCOMPARE(Utilities().absolutePathFromPath(QStringLiteral("/a/b.zqmat")), QStringLiteral("/a/b.zqmat"));
-    QCOMPARE(Utilities().absolutePathFromPath(QStringLiteral("b.zqmat")), QDir::current().absoluteFilePath(QStringLiteral("b.zqmat")));
-}
-
-void tst_Utilities::filePathFromURL_data()
-{
-    QTest::addColumn<QUrl>("url");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("local") << QUrl::fromLocalFile(QStringLiteral("/a/m#1.zqmat")) << "/a/m#1.zqmat";
-    QTest::newRow("document key form") << QUrl(QStringLiteral("file:////a/m.zqmat")) << "//a/m.zqmat";
-    QTest::newRow("not local") << QUrl(QStringLiteral("https://example.invalid/m.zqmat")) << "";
-    QTest::newRow("empty") << QUrl() << "";
-}
-
-void tst_Utilities::filePathFromURL()
-{
-    QFETCH(QUrl, url);
-    QFETCH(QString, expected);
-    QCOMPARE(Utilities().filePathFromURL(url), expected);
-}
-
-void tst_Utilities::fileExists()
-{
-    Utilities utilities;
-    const QString path = m_dir.filePath(QStringLiteral("exists.zqmat"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QVERIFY(utilities.fileExists(QUrl::fromLocalFile(path)));
-    QVERIFY(!utilities.fileExists(QUrl::fromLocalFile(m_dir.path())));
-    QVERIFY(QFile::remove(path));
-    QVERIFY(!utilities.fileExists(QUrl::fromLocalFile(path)));
-    QVERIFY(!utilities.fileExists(QUrl(QStringLiteral("https://example.invalid/x"))));
-    QVERIFY(!utilities.fileExists(QUrl()));
-}
-
-void tst_Utilities::installPayloadDecrypts()
-{
-    const QByteArray document = sampleDocument();
-    const QString text = Utilities().encryptDocumentForInstall(groupKey, document);
-    QCOMPARE(text.size(), 32 + 2 * (document.size() + 12));
-    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(text).hasMatch());
-    Zq::Encrypt encrypt;
-    QCOMPARE(encrypt.DecryptWithKey(groupKey, text.toUtf8(), false), document);
-}
-
-void tst_Utilities::installPayloadIsEmptyForRejectedKey_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("31 characters") << groupKey.left(31);
-    QTest::newRow("34 characters") << groupKey + QStringLiteral("xy");
-}
-
-// Used to send the IV alone to the printer as if it were a material.
-void tst_Utilities::installPayloadIsEmptyForRejectedKey()
-{
-    QFETCH(QString, key);
-    QCOMPARE(Utilities().encryptDocumentForInstall(key, sampleDocument()), QString());
-}
-
-void tst_Utilities::distributableWrittenTwiceDiffersAndDecrypts()
-{
-    Utilities utilities;
-    const QByteArray document = sampleDocument();
-    const QString first = m_dir.filePath(QStringLiteral("first.zqmatd"));
-    const QString second = m_dir.filePath(QStringLiteral("second.zqmatd"));
-    QVERIFY(utilities.encryptedDataToPath(QUrl::fromLocalFile(first), password, groupKey, document));
-    QVERIFY(utilities.encryptedDataToPath(QUrl::fromLocalFile(second), password, groupKey, document));
-
-    const QByteArray a = readAll(first);
-    const QByteArray b = readAll(second);
-    QVERIFY(a != b);
-    for (const QByteArray &text : {a, b}) {
-        QCOMPARE(text.size(), 32 + 2 * (64 + 2 * (document.size() + 12) + 12));
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(QString::fromLatin1(text)).hasMatch());
-        Zq::Encrypt outer;
-        const QByteArray inner = outer.DecryptWithKey(groupKey, text, false);
-        QCOMPARE(inner.size(), 64 + 2 * (document.size() + 12));
-        Zq::Encrypt innerLayer;
-        QCOMPARE(innerLayer.DecryptWithPassword(password, inner), document);
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY2(m_server.start(QHostAddress(QStringLiteral("127.0.0.1"))), qPrintable(m_server.failureReason()));
+        m_server.trustInProcess();
     }
-}
 
-void tst_Utilities::distributableFailsWithoutWriting_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<bool>("fileExistedBefore");
-    QTest::newRow("rejected group key, new file") << groupKey.left(31) << "new.zqmatd" << false;
-    QTest::newRow("rejected group key, existing file") << groupKey.left(20) << "existing.zqmatd" << true;
-    QTest::newRow("missing folder") << groupKey << "no/such/folder/m.zqmatd" << false;
-    QTest::newRow("folder as target") << groupKey << "." << true;
-}
-
-void tst_Utilities::distributableFailsWithoutWriting()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, fileName);
-    QFETCH(bool, fileExistedBefore);
-    const QString path = m_dir.filePath(fileName);
-    if (fileExistedBefore && !QFileInfo(path).isDir()) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("previous content");
+    void init()
+    {
+        m_server.clearRequests();
+        m_server.clearAnswers();
+        useServiceDesk(m_server.url(QStringLiteral("/")), credential);
     }
-    const QStringList before = QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-    QVERIFY(!Utilities().encryptedDataToPath(QUrl::fromLocalFile(path), password, key, sampleDocument()));
-
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
-    if (fileExistedBefore && !QFileInfo(path).isDir())
-        QCOMPARE(readAll(path), QByteArray("previous content"));
-    else if (!fileExistedBefore)
-        QVERIFY(!QFileInfo::exists(path));
-}
-
-// Regression: a distributable small enough to sit in the write buffer was
-// cut off at the disk's end and reported written.
-void tst_Utilities::distributableOnFullDiskKeepsTheOldFile()
-{
-    QTemporaryDir dir;
-    if (!mountSmallFilesystem(dir.path()))
-        QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
-    const QString path = dir.filePath(QStringLiteral("m.zqmatd"));
-    Utilities utilities;
-    const bool firstWritten = utilities.encryptedDataToPath(QUrl::fromLocalFile(path), password, groupKey, sampleDocument());
-    const QByteArray before = readAll(path);
-    const bool filled = fillUpTo(dir.path(), 4096);
-
-    // About 10 KB of text: less than the file's write buffer, more than the space left.
-    const bool written = utilities.encryptedDataToPath(QUrl::fromLocalFile(path), password, groupKey,
-                                                       QByteArray(2500, 'x'));
-    const QByteArray after = readAll(path);
-    const QStringList left = QDir(dir.path()).entryList(QDir::Files);
-    ::umount(QFile::encodeName(dir.path()).constData());
-
-    QVERIFY(firstWritten);
-    QVERIFY(filled);
-    QVERIFY(!written);
-    QCOMPARE(after, before);
-    QCOMPARE(left, QStringList({QStringLiteral("filler"), QStringLiteral("m.zqmatd")}));
-}
-
-void tst_Utilities::supportRequestIsPostedOverTls()
-{
-    HttpsStandIn::Answer created;
-    created.status = 201;
-    created.body = R"({"issueKey":"SD-1"})";
-    m_server.setAnswer("/rest/servicedeskapi/request", created);
-
-    Utilities utilities;
-    QSignalSpy success(&utilities, &Utilities::supportRequestSuccess);
-    QSignalSpy fail(&utilities, &Utilities::supportRequestFail);
-    const QString body = QStringLiteral(R"({"serviceDeskId":"1","requestFieldValues":{"summary":"Härtung – \"zu weich\"\n"}})");
-
-    collectedMessages.clear();
-    QtMessageHandler previous = qInstallMessageHandler(collectMessage);
-    utilities.submitSupportRequest(body);
-    const bool answered = success.wait(10000);
-    qInstallMessageHandler(previous);
-    QVERIFY2(answered, qPrintable(fail.isEmpty() ? QStringLiteral("no answer") : fail.constFirst().constFirst().toString()));
-    QCOMPARE(fail.count(), 0);
-
-    QCOMPARE(m_server.requestCount(), 1);
-    const HttpsStandIn::Request request = m_server.lastRequest();
-    QCOMPARE(request.method, QByteArray("POST"));
-    QCOMPARE(request.target, QByteArray("/rest/servicedeskapi/request"));
-    QCOMPARE(request.body, body.toUtf8());
-
-    QList<QByteArray> ours;
-    for (const HttpsStandIn::Header &header : request.headers) {
-        const QByteArray name = header.first.toLower();
-        if (name == "authorization" || name == "content-type" || name == "accept")
-            ours.append(header.first + ": " + header.second);
+    void filePathFromURL_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("local") << QUrl::fromLocalFile(QStringLiteral("/a/m#1.zqmat")) << "/a/m#1.zqmat";
+        QTest::newRow("document key form") << QUrl(QStringLiteral("file:////a/m.zqmat")) << "//a/m.zqmat";
+        QTest::newRow("not local") << QUrl(QStringLiteral("https://example.invalid/m.zqmat")) << "";
     }
-    QCOMPARE(ours, (QList<QByteArray>{"Authorization: Basic " + credential.toBase64(), "Content-Type: application/json",
-                                      "Accept: application/json"}));
-    QCOMPARE(request.header("Content-Length"), QByteArray::number(body.toUtf8().size()));
-
-    for (const QString &message : qAsConst(collectedMessages)) {
-        QVERIFY2(!message.contains(QString::fromUtf8(credential)) && !message.contains(QString::fromLatin1(credential.toBase64())),
-                 qPrintable(message));
+    void filePathFromURL()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(QString, expected);
+        QCOMPARE(Utilities().filePathFromURL(url), expected);
     }
-    // The reply and its manager are freed once the answer is out.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(utilities.findChildren<QNetworkAccessManager *>().isEmpty());
-}
 
-void tst_Utilities::supportRequestResultFollowsStatus_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("succeeds");
-    QTest::newRow("200") << 200 << true;
-    QTest::newRow("201") << 201 << true;
-    QTest::newRow("204") << 204 << true;
-    QTest::newRow("302 redirect") << 302 << false;
-    QTest::newRow("401") << 401 << false;
-    QTest::newRow("404") << 404 << false;
-    QTest::newRow("500") << 500 << false;
-}
+    void installPayload_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::newRow("valid") << groupKey;
+        QTest::newRow("empty") << QString();
+        QTest::newRow("31 characters") << groupKey.left(31);
+        QTest::newRow("34 characters") << groupKey + QStringLiteral("xy");
+    }
+    // A rejected key used to send the IV alone to the printer as if it were a material.
+    void installPayload()
+    {
+        QFETCH(QString, key);
+        const QString text = Utilities().encryptDocumentForInstall(key, document);
+        if (key.size() != 32) {
+            QCOMPARE(text, QString());
+            return;
+        }
+        QCOMPARE(text.size(), 32 + 2 * (document.size() + 12));
+        QVERIFY(isUpperHex(text));
+        QCOMPARE(Zq::Encrypt().DecryptWithKey(groupKey, text.toUtf8(), false), document);
+    }
 
-void tst_Utilities::supportRequestResultFollowsStatus()
-{
-    QFETCH(int, status);
-    QFETCH(bool, succeeds);
-    HttpsStandIn::Answer answer;
-    answer.status = status;
-    if (status == 302)
-        answer.headers.append(HttpsStandIn::Header("Location", "https://127.0.0.1:1/login"));
-    if (status == 401)
-        answer.headers.append(HttpsStandIn::Header("WWW-Authenticate", "Basic realm=\"desk\""));
-    answer.body = "<html>page</html>";
-    m_server.setAnswer("/rest/servicedeskapi/request", answer);
+    void distributableWrittenTwiceDiffersAndDecrypts()
+    {
+        Utilities utilities;
+        const QString first = m_dir.filePath(QStringLiteral("first.zqmatd"));
+        const QString second = m_dir.filePath(QStringLiteral("second.zqmatd"));
+        QVERIFY(utilities.encryptedDataToPath(QUrl::fromLocalFile(first), password, groupKey, document));
+        QVERIFY(utilities.encryptedDataToPath(QUrl::fromLocalFile(second), password, groupKey, document));
+        const QByteArray a = readAll(first);
+        const QByteArray b = readAll(second);
+        QVERIFY(a != b);
+        for (const QByteArray &text : {a, b}) {
+            QCOMPARE(text.size(), 32 + 2 * (64 + 2 * (document.size() + 12) + 12));
+            QVERIFY(isUpperHex(QString::fromLatin1(text)));
+            const QByteArray inner = Zq::Encrypt().DecryptWithKey(groupKey, text, false);
+            QCOMPARE(Zq::Encrypt().DecryptWithPassword(password, inner), document);
+        }
+    }
 
-    Utilities utilities;
-    QSignalSpy success(&utilities, &Utilities::supportRequestSuccess);
-    QSignalSpy fail(&utilities, &Utilities::supportRequestFail);
-    utilities.submitSupportRequest(QStringLiteral("{}"));
-    QTRY_COMPARE_WITH_TIMEOUT(success.count() + fail.count(), 1, 10000);
-    QCOMPARE(success.count(), succeeds ? 1 : 0);
-    QCOMPARE(m_server.requestCount(), 1); // a redirect is not followed
-    if (!succeeds) {
-        const QString message = fail.constFirst().constFirst().toString();
-        QVERIFY(!message.isEmpty());
+    void distributableFailsWithoutWriting_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("fileExistedBefore");
+        QTest::newRow("rejected group key, new file") << groupKey.left(31) << "new.zqmatd" << false;
+        QTest::newRow("rejected group key, existing file") << groupKey.left(20) << "existing.zqmatd" << true;
+        QTest::newRow("missing folder") << groupKey << "no/such/folder/m.zqmatd" << false;
+        QTest::newRow("folder as target") << groupKey << "." << true;
+    }
+    void distributableFailsWithoutWriting()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, fileName);
+        QFETCH(bool, fileExistedBefore);
+        const QString path = m_dir.filePath(fileName);
+        const bool isFile = fileExistedBefore && !QFileInfo(path).isDir();
+        if (isFile) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("previous content");
+        }
+        const QStringList before = QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QVERIFY(!Utilities().encryptedDataToPath(QUrl::fromLocalFile(path), password, key, document));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        if (isFile)
+            QCOMPARE(readAll(path), QByteArray("previous content"));
+    }
+
+    // Regression: a distributable small enough to sit in the write buffer was
+    // cut off at the disk's end and reported written.
+    void distributableOnFullDiskKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        FullDisk disk(dir.path());
+        if (!disk.mounted())
+            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        const QUrl url = QUrl::fromLocalFile(dir.filePath(QStringLiteral("m.zqmatd")));
+        Utilities utilities;
+        QVERIFY(utilities.encryptedDataToPath(url, password, groupKey, document));
+        const QByteArray before = readAll(url.toLocalFile());
+        QVERIFY(disk.fill());
+        // About 10 KB of text: less than the file's write buffer, more than the space left.
+        QVERIFY(!utilities.encryptedDataToPath(url, password, groupKey, QByteArray(2500, 'x')));
+        QCOMPARE(readAll(url.toLocalFile()), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"filler", "m.zqmatd"}));
+    }
+
+    void supportRequestIsPostedOverTls()
+    {
+        HttpsStandIn::Answer created;
+        created.status = 201;
+        created.body = createdBody;
+        m_server.setAnswer("/rest/servicedeskapi/request", created);
+        const QString body = QString::fromUtf8(requestBody);
+        const Outcome outcome = submit(body);
+        QVERIFY2(outcome.succeeded, qPrintable(outcome.failure));
+        QCOMPARE(outcome.answers, 1);
+        QVERIFY(outcome.managerFreed);
+
+        QCOMPARE(m_server.requestCount(), 1);
+        const HttpsStandIn::Request request = m_server.lastRequest();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.target, QByteArray("/rest/servicedeskapi/request"));
+        QCOMPARE(request.body, body.toUtf8());
+        QList<QByteArray> ours;
+        for (const HttpsStandIn::Header &header : request.headers) {
+            const QByteArray name = header.first.toLower();
+            if (name == "authorization" || name == "content-type" || name == "accept")
+                ours.append(header.first + ": " + header.second);
+        }
+        QCOMPARE(ours, (QList<QByteArray>{"Authorization: Basic " + credential.toBase64(), "Content-Type: application/json",
+                                          "Accept: application/json"}));
+        QCOMPARE(request.header("Content-Length"), QByteArray::number(body.toUtf8().size()));
+        for (const QString &message : qAsConst(collectedMessages))
+            QVERIFY2(!message.contains(QString::fromUtf8(credential)) && !message.contains(QString::fromLatin1(credential.toBase64())),
+                     qPrintable(message));
+    }
+
+    void supportRequestResultFollowsStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("201") << 201;
+        QTest::newRow("204") << 204;
+        QTest::newRow("302 redirect") << 302;
+        QTest::newRow("401") << 401;
+        QTest::newRow("500") << 500;
+    }
+    void supportRequestResultFollowsStatus()
+    {
+        QFETCH(int, status);
+        HttpsStandIn::Answer answer;
+        answer.status = status;
         if (status == 302)
-            QVERIFY2(message.contains(QStringLiteral("302")), qPrintable(message));
+            answer.headers.append(HttpsStandIn::Header("Location", "https://127.0.0.1:1/login"));
+        if (status == 401)
+            answer.headers.append(HttpsStandIn::Header("WWW-Authenticate", "Basic realm=\"desk\""));
+        answer.body = "<html>page</html>";
+        m_server.setAnswer("/rest/servicedeskapi/request", answer);
+
+        const Outcome outcome = submit();
+        QCOMPARE(outcome.answers, 1);
+        QCOMPARE(outcome.succeeded, status < 300);
+        QCOMPARE(outcome.failure.isEmpty(), status < 300);
+        if (status == 302)
+            QVERIFY2(outcome.failure.contains(QStringLiteral("302")), qPrintable(outcome.failure));
+        QCOMPARE(m_server.requestCount(), 1); // a redirect is not followed
+        QVERIFY(outcome.managerFreed);
     }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(utilities.findChildren<QNetworkAccessManager *>().isEmpty());
-}
 
-void tst_Utilities::supportRequestToRefusedPortFailsQuickly()
-{
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    useServiceDesk(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(port)), credential);
-
-    Utilities utilities;
-    QSignalSpy success(&utilities, &Utilities::supportRequestSuccess);
-    QSignalSpy fail(&utilities, &Utilities::supportRequestFail);
-    QElapsedTimer timer;
-    timer.start();
-    utilities.submitSupportRequest(QStringLiteral("{}"));
-    QVERIFY(fail.wait(5000));
-    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(success.count(), 0);
-    QVERIFY(!fail.constFirst().constFirst().toString().isEmpty());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(utilities.findChildren<QNetworkAccessManager *>().isEmpty());
-}
-
-// The credential must never travel in clear text.
-void tst_Utilities::supportRequestNeedsHttps()
-{
-    QUrl plain = m_server.url(QStringLiteral("/"));
-    plain.setScheme(QStringLiteral("http"));
-    useServiceDesk(plain, credential);
-    Utilities utilities;
-    QSignalSpy fail(&utilities, &Utilities::supportRequestFail);
-    utilities.submitSupportRequest(QStringLiteral("{}"));
-    QCOMPARE(fail.count(), 0); // reported after the call returns
-    QVERIFY(fail.wait(2000));
-    QVERIFY(fail.constFirst().constFirst().toString().contains(QStringLiteral("https")));
-    QTest::qWait(100);
-    QCOMPARE(m_server.requestCount(), 0);
-}
-
-void tst_Utilities::supportRequestWithoutCredentialFailsAtOnce()
-{
-    if (qstrlen(GELV_SERVICE_DESK_CREDENTIAL) != 0)
-        QSKIP("This build has a service-desk credential configured");
-    qunsetenv("GELV_SERVICE_DESK_CREDENTIAL");
-    Utilities utilities;
-    QSignalSpy fail(&utilities, &Utilities::supportRequestFail);
-    QElapsedTimer timer;
-    timer.start();
-    utilities.submitSupportRequest(QStringLiteral("{}"));
-    QVERIFY(fail.wait(2000));
-    QVERIFY(timer.elapsed() < 500);
-    QVERIFY(fail.constFirst().constFirst().toString().contains(QStringLiteral("credential")));
-    QTest::qWait(100);
-    QCOMPARE(m_server.requestCount(), 0);
-    QVERIFY(utilities.findChildren<QNetworkAccessManager *>().isEmpty());
-}
+    void supportRequestFailsWithoutAnAnswer_data()
+    {
+        QTest::addColumn<QUrl>("base");
+        QTest::addColumn<QByteArray>("credentialValue");
+        QTest::addColumn<QString>("word");
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
+        const QUrl refused(QStringLiteral("https://127.0.0.1:%1").arg(probe.serverPort()));
+        probe.close();
+        QUrl plain = m_server.url(QStringLiteral("/"));
+        plain.setScheme(QStringLiteral("http"));
+        QTest::newRow("refused port") << refused << credential << "";
+        // The credential must never travel in clear text.
+        QTest::newRow("plain http") << plain << credential << "https";
+        QTest::newRow("no credential") << m_server.url(QStringLiteral("/")) << QByteArray() << "credential";
+    }
+    void supportRequestFailsWithoutAnAnswer()
+    {
+        QFETCH(QUrl, base);
+        QFETCH(QByteArray, credentialValue);
+        QFETCH(QString, word);
+        if (credentialValue.isEmpty() && qstrlen(GELV_SERVICE_DESK_CREDENTIAL) != 0)
+            QSKIP("This build has a service-desk credential configured");
+        useServiceDesk(base, credentialValue);
+        const Outcome outcome = submit();
+        QCOMPARE(outcome.answers, 1);
+        QVERIFY(!outcome.succeeded);
+        QVERIFY2(!outcome.failure.isEmpty() && outcome.failure.contains(word), qPrintable(outcome.failure));
+        QVERIFY2(outcome.ms < 1500, qPrintable(QString::number(outcome.ms)));
+        QCOMPARE(m_server.requestCount(), 0);
+        QVERIFY(outcome.managerFreed);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Utilities)
 #include "tst_utilities.moc"

@@ -1,5 +1,6 @@
 #include "pelluxmaterialdocument.h"
 #include "testsupport.h"
+#include "../fulldisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,10 +12,7 @@
 #include <QTest>
 
 #include <cmath>
-
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/statvfs.h>
+#include <memory>
 
 namespace {
 
@@ -29,36 +27,14 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-}
-
 // Keeps the actual text next to the build for a failed comparison.
-void keepActual(const QString& name, const QString& text)
+void keepActual(const QString& name, const QByteArray& text)
 {
     const QString dir = QStringLiteral(GELV_TEST_OUTPUT_DIR "/materialdocument");
     QDir().mkpath(dir);
-    writeBytes(dir + QLatin1Char('/') + name, text.toUtf8());
-}
-
-// Mounts a small tmpfs on dir in a mount namespace of this thread's own, so
-// that a disk-full can be provoked. False where the system does not allow it.
-bool mountSmallFilesystem(const QString& dir)
-{
-    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=256k") == 0;
-}
-
-// Takes up the free space of the filesystem at dir until `leave` bytes remain.
-bool fillUpTo(const QString& dir, qint64 leave)
-{
-    struct statvfs info;
-    if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0)
-        return false;
-    const qint64 free = qint64(info.f_bavail) * qint64(info.f_frsize);
-    return free > leave && writeBytes(dir + QStringLiteral("/filler"), QByteArray(int(free - leave), 'f'));
+    QFile file(dir + QLatin1Char('/') + name);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
 }
 
 bool readText(PelluxMaterialDocument& document, const QString& xml, QXmlStreamReader* readerOut = nullptr)
@@ -77,86 +53,26 @@ QStringList machineModels(PelluxMaterialDocument& document)
     return models;
 }
 
-// A document with every field of every level present.
-void fillCompletely(PelluxMaterialDocument& document)
-{
-    document.setDescription(QStringLiteral("Line one\nline <two> & \"three\""));
-    document.setVersion(QStringLiteral("4.1"));
-    document.setFriendlyName(QStringLiteral("Everything"));
-    document.setFriendlyColorRed(12);
-    document.setFriendlyColorGreen(34);
-    document.setFriendlyColorBlue(56);
-    document.setFriendlyColorHueF(0.1f);
-    document.setFriendlyColorSatF(33.3f);
-    document.setFriendlyColorLightnessF(66.6f);
-    document.setPrevImageName(QStringLiteral("every.png"));
-    document.setDistributedFlag(true);
-    const auto fillShared = [](BaseMaterialObject& object, double shift) {
-        for (int i = 0; i < BaseMaterialObject::parameterCount; ++i) {
-            const BaseMaterialObject::Parameter& p = BaseMaterialObject::parameters()[i];
-            if (p.isSwitch)
-                object.setProperty(p.property, i % 2 == 0);
-            else
-                object.setProperty(p.property, p.minimum + (p.maximum - p.minimum) / 3 + shift);
-        }
-        CycleSetting* cycle = object.CycleSettings();
-        for (int i = 0; i < CycleSetting::fieldCount; ++i) {
-            const CycleSetting::Field& f = CycleSetting::fields()[i];
-            const QByteArray property = (f.element.left(1).toLower() + f.element.mid(1)).toLatin1();
-            if (f.kind == CycleSetting::Field::Switch)
-                cycle->setProperty(property, true);
-            else if (f.kind == CycleSetting::Field::Int)
-                cycle->setProperty(property, 100 + i);
-            else
-                cycle->setProperty(property, 1.0 / (i + 3) + shift);
-        }
-    };
-    fillShared(document, 0);
-    for (int m = 0; m < 2; ++m) {
-        auto* machine = new Machine;
-        machine->setModelName(Machine::MachineModelNames(m));
-        machine->setPreferredQuality(QStringLiteral("q0"));
-        fillShared(*machine, 0.001 * (m + 1));
-        for (int q = 0; q < 3; ++q) {
-            auto* level = new QualityLevel;
-            level->setName(QStringLiteral("q%1").arg(q));
-            level->setDisplayName(QStringLiteral("Quality %1 µm").arg(25 * (q + 1)));
-            level->setThickness_um(25 * (q + 1));
-            fillShared(*level, 0.0001 * (q + 1));
-            machine->_appendQualityLevel(level);
-        }
-        document._appendMachine(machine);
-    }
-}
-
 } // namespace
 
 class tst_PelluxMaterialDocument : public QObject {
     Q_OBJECT
 
 private slots:
-    void newDocument()
-    {
-        PelluxMaterialDocument document;
-        QVERIFY(!document.HasError());
-        QCOMPARE(document.ErrorString(), QString());
-        QCOMPARE(int(document.XmlFlags()), 0);
-        QCOMPARE(int(document.SharedXmlFlags()), 0);
-        QCOMPARE(document._machineCount(), 0);
-        QCOMPARE(document.Version(), QStringLiteral("1.0"));
-        QCOMPARE(document.FriendlyColorRed(), short(-1));
-        QCOMPARE(document.ToXMLString(), QStringLiteral("\n<ZqMaterial/>"));
-    }
-
     void newDocumentNeedsANameAndAColor()
     {
         PelluxMaterialDocument document;
-        const QStringList expected
-            = { QStringLiteral("Name is required."), QStringLiteral("Please choose a Color.") };
+        QCOMPARE(document.ToXMLString(), QStringLiteral("\n<ZqMaterial/>"));
+        const QStringList expected = { "Name is required.", "Please choose a Color." };
         QVERIFY(!document.Validate(false));
         QCOMPARE(document.ValidationErrorMessage(), expected);
-        QVERIFY(!document.Validate());
-        QCOMPARE(document.ValidationErrorMessage(), expected);
+        // Validate() through the meta-object includes the base, whose messages follow.
+        document.setTimeMultiplier(7);
+        bool result = true;
+        QVERIFY(QMetaObject::invokeMethod(&document, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
+        QVERIFY(!result);
+        QCOMPARE(document.ValidationErrorMessage(),
+            expected + QStringList("<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5."));
     }
 
     void documentMessages_data()
@@ -169,48 +85,26 @@ private slots:
         const QList<int> grey = { 128, 128, 128 };
         const QList<float> hs = { 0.5f, 100.0f };
         const QString form = QStringLiteral("<b>%1</b> is outside the allowed range of %2 to %3.");
-        QTest::newRow("valid") << "1.0"
-                               << "Resin" << grey << hs << QStringList();
-        QTest::newRow("no version") << ""
-                                    << "Resin" << grey << hs << QStringList("Version is required.");
-        QTest::newRow("dot first") << "1.0"
-                                   << ".Resin" << grey << hs << QStringList("Name cannot start with \".\".");
+        QTest::newRow("valid") << "1.0" << "Resin" << grey << hs << QStringList();
+        QTest::newRow("no version") << "" << "Resin" << grey << hs << QStringList("Version is required.");
+        QTest::newRow("dot first") << "1.0" << ".Resin" << grey << hs << QStringList("Name cannot start with \".\".");
         QTest::newRow("backslash first")
-            << "1.0"
-            << "\\Resin" << grey << hs << QStringList("Name cannot start with \"\\\".");
-        QTest::newRow("dot later") << "1.0"
-                                   << "Resin.v2" << grey << hs << QStringList();
-        QTest::newRow("blank then dot") << "1.0"
-                                        << " .Resin" << grey << hs << QStringList();
+            << "1.0" << "\\Resin" << grey << hs << QStringList("Name cannot start with \"\\\".");
         QTest::newRow("all in order")
-            << ""
-            << "" << QList<int>({ -1, -1, -1 }) << QList<float>({ 2.0f, 201.0f })
+            << "" << "" << QList<int>({ -1, -1, -1 }) << QList<float>({ 2.0f, 201.0f })
             << QStringList({ "Version is required.", "Name is required.", "Please choose a Color.",
                    form.arg("Color Hue F", "0", "1"), form.arg("Color Sat F", "0", "200") });
-        QTest::newRow("red above") << "1.0"
-                                   << "R" << QList<int>({ 256, 0, 0 }) << hs
-                                   << QStringList(form.arg("Color Red", "0", "255"));
-        QTest::newRow("red -1 alone")
-            << "1.0"
-            << "R" << QList<int>({ -1, 0, 0 }) << hs << QStringList(form.arg("Color Red", "0", "255"));
-        QTest::newRow("green and blue")
-            << "1.0"
-            << "R" << QList<int>({ 0, 300, -5 }) << hs
+        QTest::newRow("red -1 alone") << "1.0" << "R" << QList<int>({ -1, 0, 0 }) << hs
+                                      << QStringList(form.arg("Color Red", "0", "255"));
+        QTest::newRow("green and blue outside")
+            << "1.0" << "R" << QList<int>({ 0, 256, -1 }) << hs
             << QStringList({ form.arg("Color Green", "0", "255"), form.arg("Color Blue", "0", "255") });
-        QTest::newRow("colour limits")
-            << "1.0"
-            << "R" << QList<int>({ 0, 255, 0 }) << QList<float>({ 0.0f, 200.0f }) << QStringList();
-        QTest::newRow("hue max") << "1.0"
-                                 << "R" << grey << QList<float>({ 1.0f, 0.0f }) << QStringList();
-        QTest::newRow("hue below") << "1.0"
-                                   << "R" << grey << QList<float>({ -0.001f, 0.0f })
+        QTest::newRow("limits") << "1.0" << "R" << QList<int>({ 0, 255, 0 }) << QList<float>({ 1.0f, 200.0f })
+                                << QStringList();
+        QTest::newRow("hue below") << "1.0" << "R" << grey << QList<float>({ -0.001f, 0.0f })
                                    << QStringList(form.arg("Color Hue F", "0", "1"));
-        QTest::newRow("saturation above") << "1.0"
-                                          << "R" << grey << QList<float>({ 0.0f, 250.0f })
-                                          << QStringList(form.arg("Color Sat F", "0", "200"));
-        QTest::newRow("hue nan passes")
-            << "1.0"
-            << "R" << grey << QList<float>({ std::nanf(""), 0.0f }) << QStringList();
+        QTest::newRow("hue nan passes") << "1.0" << "R" << grey << QList<float>({ std::nanf(""), 0.0f })
+                                        << QStringList();
     }
     void documentMessages()
     {
@@ -232,112 +126,44 @@ private slots:
         QCOMPARE(document.ValidationErrorMessage(), messages);
     }
 
-    void validateWithBaseListsDocumentMessagesFirst()
-    {
-        PelluxMaterialDocument document;
-        document.setTimeMultiplier(7);
-        QSignalSpy spy(&document, &BaseMaterialObject::ValidationErrorMessageChanged);
-        bool result = true;
-        QVERIFY(
-            QMetaObject::invokeMethod(&document, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
-        QVERIFY(!result);
-        QCOMPARE(document.ValidationErrorMessage(),
-            QStringList({ "Name is required.", "Please choose a Color.",
-                "<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5." }));
-        QCOMPARE(spy.count(), 2);
-        QVERIFY(!document.Validate(false));
-        QCOMPARE(document.ValidationErrorMessage().size(), 2);
-    }
-
     // "65636" used to wrap to 100 and pass as a valid colour.
-    void oversizedColorComponentStaysOutOfRange_data()
+    void oversizedColorComponentSaturates_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("value");
         QTest::newRow("wraps to a valid value") << "65636" << 32767;
-        QTest::newRow("just above short") << "32768" << 32767;
-        QTest::newRow("largest short") << "32767" << 32767;
-        QTest::newRow("far below") << "-70000" << -32768;
         QTest::newRow("beyond int") << "99999999999" << 32767;
-        QTest::newRow("not a number") << "abc" << 0;
         QTest::newRow("fraction is no integer") << "12.5" << 0;
     }
-    void oversizedColorComponentStaysOutOfRange()
+    void oversizedColorComponentSaturates()
     {
         QFETCH(QString, text);
         QFETCH(int, value);
         PelluxMaterialDocument document;
         QVERIFY(readText(document,
-            QStringLiteral(
-                "<ZqMaterial><FriendlyColorRed>%1</FriendlyColorRed>"
-                "<FriendlyColorGreen>0</FriendlyColorGreen><FriendlyColorBlue>0</FriendlyColorBlue>"
-                "</ZqMaterial>")
+            QStringLiteral("<ZqMaterial><FriendlyColorRed>%1</FriendlyColorRed>"
+                           "<FriendlyColorGreen>0</FriendlyColorGreen><FriendlyColorBlue>0</FriendlyColorBlue>"
+                           "</ZqMaterial>")
                 .arg(text)));
         QCOMPARE(int(document.FriendlyColorRed()), value);
-        QVERIFY(document.XmlFlags() & PelluxMaterialDocument::PelluxMaterialDocumentFriendlyColorRed);
         document.setFriendlyName(QStringLiteral("n"));
         QCOMPARE(document.Validate(), value >= 0 && value <= 255);
-    }
-
-    void settersSetTheirBitAndEmitBothSignals()
-    {
-        PelluxMaterialDocument document;
-        SignalLog log(&document);
-        document.setFriendlyColorRed(-1);
-        document.setDescription(QString());
-        QCOMPARE(log.names,
-            QStringList(
-                { "XmlFlagsChanged", "FriendlyColorRedChanged", "XmlFlagsChanged", "DescriptionChanged" }));
-        QCOMPARE(childElements(document.ToXMLString()),
-            QStringList({ QStringLiteral("Description="), QStringLiteral("FriendlyColorRed=-1") }));
     }
 
     void distributedFlag()
     {
         PelluxMaterialDocument document;
-        document.setPrevImageName(QStringLiteral("p.png"));
-        document.setDp(2);
         document.setDistributedFlag(true);
-        QCOMPARE(childElements(document.ToXMLString()),
-            QStringList({ QStringLiteral("PrevImageName=p.png"), QStringLiteral("DistributedFlag=true"),
-                QStringLiteral("Dp=2") }));
-        SignalLog log(&document);
+        QCOMPARE(childElements(document.ToXMLString()), QStringList("DistributedFlag=true"));
         QTest::ignoreMessage(QtDebugMsg, "Distributed flag removed");
         document.setDistributedFlag(false);
-        QCOMPARE(log.names, QStringList({ "XmlFlagsChanged", "DistributedFlagChanged" }));
-        QVERIFY(!document.ToXMLString().contains(QLatin1String("DistributedFlag")));
-        QTest::ignoreMessage(QtDebugMsg, "Distributed flag removed");
-        document.setDistributedFlag(false);
-        QCOMPARE(log.names.size(), 4);
+        QCOMPARE(document.ToXMLString(), QStringLiteral("\n<ZqMaterial/>"));
         // A bit set directly writes the flag's current value.
         document.setXmlFlags(PelluxMaterialDocument::PelluxMaterialDocumentDistributedFlag);
-        QCOMPARE(childElements(document.ToXMLString()).first(), QStringLiteral("DistributedFlag=false"));
+        QCOMPARE(childElements(document.ToXMLString()), QStringList("DistributedFlag=false"));
     }
 
-    void readsDistributedFlag_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("present");
-        QTest::newRow("capitals") << "TRUE" << true;
-        QTest::newRow("lower") << "true" << true;
-        QTest::newRow("false clears") << "False" << false;
-        QTest::newRow("other text changes nothing") << "yes" << true;
-    }
-    void readsDistributedFlag()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, present);
-        PelluxMaterialDocument document;
-        document.setDistributedFlag(true);
-        if (text.toLower() == QLatin1String("false"))
-            QTest::ignoreMessage(QtDebugMsg, "Distributed flag removed");
-        QVERIFY(readText(document,
-            QStringLiteral("<ZqMaterial><DistributedFlag>%1</DistributedFlag></ZqMaterial>").arg(text)));
-        QCOMPARE(document.DistributedFlag(), present);
-        QCOMPARE(bool(document.XmlFlags() & PelluxMaterialDocument::PelluxMaterialDocumentDistributedFlag),
-            present);
-    }
-
+    // Null appends are ignored and indexes outside the list give null.
     void machinesListProperty()
     {
         PelluxMaterialDocument document;
@@ -350,18 +176,21 @@ private slots:
         list.append(&list, nullptr);
         QCOMPARE(list.count(&list), 0);
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(document.ToXMLString(), QStringLiteral("\n<ZqMaterial/>"));
         list.append(&list, machine);
         QCOMPARE(machine->parent(), &document);
         QCOMPARE(list.at(&list, 0), machine);
         QCOMPARE(list.at(&list, 1), nullptr);
         QCOMPARE(list.at(&list, -1), nullptr);
-        QCOMPARE(childElements(document.ToXMLString()), QStringList(QStringLiteral("Machines=false")));
+        QCOMPARE(childElements(document.ToXMLString()), QStringList("Machines=false"));
         list.clear(&list);
         QVERIFY(watch.isNull());
-        QCOMPARE(spy.count(), 2);
-        list.clear(&list);
-        QCOMPARE(spy.count(), 3);
+
+        // A machine deleted elsewhere leaves the list, however often it was appended.
+        machine = new Machine;
+        document._appendMachine(machine);
+        document._appendMachine(machine);
+        delete machine;
+        QCOMPARE(document._machineCount(), 0);
     }
 
     // Qt emulates an index assignment by clearing the list and appending
@@ -397,30 +226,6 @@ private slots:
         QCOMPARE(machineModels(*document), QStringList({ "ORV_2.0_AA", "ORV_2.0_TT" }));
     }
 
-    void machineDeletedElsewhereLeavesTheList()
-    {
-        PelluxMaterialDocument document;
-        auto* machine = new Machine;
-        document._appendMachine(machine);
-        document._appendMachine(machine);
-        delete machine;
-        QCOMPARE(document._machineCount(), 0);
-        QCOMPARE(document.ToXMLString(), QStringLiteral("\n<ZqMaterial/>"));
-    }
-
-    void readingAppendsToExistingMachines()
-    {
-        PelluxMaterialDocument document;
-        auto* machine = new Machine;
-        machine->setModelName(Machine::TESK);
-        document._appendMachine(machine);
-        document.setFriendlyName(QStringLiteral("kept"));
-        document.readFromPath(kDataDir + QStringLiteral("/roundtrip/new-document.zqmat"));
-        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
-        QCOMPARE(machineModels(document), QStringList({ "ORV_2.0_TT", "ORV_2.0_BB" }));
-        QCOMPARE(document.FriendlyName(), QStringLiteral("Clear"));
-    }
-
     // Descending into an unknown child of Machines ended the machine walk at
     // its end tag: later machines and root elements were dropped silently.
     void unknownElementBetweenMachinesIsSkipped()
@@ -440,42 +245,20 @@ private slots:
         QCOMPARE(document.FriendlyName(), QStringLiteral("after"));
     }
 
-    void emptyMachinesAddsNothing()
-    {
-        PelluxMaterialDocument document;
-        QVERIFY(
-            readText(document, QStringLiteral("<ZqMaterial><Machines/><Machines></Machines></ZqMaterial>")));
-        QCOMPARE(document._machineCount(), 0);
-    }
-
-    void unknownRootChildIsSkipped()
-    {
-        PelluxMaterialDocument document;
-        QTest::ignoreMessage(QtDebugMsg, "Skipping element \"Remark\"");
-        QVERIFY(readText(
-            document, QStringLiteral("<ZqMaterial><Remark>hi</Remark><Version>9</Version></ZqMaterial>")));
-        QCOMPARE(document.Version(), QStringLiteral("9"));
-    }
-
     void readFromPathFailures_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("error");
         const QString bad = kDataDir + QStringLiteral("/bad/");
-        QTest::newRow("missing file") << kDataDir + "/no-such-file.zqmat"
-                                      << "No such file or directory";
+        QTest::newRow("missing file") << kDataDir + "/no-such-file.zqmat" << "No such file or directory";
         QTest::newRow("directory") << kDataDir << "file to open is a directory";
         QTest::newRow("empty file") << bad + "empty.zqmat" << kParseError;
         QTest::newRow("wrong root") << bad + "wrong-root.zqmat" << kParseError;
         QTest::newRow("not xml") << bad + "not-xml.zqmat" << kParseError;
-        QTest::newRow("tag mismatch") << bad + "tag-mismatch.zqmat"
-                                      << "Opening and ending tag mismatch.";
-        QTest::newRow("truncated") << bad + "truncated.zqmat"
-                                   << "Premature end of document.";
-        QTest::newRow("element in text") << bad + "element-in-text.zqmat"
-                                         << "Expected character data.";
-        QTest::newRow("element in parameter") << bad + "element-in-parameter.zqmat"
-                                              << "Expected character data.";
+        QTest::newRow("tag mismatch") << bad + "tag-mismatch.zqmat" << "Opening and ending tag mismatch.";
+        QTest::newRow("truncated") << bad + "truncated.zqmat" << "Premature end of document.";
+        QTest::newRow("element in text") << bad + "element-in-text.zqmat" << "Expected character data.";
+        QTest::newRow("element in parameter") << bad + "element-in-parameter.zqmat" << "Expected character data.";
     }
     void readFromPathFailures()
     {
@@ -483,19 +266,8 @@ private slots:
         QFETCH(QString, error);
         PelluxMaterialDocument document;
         document.readFromPath(path);
-        QVERIFY(document.HasError());
-        QCOMPARE(document.ErrorString(), error);
-        QCOMPARE(document.property("hasError").toBool(), true);
+        QVERIFY(document.property("hasError").toBool());
         QCOMPARE(document.property("errorString").toString(), error);
-    }
-
-    void successfulReadKeepsTheLastErrorText()
-    {
-        PelluxMaterialDocument document;
-        document.readFromPath(kDataDir + QStringLiteral("/bad/empty.zqmat"));
-        document.readFromPath(kDataDir + QStringLiteral("/roundtrip/empty-root.zqmat"));
-        QVERIFY(!document.HasError());
-        QCOMPARE(document.ErrorString(), kParseError);
     }
 
     // Hand-written files: load, save, compare every byte, reload, compare.
@@ -523,20 +295,18 @@ private slots:
         const QByteArray expected = fileBytes(path);
         const QByteArray actual = fileBytes(saved);
         if (actual != expected)
-            keepActual(name, QString::fromUtf8(actual));
+            keepActual(name, actual);
         QCOMPARE(QString::fromUtf8(actual), QString::fromUtf8(expected));
-        QCOMPARE(actual, expected);
         QCOMPARE(document.ToXMLString().toUtf8(), expected);
 
         PelluxMaterialDocument reloaded;
         reloaded.readFromPath(saved);
         QVERIFY(!reloaded.HasError());
         QCOMPARE(reloaded.ToXMLString(), document.ToXMLString());
-        QCOMPARE(reloaded.XmlFlags(), document.XmlFlags());
-        QCOMPARE(reloaded.SharedXmlFlags(), document.SharedXmlFlags());
-        QCOMPARE(reloaded._machineCount(), document._machineCount());
     }
 
+    // A symmetric mistake (an element read into the wrong field and written
+    // back from it) survives the round trip; these reads catch it.
     void fullGoldenFileHoldsEveryField()
     {
         PelluxMaterialDocument document;
@@ -555,7 +325,6 @@ private slots:
         QCOMPARE(machineModels(document), QStringList({ "ORV_2.0_AA", "Unknown Machine" }));
         Machine* machine = document._machineAt(0);
         QCOMPARE(machine->PreferredQuality(), QStringLiteral("Fine"));
-        QCOMPARE(machine->_qualityLevelCount(), 2);
         QualityLevel* fine = machine->_qualityLevelAt(0);
         QCOMPARE(fine->DisplayName(), QStringLiteral("Fine 25 µm"));
         QCOMPARE(fine->Thickness_um(), 25);
@@ -575,7 +344,7 @@ private slots:
         const QString actual = document.ToXMLString();
         const QString expected = QString::fromUtf8(fileBytes(kDataDir + QStringLiteral("/read/lenient.ref")));
         if (actual != expected)
-            keepActual(QStringLiteral("lenient.ref"), actual);
+            keepActual(QStringLiteral("lenient.ref"), actual.toUtf8());
         QCOMPARE(actual, expected);
         QCOMPARE(document.Exposure(), 0.0);
     }
@@ -583,8 +352,13 @@ private slots:
     // The unsaved-changes check compares these texts.
     void toXMLStringIsStableAtEveryLevel()
     {
+        // Every field present, and values whose text form is shorter than the number.
         PelluxMaterialDocument document;
-        fillCompletely(document);
+        document.readFromPath(kDataDir + QStringLiteral("/roundtrip/full.zqmat"));
+        document.setDp(1.0 / 3);
+        document.CycleSettings()->setInitial_Raise(2.0 / 3);
+        document._machineAt(0)->_qualityLevelAt(0)->setZShrinkageFactor(1.0123456789);
+        document._machineAt(0)->_qualityLevelAt(0)->setDisplayName(QStringLiteral("Fine & \"fast\" <25 µm>"));
         const QString first = document.ToXMLString();
         QCOMPARE(document.ToXMLString(), first);
 
@@ -592,14 +366,14 @@ private slots:
         QVERIFY(readText(copy, first));
         QCOMPARE(copy.ToXMLString(), first);
 
-        Machine* machine = document._machineAt(1);
+        Machine* machine = document._machineAt(0);
         const QString machineText = writeXml([&](QXmlStreamWriter& w) { machine->ToXML(w); });
         Machine machineCopy;
         QXmlStreamReader machineReader(machineText);
         QVERIFY(machineCopy.FromXML(machineReader));
         QCOMPARE(writeXml([&](QXmlStreamWriter& w) { machineCopy.ToXML(w); }), machineText);
 
-        QualityLevel* level = machine->_qualityLevelAt(2);
+        QualityLevel* level = machine->_qualityLevelAt(0);
         const QString levelText = writeXml([&](QXmlStreamWriter& w) { level->ToXML(w); });
         QualityLevel levelCopy;
         QXmlStreamReader levelReader(levelText);
@@ -607,125 +381,58 @@ private slots:
         QCOMPARE(writeXml([&](QXmlStreamWriter& w) { levelCopy.ToXML(w); }), levelText);
     }
 
-    void writeToPathWritesTheXmlText()
+    // A failed save used to truncate the old file and report success; a full
+    // disk was noticed, if at all, only after that.
+    void failedSaveKeepsWhatWasThere_data()
     {
-        PelluxMaterialDocument document;
-        fillCompletely(document);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("out.zqmat"));
-        document.writeToPath(path);
-        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
-        QCOMPARE(fileBytes(path), document.ToXMLString().toUtf8());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList(QStringLiteral("out.zqmat")));
-    }
-
-    void writeIntoMissingDirectoryCreatesNothing()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("missing/out.zqmat"));
-        PelluxMaterialDocument document;
-        document.writeToPath(path);
-        QVERIFY(document.HasError());
-        QCOMPARE(document.ErrorString(), QStringLiteral("No such file or directory"));
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-    }
-
-    // A writer error used to leave the old file truncated and report success.
-    void failedSaveKeepsTheOldFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("material.zqmat"));
-        PelluxMaterialDocument document;
-        fillCompletely(document);
-        document.writeToPath(path);
-        QVERIFY(!document.HasError());
-        const QByteArray before = fileBytes(path);
-        QVERIFY(!before.isEmpty());
-
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<int>("fullDiskText"); // > 0: this much text onto a full disk
+        QTest::addColumn<QString>("error");
+        QTest::newRow("missing folder") << "missing/m.zqmat" << false << 0 << "No such file or directory";
         // A control character cannot be written in XML 1.0.
-        document.setDescription(QStringLiteral("bad \x01 character"));
-        document.writeToPath(path);
-        QVERIFY(document.HasError());
-        QCOMPARE(document.ErrorString(), kWriteError);
-        QCOMPARE(fileBytes(path), before);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList(QStringLiteral("material.zqmat")));
-
-        // The next good save succeeds; the last error text stays.
-        document.setDescription(QStringLiteral("good"));
-        document.writeToPath(path);
-        QVERIFY(!document.HasError());
-        QCOMPARE(document.ErrorString(), kWriteError);
-        QCOMPARE(fileBytes(path), document.ToXMLString().toUtf8());
-    }
-
-    void fullDiskKeepsTheOldFile_data()
-    {
-        QTest::addColumn<int>("descriptionSize");
-
+        QTest::newRow("writer error, new file") << "m.zqmat" << false << 0 << kWriteError;
+        QTest::newRow("writer error, old file") << "m.zqmat" << true << 0 << kWriteError;
         // Small enough to stay in the file's write buffer: only the commit fails.
-        QTest::newRow("full when the buffer is flushed") << 10 * 1024;
-        QTest::newRow("full while writing") << 100 * 1024;
+        QTest::newRow("full disk when the buffer is flushed") << "m.zqmat" << true << 10 * 1024 << kWriteError;
+        QTest::newRow("full disk while writing") << "m.zqmat" << true << 100 * 1024 << kWriteError;
     }
-
-    // A full disk used to be noticed, if at all, only after the old file was
-    // truncated; its text must be the write-error text in either case.
-    void fullDiskKeepsTheOldFile()
+    void failedSaveKeepsWhatWasThere()
     {
-        QFETCH(int, descriptionSize);
+        QFETCH(QString, fileName);
+        QFETCH(bool, existing);
+        QFETCH(int, fullDiskText);
+        QFETCH(QString, error);
         QTemporaryDir dir;
-        if (!mountSmallFilesystem(dir.path()))
+        std::unique_ptr<FullDisk> disk(fullDiskText > 0 ? new FullDisk(dir.path()) : nullptr);
+        if (disk && !disk->mounted())
             QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
-        const QString path = dir.filePath(QStringLiteral("material.zqmat"));
-
+        const QString path = dir.filePath(fileName);
         PelluxMaterialDocument document;
         document.setFriendlyName(QStringLiteral("Resin"));
-        document.writeToPath(path);
-        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
-        const QByteArray before = fileBytes(path);
-        QVERIFY(fillUpTo(dir.path(), 4096));
-
-        document.setDescription(QString(descriptionSize, QLatin1Char('x')));
-        document.writeToPath(path);
-        const QStringList left = QDir(dir.path()).entryList(QDir::Files);
-        const QByteArray after = fileBytes(path);
-        ::umount(QFile::encodeName(dir.path()).constData());
-
-        QVERIFY(document.HasError());
-        QCOMPARE(document.ErrorString(), kWriteError);
-        QCOMPARE(after, before);
-        QCOMPARE(left, QStringList({ QStringLiteral("filler"), QStringLiteral("material.zqmat") }));
-    }
-
-    void failedFirstSaveCreatesNoFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("new.zqmat"));
-        PelluxMaterialDocument document;
-        document.setFriendlyName(QStringLiteral("\x02"));
-        document.writeToPath(path);
-        QVERIFY(document.HasError());
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
-    }
-
-    void documentOwnsTheWholeTree()
-    {
-        QPointer<QualityLevel> level;
-        QPointer<Machine> machine;
-        {
-            PelluxMaterialDocument document;
-            fillCompletely(document);
-            machine = document._machineAt(0);
-            level = machine->_qualityLevelAt(0);
+        if (existing) {
+            document.writeToPath(path);
+            QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
         }
-        QVERIFY(machine.isNull());
-        QVERIFY(level.isNull());
+        const QByteArray before = fileBytes(path);
+        QStringList entries = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        if (disk) {
+            QVERIFY(disk->fill());
+            entries.prepend(QStringLiteral("filler"));
+        }
+        document.setDescription(disk ? QString(fullDiskText, QLatin1Char('x')) : QStringLiteral("bad \x01 character"));
+        document.writeToPath(path);
+        QVERIFY(document.HasError());
+        QCOMPARE(document.ErrorString(), error);
+        QCOMPARE(fileBytes(path), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
     }
 
     void qmlFacingMetaObject()
     {
         PelluxMaterialDocument document;
+        QObject* object = &document;
+        QVERIFY(object->qt_metacast("com.vtr.MaterialDocumentMangementLib.IMaterialObject/1.0"));
         const QMetaObject* meta = document.metaObject();
         for (const char* method : { "Validate(bool)", "Validate()", "ToXMLString()",
                  "UpdateFlag(BaseMaterialObject::SharedSerializationFlags,bool)", "readFromPath(QString)",
@@ -733,11 +440,10 @@ private slots:
             QVERIFY2(meta->indexOfMethod(method) >= meta->methodOffset(), method);
         QVERIFY(meta->property(meta->indexOfProperty("machines")).isValid());
         QVERIFY(!meta->property(meta->indexOfProperty("hasError")).isWritable());
-        QVERIFY(qobject_cast<IMaterialObject*>(static_cast<QObject*>(&document)));
         QVERIFY(QMetaObject::invokeMethod(&document, "UpdateFlag",
             Q_ARG(BaseMaterialObject::SharedSerializationFlags, BaseMaterialObject::BaseMaterialObjectDp),
             Q_ARG(bool, true)));
-        QCOMPARE(childElements(document.ToXMLString()), QStringList(QStringLiteral("Dp=0.1")));
+        QCOMPARE(childElements(document.ToXMLString()), QStringList("Dp=0.1"));
     }
 };
 
