@@ -1,32 +1,19 @@
 // The Home screen in a real window under Xvfb: one screenshot of each section and of
 // an offered update (kept in the build's test-output folder as artifacts). Links are
 // clicked as a user would; nothing here reaches the network.
-#include "buildconfig.h"
-#include "interfacefont.h"
-#include "registertypes.h"
+#include "guitest.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QtTest>
-#include <QtWebEngine>
 
 #include <memory>
-
-#if __has_include("updatehelper.h")
-#include "updatehelper.h"
-#define GELV_TEST_HAVE_UPDATER
-#endif
 
 class TestHomeScreens : public QObject
 {
@@ -40,8 +27,7 @@ private slots:
     void cleanupTestCase();
 
 private:
-    QQuickItem *findItem(const char *property, const QVariant &value = QVariant()) const;
-    void clickLink(const QString &text);
+    QQuickItem *findItem(const char *property, const QVariant &text = QVariant()) const;
     void saveScreenshot(const QString &name, bool dialogOpen = false);
 
     QTemporaryDir m_files;
@@ -50,44 +36,20 @@ private:
     QQuickWindow *m_window = nullptr;
 };
 
-// The first item of the window with the property (and, when given, that value).
-QQuickItem *TestHomeScreens::findItem(const char *property, const QVariant &value) const
+// The first item of the window with the property (and, when given, that "text").
+QQuickItem *TestHomeScreens::findItem(const char *property, const QVariant &text) const
 {
-    const QList<QQuickItem *> items = m_window->findChildren<QQuickItem *>();
-    for (QQuickItem *item : items) {
-        const QVariant found = item->property(property);
-        if (found.isValid() && (value.isNull() || found == value))
+    for (QQuickItem *item : m_window->findChildren<QQuickItem *>()) {
+        if (item->property(property).isValid() && (text.isNull() || item->property("text") == text))
             return item;
     }
     return nullptr;
 }
 
-void TestHomeScreens::clickLink(const QString &text)
-{
-    QQuickItem *link = nullptr;
-    const QList<QQuickItem *> items = m_window->findChildren<QQuickItem *>();
-    for (QQuickItem *item : items) {
-        if (item->property("backgroundColorSelected").isValid() && item->property("text").toString() == text)
-            link = item;
-    }
-    QVERIFY2(link, qPrintable(text));
-    const QPointF centre = link->mapToScene(QPointF(link->width() / 2, link->height() / 2));
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    QTRY_VERIFY(link->property("selected").toBool());
-}
-
 void TestHomeScreens::saveScreenshot(const QString &name, bool dialogOpen)
 {
-    QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
-    m_window->update();
-    QVERIFY(frames.wait(5000));
-    // Web content composites asynchronously.
-    QTest::qWait(500);
-    const QImage image = m_window->grabWindow();
-    QVERIFY(!image.isNull());
-    QVERIFY(QDir().mkpath(QStringLiteral(GELV_TEST_OUTPUT_DIR)));
-    const QString path = QStringLiteral(GELV_TEST_OUTPUT_DIR "/") + name;
-    QVERIFY2(image.save(path), qPrintable(path));
+    const QImage image = GuiTest::saveScreenshot(m_window, name);
+    QVERIFY2(!image.isNull(), qPrintable(name));
     // The sidebar is drawn at the left whatever section shows; a modal dialog dims it.
     if (!dialogOpen)
         QCOMPARE(image.pixelColor(5, image.height() / 2), QColor(QStringLiteral("#424241")));
@@ -95,24 +57,13 @@ void TestHomeScreens::saveScreenshot(const QString &name, bool dialogOpen)
 
 void TestHomeScreens::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
-    QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    QVERIFY2(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"), "run through tests/isolated.sh");
-    registerQmlTypes();
-    QVERIFY(installInterfaceFont());
-#ifdef GELV_TEST_HAVE_UPDATER
-    // The splash never hides here, so no check starts; should one start, it stays on loopback.
-    UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");
-#endif
+    QVERIFY(GuiTest::setUpApplication());
 
     // Two recent materials, a profile and a valid distribution password, so that
     // every section shows content.
     QVERIFY(m_files.isValid());
     QJsonArray recent;
     const QStringList names = {QStringLiteral("Clear Resin.zqmat"), QStringLiteral("Tough Grey.zqmat")};
-    const QStringList colors = {QStringLiteral("#e6f2ff"), QStringLiteral("#6c6767")};
     for (int i = 0; i < names.size(); ++i) {
         const QString path = m_files.filePath(names.at(i));
         QVERIFY(QFile::copy(QStringLiteral(GELV_TEST_DATA_DIR "/workspace/full.zqmat"), path));
@@ -120,7 +71,7 @@ void TestHomeScreens::initTestCase()
                                   {QStringLiteral("path"), QStringLiteral("file:///") + path},
                                   {QStringLiteral("printerModel"), QStringLiteral("Orvo A")},
                                   {QStringLiteral("lastUpdatedDate"), QStringLiteral("Monday, March 2, 2026 10:1%1:00 AM").arg(i)},
-                                  {QStringLiteral("friendlyColor"), colors.at(i)}});
+                                  {QStringLiteral("friendlyColor"), i ? QStringLiteral("#6c6767") : QStringLiteral("#e6f2ff")}});
     }
     QSettings settings;
     settings.setValue(QStringLiteral("Document/datastore"),
@@ -145,8 +96,7 @@ void TestHomeScreens::initTestCase()
     m_root.reset(component.create());
     QVERIFY2(m_root, qPrintable(component.errorString()));
     m_window = qobject_cast<QQuickWindow *>(m_root.get());
-    QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(m_window && QTest::qWaitForWindowExposed(m_window));
 }
 
 void TestHomeScreens::section_data()
@@ -163,7 +113,11 @@ void TestHomeScreens::section()
 {
     QFETCH(QString, link);
     QFETCH(QString, file);
-    clickLink(link);
+    QQuickItem *navOption = findItem("backgroundColorSelected", link);
+    QVERIFY2(navOption, qPrintable(link));
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
+                      navOption->mapToScene(QPointF(navOption->width() / 2, navOption->height() / 2)).toPoint());
+    QTRY_VERIFY(navOption->property("selected").toBool());
     if (link == QLatin1String("Getting Started")) {
         QQuickItem *view = findItem("loadProgress");
         QVERIFY(view);
@@ -173,9 +127,7 @@ void TestHomeScreens::section()
     if (link == QLatin1String("Materials")) {
         QQuickItem *list = findItem("recentList");
         QVERIFY(list);
-        auto *recentList = list->property("recentList").value<QObject *>();
-        QVERIFY(recentList);
-        QTRY_COMPARE(recentList->property("count").toInt(), 2);
+        QTRY_COMPARE(list->property("recentList").value<QObject *>()->property("count").toInt(), 2);
     }
     saveScreenshot(file);
 }
@@ -228,13 +180,6 @@ void TestHomeScreens::cleanupTestCase()
     m_engine = nullptr;
 }
 
-int main(int argc, char **argv)
-{
-    QtWebEngine::initialize();
-    QApplication app(argc, argv);
-    TestHomeScreens test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+GELV_GUI_TEST_MAIN(TestHomeScreens)
 
 #include "tst_homescreens.moc"

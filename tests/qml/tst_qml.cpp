@@ -1,23 +1,11 @@
-#include "buildconfig.h"
-#include "interfacefont.h"
-#include "registertypes.h"
+#include "guitest.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QQuickWindow>
-#include <QSaveFile>
-#include <QSGRendererInterface>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QSaveFile>
 #include <QSettings>
 #include <QtQuickTest>
-#include <QtWebEngine>
-
-#if __has_include("updatehelper.h")
-#include "updatehelper.h"
-#define GELV_TEST_HAVE_UPDATER
-#endif
 
 // Lets QML tests do what only the application's C++ side can: set the context
 // properties main sets, and read or prepare the stored settings as they are on disk.
@@ -31,8 +19,6 @@ public:
     {
         m_engine->rootContext()->setContextProperty(name, value);
     }
-
-    Q_INVOKABLE QString settingsFilePath() const { return QSettings().fileName(); }
 
     // "Category/key" as the QML settings store it.
     Q_INVOKABLE QVariant storedSetting(const QString &key) const { return QSettings().value(key); }
@@ -86,22 +72,7 @@ public:
     Setup() { QtWebEngine::initialize(); }
 
 public slots:
-    void applicationAvailable()
-    {
-        QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
-        QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
-        QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-        // The offscreen platform has no OpenGL; web views and windows still render in software.
-        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
-            QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
-        registerQmlTypes();
-        installInterfaceFont();
-#ifdef GELV_TEST_HAVE_UPDATER
-        // Every home screen checks for updates: send that to a closed loopback port.
-        UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");
-#endif
-    }
+    void applicationAvailable() { GuiTest::setUpApplication(); }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {

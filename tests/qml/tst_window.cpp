@@ -1,20 +1,12 @@
-#include "buildconfig.h"
-#include "interfacefont.h"
-#include "registertypes.h"
+#include "guitest.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
-#include <QQuickWindow>
 #include <QSettings>
-#include <QtTest>
-#include <QtWebEngine>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -23,14 +15,9 @@
 #include <csignal>
 #include <memory>
 
-#if __has_include("updatehelper.h")
-#include "updatehelper.h"
-#define GELV_TEST_HAVE_UPDATER
-#endif
-
-// The real window under Xvfb: screenshots of the splash and the home screen (kept in
-// the build's test-output folder), and the window geometry across a restart of the
-// application binary. No window manager runs, so X requests apply as made.
+// The real window under Xvfb: screenshots of the splash and the home screen, and the
+// window geometry across a restart of the application binary. No window manager runs,
+// so X requests apply as made.
 class tst_Window : public QObject
 {
     Q_OBJECT
@@ -39,20 +26,13 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void splashAndHomeScreenshots();
-    void interfaceFontResolves();
     void geometryPersistsAcrossRestart();
-    void storedPositionOffScreenComesBack_data();
-    void storedPositionOffScreenComesBack();
 
 private:
-    struct Geometry {
-        int x = 0, y = 0, width = 0, height = 0;
-    };
     bool startApplication(QProcess &process);
     bool quitApplication(QProcess &process);
     Window findWindow(qint64 pid, int timeoutMs);
-    Geometry geometryOf(Window window);
-    static QString outputPath(const QString &name);
+    QRect geometryOf(Window window);
 
     Display *m_display = nullptr;
 };
@@ -65,16 +45,7 @@ static int ignoreXError(Display *, XErrorEvent *)
 
 void tst_Window::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
-    QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    registerQmlTypes();
-    QVERIFY(installInterfaceFont());
-#ifdef GELV_TEST_HAVE_UPDATER
-    UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");
-#endif
-    QVERIFY(QDir().mkpath(QStringLiteral(GELV_TEST_OUTPUT_DIR)));
+    QVERIFY(GuiTest::setUpApplication());
     m_display = XOpenDisplay(nullptr);
     QVERIFY2(m_display, "no X display (run under Xvfb)");
     XSetErrorHandler(ignoreXError);
@@ -84,11 +55,6 @@ void tst_Window::cleanupTestCase()
 {
     if (m_display)
         XCloseDisplay(m_display);
-}
-
-QString tst_Window::outputPath(const QString &name)
-{
-    return QStringLiteral(GELV_TEST_OUTPUT_DIR "/") + name;
 }
 
 void tst_Window::splashAndHomeScreenshots()
@@ -101,12 +67,8 @@ void tst_Window::splashAndHomeScreenshots()
     std::unique_ptr<QObject> splashObject(splashComponent.create());
     QVERIFY2(splashObject, qPrintable(splashComponent.errorString()));
     auto *splash = qobject_cast<QQuickWindow *>(splashObject.get());
-    QVERIFY(splash);
-    QVERIFY(splash->isVisible());
-    QVERIFY(QTest::qWaitForWindowExposed(splash));
-    const QImage splashImage = splash->grabWindow();
-    QVERIFY(!splashImage.isNull());
-    QVERIFY(splashImage.save(outputPath(QStringLiteral("splash.png"))));
+    QVERIFY(splash && QTest::qWaitForWindowExposed(splash));
+    const QImage splashImage = GuiTest::saveScreenshot(splash, QStringLiteral("splash.png"));
     QCOMPARE(splashImage.size() / splash->devicePixelRatio(), QSize(400, 400));
     const QColor centre = splashImage.pixelColor(splashImage.width() / 2, splashImage.height() * 3 / 4);
     QVERIFY2(centre.alpha() == 255, "the splash artwork is missing");
@@ -116,38 +78,19 @@ void tst_Window::splashAndHomeScreenshots()
     QVERIFY(!engine.rootObjects().isEmpty());
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
     QVERIFY(window);
-    auto *startSplash = window->property("splashWindow").value<QQuickWindow *>();
-    QVERIFY(startSplash);
-    QVERIFY(startSplash->isVisible());
-    QVERIFY(!window->isVisible());
-
     QTRY_VERIFY_WITH_TIMEOUT(window->property("initialLoadDone").toBool(), 20000);
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    QVERIFY(!startSplash->isVisible());
-    QSignalSpy frames(window, &QQuickWindow::frameSwapped);
-    QVERIFY(frames.wait(5000));
-    const QImage home = window->grabWindow();
-    QVERIFY(!home.isNull());
-    QVERIFY(home.save(outputPath(QStringLiteral("home.png"))));
+    const QImage home = GuiTest::saveScreenshot(window, QStringLiteral("home.png"));
     QCOMPARE(home.size() / window->devicePixelRatio(), window->size());
-    // The window's own colour around the screens, the sidebar's at its bottom left.
-    QCOMPARE(window->color(), QColor(QStringLiteral("#2b2b2b")));
+    // The sidebar's colour at the bottom left.
     QCOMPARE(home.pixelColor(5, home.height() - 5), QColor(QStringLiteral("#424241")));
-}
 
-void tst_Window::interfaceFontResolves()
-{
-    QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("openFilePath"), QString());
-    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
-    QVERIFY(!engine.rootObjects().isEmpty());
-    QTRY_VERIFY(QFontDatabase().families().contains(QStringLiteral("Assistant")));
-    // The name the interface uses resolves to the fetched face, not a fallback.
+    // The names the interface uses resolve to the fetched faces, not a fallback, and so
+    // do texts the interface does not style itself.
     QCOMPARE(QFontInfo(QFont(QStringLiteral("Assistant Regular"))).family(), QStringLiteral("Assistant"));
-    QVERIFY(QFontDatabase().families().contains(QStringLiteral("Assistant Light")));
-    // Texts the interface does not style itself use the family too.
     QCOMPARE(QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant"));
-    QVERIFY(QFontDatabase().families().contains(QStringLiteral("Assistant ExtraLight")));
+    for (const char *family : {"Assistant Light", "Assistant ExtraLight"})
+        QVERIFY2(QFontDatabase().families().contains(QLatin1String(family)), family);
 }
 
 bool tst_Window::startApplication(QProcess &process)
@@ -172,137 +115,84 @@ bool tst_Window::quitApplication(QProcess &process)
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+// The mapped main window of the process (the splash has another title).
 Window tst_Window::findWindow(qint64 pid, int timeoutMs)
 {
     const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        Window root, parent;
-        Window *children = nullptr;
+    for (; timer.elapsed() < timeoutMs; QTest::qWait(50)) {
+        Window root, parent, *children = nullptr, found = 0;
         unsigned int count = 0;
         XSync(m_display, False);
-        if (XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count)) {
-            for (unsigned int i = 0; i < count; ++i) {
-                XWindowAttributes attributes;
-                if (!XGetWindowAttributes(m_display, children[i], &attributes) || attributes.map_state != IsViewable)
-                    continue;
-                char *name = nullptr;
-                const bool titled = XFetchName(m_display, children[i], &name) && name
-                        && qstrcmp(name, "Gelvantrium") == 0;
-                if (name)
-                    XFree(name);
-                Atom type;
-                int format;
-                unsigned long items = 0, after = 0;
-                unsigned char *data = nullptr;
-                qint64 owner = -1;
-                if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
-                                       &items, &after, &data) == Success && data) {
-                    if (items == 1)
-                        owner = static_cast<qint64>(*reinterpret_cast<unsigned long *>(data));
-                    XFree(data);
-                }
-                if (titled && owner == pid) {
-                    const Window found = children[i];
-                    XFree(children);
-                    return found;
-                }
+        if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
+            continue;
+        for (unsigned int i = 0; i < count && !found; ++i) {
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(m_display, children[i], &attributes) || attributes.map_state != IsViewable)
+                continue;
+            char *name = nullptr;
+            const bool titled = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
+            if (name)
+                XFree(name);
+            Atom type;
+            int format;
+            unsigned long items = 0, after = 0;
+            unsigned char *data = nullptr;
+            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
+                                   &after, &data) == Success && data) {
+                if (titled && items == 1 && static_cast<qint64>(*reinterpret_cast<unsigned long *>(data)) == pid)
+                    found = children[i];
+                XFree(data);
             }
-            if (children)
-                XFree(children);
         }
-        QTest::qWait(50);
+        if (children)
+            XFree(children);
+        if (found)
+            return found;
     }
     return 0;
 }
 
-tst_Window::Geometry tst_Window::geometryOf(Window window)
+QRect tst_Window::geometryOf(Window window)
 {
     XWindowAttributes attributes;
     XGetWindowAttributes(m_display, window, &attributes);
     int x = 0, y = 0;
     Window child;
     XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &x, &y, &child);
-    return {x, y, attributes.width, attributes.height};
+    return QRect(x, y, attributes.width, attributes.height);
 }
 
 void tst_Window::geometryPersistsAcrossRestart()
 {
     QFile::remove(QSettings().fileName());
+    const QRect moved(123, 77, 1100, 700);
 
     QProcess first;
     QVERIFY(startApplication(first));
     const Window window = findWindow(first.processId(), 30000);
     QVERIFY2(window, "the application window did not appear");
-    XMoveResizeWindow(m_display, window, 123, 77, 1100, 700);
+    XMoveResizeWindow(m_display, window, moved.x(), moved.y(), moved.width(), moved.height());
     XSync(m_display, False);
-    QTRY_VERIFY_WITH_TIMEOUT(geometryOf(window).width == 1100 && geometryOf(window).x == 123, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(geometryOf(window), moved, 5000);
     QTest::qWait(300); // let the application see its new geometry
     QVERIFY2(quitApplication(first), "the application did not quit cleanly");
 
     QSettings stored(QSettings().fileName(), QSettings::IniFormat);
-    QCOMPARE(stored.value(QStringLiteral("ApplicationWindow/x")).toInt(), 123);
-    QCOMPARE(stored.value(QStringLiteral("ApplicationWindow/y")).toInt(), 77);
-    QCOMPARE(stored.value(QStringLiteral("ApplicationWindow/width")).toInt(), 1100);
-    QCOMPARE(stored.value(QStringLiteral("ApplicationWindow/height")).toInt(), 700);
+    stored.beginGroup(QStringLiteral("ApplicationWindow"));
+    QCOMPARE(QRect(stored.value(QStringLiteral("x")).toInt(), stored.value(QStringLiteral("y")).toInt(),
+                   stored.value(QStringLiteral("width")).toInt(), stored.value(QStringLiteral("height")).toInt()),
+             moved);
 
     QProcess second;
     QVERIFY(startApplication(second));
     const Window again = findWindow(second.processId(), 30000);
     QVERIFY2(again, "the application window did not appear after the restart");
-    const Geometry geometry = geometryOf(again);
-    QCOMPARE(geometry.x, 123);
-    QCOMPARE(geometry.y, 77);
-    QCOMPARE(geometry.width, 1100);
-    QCOMPARE(geometry.height, 700);
+    QCOMPARE(geometryOf(again), moved);
     QVERIFY(quitApplication(second));
 }
 
-void tst_Window::storedPositionOffScreenComesBack_data()
-{
-    // The Xvfb screen is 1600x1000; the window keeps 1280x720.
-    QTest::addColumn<int>("storedX");
-    QTest::addColumn<int>("storedY");
-    QTest::addColumn<int>("expectedX");
-    QTest::addColumn<int>("expectedY");
-    QTest::newRow("right of the screen") << 1700 << 40 << 320 << 40;
-    QTest::newRow("far right (was pushed further off)") << 5000 << 40 << 320 << 40;
-    QTest::newRow("left of the screen") << -1300 << 40 << 0 << 40;
-    QTest::newRow("below the screen") << 60 << 1200 << 60 << 500;
-}
-
-void tst_Window::storedPositionOffScreenComesBack()
-{
-    QFETCH(int, storedX);
-    QFETCH(int, storedY);
-    QFETCH(int, expectedX);
-    QFETCH(int, expectedY);
-    {
-        QSettings settings;
-        settings.clear();
-        settings.setValue(QStringLiteral("ApplicationWindow/x"), storedX);
-        settings.setValue(QStringLiteral("ApplicationWindow/y"), storedY);
-        settings.setValue(QStringLiteral("ApplicationWindow/width"), 1280);
-        settings.setValue(QStringLiteral("ApplicationWindow/height"), 720);
-    }
-    QProcess process;
-    QVERIFY(startApplication(process));
-    const Window window = findWindow(process.processId(), 30000);
-    QVERIFY2(window, "the application window did not appear");
-    const Geometry geometry = geometryOf(window);
-    QCOMPARE(geometry.x, expectedX);
-    QCOMPARE(geometry.y, expectedY);
-    QVERIFY(quitApplication(process));
-}
-
-int main(int argc, char *argv[])
-{
-    QtWebEngine::initialize();
-    QApplication app(argc, argv);
-    tst_Window test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+GELV_GUI_TEST_MAIN(tst_Window)
 
 #include "tst_window.moc"
