@@ -141,7 +141,6 @@ private slots:
         const QHash<QString, QString> chosen = {
             { "TimeMultiplier", form.arg("Time Multiplier", "0.1 to 5") },
             { "Iy_um", form.arg("Iy um", "-10000 to 0") },
-            { "XYTrim_mm", form.arg("XY Trim (mm)", "-1 to 1") },
             { "RaiseAccelLimit", form.arg("Raise Accell Limit", "0 to 1") },
             { "MaterialScalingFactorX", form.arg("Material Scaling Factor X", "0.800000000000 to 1.200000000000") },
         };

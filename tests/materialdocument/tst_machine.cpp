@@ -53,17 +53,6 @@ private slots:
             QCOMPARE(int(machine.machineModelNameFromString(text)), model);
     }
 
-    void machineIsWrittenWithItsModelAttribute()
-    {
-        Machine machine;
-        QCOMPARE(written(machine), QStringLiteral("\n<Machine>\n    <UseOrigMethod>false</UseOrigMethod>\n</Machine>"));
-        machine.setModelName(Machine::TESK);
-        machine.setPreferredQuality(QString());
-        QCOMPARE(written(machine),
-            QStringLiteral("\n<Machine modelName=\"ORV_2.0_TT\">\n    <PreferredQuality></PreferredQuality>\n"
-                           "    <UseOrigMethod>false</UseOrigMethod>\n</Machine>"));
-    }
-
     void qualityLevelWithoutNameUsesTheDevName()
     {
         QualityLevel level;
