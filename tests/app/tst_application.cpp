@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QFileOpenEvent>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>

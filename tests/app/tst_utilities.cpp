@@ -105,41 +105,14 @@ private slots:
         useServiceDesk(m_server.url(QStringLiteral("/")), credential);
     }
 
-    void filePathFromURL_data()
-    {
-        QTest::addColumn<QUrl>("url");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("local") << QUrl::fromLocalFile(QStringLiteral("/a/m#1.zqmat")) << "/a/m#1.zqmat";
-        QTest::newRow("document key form") << QUrl(QStringLiteral("file:////a/m.zqmat")) << "//a/m.zqmat";
-        QTest::newRow("not local") << QUrl(QStringLiteral("https://example.invalid/m.zqmat")) << "";
-    }
-    void filePathFromURL()
-    {
-        QFETCH(QUrl, url);
-        QFETCH(QString, expected);
-        QCOMPARE(Utilities().filePathFromURL(url), expected);
-    }
-
-    void installPayload_data()
-    {
-        QTest::addColumn<QString>("key");
-        QTest::newRow("valid") << groupKey;
-        QTest::newRow("empty") << QString();
-        QTest::newRow("31 characters") << groupKey.left(31);
-        QTest::newRow("34 characters") << groupKey + QStringLiteral("xy");
-    }
     // A rejected key used to send the IV alone to the printer as if it were a material.
     void installPayload()
     {
-        QFETCH(QString, key);
-        const QString text = Utilities().encryptDocumentForInstall(key, document);
-        if (key.size() != 32) {
-            QCOMPARE(text, QString());
-            return;
-        }
+        const QString text = Utilities().encryptDocumentForInstall(groupKey, document);
         QCOMPARE(text.size(), 32 + 2 * (document.size() + 12));
         QVERIFY(isUpperHex(text));
         QCOMPARE(Zq::Encrypt().DecryptWithKey(groupKey, text.toUtf8(), false), document);
+        QCOMPARE(Utilities().encryptDocumentForInstall(groupKey.left(31), document), QString());
     }
 
     void distributableWrittenTwiceDiffersAndDecrypts()
