@@ -32,18 +32,9 @@ Item {
         anchors.fill: parent
     }
 
-    Component {
-        id: documentComponent
-        PelluxMaterialDocument {}
-    }
-    Component {
-        id: machineComponent
-        Machine {}
-    }
-    Component {
-        id: qualityLevelComponent
-        QualityLevel {}
-    }
+    Component { id: documentComponent; PelluxMaterialDocument {} }
+    Component { id: machineComponent; Machine {} }
+    Component { id: qualityLevelComponent; QualityLevel {} }
 
     // A fresh path in the temporary folder.
     function tempPath(name) {
@@ -99,20 +90,15 @@ Item {
         return request.status === 200 ? request.responseText : null
     }
 
-    function tabKeys() {
-        var keys = []
+    // Each tab's key or title, in strip order.
+    function tabKeys() { return tabRoles("filePath") }
+    function tabTitles() { return tabRoles("tabName") }
+    function tabRoles(role) {
+        var values = []
         var names = screenForm.closeableTabView.tabNames
         for (var i = 0; i < names.count; ++i)
-            keys.push(names.get(i).filePath)
-        return keys
-    }
-
-    function tabTitles() {
-        var titles = []
-        var names = screenForm.closeableTabView.tabNames
-        for (var i = 0; i < names.count; ++i)
-            titles.push(names.get(i).tabName)
-        return titles
+            values.push(names.get(i)[role])
+        return values
     }
 
     function currentForm() {

@@ -5,91 +5,75 @@ import "qrc:/components/home"
 
 // The Getting Started section: its page loads in the view, and links the user
 // clicks, those that ask for a new window included, go to the desktop's browser.
-Item {
-    id: root
+TestCase {
+    id: testCase
+    name: "HomeSectionGettingStarted"
     width: 1000
     height: 700
+    visible: true // hidden items get no pointer events
+    when: windowShown
 
-    TestCase {
-        id: testCase
-        name: "HomeSectionGettingStarted"
-        when: windowShown
-
-        Component {
-            id: linkOpenerStandIn
-            QtObject {
-                property var opened: []
-                function open(url) { opened = opened.concat([String(url)]) }
-            }
+    Component {
+        id: linkOpenerStandIn
+        QtObject {
+            property var opened: []
+            function open(url) { opened = opened.concat([String(url)]) }
         }
+    }
 
-        Component {
-            id: sectionComponent
-            HomeSectionGettingStarted {
-                width: 900
-                height: 650
-                minimumWidth: 800
-            }
-        }
+    Component { id: sectionComponent; HomeSectionGettingStarted { width: 900; height: 650; minimumWidth: 800 } }
 
-        property var opener: null
+    property var opener: null
 
-        function makeSection() {
-            opener = createTemporaryObject(linkOpenerStandIn, root)
-            var section = createTemporaryObject(sectionComponent, root, { linkOpener: opener })
-            verify(section !== null)
-            return section
-        }
+    function makeSection() {
+        opener = createTemporaryObject(linkOpenerStandIn, testCase)
+        return createTemporaryObject(sectionComponent, testCase, { linkOpener: opener })
+    }
 
-        function waitForPage(view, url) {
-            tryVerify(function() {
-                return String(view.url) === url && !view.loading && view.loadProgress === 100
-            }, 20000)
-        }
+    function waitForPage(view, url) {
+        tryVerify(function() {
+            return String(view.url) === url && !view.loading && view.loadProgress === 100
+        }, 20000)
+    }
 
-        // Centre of an element of the page, in view coordinates.
-        function elementCentre(view, id) {
-            var result = null
-            view.runJavaScript("(function() { var r = document.getElementById('" + id + "').getBoundingClientRect();"
-                               + " return [r.left + r.width / 2, r.top + r.height / 2]; })()",
-                               function(value) { result = value })
-            tryVerify(function() { return result !== null }, 5000)
-            return result
-        }
+    function runJavaScript(view, script) {
+        var result = null
+        view.runJavaScript(script, function(value) { result = value })
+        tryVerify(function() { return result !== null }, 5000)
+        return result
+    }
 
-        function test_pageLoads() {
-            var section = makeSection()
-            waitForPage(section.webView, "qrc:/html/GettingStarted/GettingStarted.html")
-            var heading = null
-            section.webView.runJavaScript("document.querySelector('h1').textContent", function(v) { heading = v })
-            tryVerify(function() { return heading !== null }, 5000)
-            verify(heading.length > 0)
-        }
+    function test_pageLoads() {
+        var section = makeSection()
+        waitForPage(section.webView, "qrc:/html/GettingStarted/GettingStarted.html")
+        verify(runJavaScript(section.webView, "document.querySelector('h1').textContent").length > 0)
+    }
 
-        function test_clickedLinksGoToTheBrowser_data() {
-            return [
-                { tag: "same window", id: "plain", url: "https://127.0.0.1/plain" },
-                { tag: "new window", id: "blank", url: "https://127.0.0.1/blank" }
-            ]
-        }
+    function test_clickedLinksGoToTheBrowser_data() {
+        return [
+            { tag: "same window", id: "plain", url: "https://127.0.0.1/plain" },
+            { tag: "new window", id: "blank", url: "https://127.0.0.1/blank" }
+        ]
+    }
 
-        function test_clickedLinksGoToTheBrowser(data) {
-            var page = testSupport.tempPath() + "/links.html"
-            verify(testSupport.writeTextFile(page,
-                "<html><body style='margin:0'>"
-                + "<a id='plain' href='https://127.0.0.1/plain' style='display:block;height:50px'>plain</a>"
-                + "<a id='blank' href='https://127.0.0.1/blank' target='_blank' style='display:block;height:50px'>blank</a>"
-                + "</body></html>"))
-            var section = makeSection()
-            var pageUrl = "file://" + page
-            section.webView.url = pageUrl
-            waitForPage(section.webView, pageUrl)
-            var centre = elementCentre(section.webView, data.id)
-            mouseClick(section.webView, centre[0], centre[1])
-            tryCompare(opener, "opened", [data.url], 5000)
-            wait(200)
-            compare(String(section.webView.url), pageUrl)
-            compare(opener.opened.length, 1)
-        }
+    function test_clickedLinksGoToTheBrowser(data) {
+        var page = testSupport.tempPath() + "/links.html"
+        verify(testSupport.writeTextFile(page,
+            "<html><body style='margin:0'>"
+            + "<a id='plain' href='https://127.0.0.1/plain' style='display:block;height:50px'>plain</a>"
+            + "<a id='blank' href='https://127.0.0.1/blank' target='_blank' style='display:block;height:50px'>blank</a>"
+            + "</body></html>"))
+        var section = makeSection()
+        var pageUrl = "file://" + page
+        section.webView.url = pageUrl
+        waitForPage(section.webView, pageUrl)
+        // The centre of the link, in view coordinates.
+        var centre = runJavaScript(section.webView, "(function() { var r = document.getElementById('" + data.id
+                                   + "').getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+        mouseClick(section.webView, centre[0], centre[1])
+        tryCompare(opener, "opened", [data.url], 5000)
+        wait(200)
+        compare(String(section.webView.url), pageUrl)
+        compare(opener.opened.length, 1)
     }
 }

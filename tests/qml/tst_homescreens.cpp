@@ -136,25 +136,10 @@ void TestHomeScreens::offeredUpdate()
 {
     QQuickItem *sidebar = findItem("updateHelper");
     QVERIFY(sidebar);
-    QQmlComponent standIn(m_engine);
-    standIn.setData("import QtQuick 2.15\n"
-                    "QtObject {\n"
-                    "    signal returnCheckForUpdateResponse(var updateExists)\n"
-                    "    signal returnDownloadProgressUpdate(var received, var total, var sizeReceived,"
-                    " var sizeTotal, var timeRemaining)\n"
-                    "    signal returnDownloadUpdateResponse(var downloadWasSuccessful)\n"
-                    "    signal returnDownloadFileNotFound(string url)\n"
-                    "    function checkForUpdate() {}\n"
-                    "    function getUpdateVersionNumber() { return \"1.2.0\" }\n"
-                    "    function getUpdateReleaseNotes() { return \"Faster material loading.\\n"
-                    "Clearer messages when a printer cannot be reached.\" }\n"
-                    "    function startDownload() {}\n"
-                    "    function isInstallerReady() { return false }\n"
-                    "    function launchInstaller() { return false }\n"
-                    "}\n",
-                    QUrl(QStringLiteral("qrc:/updatehelperstandin.qml")));
+    QQmlComponent standIn(m_engine, QUrl::fromLocalFile(QStringLiteral(GELV_TEST_DATA_DIR "/../UpdateHelperStandIn.qml")));
     std::unique_ptr<QObject> helper(standIn.create());
     QVERIFY2(helper, qPrintable(standIn.errorString()));
+    helper->setProperty("releaseNotes", QStringLiteral("Faster material loading.\nClearer messages when a printer cannot be reached."));
     QVERIFY(sidebar->setProperty("updateHelper", QVariant::fromValue(helper.get())));
 
     QVERIFY(QMetaObject::invokeMethod(sidebar, "returnCheckForUpdateResponse", Q_ARG(QVariant, true)));

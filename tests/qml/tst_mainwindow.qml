@@ -1,8 +1,6 @@
 import QtQuick 2.15
 import QtTest 1.2
-import com.vtr.MaterialDocumentManagementLib 1.0
 import "qrc:/"
-import "MainWindowHelpers.js" as Helpers
 
 TestCase {
     id: testCase
@@ -10,12 +8,7 @@ TestCase {
     when: windowShown
 
     readonly property string savePrompt: "Do you want to save before closing?"
-    readonly property string finalizedMessage: "This file is a finalized .zqmatd file and is meant to be installed on a printer. To edit material properties, please open a .zqmat file."
     property var mainComponent: null
-
-    Component { id: documentComponent; PelluxMaterialDocument {} }
-    Component { id: machineComponent; Machine {} }
-    Component { id: levelComponent; QualityLevel {} }
 
     function initTestCase() {
         mainComponent = Qt.createComponent("qrc:/main.qml")
@@ -36,18 +29,14 @@ TestCase {
             MaterialDocumentMediator.closeDocument(keys[i])
     }
 
-    // A .zqmat file of one machine and one quality level, named by its friendly name.
+    // A material file named by its friendly name, written through the workspace.
     function writeDocument(name) {
-        var doc = createTemporaryObject(documentComponent, testCase)
-        var machine = machineComponent.createObject(doc)
-        var level = levelComponent.createObject(doc)
-        machine.modelName = machine.machineModelNameFromString("ORV_2.0_BB")
-        machine.qualityLevels = [level]
-        doc.machines = [machine]
-        doc.friendlyName = name
         var path = testSupport.tempPath() + "/" + name + ".zqmat"
-        doc.writeToPath(path)
-        verify(!doc.hasError, doc.errorString)
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_BB"))
+        MaterialDocumentMediator.document.friendlyName = name
+        var key = MaterialDocumentMediator.saveDocument(MaterialDocumentMediator.keyFromPath(path))
+        compare(key, MaterialDocumentMediator.keyFromPath(path))
+        MaterialDocumentMediator.closeDocument(key)
         return path
     }
 
@@ -57,7 +46,6 @@ TestCase {
     function startWindow(openFilePath, beforeStartUp) {
         testSupport.setRootContextProperty("openFilePath", openFilePath === undefined ? "" : openFilePath)
         var window = createTemporaryObject(mainComponent, null)
-        verify(window !== null)
         if (beforeStartUp)
             beforeStartUp(window)
         tryCompare(window, "initialLoadDone", true, 10000)
@@ -68,17 +56,40 @@ TestCase {
         return MaterialDocumentMediator.document ? MaterialDocumentMediator.document.friendlyName : ""
     }
 
-    function findText(window, text) {
-        return Helpers.findVisibleText(window.overlay, text)
+    // The first visible item under item (depth first) whose text is exactly text.
+    function findVisibleText(item, text) {
+        if (!item || !item.visible)
+            return null
+        if (item.text === text)
+            return item
+        for (var i = 0; i < item.children.length; ++i) {
+            var found = findVisibleText(item.children[i], text)
+            if (found)
+                return found
+        }
+        return null
     }
 
-    function test_commandLinePathWinsOverEarlierEvent() {
-        var a = writeDocument("commandline")
-        var b = writeDocument("event")
-        var window = startWindow(commandLineUrl(a), function(w) { w.openFile(commandLineUrl(b)) })
-        tryCompare(MaterialDocumentMediator, "documentKey", MaterialDocumentMediator.keyFromUrl(commandLineUrl(a)))
+    function waitForText(window, text) {
+        tryVerify(function() { return findVisibleText(window.overlay, text) !== null }, 5000, text)
+    }
+
+    // An open-file request that arrives during start-up waits for it and opens one document.
+    function test_deferredOpen_data() {
+        return [
+            { tag: "command line wins over an earlier event", commandLine: "commandline", events: ["event"],
+              expected: "commandline" },
+            { tag: "last of two early events wins", commandLine: "", events: ["first", "second"], expected: "second" }
+        ]
+    }
+
+    function test_deferredOpen(data) {
+        var commandLine = data.commandLine ? commandLineUrl(writeDocument(data.commandLine)) : ""
+        var events = data.events.map(function (name) { return commandLineUrl(writeDocument(name)) })
+        var window = startWindow(commandLine, function(w) { events.forEach(function (url) { w.openFile(url) }) })
+        tryVerify(function() { return currentName() === data.expected })
         wait(50)
-        compare(currentName(), "commandline")
+        compare(currentName(), data.expected)
         compare(MaterialDocumentMediator.openDocumentKeys().length, 1)
         verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameForm))
         compare(window.macInitialLoadFilePath, "")
@@ -87,102 +98,72 @@ TestCase {
     // main percent-encodes '%', '#' and '?' in the command-line path; the file must still be found.
     function test_commandLinePathWithSpecialCharactersOpens() {
         var a = writeDocument("odd #1 100% ?")
-        var encoded = "file:///" + a.replace(/%/g, "%25").replace(/#/g, "%23").replace(/\?/g, "%3F")
-        startWindow(encoded)
+        startWindow("file:///" + a.replace(/%/g, "%25").replace(/#/g, "%23").replace(/\?/g, "%3F"))
         tryCompare(MaterialDocumentMediator, "documentKey", MaterialDocumentMediator.keyFromPath(a))
         compare(currentName(), "odd #1 100% ?")
     }
 
-    function test_lastOfTwoEarlyEventsWins() {
-        var a = writeDocument("first")
-        var b = writeDocument("second")
-        startWindow("", function(w) {
-            w.openFile(commandLineUrl(a))
-            w.openFile(commandLineUrl(b))
-        })
-        tryCompare(MaterialDocumentMediator, "documentKey", MaterialDocumentMediator.keyFromUrl(commandLineUrl(b)))
-        wait(50)
-        compare(MaterialDocumentMediator.openDocumentKeys().length, 1)
-        compare(currentName(), "second")
-    }
-
-    function test_eventAfterStartUpOpensAtOnce() {
-        var a = writeDocument("later")
+    // After start-up a request opens at once; the same file again only switches to it and pops Home.
+    function test_openAfterStartUp() {
+        var url = commandLineUrl(writeDocument("later"))
         var window = startWindow()
-        verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameHome))
-        window.openFile(commandLineUrl(a))
+        var stack = window.screenStack
+        verify(stack.isCurrentScreen(stack.screenNameHome))
+        window.openFile(url)
         compare(currentName(), "later")
-        compare(window.screenStack.screenNameStack, [window.screenStack.screenNameForm])
-    }
-
-    function test_openingAnOpenFileSwitchesAndPopsHome() {
-        var a = writeDocument("twice")
-        var window = startWindow()
-        window.openFile(commandLineUrl(a))
-        window.screenStack.pushScreen(window.screenStack.screenNameHome)
-        verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameHome))
-        window.openFile(commandLineUrl(a))
+        compare(stack.screenNameStack, [stack.screenNameForm])
+        stack.pushScreen(stack.screenNameHome)
+        window.openFile(url)
         compare(MaterialDocumentMediator.openDocumentKeys().length, 1)
-        verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameForm))
+        verify(stack.isCurrentScreen(stack.screenNameForm))
     }
 
-    function test_distributableFileShowsFinalizedMessage() {
-        var path = testSupport.tempPath() + "/finished.zqmatd"
-        verify(testSupport.writeTextFile(path, "0123456789ABCDEF"))
+    function test_failedOpenShowsItsMessage_data() {
+        return [
+            { tag: "distributable file", file: "finished.zqmatd", title: "Open failed.",
+              message: "This file is a finalized .zqmatd file and is meant to be installed on a printer. To edit material properties, please open a .zqmat file." },
+            { tag: "missing file", file: "missing.zqmat", title: "Open failed." }
+        ]
+    }
+
+    function test_failedOpenShowsItsMessage(data) {
+        var path = testSupport.tempPath() + "/" + data.file
+        if (data.message)
+            verify(testSupport.writeTextFile(path, "0123456789ABCDEF"))
+        var message = data.message || MaterialDocumentMediator.loadDocument(commandLineUrl(path))
+        verify(typeof message === "string" && message !== "", "the mediator gives a failure text")
         var window = startWindow()
         window.openFile(commandLineUrl(path))
-        tryVerify(function() { return findText(window, finalizedMessage) !== null })
-        verify(findText(window, "Open failed.") !== null)
+        waitForText(window, message)
+        waitForText(window, data.title)
         compare(MaterialDocumentMediator.openDocumentKeys().length, 0)
-        verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameHome))
-    }
-
-    function test_unreadableFileShowsItsError() {
-        var window = startWindow()
-        var path = testSupport.tempPath() + "/missing.zqmat"
-        var expected = MaterialDocumentMediator.loadDocument(commandLineUrl(path))
-        verify(expected !== true && String(expected) !== "", "the mediator gives a failure text")
-        window.openFile(commandLineUrl(path))
-        tryVerify(function() { return findText(window, String(expected)) !== null })
         verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameHome))
     }
 
     function makeUnsavedDocument(name) {
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
         MaterialDocumentMediator.document.friendlyName = name
-        verify(MaterialDocumentMediator.documentHasUnsavedChanges())
         return MaterialDocumentMediator.documentKey
     }
 
-    function clickText(window, text) {
-        var item = findText(window, text)
-        verify(item !== null, "no visible \"" + text + "\"")
-        mouseClick(item)
+    function closeWithoutSaving(window) {
+        mouseClick(findVisibleText(window.overlay, "Close without saving"))
+        tryVerify(function() { return findVisibleText(window.overlay, savePrompt) === null })
     }
 
     function test_quitStopsAtEachUnsavedDocument() {
         var window = startWindow()
-        var first = makeUnsavedDocument("one")
-        var second = makeUnsavedDocument("two")
-        verify(window.screenStack.isCurrentScreen(window.screenStack.screenNameHome))
-
-        window.handleQuitApplication()
-        // Home is popped so the tab with the prompt shows.
-        compare(window.screenStack.screenNameStack, [window.screenStack.screenNameForm])
-        tryVerify(function() { return findText(window, savePrompt) !== null })
-        compare(MaterialDocumentMediator.documentKey, first)
-        compare(window.visible, true)
-        compare(window.applicationCanClose, false)
-
-        clickText(window, "Close without saving")
-        tryVerify(function() { return findText(window, savePrompt) === null })
-        window.handleQuitApplication()
-        tryVerify(function() { return findText(window, savePrompt) !== null })
-        compare(MaterialDocumentMediator.documentKey, second)
-        compare(window.visible, true)
-
-        clickText(window, "Close without saving")
-        tryVerify(function() { return findText(window, savePrompt) === null })
+        var keys = [makeUnsavedDocument("one"), makeUnsavedDocument("two")]
+        for (var i = 0; i < keys.length; ++i) {
+            window.handleQuitApplication()
+            // Home is popped so the tab with the prompt shows.
+            compare(window.screenStack.screenNameStack, [window.screenStack.screenNameForm])
+            waitForText(window, savePrompt)
+            compare(MaterialDocumentMediator.documentKey, keys[i])
+            compare(window.visible, true)
+            compare(window.applicationCanClose, false)
+            closeWithoutSaving(window)
+        }
         window.handleQuitApplication()
         tryCompare(window, "visible", false)
         compare(window.applicationCanClose, true)
@@ -191,24 +172,24 @@ TestCase {
     function test_quitFromHomeWithoutDocumentsCloses() {
         var window = startWindow()
         window.handleQuitApplication()
-        compare(window.screenStack.screenNameStack, [window.screenStack.screenNameForm])
         tryCompare(window, "visible", false)
     }
 
-    function test_forcedCloseDiscardsUnsavedChanges() {
-        var window = startWindow()
-        makeUnsavedDocument("discarded")
-        ApplicationWindowMediator.closeApplication(true)
-        tryCompare(window, "visible", false)
-        compare(findText(window, savePrompt), null)
+    function test_closeRequest_data() {
+        return [ { tag: "forced discards", force: true }, { tag: "unforced asks first", force: false } ]
     }
 
-    function test_unforcedCloseRequestAsksFirst() {
+    function test_closeRequest(data) {
         var window = startWindow()
-        makeUnsavedDocument("kept")
-        ApplicationWindowMediator.closeApplication(false)
-        tryVerify(function() { return findText(window, savePrompt) !== null })
-        compare(window.visible, true)
+        makeUnsavedDocument("unsaved")
+        ApplicationWindowMediator.closeApplication(data.force)
+        if (data.force) {
+            tryCompare(window, "visible", false)
+            compare(findVisibleText(window.overlay, savePrompt), null)
+        } else {
+            waitForText(window, savePrompt)
+            compare(window.visible, true)
+        }
     }
 
     function test_storedPositionIsBroughtOnScreen_data() {
@@ -217,9 +198,8 @@ TestCase {
         return [
             { tag: "on screen", x: 40, y: 30, ex: 40, ey: 30 },
             { tag: "below the screen", x: 40, y: screen.height + 1, ex: 40, ey: screen.height / 2 },
-            { tag: "far below", x: 40, y: 100000, ex: 40, ey: screen.height / 2 },
             { tag: "right of the screen", x: screen.width + 10, y: 30, ex: screen.width - w, ey: 30 },
-            { tag: "far right", x: 100000, y: 30, ex: screen.width - w, ey: 30 },
+            { tag: "far right (was pushed further off)", x: 100000, y: 30, ex: screen.width - w, ey: 30 },
             { tag: "left of the screen", x: -w - 1, y: 30, ex: 0, ey: 30 },
             { tag: "far left", x: -100000, y: 30, ex: 0, ey: 30 },
             { tag: "above the screen", x: 40, y: -5000, ex: 40, ey: 0 },
@@ -240,18 +220,7 @@ TestCase {
         var screen = Qt.application.screens[0]
         var window = startWindow()
         verify(window.firstResize)
-        verify(ApplicationWindowMediator.canSetMinimumSize)
         compare(window.minimumWidth, Math.min(1000, screen.width))
         compare(window.minimumHeight, Math.min(600, screen.height))
-    }
-
-    function test_sizeChangesReachTheMediator() {
-        var screen = Qt.application.screens[0]
-        var window = startWindow()
-        window.width = screen.width
-        window.height = screen.height - 1
-        // The platform reports the new geometry through the event loop.
-        tryCompare(ApplicationWindowMediator, "width", screen.width)
-        tryCompare(ApplicationWindowMediator, "height", screen.height - 1)
     }
 }

@@ -22,7 +22,6 @@ public:
 
     // "Category/key" as the QML settings store it.
     Q_INVOKABLE QVariant storedSetting(const QString &key) const { return QSettings().value(key); }
-    Q_INVOKABLE bool hasStoredSetting(const QString &key) const { return QSettings().contains(key); }
 
     Q_INVOKABLE void setStoredSetting(const QString &key, const QVariant &value)
     {

@@ -24,37 +24,15 @@ TestCase {
                "fonts.css names the face")
     }
 
-    function test_jQueryIsThePlainLibrary() {
+    // The plain library, without the node loader around the package's copy, and no prettyPhoto.
+    function test_fieldReferenceLoadsJQueryOnly() {
         var text = read("qrc:/html/formfieldreference/js/jquery-1.6.2.js")
         verify(text !== null)
         verify(text.indexOf("/*!\n * jQuery JavaScript Library v1.6.2\n") === 0)
-        // The node loader around the package's copy is gone.
         verify(text.indexOf("require('jsdom')") < 0)
         verify(text.indexOf("window.jQuery = window.$ = jQuery;") > 0)
-    }
-
-    function test_fieldReferenceLoadsJQueryOnly() {
         var page = read("qrc:/html/formfieldreference/formfieldreference.html")
         verify(page.indexOf("<script src=\"js/jquery-1.6.2.js\"></script>") > 0)
         verify(page.indexOf("prettyPhoto") < 0)
-        verify(read("qrc:/html/formfieldreference/formfieldreference.css") !== null)
-    }
-
-    function test_gettingStartedUsesTheFontFaces() {
-        var page = read("qrc:/html/GettingStarted/GettingStarted.html")
-        verify(page.indexOf("../../fonts/fonts.css") > 0)
-        verify(page.indexOf("GettingStarted.css") > 0)
-    }
-
-    function test_namedArtwork_data() {
-        return ["splash_screen.png", "Gelvantrium_logo_text_white_1x.png", "home.svg", "action_save.svg",
-                "action_help.svg", "action_remove.svg", "checkmark.svg", "resin_bottle.svg"].map(function(name) {
-            return { tag: name, url: "qrc:/images/" + name }
-        })
-    }
-
-    function test_namedArtwork(data) {
-        var text = read(data.url)
-        verify(text !== null && text.length > 0, data.url)
     }
 }

@@ -90,10 +90,6 @@ void tst_SettingsKeys::valuesLandUnderTheirKeys_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("first name") << "User/nameFirst" << "Ada";
-    QTest::newRow("last name") << "User/nameLast" << "Lovelace";
-    QTest::newRow("email") << "User/email" << "ada@example.invalid";
-    QTest::newRow("company") << "User/company" << "Analytical";
     QTest::newRow("group key") << "User/groupKey" << "0123456789abcdef0123456789abcdef";
     QTest::newRow("update prompt") << "User/updateAutomaticallyPrompt" << "false";
     QTest::newRow("printer models in order")

