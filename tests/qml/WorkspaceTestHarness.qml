@@ -1,7 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Window 2.15
 import Qt.labs.platform 1.1 as Platform
-import com.vtr.MaterialDocumentManagementLib 1.0
 import com.vtr.Gelvantrium 1.0
 import "qrc:/"
 import "qrc:/components/screen"
@@ -32,10 +31,6 @@ Item {
         anchors.fill: parent
     }
 
-    Component { id: documentComponent; PelluxMaterialDocument {} }
-    Component { id: machineComponent; Machine {} }
-    Component { id: qualityLevelComponent; QualityLevel {} }
-
     // A fresh path in the temporary folder.
     function tempPath(name) {
         fileCounter += 1
@@ -46,40 +41,10 @@ Item {
         return MaterialDocumentMediator.keyFromPath(path)
     }
 
-    // Writes a document file with the given numbers of machines and quality levels per machine.
-    function writeDocument(path, machines, levels, friendlyName) {
-        var doc = documentComponent.createObject(null)
-        doc.friendlyName = friendlyName === undefined ? "Resin" : friendlyName
-        doc.friendlyColorRed = 10
-        doc.friendlyColorGreen = 20
-        doc.friendlyColorBlue = 30
-        var list = []
-        for (var m = 0; m < machines; ++m) {
-            var machine = machineComponent.createObject(doc)
-            machine.modelName = Machine.ORVO_B
-            var levelList = []
-            for (var l = 0; l < levels; ++l) {
-                var level = qualityLevelComponent.createObject(doc)
-                level.thickness_um = 50
-                level.exposure = 2.5
-                // What the form always writes, so that an opened file stays clean.
-                level.xYTrim_mm = 0
-                level.xYShrinkageFactor = 1
-                level.zShrinkageFactor = 1
-                level.materialScalingFactorX = 1
-                level.materialScalingFactorY = 1
-                level.testingTrim = false
-                level.overHangFactor = 80
-                levelList.push(level)
-            }
-            machine.qualityLevels = levelList
-            list.push(machine)
-        }
-        doc.machines = list
-        doc.writeToPath(path)
-        var ok = !doc.hasError
-        doc.destroy()
-        return ok
+    // A fresh copy of a clean material file in the temporary folder; null when it cannot be written.
+    function newFile(name) {
+        var path = tempPath(name)
+        return testSupport.writeTextFile(path, readText(dataDir + "full.zqmat")) ? path : null
     }
 
     // The file's text, or null when it cannot be read.

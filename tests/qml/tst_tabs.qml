@@ -35,9 +35,7 @@ TestCase {
     function openPaths(names) {
         var keys = []
         names.forEach(function (name) {
-            var path = harness.tempPath(name)
-            verify(harness.writeDocument(path, 1, 1))
-            compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), true)
+            compare(MaterialDocumentMediator.loadDocument(harness.keyOf(harness.newFile(name))), true)
             keys.push(MaterialDocumentMediator.documentKey)
         })
         return keys

@@ -7,54 +7,62 @@
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QSettings>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include <QStandardPaths>
 
 #include <csignal>
 #include <memory>
 
 // The real window under Xvfb: screenshots of the splash and the home screen, and the
 // window geometry across a restart of the application binary. No window manager runs,
-// so X requests apply as made.
+// so the window moves exactly as xdotool asks.
 class tst_Window : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void splashAndHomeScreenshots();
     void geometryPersistsAcrossRestart();
 
 private:
     bool startApplication(QProcess &process);
     bool quitApplication(QProcess &process);
-    Window findWindow(qint64 pid, int timeoutMs);
-    QRect geometryOf(Window window);
-
-    Display *m_display = nullptr;
 };
 
-// Windows come and go while the test looks at them; a request on a vanished one is no error.
-static int ignoreXError(Display *, XErrorEvent *)
+// What xdotool writes, "" when it gives nothing within the time.
+static QString xdotool(const QStringList &arguments, int timeoutMs = 5000)
 {
-    return 0;
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The process's visible main window (the splash has another title).
+static QString findWindow(const QProcess &process)
+{
+    return xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--pid"), QString::number(process.processId()), QStringLiteral("--name"),
+                    QStringLiteral("^Gelvantrium$")},
+                   30000).section(QLatin1Char('\n'), 0, 0);
+}
+
+static QRect geometryOf(const QString &window)
+{
+    QHash<QString, int> values; // from lines like "WIDTH=1100"
+    const QString shell = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window});
+    for (const QString &line : shell.split(QLatin1Char('\n')))
+        values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+    return QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
+                 values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
 }
 
 void tst_Window::initTestCase()
 {
     QVERIFY(GuiTest::setUpApplication());
-    m_display = XOpenDisplay(nullptr);
-    QVERIFY2(m_display, "no X display (run under Xvfb)");
-    XSetErrorHandler(ignoreXError);
-}
-
-void tst_Window::cleanupTestCase()
-{
-    if (m_display)
-        XCloseDisplay(m_display);
 }
 
 void tst_Window::splashAndHomeScreenshots()
@@ -115,66 +123,20 @@ bool tst_Window::quitApplication(QProcess &process)
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-// The mapped main window of the process (the splash has another title).
-Window tst_Window::findWindow(qint64 pid, int timeoutMs)
-{
-    const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
-    QElapsedTimer timer;
-    timer.start();
-    for (; timer.elapsed() < timeoutMs; QTest::qWait(50)) {
-        Window root, parent, *children = nullptr, found = 0;
-        unsigned int count = 0;
-        XSync(m_display, False);
-        if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
-            continue;
-        for (unsigned int i = 0; i < count && !found; ++i) {
-            XWindowAttributes attributes;
-            if (!XGetWindowAttributes(m_display, children[i], &attributes) || attributes.map_state != IsViewable)
-                continue;
-            char *name = nullptr;
-            const bool titled = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
-            if (name)
-                XFree(name);
-            Atom type;
-            int format;
-            unsigned long items = 0, after = 0;
-            unsigned char *data = nullptr;
-            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                                   &after, &data) == Success && data) {
-                if (titled && items == 1 && static_cast<qint64>(*reinterpret_cast<unsigned long *>(data)) == pid)
-                    found = children[i];
-                XFree(data);
-            }
-        }
-        if (children)
-            XFree(children);
-        if (found)
-            return found;
-    }
-    return 0;
-}
-
-QRect tst_Window::geometryOf(Window window)
-{
-    XWindowAttributes attributes;
-    XGetWindowAttributes(m_display, window, &attributes);
-    int x = 0, y = 0;
-    Window child;
-    XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &x, &y, &child);
-    return QRect(x, y, attributes.width, attributes.height);
-}
-
 void tst_Window::geometryPersistsAcrossRestart()
 {
     QFile::remove(QSettings().fileName());
     const QRect moved(123, 77, 1100, 700);
 
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is needed to move the window");
+
     QProcess first;
     QVERIFY(startApplication(first));
-    const Window window = findWindow(first.processId(), 30000);
-    QVERIFY2(window, "the application window did not appear");
-    XMoveResizeWindow(m_display, window, moved.x(), moved.y(), moved.width(), moved.height());
-    XSync(m_display, False);
+    const QString window = findWindow(first);
+    QVERIFY2(!window.isEmpty(), "the application window did not appear");
+    xdotool({QStringLiteral("windowsize"), window, QString::number(moved.width()), QString::number(moved.height())});
+    xdotool({QStringLiteral("windowmove"), window, QString::number(moved.x()), QString::number(moved.y())});
     QTRY_COMPARE_WITH_TIMEOUT(geometryOf(window), moved, 5000);
     QTest::qWait(300); // let the application see its new geometry
     QVERIFY2(quitApplication(first), "the application did not quit cleanly");
@@ -187,8 +149,8 @@ void tst_Window::geometryPersistsAcrossRestart()
 
     QProcess second;
     QVERIFY(startApplication(second));
-    const Window again = findWindow(second.processId(), 30000);
-    QVERIFY2(again, "the application window did not appear after the restart");
+    const QString again = findWindow(second);
+    QVERIFY2(!again.isEmpty(), "the application window did not appear after the restart");
     QCOMPARE(geometryOf(again), moved);
     QVERIFY(quitApplication(second));
 }

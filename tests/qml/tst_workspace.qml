@@ -52,10 +52,8 @@ TestCase {
     }
 
     function test_openEditSaveTracksUnsavedChangesAndRecentOrder() {
-        var other = harness.tempPath("other.zqmat")
-        var path = harness.tempPath("edited.zqmat")
-        verify(harness.writeDocument(other, 1, 1))
-        verify(harness.writeDocument(path, 1, 1))
+        var other = harness.newFile("other.zqmat")
+        var path = harness.newFile("edited.zqmat")
         openFile(other)
         var key = openFile(path)
         compare(MaterialDocumentMediator.recentFiles.get(0).path, key)
@@ -71,7 +69,7 @@ TestCase {
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
         compare(harness.readText(path), MaterialDocumentMediator.document.ToXMLString())
         compare(MaterialDocumentMediator.recentFiles.get(0).path, key)
-        compare(MaterialDocumentMediator.recentFiles.get(0).printerModel, "Orvo B")
+        compare(MaterialDocumentMediator.recentFiles.get(0).printerModel, "Orvo A")
         compare(harness.tabTitles().length, 2)
     }
 
@@ -113,8 +111,7 @@ TestCase {
     }
 
     function test_sameFileUnderTwoSpellingsGivesOneTab() {
-        var path = harness.tempPath("twice.zqmat")
-        verify(harness.writeDocument(path, 1, 1))
+        var path = harness.newFile("twice.zqmat")
         openFile(path)
         var spelled = harness.tempDir + "./" + path.substring(harness.tempDir.length)
         compare(MaterialDocumentMediator.loadDocument("file:///" + spelled), true)
@@ -126,16 +123,23 @@ TestCase {
             { tag: "save", answer: "save", tabClosed: true, fileChanged: true },
             { tag: "close without saving", answer: "discard", tabClosed: true, fileChanged: false },
             { tag: "click outside", answer: "outside", tabClosed: false, fileChanged: false },
-            { tag: "save, dialog cancelled", answer: "cancel", tabClosed: false, fileChanged: false }
+            { tag: "save, dialog cancelled", answer: "cancel", tabClosed: false, fileChanged: false },
+            { tag: "new document, save", answer: "save", newDocument: true, tabClosed: true, fileChanged: true }
         ]
     }
 
     function test_closePromptAnswers(data) {
-        var path = harness.tempPath("prompt.zqmat")
-        verify(harness.writeDocument(path, 1, 1))
+        var path = data.newDocument ? harness.tempPath("prompt.zqmat") : harness.newFile("prompt.zqmat")
         var before = harness.readText(path)
-        var key = openFile(path)
-        MaterialDocumentMediator.document.description = "edited before closing"
+        var key = data.newDocument ? newDocument() : openFile(path)
+        var doc = MaterialDocumentMediator.document
+        if (data.newDocument) {
+            // Untouched, it counts as unsaved once its form shows; made valid, the prompt's save goes ahead.
+            verify(MaterialDocumentMediator.documentHasUnsavedChanges(key))
+            doc.friendlyName = "From prompt"
+            doc.friendlyColorRed = doc.friendlyColorGreen = doc.friendlyColorBlue = 1
+        }
+        doc.description = "edited before closing"
 
         harness.screen.closeableTabView.closeClicked(key)
         verify(harness.screen.closePrompt.opened)
@@ -161,27 +165,8 @@ TestCase {
             verify(after.indexOf("edited before closing") > 0)
     }
 
-    // A new document counts as unsaved once its form shows, even untouched; saved from the prompt, its tab closes.
-    function test_newDocumentSavedFromClosePromptClosesItsTab() {
-        var key = newDocument()
-        verify(MaterialDocumentMediator.documentHasUnsavedChanges(key))
-        // Valid, so that the prompt's save goes ahead.
-        MaterialDocumentMediator.document.friendlyName = "From prompt"
-        MaterialDocumentMediator.document.friendlyColorRed = 1
-        MaterialDocumentMediator.document.friendlyColorGreen = 2
-        MaterialDocumentMediator.document.friendlyColorBlue = 3
-        harness.screen.closeableTabView.closeClicked(key)
-        verify(harness.screen.closePrompt.opened)
-        harness.screen.closePrompt.clickedConfirm()
-        var path = harness.tempPath("from prompt.zqmat")
-        harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
-        compare(harness.tabKeys(), [])
-        verify(harness.readText(path).indexOf("From prompt") > 0)
-    }
-
     function test_failedSaveKeepsKeyAndUnsavedStateAndShowsTheError() {
-        var path = harness.tempPath("kept.zqmat")
-        verify(harness.writeDocument(path, 1, 1))
+        var path = harness.newFile("kept.zqmat")
         var key = openFile(path)
         var directory = MaterialDocumentMediator.documentFileDirectoryPath
         MaterialDocumentMediator.document.description = "unsaved"
@@ -204,8 +189,7 @@ TestCase {
     }
 
     function test_savingOverAnotherTabsFile(data) {
-        var path = harness.tempPath("target.zqmat")
-        verify(harness.writeDocument(path, 1, 1))
+        var path = harness.newFile("target.zqmat")
         var otherKey = openFile(path)
         if (data.otherDirty)
             MaterialDocumentMediator.document.description = "other tab's work"
@@ -233,21 +217,19 @@ TestCase {
 
     function test_structureCheckMessages_data() {
         return [
-            { tag: "two machines", machines: 2, levels: 1,
+            { tag: "two machines", file: "twomachines.zqmat",
               message: "Loaded material document is invalid. Multiple machines are not allowed" },
-            { tag: "no machine", machines: 0, levels: 0, message: "Machine needs selected." },
-            { tag: "machine without quality level", machines: 1, levels: 0,
+            { tag: "no machine", file: "nomachine.zqmat", message: "Machine needs selected." },
+            { tag: "machine without quality level", file: "nolevel.zqmat",
               message: "Failed to find a valid quality level for applying material settings." },
-            { tag: "two quality levels", machines: 1, levels: 2,
+            { tag: "two quality levels", file: "twolevels.zqmat",
               message: "Loaded material document is invalid. Multiple quality levels are not allowed" }
         ]
     }
 
     function test_structureCheckMessages(data) {
         var keep = newDocument()
-        var path = harness.tempPath("structure.zqmat")
-        verify(harness.writeDocument(path, data.machines, data.levels))
-        compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), data.message)
+        compare(MaterialDocumentMediator.loadDocument(harness.keyOf(harness.dataDir + "structure/" + data.file)), data.message)
         compare(MaterialDocumentMediator.documentKey, keep)
         compare(harness.tabKeys(), [keep])
         compare(MaterialDocumentMediator.recentFiles.count, 0)
@@ -257,9 +239,7 @@ TestCase {
     function test_recentListKeepsTenNewest() {
         var keys = []
         for (var i = 0; i < 12; ++i) {
-            var path = harness.tempPath("recent" + i + ".zqmat")
-            verify(harness.writeDocument(path, 1, 1))
-            keys.push(harness.keyOf(path))
+            keys.push(harness.keyOf(harness.newFile("recent" + i + ".zqmat")))
             MaterialDocumentMediator.addRecentFile("recent" + i + ".zqmat", keys[i], "ORV_2.0_AA", "", "#ffffff")
         }
         compare(MaterialDocumentMediator.recentFiles.count, 10)
@@ -303,11 +283,9 @@ TestCase {
     }
 
     function test_closingACleanBackgroundTabKeepsTheCurrentDocument() {
-        var paths = [harness.tempPath("one.zqmat"), harness.tempPath("two.zqmat"), harness.tempPath("three.zqmat")]
-        paths.forEach(function (p) { verify(harness.writeDocument(p, 1, 1)) })
-        var first = openFile(paths[0])
-        var second = openFile(paths[1])
-        var third = openFile(paths[2])
+        var first = openFile(harness.newFile("one.zqmat"))
+        var second = openFile(harness.newFile("two.zqmat"))
+        var third = openFile(harness.newFile("three.zqmat"))
         MaterialDocumentMediator.switchDocument(second)
         harness.screen.closeableTabView.switchToTabByKey(second)
         var current = MaterialDocumentMediator.document
