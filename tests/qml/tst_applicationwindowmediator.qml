@@ -9,8 +9,6 @@ TestCase {
     readonly property var screen1600: ({ width: 1600, height: 1000 })
     readonly property var screen800: ({ width: 800, height: 500 })
 
-    SignalSpy { id: hiddenSpy; signalName: "splashScreenHiddenSignal" }
-
     function freshMediator(screen) {
         var component = Qt.createComponent("qrc:/ApplicationWindowMediator.qml")
         verify(component.status === Component.Ready, component.errorString())
@@ -59,14 +57,5 @@ TestCase {
         mediator.canSetMinimumSize = true
         mediator.setMinimumSize(1000, 600)
         compare([mediator.minimumWidth, mediator.minimumHeight], [data.ew, data.eh])
-    }
-
-    function test_splashHiddenSignalsOnce() {
-        var mediator = freshMediator()
-        hiddenSpy.target = mediator
-        hiddenSpy.clear()
-        mediator.splashScreenVisible = false
-        mediator.splashScreenVisible = false
-        compare(hiddenSpy.count, 1)
     }
 }

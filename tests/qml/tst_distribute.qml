@@ -94,26 +94,35 @@ TestCase {
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
-    function test_refusals_data() {
+    // Regression: distribute failures were only logged.
+    function test_failuresAreShown_data() {
         return [
-            { tag: "unsaved changes", edit: true, password: "Secr3t!pw", groupKey: "0123456789abcdef0123456789ABCDEF",
-              title: "Unsaved changes" },
-            { tag: "invalid password", edit: false, password: "short", groupKey: "0123456789abcdef0123456789ABCDEF",
-              title: "Invalid distribution password" },
-            { tag: "empty group key", edit: false, password: "Secr3t!pw", groupKey: "", title: "Invalid group key" }
+            { tag: "unsaved changes", edit: true, title: "Unsaved changes" },
+            { tag: "invalid password", password: "short", title: "Invalid distribution password" },
+            { tag: "empty group key", groupKey: "", title: "Invalid group key" },
+            { tag: "write fails", target: "no-such-folder/x.zqmatd", title: "Distribution failed.",
+              message: "Failed to write the distributable document to path - " }
         ]
     }
 
-    function test_refusals(data) {
+    function test_failuresAreShown(data) {
         openClean(false)
-        DistributionMediator.distributionPassword = data.password
-        Globals.settingsUser_SetGroupKey(data.groupKey)
+        if (data.password !== undefined)
+            DistributionMediator.distributionPassword = data.password
+        if (data.groupKey !== undefined)
+            Globals.settingsUser_SetGroupKey(data.groupKey)
         if (data.edit)
             MaterialDocumentMediator.document.description = "not saved yet"
-        harness.screen.formHeader.distribute()
-        compare(openedDialogs, [])
+        if (data.target) {
+            harness.screen.distributeDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(harness.tempDir + data.target))
+        } else {
+            harness.screen.formHeader.distribute()
+            compare(openedDialogs, [])
+        }
         verify(harness.screen.messageDialog.opened)
         compare(harness.screen.messageDialog.title, data.title)
+        if (data.message)
+            compare(harness.screen.messageDialog.message.indexOf(data.message), 0)
     }
 
     // Nothing is written unless the group key's length and the password are valid.
@@ -141,14 +150,5 @@ TestCase {
             compare(result, data.message === "group key" ? MaterialDocumentMediator.invalidGroupKeyMessage : data.message)
             compare(harness.readText(target), null)
         }
-    }
-
-    function test_failedWriteIsShown() {
-        openClean(false)
-        harness.screen.distributeDialogAccepted(
-            MaterialDocumentMediator.urlFromLocalPath(harness.tempDir + "no-such-folder/x.zqmatd"))
-        verify(harness.screen.messageDialog.opened)
-        compare(harness.screen.messageDialog.title, "Distribution failed.")
-        verify(harness.screen.messageDialog.message.indexOf("Failed to write the distributable document to path - ") === 0)
     }
 }

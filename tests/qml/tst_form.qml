@@ -197,24 +197,21 @@ TestCase {
         compare(input.toolTipText, data.tooltip)
     }
 
-    function test_validationDialogHeight() {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        var dialog = harness.screen.validationDialog
-        MaterialDocumentMediator.formValidationErrorMessages = ["1", "2", "3", "4", "5", "6", "7"]
-        dialog.open()
-        compare(dialog.title, "Please fix these errors.")
-        compare(dialog.popupHeight, 670)
-        dialog.close()
-    }
-
+    // Save with errors opens the list instead of the file dialog; its height follows the count.
     function test_saveWithValidationErrorsShowsTheDialog() {
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
         var requested = 0
         harness.screen.openFileDialog = function (dialog) { requested += 1 }
+        var dialog = harness.screen.formHeader.validationDialog
         harness.screen.formHeader.save()
-        verify(harness.screen.formHeader.validationDialog.opened)
+        verify(dialog.opened)
+        compare(dialog.title, "Please fix these errors.")
         verify(MaterialDocumentMediator.formValidationErrorMessages.indexOf("Name is required.") >= 0)
         compare(requested, 0)
-        harness.screen.formHeader.validationDialog.close()
+        dialog.close()
+        MaterialDocumentMediator.formValidationErrorMessages = ["1", "2", "3", "4", "5", "6", "7"]
+        dialog.open()
+        compare(dialog.popupHeight, 670)
+        dialog.close()
     }
 }

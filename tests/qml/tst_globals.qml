@@ -101,18 +101,4 @@ TestCase {
         // The user's text is left for them to repair, not replaced.
         compare(testSupport.storedSetting("User/printerModels"), data.stored)
     }
-
-    function test_fullNameJoinsWithOneBlank_data() {
-        return [
-            { tag: "first only", first: "Ada", last: "", expected: "Ada " },
-            { tag: "non-ASCII", first: "Zoë", last: "Ørsted", expected: "Zoë Ørsted" }
-        ]
-    }
-
-    function test_fullNameJoinsWithOneBlank(data) {
-        var globals = freshGlobals()
-        globals.settingsUser_SetFirstName(data.first)
-        globals.settingsUser_SetLastName(data.last)
-        compare(globals.settingsUser_GetFullName(), data.expected)
-    }
 }

@@ -59,43 +59,38 @@ TestCase {
         compare(dialog.height, first)
     }
 
-    function test_givenHeightIsKept() {
-        var dialog = makeDialog({ title: "Title", message: longMessage, popupHeight: 300 })
-        openAndWait(dialog)
-        compare(dialog.height, 300)
-    }
-
-    function test_setContentHeight_data() {
+    // The height each kind of content gives; the dialog always stays inside the window.
+    function test_height_data() {
+        var markup = 'import QtQuick 2.15; Component { Rectangle { implicitHeight: 210; color: "red" } }'
         return [
-            { tag: "sizes the message area", extra: 0 },
+            { tag: "given height is kept", properties: { message: longMessage, popupHeight: 300 },
+              expected: function (dialog) { return 300 } },
+            { tag: "set content height", content: function (dialog) { return 140 },
+              expected: function (dialog) { return expectedHeight(dialog, 140) } },
             // Just above the window height less 200: the content height less 200 px.
-            { tag: "tall content loses two hundred", extra: 50 }
+            { tag: "tall content loses two hundred",
+              content: function (dialog) { return testCase.height - 200 - expectedHeight(dialog, 0) + 50 },
+              expected: function (dialog) { return testCase.height - 200 + 50 - 200 } },
+            // Regression: taking 200 px off a very long message left the buttons below the window.
+            { tag: "very long message", properties: { message: longMessage },
+              expected: function (dialog) { return testCase.height - 200 } },
+            { tag: "message component replaces the text", component: markup,
+              expected: function (dialog) { return expectedHeight(dialog, 210) } }
         ]
     }
 
-    function test_setContentHeight(data) {
-        var dialog = makeDialog({ title: "Please fix these errors.", message: "" })
-        var content = data.extra ? testCase.height - 200 - expectedHeight(dialog, 0) + data.extra : 140
-        dialog.setContentHeight(content)
+    function test_height(data) {
+        var properties = data.properties || {}
+        properties.title = "Title"
+        if (data.component)
+            properties.messageComponent = Qt.createQmlObject(data.component, testCase)
+        var dialog = makeDialog(properties)
+        if (data.content)
+            dialog.setContentHeight(data.content(dialog))
         openAndWait(dialog)
-        compare(dialog.height, data.extra ? testCase.height - 200 + data.extra - 200 : expectedHeight(dialog, 140))
-    }
-
-    // Regression: taking 200 px off a very long message left the buttons below the window.
-    function test_veryLongMessageStaysInsideWindow() {
-        var dialog = makeDialog({ title: "Release notes", message: longMessage })
-        openAndWait(dialog)
-        compare(dialog.height, testCase.height - 200)
+        compare(dialog.height, data.expected(dialog))
         verify(dialog.y >= 0 && dialog.y + dialog.height <= testCase.height)
-    }
-
-    function test_messageComponentReplacesText() {
-        var component = Qt.createQmlObject(
-                    'import QtQuick 2.15; Component { Rectangle { implicitHeight: 210; color: "red" } }', testCase)
-        var dialog = makeDialog({ title: "List", message: "hidden", messageComponent: component })
-        openAndWait(dialog)
-        compare(messageItem(dialog).visible, false)
-        compare(dialog.height, expectedHeight(dialog, 210))
+        compare(messageItem(dialog).visible, !data.component)
     }
 
     // Escape closes unless a click outside does.

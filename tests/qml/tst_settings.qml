@@ -72,12 +72,9 @@ TestCase {
     function test_fieldsRereadStoredValues() {
         var section = makeSection()
         Globals.settingsUser_SetFirstName("Grace")
-        Globals.settingsUser_SetGroupKey("k")
         Globals.settingsUser_SetUpdateAutomaticallyPrompt(false)
-        compare(section.profileSettingsFirstNameField.text, "")
         section.getUserSettingsValues()
         compare(section.profileSettingsFirstNameField.text, "Grace")
-        compare(section.profileSettingsGroupKeyField.text, "k")
         verify(!section.automaticUpdatePromptEnabled.isChecked)
     }
 
