@@ -162,23 +162,24 @@ TestCase {
         compare(MaterialDocumentMediator.qualityLevel.testingTrim, false)
     }
 
+    // Regression: components were truncated and drifted by one on each load and save.
     function test_colorComponentsRoundTrip_data() {
         return [
-            { tag: "loaded colour chosen again", r: 1, g: 128, b: 254 },
-            { tag: "extremes and odd values", r: 0, g: 255, b: 201 }
+            { tag: "loaded colour chosen again", chosen: [1, 128, 254], stored: [1, 128, 254] },
+            { tag: "extremes", chosen: [0, 255, 254], stored: [0, 255, 254] },
+            { tag: "between two steps", chosen: [127.6, 77.6, 200.7], stored: [128, 78, 201] }
         ]
     }
 
-    // Regression: components were truncated and drifted by one on each load and save.
     function test_colorComponentsRoundTrip(data) {
         openFixture("full.zqmat")
         var swatch = field("Color").input
-        swatch.chooseColor(Qt.rgba(data.r / 255, data.g / 255, data.b / 255, 1))
+        swatch.chooseColor(Qt.rgba(data.chosen[0] / 255, data.chosen[1] / 255, data.chosen[2] / 255, 1))
         var doc = MaterialDocumentMediator.document
-        compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], [data.r, data.g, data.b])
+        compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], data.stored)
         // Choosing the shown colour again changes nothing.
         swatch.chooseColor(swatch.color)
-        compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], [data.r, data.g, data.b])
+        compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], data.stored)
     }
 
     function test_fieldTableDrivesPlaceholdersAndTooltips_data() {
