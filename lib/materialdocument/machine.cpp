@@ -1,11 +1,10 @@
 #include "machine.h"
+#include "ownedlist.h"
 
 #include <QDebug>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
-#include <algorithm>
-#include <utility>
 
 const QString Machine::kOrvo_A = QStringLiteral("ORV_2.0_AA");
 const QString Machine::kOrvo_B = QStringLiteral("ORV_2.0_BB");
@@ -90,33 +89,16 @@ QQmlListProperty<QualityLevel> Machine::QualityLevels()
 
 void Machine::_appendQualityLevel(QualityLevel* qualityLevel)
 {
-    if (!qualityLevel)
-        return;
-    m_qualityLevels.append(qualityLevel);
-    qualityLevel->setParent(this);
-    // Keep no dangling pointer if someone else deletes it.
-    connect(qualityLevel, &QObject::destroyed, this, [this, qualityLevel] {
-        if (m_qualityLevels.removeAll(qualityLevel) > 0)
-            emit QualityLevelsChanged();
-    });
-    emit QualityLevelsChanged();
+    OwnedList::append(this, m_qualityLevels, qualityLevel, &Machine::QualityLevelsChanged);
 }
 
 int Machine::_qualityLevelCount() const { return m_qualityLevels.size(); }
 
-QualityLevel* Machine::_qualityLevelAt(int index) const
-{
-    return index >= 0 && index < m_qualityLevels.size() ? m_qualityLevels.at(index) : nullptr;
-}
+QualityLevel* Machine::_qualityLevelAt(int index) const { return OwnedList::at(m_qualityLevels, index); }
 
 void Machine::_clearQualityLevels()
 {
-    QList<QualityLevel*> levels = std::exchange(m_qualityLevels, {});
-    // One object appended twice must be deleted once.
-    std::sort(levels.begin(), levels.end());
-    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
-    qDeleteAll(levels);
-    emit QualityLevelsChanged();
+    OwnedList::clear(this, m_qualityLevels, &Machine::QualityLevelsChanged);
 }
 
 void Machine::_appendQualityLevel(QQmlListProperty<QualityLevel>* list, QualityLevel* qualityLevel)

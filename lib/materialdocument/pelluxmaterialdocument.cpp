@@ -1,4 +1,5 @@
 #include "pelluxmaterialdocument.h"
+#include "ownedlist.h"
 
 #include "rangemessage.h"
 
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <utility>
 
 namespace {
 
@@ -167,33 +167,16 @@ QQmlListProperty<Machine> PelluxMaterialDocument::Machines()
 
 void PelluxMaterialDocument::_appendMachine(Machine* machine)
 {
-    if (!machine)
-        return;
-    m_machines.append(machine);
-    machine->setParent(this);
-    // Keep no dangling pointer if someone else deletes it.
-    connect(machine, &QObject::destroyed, this, [this, machine] {
-        if (m_machines.removeAll(machine) > 0)
-            emit MachinesChanged();
-    });
-    emit MachinesChanged();
+    OwnedList::append(this, m_machines, machine, &PelluxMaterialDocument::MachinesChanged);
 }
 
 int PelluxMaterialDocument::_machineCount() const { return m_machines.size(); }
 
-Machine* PelluxMaterialDocument::_machineAt(int index) const
-{
-    return index >= 0 && index < m_machines.size() ? m_machines.at(index) : nullptr;
-}
+Machine* PelluxMaterialDocument::_machineAt(int index) const { return OwnedList::at(m_machines, index); }
 
 void PelluxMaterialDocument::_clearMachines()
 {
-    QList<Machine*> machines = std::exchange(m_machines, {});
-    // One object appended twice must be deleted once.
-    std::sort(machines.begin(), machines.end());
-    machines.erase(std::unique(machines.begin(), machines.end()), machines.end());
-    qDeleteAll(machines);
-    emit MachinesChanged();
+    OwnedList::clear(this, m_machines, &PelluxMaterialDocument::MachinesChanged);
 }
 
 void PelluxMaterialDocument::_appendMachine(QQmlListProperty<Machine>* list, Machine* machine)

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+
+#include <algorithm>
+#include <utility>
+
+// The child lists of the document tree: the owner takes each element as a Qt
+// child, a null element is ignored, and an element deleted elsewhere leaves
+// the list instead of dangling.
+namespace OwnedList {
+
+template <typename T, typename Owner>
+void append(Owner* owner, QList<T*>& list, T* item, void (Owner::*changed)())
+{
+    if (!item)
+        return;
+    list.append(item);
+    item->setParent(owner);
+    QObject::connect(item, &QObject::destroyed, owner, [owner, &list, item, changed] {
+        if (list.removeAll(item) > 0)
+            emit(owner->*changed)();
+    });
+    emit(owner->*changed)();
+}
+
+template <typename T>
+T* at(const QList<T*>& list, int index)
+{
+    return index >= 0 && index < list.size() ? list.at(index) : nullptr;
+}
+
+// Clearing deletes the elements; one appended twice is deleted once.
+template <typename T, typename Owner>
+void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
+{
+    QList<T*> items = std::exchange(list, {});
+    std::sort(items.begin(), items.end());
+    items.erase(std::unique(items.begin(), items.end()), items.end());
+    qDeleteAll(items);
+    emit(owner->*changed)();
+}
+
+} // namespace OwnedList
