@@ -34,13 +34,6 @@ ApplicationWindow {
     signal closeApplicationSignal()
     signal openFileSignal(var filePath)
 
-    FontLoader { source: "qrc:/fonts/Assistant-ExtraLight.woff" }
-    FontLoader { source: "qrc:/fonts/Assistant-Light.woff" }
-    FontLoader { source: "qrc:/fonts/Assistant-Regular.woff" }
-    FontLoader { source: "qrc:/fonts/Assistant-SemiBold.woff" }
-    FontLoader { source: "qrc:/fonts/Assistant-Bold.woff" }
-    FontLoader { source: "qrc:/fonts/Assistant-ExtraBold.woff" }
-
     Settings {
         category: "ApplicationWindow"
         property alias x: applicationWindow.x

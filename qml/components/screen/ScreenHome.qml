@@ -50,6 +50,7 @@ Rectangle {
             visible: true
         }
 
+        // Built with Home: its settings object stores the password key at start.
         HomeSectionSettings {
             id: homeSectionSettings
             anchors.fill: parent
@@ -57,11 +58,17 @@ Rectangle {
             visible: false
         }
 
-        HomeSectionSupport {
+        // Hidden at first, so built the first time it is shown, after Home's first frame.
+        Loader {
             id: homeSectionSupport
             anchors.fill: parent
-            minimumWidth: screenHome.sectionMinimumWidth
+            active: false
             visible: false
+            sourceComponent: Component {
+                HomeSectionSupport {
+                    minimumWidth: screenHome.sectionMinimumWidth
+                }
+            }
         }
     }
 
@@ -90,6 +97,7 @@ Rectangle {
         }
         onShowHomeSectionSupport: {
             screenHome.hideAllSections()
+            homeSectionSupport.active = true
             homeSectionSupport.visible = true
         }
     }
