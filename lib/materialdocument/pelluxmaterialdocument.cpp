@@ -52,84 +52,63 @@ void PelluxMaterialDocument::_setBit(SerializationFlags bit, bool present)
     m_xmlFlags = SerializationFlags(present ? (m_xmlFlags | bit) : (m_xmlFlags & ~bit));
 }
 
+template <typename T>
+void PelluxMaterialDocument::_store(T& member, const T& value, SerializationFlags bit, void (PelluxMaterialDocument::*changed)())
+{
+    member = value;
+    _setBit(bit, true);
+    emit XmlFlagsChanged();
+    emit(this->*changed)();
+}
+
 void PelluxMaterialDocument::setDescription(const QString& description)
 {
-    m_description = description;
-    _setBit(PelluxMaterialDocumentDescription, true);
-    emit XmlFlagsChanged();
-    emit DescriptionChanged();
+    _store(m_description, description, PelluxMaterialDocumentDescription, &PelluxMaterialDocument::DescriptionChanged);
 }
 
 void PelluxMaterialDocument::setVersion(const QString& version)
 {
-    m_version = version;
-    _setBit(PelluxMaterialDocumentVersion, true);
-    emit XmlFlagsChanged();
-    emit VersionChanged();
+    _store(m_version, version, PelluxMaterialDocumentVersion, &PelluxMaterialDocument::VersionChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyName(const QString& friendlyName)
 {
-    m_friendlyName = friendlyName;
-    _setBit(PelluxMaterialDocumentFriendlyName, true);
-    emit XmlFlagsChanged();
-    emit FriendlyNameChanged();
+    _store(m_friendlyName, friendlyName, PelluxMaterialDocumentFriendlyName, &PelluxMaterialDocument::FriendlyNameChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorRed(short red)
 {
-    m_friendlyColorRed = red;
-    _setBit(PelluxMaterialDocumentFriendlyColorRed, true);
-    emit XmlFlagsChanged();
-    emit FriendlyColorRedChanged();
+    _store(m_friendlyColorRed, red, PelluxMaterialDocumentFriendlyColorRed, &PelluxMaterialDocument::FriendlyColorRedChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorGreen(short green)
 {
-    m_friendlyColorGreen = green;
-    _setBit(PelluxMaterialDocumentFriendlyColorGreen, true);
-    emit XmlFlagsChanged();
-    emit FriendlyColorGreenChanged();
+    _store(m_friendlyColorGreen, green, PelluxMaterialDocumentFriendlyColorGreen, &PelluxMaterialDocument::FriendlyColorGreenChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorBlue(short blue)
 {
-    m_friendlyColorBlue = blue;
-    _setBit(PelluxMaterialDocumentFriendlyColorBlue, true);
-    emit XmlFlagsChanged();
-    emit FriendlyColorBlueChanged();
+    _store(m_friendlyColorBlue, blue, PelluxMaterialDocumentFriendlyColorBlue, &PelluxMaterialDocument::FriendlyColorBlueChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorHueF(float hue)
 {
-    m_friendlyColorHueF = hue;
-    _setBit(PelluxMaterialDocumentFriendlyColorHueF, true);
-    emit XmlFlagsChanged();
-    emit FriendlyColorHueFChanged();
+    _store(m_friendlyColorHueF, hue, PelluxMaterialDocumentFriendlyColorHueF, &PelluxMaterialDocument::FriendlyColorHueFChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorSatF(float saturation)
 {
-    m_friendlyColorSatF = saturation;
-    _setBit(PelluxMaterialDocumentFriendlyColorSatF, true);
-    emit XmlFlagsChanged();
-    emit FriendlyColorSatFChanged();
+    _store(m_friendlyColorSatF, saturation, PelluxMaterialDocumentFriendlyColorSatF, &PelluxMaterialDocument::FriendlyColorSatFChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorLightnessF(float lightness)
 {
-    m_friendlyColorLightnessF = lightness;
-    _setBit(PelluxMaterialDocumentFriendlyColorLightnessF, true);
-    emit XmlFlagsChanged();
-    emit FriendlyColorLightnessFChanged();
+    _store(m_friendlyColorLightnessF, lightness, PelluxMaterialDocumentFriendlyColorLightnessF, &PelluxMaterialDocument::FriendlyColorLightnessFChanged);
 }
 
 void PelluxMaterialDocument::setPrevImageName(const QString& prevImageName)
 {
-    m_prevImageName = prevImageName;
-    _setBit(PelluxMaterialDocumentPrevImageName, true);
-    emit XmlFlagsChanged();
-    emit PrevImageNameChanged();
+    _store(m_prevImageName, prevImageName, PelluxMaterialDocumentPrevImageName, &PelluxMaterialDocument::PrevImageNameChanged);
 }
 
 void PelluxMaterialDocument::setDistributedFlag(bool flag)

@@ -133,6 +133,9 @@ signals:
 private:
     bool _readMachinesFromXml(QXmlStreamReader& reader);
     void _setBit(SerializationFlags bit, bool present);
+    // Stores a field, marks it present and tells QML.
+    template <typename T>
+    void _store(T& member, const T& value, SerializationFlags bit, void (PelluxMaterialDocument::*changed)());
 
     short m_redMinimum = 0;
     short m_redMaximum = 255;
