@@ -3,6 +3,7 @@
 #   ./build.sh run [file.zqmat]   install missing packages, build, start the application
 #   ./build.sh test               install missing packages, build, run every test
 #   ./build.sh asan               build the C++ tests with ASan+UBSan and run them
+#   ./build.sh screenshots        build, then render each screen into build/test-output/*.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 mode=${1:-run}
@@ -69,8 +70,14 @@ asan)
     # QML and whole-application tests run in the main build; here only the C++ tests.
     cd "$here/build-asan" && ctest --output-on-failure -j"$(nproc)" -LE 'qml|gui'
     ;;
+screenshots)
+    install_missing
+    configure_and_build "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    GELV_TEST_ROOT="$here/build/test-home/screenshots" \
+        "$here/tests/isolated.sh" --xvfb "$here/build/tools/screenshots/screenshots" "$here/build/test-output"
+    ;;
 *)
-    echo "usage: $0 run [file.zqmat] | test | asan" >&2
+    echo "usage: $0 run [file.zqmat] | test | asan | screenshots" >&2
     exit 2
     ;;
 esac

@@ -1,90 +1,107 @@
-// Starts the real application under the X server that the test runs in.
+// The real application under the X server the test runs in. No window manager runs,
+// so the window moves exactly as xdotool asks.
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// What xdotool writes, "" when it gives nothing within the time.
+QString xdotool(const QStringList &arguments, int timeoutMs = 5000)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(timeoutMs))
+        process.kill();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The process's visible main window (the splash has another title).
+QString findWindow(const QProcess &process)
+{
+    return xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(process.processId()), "--name",
+                    "^Gelvantrium$"},
+                   60000)
+        .section(QLatin1Char('\n'), 0, 0);
+}
+
+QRect geometryOf(const QString &window)
+{
+    QHash<QString, int> values; // from lines like "WIDTH=1100"
+    for (const QString &line : xdotool({"getwindowgeometry", "--shell", window}).split(QLatin1Char('\n')))
+        values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+    return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
+}
+
+// SIGTERM is the quit request: with no open document the window closes and settings are written.
+bool quit(QProcess &process)
+{
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+} // namespace
 
 class tst_Gelvantrium : public QObject
 {
     Q_OBJECT
 private slots:
-    void startsLogsAndQuitsOnRequest();
+    void logsAndKeepsGeometryAcrossRestart();
     void brokenRootQmlExitsWithMinusOne();
-
-private:
-    static QDir logDirectory();
-    static QString windowId(QProcess &app, int timeoutMs);
 };
 
-QDir tst_Gelvantrium::logDirectory()
-{
-    // The application's data location: <data home>/<organisation>/<application>.
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
-}
-
-// The id of the application's visible main window, or "" once the time is up.
-QString tst_Gelvantrium::windowId(QProcess &app, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs && app.state() == QProcess::Running) {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                 QStringLiteral("--pid"), QString::number(app.processId()),
-                                                 QStringLiteral("--name"), QStringLiteral("^Gelvantrium$")});
-        search.waitForFinished(5000);
-        const QString found = QString::fromUtf8(search.readAllStandardOutput()).trimmed();
-        if (!found.isEmpty())
-            return found.section(QLatin1Char('\n'), 0, 0);
-        QTest::qWait(200);
-    }
-    return QString();
-}
-
-void tst_Gelvantrium::startsLogsAndQuitsOnRequest()
+void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QSKIP("xdotool is needed to see the window");
-    QVERIFY2(qEnvironmentVariableIsSet("XDG_DATA_HOME"), "run through tests/isolated.sh");
-    QVERIFY(!logDirectory().exists());
+        QSKIP("xdotool is needed to see and move the window");
+    const QDir logs(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
+    const QString settingsFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Veltrisan/Gelvantrium.conf");
+    const QRect moved(123, 77, 1100, 700);
 
-    QProcess app;
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(QStringLiteral(GELV_APP_BINARY), QStringList());
-    QVERIFY2(app.waitForStarted(10000), qPrintable(app.errorString()));
-
-    QVERIFY2(!windowId(app, 60000).isEmpty(), "no visible window named Gelvantrium");
-
-    const QStringList logs = logDirectory().entryList({QStringLiteral("log_*.zqlog")}, QDir::Files);
-    QCOMPARE(logs.size(), 1);
-    QFile log(logDirectory().filePath(logs.constFirst()));
+    QProcess first;
+    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    first.start(QStringLiteral(GELV_APP_BINARY), QStringList());
+    const QString window = findWindow(first);
+    QVERIFY2(!window.isEmpty(), "no visible window named Gelvantrium");
+    QCOMPARE(logs.entryList({QStringLiteral("log_*.zqlog")}, QDir::Files).size(), 1);
+    QCOMPARE(logs.entryList({QStringLiteral("errors_*.zqlog")}, QDir::Files).size(), 1);
+    QFile log(logs.filePath(logs.entryList({QStringLiteral("log_*.zqlog")}).value(0)));
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray content = log.readAll();
-    QVERIFY2(content.contains("Info     default: Created new log config file with default values\n"), content.constData());
-    QVERIFY(logDirectory().exists(QStringLiteral("config")));
-    QCOMPARE(logDirectory().entryList({QStringLiteral("errors_*.zqlog")}, QDir::Files).size(), 1);
+    QVERIFY(log.readAll().contains("Info     default: Created new log config file with default values\n"));
+    QVERIFY(logs.exists(QStringLiteral("config")));
 
-    // The quit request goes through the window's close path, which may first
-    // take a step of its own (leaving the home screen); ask until it ends.
-    QElapsedTimer timer;
-    timer.start();
-    while (app.state() == QProcess::Running && timer.elapsed() < 20000) {
-        app.terminate();
-        app.waitForFinished(1000);
-    }
-    if (app.state() == QProcess::Running) {
-        app.kill();
-        app.waitForFinished(5000);
-        QFAIL("the application did not quit on request");
-    }
-    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(app.exitCode(), 0);
+    xdotool({"windowsize", window, QString::number(moved.width()), QString::number(moved.height())});
+    xdotool({"windowmove", window, QString::number(moved.x()), QString::number(moved.y())});
+    QTRY_COMPARE_WITH_TIMEOUT(geometryOf(window), moved, 5000);
+    QTest::qWait(300); // let the application see its new geometry
+    QVERIFY2(quit(first), "the application did not quit cleanly");
     // Every message also goes to standard output; the folder line is a debug one.
-    const QByteArray output = app.readAllStandardOutput();
     const QByteArray dirLine = '"' + QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8() + "\"\n";
-    QVERIFY2(output.contains(dirLine), output.constData());
+    QVERIFY(first.readAllStandardOutput().contains(dirLine));
+
+    QSettings stored(settingsFile, QSettings::IniFormat);
+    stored.beginGroup(QStringLiteral("ApplicationWindow"));
+    QCOMPARE(QRect(stored.value("x").toInt(), stored.value("y").toInt(), stored.value("width").toInt(),
+                   stored.value("height").toInt()),
+             moved);
+
+    QProcess second;
+    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    second.setStandardOutputFile(QProcess::nullDevice());
+    second.start(QStringLiteral(GELV_APP_BINARY), QStringList());
+    const QString again = findWindow(second);
+    QVERIFY2(!again.isEmpty(), "the window did not appear after the restart");
+    QCOMPARE(geometryOf(again), moved);
+    QVERIFY(quit(second));
 }
 
 void tst_Gelvantrium::brokenRootQmlExitsWithMinusOne()
@@ -95,7 +112,6 @@ void tst_Gelvantrium::brokenRootQmlExitsWithMinusOne()
     app.setProcessEnvironment(environment);
     app.setProcessChannelMode(QProcess::MergedChannels);
     app.start(QStringLiteral(GELV_APP_BINARY), QStringList());
-    QVERIFY(app.waitForStarted(10000));
     QVERIFY(app.waitForFinished(30000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 255); // -1

@@ -1,14 +1,11 @@
 #ifndef GELV_GUITEST_H
 #define GELV_GUITEST_H
 
-// What the interface test drivers share: the application set up as main does it,
-// and screenshots kept in the build's test-output folder as artifacts.
+// What the interface tests share: the application set up as main does it.
 #include "buildconfig.h"
 #include "interfacefont.h"
 #include "registertypes.h"
 
-#include <QDir>
-#include <QImage>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QtTest>
@@ -37,18 +34,6 @@ inline bool setUpApplication()
     UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json");
 #endif
     return installInterfaceFont();
-}
-
-// The window as shown once a fresh frame (and any web content) is on screen; null when not saved.
-inline QImage saveScreenshot(QQuickWindow *window, const QString &name)
-{
-    QSignalSpy frames(window, &QQuickWindow::frameSwapped);
-    window->update();
-    frames.wait(5000);
-    QTest::qWait(500); // web content composites asynchronously
-    const QImage image = window->grabWindow();
-    QDir().mkpath(QStringLiteral(GELV_TEST_OUTPUT_DIR));
-    return image.save(QStringLiteral(GELV_TEST_OUTPUT_DIR "/") + name) ? image : QImage();
 }
 
 } // namespace GuiTest

@@ -1,6 +1,7 @@
 #include "guitest.h"
 
 #include <QFile>
+#include <QFontInfo>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -28,6 +29,7 @@ private:
 void tst_SettingsKeys::initTestCase()
 {
     QVERIFY(GuiTest::setUpApplication());
+    QCOMPARE(QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant")); // texts not styled by QML
     m_file = QSettings().fileName();
     QFile::remove(m_file);
 
