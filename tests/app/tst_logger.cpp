@@ -142,10 +142,10 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<int>("level");
         QTest::addColumn<QString>("complaint");
-        QTest::newRow("3") << QByteArray("3") << 3 << QString();
         QTest::newRow("blanks around 2") << QByteArray(" 2 \n") << 2 << QString();
         QTest::newRow("0") << QByteArray("0\n") << 0 << QString();
-        QTest::newRow("7") << QByteArray("7") << 1 << "Invalid minimum log level";
+        QTest::newRow("4") << QByteArray("4") << 4 << QString();
+        QTest::newRow("5") << QByteArray("5") << 1 << "Invalid minimum log level";
         QTest::newRow("-1") << QByteArray("-1") << 1 << "Invalid minimum log level";
         QTest::newRow("x") << QByteArray("x") << 1 << "Failed to read minimum log level";
         QTest::newRow("missing file") << QByteArray() << 1 << "Failed to open log config file for reading";

@@ -58,10 +58,8 @@ private slots:
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("total");
         QTest::addColumn<QString>("received");
-        QTest::newRow("unknown") << qint64(-1) << "-1 bytes" << "-1 bytes";
         QTest::newRow("1023") << qint64(1023) << "1023 bytes" << "1023 bytes";
         QTest::newRow("1024") << qint64(1024) << "1 KB" << "1 KB";
-        QTest::newRow("1048575") << qint64(1048575) << "1023 KB" << "1023 KB";
         QTest::newRow("1048576") << qint64(1048576) << "1 MB" << "1 MB";
         QTest::newRow("a million MB") << qint64(1000000) * 1048576 << "1e+06 MB" << "1000000 MB";
     }
