@@ -1,0 +1,267 @@
+#include "zqnethostconnection.h"
+
+#include <QDataStream>
+#include <QDebug>
+#include <QDir>
+#include <QPointer>
+#include <QStandardPaths>
+
+using namespace ZqMessageTypes;
+
+ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDir, QObject* parent)
+    : QObject(parent)
+    , socket(givenSocket ? givenSocket : new QTcpSocket(this))
+    , isDisconnected(!givenSocket || givenSocket->state() != QAbstractSocket::ConnectedState)
+{
+    registerMetaTypes();
+    qRegisterMetaType<ZqNetHostConnection*>("ZqNetHostConnection*");
+    tempDirectory = !tempDir.isEmpty() && QDir(tempDir).exists()
+        ? tempDir
+        : QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    connect(socket, &QTcpSocket::hostFound, this, &ZqNetHostConnection::OnHostFound);
+    connect(socket, &QTcpSocket::connected, this, &ZqNetHostConnection::OnConnected);
+    connect(socket, &QTcpSocket::readyRead, this, &ZqNetHostConnection::OnReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &ZqNetHostConnection::OnDisconnected);
+    connect(socket, &QTcpSocket::bytesWritten, this, &ZqNetHostConnection::OnBytesWritten);
+    connect(&pingTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnPingTimeout);
+    connect(&watchDogTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnWatchDogTimeout);
+    reset();
+}
+
+ZqNetHostConnection::ZqNetHostConnection(QString tempDir, QObject* parent)
+    : ZqNetHostConnection(nullptr, tempDir, parent)
+{
+}
+
+ZqNetHostConnection::ZqNetHostConnection(QObject* parent)
+    : ZqNetHostConnection(nullptr, QString(), parent)
+{
+}
+
+ZqNetHostConnection::~ZqNetHostConnection() = default;
+
+QHostAddress ZqNetHostConnection::HostAddress() const { return socket->peerAddress(); }
+
+QString ZqNetHostConnection::hostAddressString() const
+{
+    const QHostAddress address = socket->peerAddress();
+    return address.isNull() ? QString() : address.toString();
+}
+
+void ZqNetHostConnection::setHostAddress(QString address)
+{
+    socket->disconnectFromHost();
+    socket->connectToHost(QHostAddress(address), TcpPort, QIODevice::ReadWrite);
+}
+
+bool ZqNetHostConnection::IsConnected() const { return socket->state() == QAbstractSocket::ConnectedState; }
+
+bool ZqNetHostConnection::WaitForConnected(int ms) { return socket->waitForConnected(ms); }
+
+void ZqNetHostConnection::WaitWriteAvailableBytes() { socket->waitForBytesWritten(30000); }
+
+void ZqNetHostConnection::setWatchDogTimeout(int timeout_MS) { watchDogTimer.start(timeout_MS); }
+
+void ZqNetHostConnection::PreparePersistantConnection()
+{
+    watchDogTimedOut = false;
+    pingTimer.setSingleShot(false);
+    pingTimer.start(PingInterval_MS);
+    watchDogTimer.setInterval(WatchDogInterval_MS);
+    watchDogTimer.start();
+}
+
+void ZqNetHostConnection::reset()
+{
+    clearCurrentReceiveTrackers();
+    clearCurrentSendTrackers();
+    pingTimer.stop();
+    watchDogTimer.stop();
+}
+
+void ZqNetHostConnection::forceDisconnect()
+{
+    qInfo().noquote() << "ZqNetHostConnection::forceDisconnect(" + hostAddressString() + ")";
+    socket->disconnectFromHost();
+}
+
+bool ZqNetHostConnection::writeMessageHeader(ZqMessageType type, qint64 length)
+{
+    QByteArray header;
+    header.reserve(HeaderSize);
+    QDataStream out(&header, QIODevice::WriteOnly);
+    out.setVersion(StreamVersion);
+    out << length << quint32(type);
+    return socket->write(header) != -1;
+}
+
+bool ZqNetHostConnection::SendMessage(QByteArray message) { return SendMessage(message, ZqMessage_GenericMessage); }
+
+bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
+{
+    if (msgType == ZqMessage_FileDataMessage) {
+        qWarning() << "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()";
+        return false;
+    }
+    if (currentSendMessageType != ZqMessage_None) {
+        messageSendQueue.append(qMakePair(message, msgType));
+        return true;
+    }
+    if (!writeMessageHeader(msgType, message.size()))
+        return false;
+    if (!message.isEmpty() && socket->write(message) == -1)
+        return false;
+    clearCurrentSendTrackers();
+    currentSendMessageType = msgType;
+    currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
+    return true;
+}
+
+void ZqNetHostConnection::OnBytesWritten(qlonglong)
+{
+    pingTimer.start();
+    if (currentSendMessageType == ZqMessage_FileDataMessage) {
+        if (!sendNextFileChunk())
+            return;
+    } else {
+        clearCurrentSendTrackers();
+    }
+    sendNextQueued();
+    if (!fileSendQueue.isEmpty() && currentSendMessageType == ZqMessage_None)
+        handleFileSendQueue();
+}
+
+void ZqNetHostConnection::sendNextQueued()
+{
+    // A queued message that fails to write is dropped; the next one gets its turn now,
+    // since no further bytesWritten would come for it.
+    while (!messageSendQueue.isEmpty() && currentSendMessageType == ZqMessage_None) {
+        const auto next = messageSendQueue.takeFirst();
+        SendMessage(next.first, next.second);
+    }
+}
+
+void ZqNetHostConnection::OnPingTimeout()
+{
+    SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing);
+}
+
+void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
+
+void ZqNetHostConnection::handleAvailableBytes()
+{
+    const QPointer<ZqNetHostConnection> self(this);
+    while (!isDisconnected && socket->bytesAvailable() > 0) {
+        watchDogTimer.start();
+        if (currentReceiveMessageSize == 0) {
+            if (socket->bytesAvailable() < HeaderSize)
+                return;
+            if (!readMessageHeader())
+                return;
+            if (currentReceiveMessageSize == 0) {
+                // An empty payload is a whole message at once.
+                const ZqMessageType type = currentReceiveMessageType;
+                clearCurrentReceiveTrackers();
+                emit messageReceived(QByteArray(), type);
+                if (!self)
+                    return;
+            }
+            continue;
+        }
+        if (currentReceiveMessageType == ZqMessage_FileDataMessage) {
+            if (!handleFileReceiveStep())
+                return;
+            continue;
+        }
+        if (quint64(socket->bytesAvailable()) < currentReceiveMessageSize)
+            return;
+        const QByteArray payload = socket->read(qint64(currentReceiveMessageSize));
+        const ZqMessageType type = currentReceiveMessageType;
+        clearCurrentReceiveTrackers();
+        emit messageReceived(payload, type);
+        if (!self)
+            return;
+    }
+}
+
+bool ZqNetHostConnection::readMessageHeader()
+{
+    QDataStream in(socket->read(HeaderSize));
+    in.setVersion(StreamVersion);
+    qint64 length = 0;
+    quint32 type = 0;
+    in >> length >> type;
+    const bool isFile = type == ZqMessage_FileDataMessage;
+    if (length < 0 || (!isFile && length > MaxMessagePayloadSize) || (isFile && length < FileDataPathBlockSize)) {
+        protocolError(QStringLiteral("frame length %1 for type 0x%2").arg(length).arg(type, 8, 16, QLatin1Char('0')));
+        return false;
+    }
+    clearCurrentReceiveTrackers();
+    currentReceiveMessageSize = quint64(length);
+    currentReceiveMessageType = ZqMessageType(type);
+    currentReceiveMessageBytesReceived = 0;
+    updateCurrentReceivePercentStats();
+    return true;
+}
+
+void ZqNetHostConnection::protocolError(const QString& reason)
+{
+    qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): protocol error, " + reason;
+    clearCurrentReceiveTrackers();
+    socket->abort();
+    OnDisconnected();
+}
+
+void ZqNetHostConnection::OnHostFound() { }
+
+void ZqNetHostConnection::OnConnected()
+{
+    qInfo().noquote() << "ZqNetHostConnection(" + hostAddressString() + ") Connected";
+    emit connectedChanged();
+    emit connected();
+    isDisconnected = false;
+    PreparePersistantConnection();
+}
+
+void ZqNetHostConnection::OnDisconnected()
+{
+    if (isDisconnected)
+        return;
+    qInfo().noquote() << this << " (" + hostAddressString() + ") Disconnect";
+    qDebug().noquote() << "socket error string: " + socket->errorString();
+    clearCurrentSendTrackers();
+    clearCurrentReceiveTrackers();
+    pingTimer.stop();
+    watchDogTimer.stop();
+    isDisconnected = true;
+    emit disconnected(this);
+}
+
+void ZqNetHostConnection::OnWatchDogTimeout()
+{
+    if (watchDogTimedOut)
+        return;
+    watchDogTimedOut = true;
+    qDebug().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): WatchDog Timeout";
+    OnDisconnected();
+    // A silent peer must not keep the socket (and its buffers) alive.
+    socket->abort();
+}
+
+void ZqNetHostConnection::clearCurrentReceiveTrackers()
+{
+    currentReceiveMessageType = ZqMessage_None;
+    currentReceiveMessageSize = 0;
+    currentReceiveMessageBytesReceived = 0;
+    currentReceivePercent = 0;
+    currentReceiveFile.close();
+}
+
+void ZqNetHostConnection::clearCurrentSendTrackers()
+{
+    currentSendMessageType = ZqMessage_None;
+    currentSendMessageSize = 0;
+    currentSendBytesRemaining = 0;
+    currentSendPercent = 0;
+    currentSendFile.close();
+}

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "zqmessagetypes.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QVector>
+
+class ZqFileCopier;
+
+// One framed TCP connection to a peer. Every frame is a 12-byte big-endian header
+// (qint64 payload length, quint32 message type) followed by the payload. One message
+// is in flight at a time; later ones wait in a FIFO until the socket reports the
+// write. Lives on the thread that owns it; takes no locks.
+class ZqNetHostConnection : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString hostAddress READ hostAddressString WRITE setHostAddress NOTIFY hostAddressChanged)
+
+public:
+    static constexpr quint16 TcpPort = 32889;
+    static constexpr int HeaderSize = 12;
+    static constexpr int PingInterval_MS = 5000;
+    static constexpr int WatchDogInterval_MS = 25000;
+    // A non-file payload beyond this is a protocol error: the connection is closed
+    // instead of buffering whatever length a peer announces.
+    static constexpr qint64 MaxMessagePayloadSize = 16 * 1024 * 1024;
+    // The path block that starts every file frame.
+    static constexpr int FileDataPathBlockSize = 2 * ZqMessageTypes::ZqMessage_FileDataMessage_Path_String_Length;
+
+    // A null socket: the connection makes its own socket as its child. A non-null one
+    // (the server role's accepted socket) is used as it is. tempDir holds temporary
+    // receive files; when it does not exist the platform's temporary location is used.
+    ZqNetHostConnection(QTcpSocket* socket, QString tempDir, QObject* parent);
+    ZqNetHostConnection(QString tempDir, QObject* parent);
+    explicit ZqNetHostConnection(QObject* parent = nullptr);
+    ~ZqNetHostConnection() override;
+
+    QHostAddress HostAddress() const;
+    Q_INVOKABLE QString hostAddressString() const;
+    // Disconnects, then connects the socket to address:TcpPort.
+    void setHostAddress(QString address);
+    bool IsConnected() const;
+    // Blocks the calling thread for at most ms milliseconds.
+    bool WaitForConnected(int ms);
+    QTcpSocket* Socket() const { return socket; }
+    QString TempDirectory() const { return tempDirectory; }
+
+    // Starts ping and watchdog for a socket that was connected before it was wrapped.
+    void PreparePersistantConnection();
+    void reset();
+    bool writeMessageHeader(ZqMessageTypes::ZqMessageType type, qint64 length);
+
+    Q_INVOKABLE void forceDisconnect();
+    // (Re)starts the receive watchdog with the given interval.
+    Q_INVOKABLE void setWatchDogTimeout(int timeout_MS);
+
+    // File half: starts the oldest queued file; false when none or it can't be opened.
+    bool handleFileSendQueue();
+    // True when data ends with the 48-byte cancel marker.
+    static bool dataContainsFileStop(const QByteArray& data);
+    static const QByteArray FileStopMarker;
+    // Numbers the temporary receive files of all connections.
+    static quint32 uniqueTempFileTagId;
+
+public slots:
+    // False for the file type (use sendFile) or when the socket refuses the write.
+    bool SendMessage(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    bool SendMessage(QByteArray message);
+    bool sendFile(QString localFilePath, QString remoteFilePath);
+    bool cancelFileSend(QString localFilePath, QString remoteFilePath);
+    // Blocks for at most 30000 ms.
+    void WaitWriteAvailableBytes();
+
+signals:
+    void hostAddressChanged();
+    void connectedChanged();
+    void connected();
+    // Once per connection.
+    void disconnected(ZqNetHostConnection* connection);
+    // Every complete non-file frame, pings and empty payloads included.
+    void messageReceived(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void messageSent();
+    void fileStartSend(QString localFilePath, QString remoteFilePath);
+    void fileSent(QString localFilePath, QString remoteFilePath);
+    void fileStartReceive(QString localFilePath, QString remoteFilePath);
+    void fileReceived(QString localFilePath, QString remoteFilePath);
+    void fileTransferComplete();
+    void fileTransferFailed();
+    void filePercentileComplete(uint percentage);
+
+private slots:
+    void OnHostFound();
+    void OnConnected();
+    void OnReadyRead();
+    void OnBytesWritten(qlonglong bytes);
+    void OnDisconnected();
+    void OnWatchDogTimeout();
+    void OnPingTimeout();
+    void OnLocalFileCopyComplete(ZqFileCopier* copier);
+    void OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString);
+
+private:
+    struct PendingLocalCopy {
+        ZqFileCopier* copier = nullptr;
+        QString localFilePath;
+        QString tempFilePath;
+        QString remoteFilePath;
+    };
+
+    void handleAvailableBytes();
+    // Reads and checks one header; false after a protocol error.
+    bool readMessageHeader();
+    // Closes the connection after a peer broke the framing.
+    void protocolError(const QString& reason);
+    void clearCurrentReceiveTrackers();
+    void clearCurrentSendTrackers();
+    void sendNextQueued();
+
+    // File half. One step of the receiver for the file frame in progress; false when
+    // it has to wait for more bytes.
+    bool handleFileReceiveStep();
+    // Feeds the next chunk of the file in flight; true once the file has finished and
+    // the send tracker is clear.
+    bool sendNextFileChunk();
+    void updateCurrentSendPercentage();
+    void updateCurrentReceivePercentStats();
+
+    // receive tracker
+    ZqMessageTypes::ZqMessageType currentReceiveMessageType = ZqMessageTypes::ZqMessage_None;
+    quint64 currentReceiveMessageSize = 0;
+    quint64 currentReceiveMessageBytesReceived = 0;
+    uint currentReceivePercent = 0;
+    // send tracker
+    ZqMessageTypes::ZqMessageType currentSendMessageType = ZqMessageTypes::ZqMessage_None;
+    quint64 currentSendMessageSize = 0;
+    quint64 currentSendBytesRemaining = 0;
+    uint currentSendPercent = 0;
+
+    QList<QPair<QByteArray, ZqMessageTypes::ZqMessageType>> messageSendQueue;
+    QFile currentSendFile;
+    QFile currentReceiveFile;
+    QString currentRemoteFilePath;
+    QString currentLocalFilePath;
+    // New pairs go to the front, the oldest is taken from the back.
+    QList<QPair<QString, QString>> fileSendQueue;
+    QVector<PendingLocalCopy> pendingLocalCopies;
+    QTimer watchDogTimer;
+    bool watchDogTimedOut = false;
+    QTimer pingTimer;
+    QTcpSocket* socket = nullptr;
+    bool isDisconnected = true;
+    QString tempDirectory;
+};

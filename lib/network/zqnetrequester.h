@@ -1,0 +1,111 @@
+#pragma once
+
+#include "zqmessagetypes.h"
+#include "zqnethostconnection.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+// The client side of the printer's request/reply protocol over one host connection:
+// numbers requests, matches each reply to the oldest queued request with its id, turns
+// replies and broadcasts into signals and caches the latest value per key.
+// There is no time-out and no resend.
+class ZqNetRequester : public QObject {
+    Q_OBJECT
+
+public:
+    enum RequestTypes {
+        RequestType_Unknown = 0,
+        RequestType_GetRequest = 1,
+        RequestType_SetRequest = 2,
+        RequestType_FileTransferRequest = 3,
+        RequestType_FileRetrieveRequest = 4,
+    };
+    Q_ENUM(RequestTypes)
+
+    enum RequestReturnCode {
+        RequestCode_Denied = 0,
+        RequestCode_Accepted = 1,
+        RequestCode_UnknownCode = -300,
+    };
+    Q_ENUM(RequestReturnCode)
+
+    struct SentRequest {
+        bool valid = false;
+        qint64 sentTime = -1;
+        int requestId = -1;
+        RequestTypes requestType = RequestType_Unknown;
+        ZqNetValueKeys::ZqNetValuesKey key = ZqNetValueKeys::ZqNetValueKey_InvalidKey;
+        QByteArray value;
+    };
+
+    explicit ZqNetRequester(QObject* parent = nullptr);
+
+    // Attaches to a connection (not owned): resets and emits connectionChanged for a new
+    // non-null one. Requests queued earlier are not resent.
+    void setHostConnection(ZqNetHostConnection* host);
+    // Counter to 0 and cache emptied; queued requests stay.
+    void reset();
+    void Reset();
+
+    // Each returns the request's id; the request is queued even without a connection.
+    // -1 when useCache is set and the key is cached (nothing is sent then).
+    int sendGetRequest(ZqNetValueKeys::ZqNetValuesKey key, bool useCache);
+    int sendSetRequest(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
+    Q_INVOKABLE int sendFileTransferRequest();
+    Q_INVOKABLE int sendFileRetrieveRequest(QString remoteFilePath, QString localFilePath);
+
+    // Without a connection: not found, nothing requested. Otherwise the cached bytes, or
+    // (when requestIfMissing) a get request is sent for a missing key.
+    QByteArray GetCurrentCacheValue(ZqNetValueKeys::ZqNetValuesKey key, bool& found, bool requestIfMissing);
+    bool keyInCache(ZqNetValueKeys::ZqNetValuesKey key);
+    // Emits cacheValueChanged when the key is new or its bytes differ.
+    void UpdateCache(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
+
+    // The oldest queued record with that id, or an invalid record.
+    SentRequest sentRequestFromId(int id) const;
+    bool deQueueRequestById(int id);
+    // 0, 1, ..., 2147483647, 0, ...
+    int generateRequestId();
+    QString debugHeaderString(int indent) const;
+
+    // The connection requests go out on; null while detached. Not owned; read by the owner.
+    QPointer<ZqNetHostConnection> hostConnection;
+
+signals:
+    void connectionChanged(ZqNetHostConnection* newConnection);
+    void stateReset();
+    void requestFinished(int reqId, ZqNetRequester::RequestTypes reqType,
+        ZqNetRequester::RequestReturnCode returnCode);
+    void requestAccepted(int reqId, ZqNetRequester::RequestTypes reqType);
+    void requestDenied(int reqId, ZqNetRequester::RequestTypes reqType);
+    void disconnect();
+    void setRequestAccepted(int reqId, ZqNetValueKeys::ZqNetValuesKey key, QByteArray setValue);
+    void setRequestDenied(int reqId, ZqNetValueKeys::ZqNetValuesKey key);
+    void getRequestAccepted(int reqId, ZqNetValueKeys::ZqNetValuesKey key, QByteArray retrievedValue);
+    void getRequestDenied(int reqId, ZqNetValueKeys::ZqNetValuesKey key);
+    void valueUpdateBroadcast(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
+    void cacheValueChanged(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
+
+protected slots:
+    // Replies from anything but the attached connection are ignored.
+    void onMessageReceived(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void onMessageSent();
+    void onDisconnect();
+
+private:
+    int queueAndSend(RequestTypes type, ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value,
+        ZqMessageTypes::ZqMessageType msgType, const QByteArray& payloadAfterId);
+    void finishRequest(int id, RequestTypes type, RequestReturnCode code);
+    int indexOfRequest(int id) const;
+
+    QMap<ZqNetValueKeys::ZqNetValuesKey, QByteArray> valueCache;
+    QList<SentRequest> sentRequests;
+
+protected:
+    int requestCounter = 0;
+};

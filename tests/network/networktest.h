@@ -1,0 +1,75 @@
+#pragma once
+
+#include "zqnethostconnection.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include <memory>
+
+// Wire bytes written out by hand, independent of the library's encoder.
+inline QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+inline QByteArray be32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+inline QByteArray frame(quint32 type, const QByteArray& payload, qint64 length = -1)
+{
+    QByteArray bytes(8, '\0');
+    qToBigEndian(length < 0 ? qint64(payload.size()) : length, bytes.data());
+    return bytes + be32(type) + payload;
+}
+
+// A data-stream QString: byte count, then UTF-16BE.
+inline QByteArray str(const QString& text)
+{
+    QByteArray bytes = be32(quint32(text.size() * 2));
+    for (QChar c : text)
+        bytes += be32(c.unicode()).mid(2);
+    return bytes;
+}
+
+inline QByteArray bytesField(const QByteArray& value) { return be32(quint32(value.size())) + value; }
+
+// A ZqNetHostConnection connected to a raw socket that the test drives.
+struct LoopbackPair {
+    QTcpServer server;
+    ZqNetHostConnection connection;
+    std::unique_ptr<QTcpSocket> peer;
+
+    bool open(const char* address)
+    {
+        if (!server.isListening() && !server.listen(QHostAddress(QString::fromLatin1(address)), 0))
+            return false;
+        QSignalSpy connected(&connection, &ZqNetHostConnection::connected);
+        connection.Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        if (!server.waitForNewConnection(2000))
+            return false;
+        peer.reset(server.nextPendingConnection());
+        peer->setParent(nullptr);
+        return connected.count() == 1 || connected.wait(2000);
+    }
+
+    // Everything the peer receives until it holds n bytes.
+    QByteArray peerRead(qint64 n, int timeoutMs = 5000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (peer->bytesAvailable() < n && timer.elapsed() < timeoutMs)
+            QTest::qWait(5);
+        return peer->read(n);
+    }
+
+    void peerWrite(const QByteArray& bytes)
+    {
+        peer->write(bytes);
+        peer->flush();
+    }
+};

@@ -1,0 +1,178 @@
+#include "networktest.h"
+
+using namespace ZqMessageTypes;
+
+using Chunks = QList<QByteArray>;
+using Counts = QList<int>;
+Q_DECLARE_METATYPE(Chunks)
+Q_DECLARE_METATYPE(Counts)
+
+class TestHostConnection : public QObject {
+    Q_OBJECT
+
+private slots:
+    void defaultState()
+    {
+        ZqNetHostConnection connection;
+        QVERIFY(!connection.IsConnected());
+        QCOMPARE(connection.hostAddressString(), QString());
+        QVERIFY(connection.Socket());
+        QCOMPARE(connection.Socket()->parent(), &connection);
+    }
+
+    void sendWritesExactFrames_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("generic") << QByteArray("abc") << uint(ZqMessage_GenericMessage)
+                                 << hex("0000000000000003 82443225 616263");
+        QTest::newRow("empty") << QByteArray() << uint(ZqMessage_GetValueRequest)
+                               << hex("0000000000000000 7D218C12");
+        QTest::newRow("high type") << QByteArray("\x01", 1) << uint(ZqMessage_ValueUpdateBroadcast)
+                                   << hex("0000000000000001 DC9B44C3 01");
+    }
+    void sendWritesExactFrames()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(uint, type);
+        QFETCH(QByteArray, wire);
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        QVERIFY(pair.connection.SendMessage(payload, ZqMessageType(type)));
+        QCOMPARE(pair.peerRead(wire.size()).toHex(), wire.toHex());
+    }
+
+    void fileTypeIsRefused()
+    {
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        QTest::ignoreMessage(QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
+        QVERIFY(!pair.connection.SendMessage("x", ZqMessage_FileDataMessage));
+        // Nothing was written or left in flight: the next message goes out alone.
+        QVERIFY(pair.connection.SendMessage("y"));
+        QCOMPARE(pair.peerRead(13).toHex(), hex("0000000000000001 82443225 79").toHex());
+    }
+
+    void receiveReassemblesFrames_data()
+    {
+        QTest::addColumn<Chunks>("chunks");
+        QTest::addColumn<Counts>("messagesAfterChunk");
+        const QByteArray a = frame(ZqMessage_GenericMessage, "first");
+        const QByteArray b = frame(0x12345678, "second"); // unknown types are delivered too
+        const QByteArray big = frame(ZqMessage_GenericMessage, QByteArray(1000, 'p'));
+        Chunks tenPieces { big.left(12) };
+        for (int i = 0; i < 10; ++i)
+            tenPieces << big.mid(12 + i * 100, 100);
+        QTest::newRow("two frames in one write") << Chunks { a + b } << Counts { 2 };
+        QTest::newRow("header 5 + 7") << Chunks { a.left(5), a.mid(5, 7), a.mid(12) } << Counts { 0, 0, 1 };
+        QTest::newRow("payload in ten pieces") << tenPieces << Counts { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 };
+        QTest::newRow("empty payload is delivered")
+            << Chunks { frame(ZqMessage_WatchDogPing, QByteArray()) + a } << Counts { 2 };
+    }
+    void receiveReassemblesFrames()
+    {
+        QFETCH(Chunks, chunks);
+        QFETCH(Counts, messagesAfterChunk);
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        QByteArray all;
+        for (int i = 0; i < chunks.size(); ++i) {
+            QSignalSpy arrived(pair.connection.Socket(), &QTcpSocket::readyRead);
+            pair.peerWrite(chunks.at(i));
+            all += chunks.at(i);
+            QVERIFY(arrived.wait(2000));
+            QCOMPARE(received.count(), messagesAfterChunk.at(i));
+        }
+        // Check each delivered message against the frames written, in order.
+        int offset = 0;
+        for (const QList<QVariant>& message : received) {
+            const qint64 length = qFromBigEndian<qint64>(all.constData() + offset);
+            QCOMPARE(message.at(1).value<ZqMessageType>(), ZqMessageType(qFromBigEndian<quint32>(all.constData() + offset + 8)));
+            QCOMPARE(message.at(0).toByteArray(), all.mid(offset + 12, int(length)));
+            offset += 12 + int(length);
+        }
+        QCOMPARE(offset, all.size());
+    }
+
+    void tenThousandMessagesKeepTheirOrder()
+    {
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        const int count = 10000;
+        QByteArray incoming;
+        for (int i = 0; i < count; ++i) {
+            QVERIFY(pair.connection.SendMessage(QByteArray::number(i)));
+            incoming += frame(ZqMessage_GenericMessage, QByteArray::number(i));
+        }
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        pair.peerWrite(incoming);
+        QByteArray expected;
+        for (int i = 0; i < count; ++i)
+            expected += frame(ZqMessage_GenericMessage, QByteArray::number(i));
+        QCOMPARE(pair.peerRead(expected.size(), 20000).size(), expected.size());
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), count, 20000);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(received.at(i).at(0).toByteArray(), QByteArray::number(i));
+    }
+
+    void hostileHeaderClosesConnection_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::newRow("negative length") << hex("FFFFFFFFFFFFFFFF 82443225");
+        QTest::newRow("over the cap") << frame(ZqMessage_GenericMessage, {}, 16 * 1024 * 1024 + 1);
+        QTest::newRow("largest length") << frame(ZqMessage_ValueRequestAccepted, {}, 0x7FFFFFFFFFFFFFFF);
+        QTest::newRow("file shorter than its paths") << frame(ZqMessage_FileDataMessage, {}, 511);
+    }
+    void hostileHeaderClosesConnection()
+    {
+        QFETCH(QByteArray, header);
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ZqNetHostConnection\\(.*\\): protocol error"));
+        pair.peerWrite(header + frame(ZqMessage_GenericMessage, "after"));
+        QVERIFY(disconnected.wait(2000));
+        QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(disconnected.count(), 1);
+        QCOMPARE(received.count(), 0);
+    }
+
+    void forceDisconnectInsideHandlerStopsParsing()
+    {
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
+        connect(&pair.connection, &ZqNetHostConnection::messageReceived, &pair.connection,
+            &ZqNetHostConnection::forceDisconnect);
+        pair.peerWrite(frame(ZqMessage_GenericMessage, "1") + frame(ZqMessage_GenericMessage, "2"));
+        QVERIFY(disconnected.wait(2000));
+        QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(disconnected.count(), 1);
+    }
+
+    void watchDogActsOncePerConnection()
+    {
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.10"));
+        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
+        pair.connection.setWatchDogTimeout(50);
+        QVERIFY(disconnected.wait(2000));
+        // The socket is closed, not merely reported lost.
+        QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
+        QTest::qWait(200);
+        QCOMPARE(disconnected.count(), 1);
+
+        // A new connection on the same object gets a fresh watchdog.
+        QVERIFY(pair.open("127.0.0.10"));
+        pair.connection.setWatchDogTimeout(50);
+        QTRY_COMPARE(disconnected.count(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostConnection)
+#include "tst_zqnethostconnection.moc"

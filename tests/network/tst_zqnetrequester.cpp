@@ -1,0 +1,289 @@
+#include "networktest.h"
+#include "zqnetrequester.h"
+
+using namespace ZqNetValueKeys;
+
+namespace {
+
+const QString FriendlyName = QStringLiteral("ZqNetValueKey_FriendlyPrinterName");
+const QString MaterialXml = QStringLiteral("ZqNetValueKey_CustomMaterialXMLString");
+
+QByteArray reply(quint32 type, const QByteArray& fields) { return frame(type, fields); }
+QByteArray accepted(int id, const QString& key, const QByteArray& value)
+{
+    return reply(0x1504101D, be32(id) + str(key) + bytesField(value));
+}
+QByteArray getDenied(int id, const QString& key) { return reply(0x2ED27536, be32(id) + str(key)); }
+QByteArray setDenied(int id, const QString& key) { return reply(0x27E26376, be32(id) + str(key)); }
+QByteArray broadcast(const QString& key, const QByteArray& value)
+{
+    return reply(0xDC9B44C3, str(key) + bytesField(value));
+}
+
+QString keyName(ZqNetValuesKey key)
+{
+    switch (quint32(key)) {
+    case 0x80D4D5BC: return "Invalid";
+    case 0x80D4D5BF: return "FriendlyName";
+    case 0x80D4D667: return "MaterialXml";
+    default: return QString::number(key, 16);
+    }
+}
+
+class Requester : public ZqNetRequester {
+public:
+    using ZqNetRequester::onMessageReceived;
+    using ZqNetRequester::requestCounter;
+
+    QStringList log;
+    Requester()
+    {
+        connect(this, &ZqNetRequester::requestFinished, [this](int id, RequestTypes type, RequestReturnCode code) {
+            log << QStringLiteral("finished %1 %2 %3 %4")
+                       .arg(id).arg(type).arg(code)
+                       .arg(sentRequestFromId(id).valid ? "queued" : "gone");
+        });
+        connect(this, &ZqNetRequester::requestAccepted,
+            [this](int id, RequestTypes type) { log << QStringLiteral("accepted %1 %2").arg(id).arg(type); });
+        connect(this, &ZqNetRequester::requestDenied,
+            [this](int id, RequestTypes type) { log << QStringLiteral("denied %1 %2").arg(id).arg(type); });
+        connect(this, &ZqNetRequester::setRequestAccepted, [this](int id, ZqNetValuesKey key, QByteArray v) {
+            log << QStringLiteral("setAccepted %1 %2 %3").arg(id).arg(keyName(key), v);
+        });
+        connect(this, &ZqNetRequester::getRequestAccepted, [this](int id, ZqNetValuesKey key, QByteArray v) {
+            log << QStringLiteral("getAccepted %1 %2 %3").arg(id).arg(keyName(key), v);
+        });
+        connect(this, &ZqNetRequester::setRequestDenied,
+            [this](int id, ZqNetValuesKey key) { log << QStringLiteral("setDenied %1 %2").arg(id).arg(keyName(key)); });
+        connect(this, &ZqNetRequester::getRequestDenied,
+            [this](int id, ZqNetValuesKey key) { log << QStringLiteral("getDenied %1 %2").arg(id).arg(keyName(key)); });
+        connect(this, &ZqNetRequester::valueUpdateBroadcast,
+            [this](ZqNetValuesKey key, QByteArray v) { log << QStringLiteral("broadcast %1 %2").arg(keyName(key), v); });
+        connect(this, &ZqNetRequester::cacheValueChanged,
+            [this](ZqNetValuesKey key, QByteArray v) { log << QStringLiteral("cache %1 %2").arg(keyName(key), v); });
+    }
+    void request(const QString& what)
+    {
+        if (what == "get")
+            sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false);
+        else if (what == "set")
+            sendSetRequest(ZqNetValueKey_CustomMaterialXMLString, "AB");
+        else if (what == "transfer")
+            sendFileTransferRequest();
+        else
+            sendFileRetrieveRequest("/remote", "/local");
+    }
+};
+
+} // namespace
+
+class TestRequester : public QObject {
+    Q_OBJECT
+
+private slots:
+    void requestsHaveExactBytes_data()
+    {
+        QTest::addColumn<int>("skippedIds");
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("get id 5") << 5 << "get"
+                                  << hex("00000000 0000004A 7D218C12 00000005 00000042") + str(FriendlyName).mid(4);
+        QTest::newRow("set") << 0 << "set"
+                             << hex("0000000000000058 808B3BB8 00000000 0000004A") + str(MaterialXml).mid(4)
+                + hex("00000002 4142");
+        QTest::newRow("file transfer") << 0 << "transfer" << hex("0000000000000004 07ACBFA1 00000000");
+        QTest::newRow("file retrieve")
+            << 1 << "retrieve"
+            << hex("0000000000000026 08401FC4 00000001 0000000E 002F00720065006D006F00740065 0000000C 002F006C006F00630061006C");
+    }
+    void requestsHaveExactBytes()
+    {
+        QFETCH(int, skippedIds);
+        QFETCH(QString, request);
+        QFETCH(QByteArray, wire);
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.11"));
+        Requester requester;
+        requester.setHostConnection(&pair.connection);
+        for (int i = 0; i < skippedIds; ++i)
+            requester.generateRequestId();
+        requester.request(request);
+        QCOMPARE(pair.peerRead(wire.size()).toHex(), wire.toHex());
+    }
+
+    void repliesEmitInOrder_data()
+    {
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QByteArray>("incoming");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("queuedAfter");
+        // Types: 1 get, 2 set, 3 file transfer, 4 file retrieve; codes: 0 denied, 1 accepted.
+        QTest::newRow("accepted get")
+            << QStringList { "get" } << accepted(0, FriendlyName, "Vat")
+            << QStringList { "cache FriendlyName Vat", "finished 0 1 1 queued", "accepted 0 1",
+                   "getAccepted 0 FriendlyName Vat" }
+            << 0;
+        QTest::newRow("accepted set")
+            << QStringList { "set" } << accepted(0, MaterialXml, "AB")
+            << QStringList { "cache MaterialXml AB", "finished 0 2 1 queued", "accepted 0 2",
+                   "setAccepted 0 MaterialXml AB" }
+            << 0;
+        QTest::newRow("denied get") << QStringList { "get" } << getDenied(0, FriendlyName)
+                                    << QStringList { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 FriendlyName" }
+                                    << 0;
+        QTest::newRow("set denied by old firmware")
+            << QStringList { "set" } << setDenied(0, "ZqNetValueKey_SomethingNew")
+            << QStringList { "finished 0 2 0 queued", "denied 0 2", "setDenied 0 Invalid" } << 0;
+        QTest::newRow("get denial of a set request")
+            << QStringList { "set" } << getDenied(0, MaterialXml)
+            << QStringList { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 MaterialXml" } << 0;
+        QTest::newRow("file accepted for a get") << QStringList { "get" } << reply(0x17FAE602, be32(0))
+                                                 << QStringList {} << 0;
+        QTest::newRow("file retrieve accepted") << QStringList { "retrieve" } << reply(0x17FAE602, be32(0))
+                                                << QStringList { "finished 0 4 1 queued", "accepted 0 4" } << 0;
+        QTest::newRow("file transfer denied") << QStringList { "transfer" } << reply(0x64A5933A, be32(0))
+                                              << QStringList { "finished 0 3 0 queued", "denied 0 3" } << 0;
+        QTest::newRow("file retrieve denied") << QStringList { "retrieve" } << reply(0x24A4855B, be32(0))
+                                              << QStringList { "finished 0 4 0 queued", "denied 0 4" } << 0;
+        QTest::newRow("unknown id only caches") << QStringList { "get" } << accepted(7, FriendlyName, "x")
+                                                << QStringList { "cache FriendlyName x" } << 1;
+        QTest::newRow("same broadcast twice")
+            << QStringList {} << broadcast(FriendlyName, "A") + broadcast(FriendlyName, "A")
+            << QStringList { "cache FriendlyName A", "broadcast FriendlyName A", "broadcast FriendlyName A" } << 0;
+        QTest::newRow("empty first value is a change")
+            << QStringList {} << broadcast(FriendlyName, "")
+            << QStringList { "cache FriendlyName ", "broadcast FriendlyName " } << 0;
+        QTest::newRow("pings and requests are ignored")
+            << QStringList { "get" } << frame(0x7943A2A5, "ZqWD") + frame(0x7D218C12, be32(0) + str(FriendlyName))
+            << QStringList {} << 1;
+    }
+    void repliesEmitInOrder()
+    {
+        QFETCH(QStringList, requests);
+        QFETCH(QByteArray, incoming);
+        QFETCH(QStringList, expected);
+        QFETCH(int, queuedAfter);
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.11"));
+        Requester requester;
+        requester.setHostConnection(&pair.connection);
+        for (const QString& r : requests)
+            requester.request(r);
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        pair.peerWrite(incoming);
+        QTRY_VERIFY(received.count() > 0 && pair.connection.Socket()->bytesAvailable() == 0);
+        QTRY_COMPARE(requester.log, expected);
+        for (int id = 0; id < requests.size(); ++id)
+            QCOMPARE(requester.sentRequestFromId(id).valid, id < queuedAfter);
+    }
+
+    void truncatedRepliesMatchNothing_data()
+    {
+        QTest::addColumn<QByteArray>("incoming");
+        QTest::newRow("empty denial") << setDenied(0, MaterialXml).left(12);
+        QTest::newRow("denial cut in the key") << setDenied(0, MaterialXml).left(30);
+        QTest::newRow("acceptance without value") << accepted(0, MaterialXml, "AB").left(12 + 4 + 4 + 74);
+        QTest::newRow("broadcast cut in the value") << broadcast(MaterialXml, "AB").left(12 + 78 + 4 + 1);
+    }
+    void truncatedRepliesMatchNothing()
+    {
+        QFETCH(QByteArray, incoming);
+        // The frame length must cover exactly the bytes sent.
+        QByteArray cut = frame(qFromBigEndian<quint32>(incoming.constData() + 8), incoming.mid(12));
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.11"));
+        Requester requester;
+        requester.setHostConnection(&pair.connection);
+        requester.request("set");
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ZqNetRequester\\(127\\.0\\.0\\.11\\)::.*incomplete"));
+        pair.peerWrite(cut);
+        QVERIFY(received.wait(2000));
+        QCOMPARE(requester.log, QStringList());
+        QVERIFY(requester.sentRequestFromId(0).valid);
+        bool found = true;
+        requester.GetCurrentCacheValue(ZqNetValueKey_CustomMaterialXMLString, found, false);
+        QVERIFY(!found);
+    }
+
+    void idsWrapToZero()
+    {
+        Requester requester;
+        QCOMPARE(requester.generateRequestId(), 0);
+        requester.requestCounter = 2147483647;
+        QCOMPARE(requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false), 2147483647);
+        QCOMPARE(requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false), 0);
+    }
+
+    void resetRestartsIdsAndOldestRecordMatches()
+    {
+        Requester requester;
+        ZqNetHostConnection host;
+        requester.setHostConnection(&host);
+        QSignalSpy stateReset(&requester, &ZqNetRequester::stateReset);
+        requester.request("get");
+        requester.reset();
+        requester.request("set");
+        QCOMPARE(stateReset.count(), 1);
+        QCOMPARE(requester.sentRequestFromId(0).requestType, ZqNetRequester::RequestType_GetRequest);
+        requester.onMessageReceived(be32(0) + str(FriendlyName), ZqMessageTypes::ZqMessage_GetValueRequestDenied);
+        QCOMPARE(requester.sentRequestFromId(0).requestType, ZqNetRequester::RequestType_SetRequest);
+        QVERIFY(requester.deQueueRequestById(0));
+        QVERIFY(!requester.deQueueRequestById(0));
+        const ZqNetRequester::SentRequest none = requester.sentRequestFromId(0);
+        QVERIFY(!none.valid);
+        QCOMPARE(none.sentTime, -1);
+        QCOMPARE(none.requestId, -1);
+        QCOMPARE(none.requestType, ZqNetRequester::RequestType_Unknown);
+    }
+
+    void cacheAndDetach()
+    {
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.11"));
+        Requester requester;
+        QSignalSpy changed(&requester, &ZqNetRequester::connectionChanged);
+        requester.setHostConnection(&pair.connection);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(requester.debugHeaderString(1), QString("-----ZqNetRequester(127.0.0.11)::"));
+        pair.peerWrite(broadcast(FriendlyName, "Vat"));
+        QTRY_VERIFY(requester.keyInCache(ZqNetValueKey_FriendlyPrinterName));
+        QCOMPARE(requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, true), -1);
+        QVERIFY(!requester.sentRequestFromId(0).valid);
+
+        QSignalSpy detached(&requester, &ZqNetRequester::disconnect);
+        pair.peer->disconnectFromHost();
+        QVERIFY(detached.wait(2000));
+        QVERIFY(!requester.hostConnection);
+        QCOMPARE(requester.debugHeaderString(2), QString("----------ZqNetRequester(NO_CONN)::"));
+        bool found = true;
+        QCOMPARE(requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, true), QByteArray());
+        QVERIFY(!found);
+        QVERIFY(!requester.sentRequestFromId(0).valid);
+        // Detached: queued as if sent.
+        QCOMPARE(requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, true), 0);
+        QVERIFY(requester.sentRequestFromId(0).valid);
+        // A late message changes nothing.
+        requester.log.clear();
+        requester.onMessageReceived(be32(0) + str(FriendlyName) + bytesField("x"),
+            ZqMessageTypes::ZqMessage_ValueRequestAccepted);
+        QCOMPARE(requester.log, QStringList());
+    }
+
+    void earlierConnectionIsIgnored()
+    {
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.11"));
+        Requester requester;
+        requester.setHostConnection(&pair.connection);
+        ZqNetHostConnection later;
+        requester.setHostConnection(&later);
+        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        pair.peerWrite(broadcast(FriendlyName, "old"));
+        QVERIFY(received.wait(2000));
+        QCOMPARE(requester.log, QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRequester)
+#include "tst_zqnetrequester.moc"
