@@ -15,9 +15,16 @@ TestCase {
         id: harness
     }
 
+    readonly property string validPassword: "Secr3t!pw"
+    readonly property string groupKey32: "0123456789abcdef0123456789ABCDEF"
+    property var openedDialogs: []
+
     function init() {
         harness.reset()
-        harness.screen.openFileDialog = function (dialog) {}
+        openedDialogs = []
+        harness.screen.openFileDialog = function (dialog) { testCase.openedDialogs.push(dialog) }
+        DistributionMediator.distributionPassword = validPassword
+        Globals.settingsUser_SetGroupKey(groupKey32)
     }
 
     function openFixture(name) {
@@ -84,32 +91,11 @@ TestCase {
         compare(MaterialDocumentMediator.qualityLevel.name, "Fine")
     }
 
-    function test_newDocumentDefaults() {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        var level = MaterialDocumentMediator.qualityLevel
-        verify(level.sharedXmlFlags & BaseMaterialObject.BaseMaterialObjectExposure)
-        compare(level.exposure, 0.1)
-        compare(field("Exposure (mJ)").input.text, "0.1")
-        compare(field("Version").input.text, "1.0")
-        compare(field("Thickness (µm)").input.displayText, "30")
-        ;["XYTrim_mm", "XYShrinkageFactor", "ZShrinkageFactor", "MaterialScalingFactorX", "MaterialScalingFactorY",
-          "TestingTrim", "OverHangFactor"].forEach(function (flag) {
-            verify(level.sharedXmlFlags & BaseMaterialObject["BaseMaterialObject" + flag], flag)
-        })
-        verify(!(level.sharedXmlFlags & BaseMaterialObject.BaseMaterialObjectTimeMultiplier))
-        compare(field("Time Multiplier").input.text, "")
-        compare(level.thickness_um, 30)
-    }
-
     // A key that takes the value out of range is refused; the model follows every accepted key.
     function test_typing_data() {
         return [
             { tag: "in range", label: "Time Multiplier", keys: "2.5", text: "2.5", property: "timeMultiplier", value: 2.5 },
             { tag: "above the top", label: "Time Multiplier", keys: "26", text: "2", property: "timeMultiplier", value: 2 },
-            { tag: "a first 0 is below the bottom of 0.1", label: "Exposure (mJ)", keys: "0", text: "12.5",
-              property: "exposure", value: 12.5 },
-            { tag: "negative bottom", label: "XY Trim (mm)", keys: "-0.55", text: "-0.55", property: "xYTrim_mm",
-              value: -0.55 },
             { tag: "below a negative bottom", label: "XY Trim (mm)", keys: "-2", text: "-", property: "xYTrim_mm",
               value: -0.05 }
         ]
@@ -125,7 +111,6 @@ TestCase {
         return [
             { tag: "decimal", label: "Time Multiplier", element: "<TimeMultiplier>" },
             { tag: "integer", label: "Kick (ms)", element: "<Kick_ms>" },
-            { tag: "integer written with a decimal parse", label: "Release Min (ms)", element: "<ReleaseMin_ms>" },
             { tag: "text", label: "Description", element: "<Description>", keepsEmptyElement: true }
         ]
         // Regression: an emptied integer field wrote 0 instead of clearing the value.
@@ -182,22 +167,6 @@ TestCase {
         compare([doc.friendlyColorRed, doc.friendlyColorGreen, doc.friendlyColorBlue], data.stored)
     }
 
-    function test_fieldTableDrivesPlaceholdersAndTooltips_data() {
-        return [
-            { tag: "version", label: "Version", placeholder: "0.1 or greater", tooltip: "" },
-            { tag: "negative bottom", label: "XY Trim (mm)", placeholder: "-1.0 to 1.0", tooltip: "Default: 0.0" },
-            { tag: "integer", label: "Initial Settle Time (ms)", placeholder: "0 to 60000", tooltip: "Default: 14,000" },
-            { tag: "text", label: "Name", placeholder: "", tooltip: "" }
-        ]
-    }
-
-    function test_fieldTableDrivesPlaceholdersAndTooltips(data) {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        var input = field(data.label).input
-        compare(input.placeholderText, data.placeholder)
-        compare(input.toolTipText, data.tooltip)
-    }
-
     // Save with errors opens the list instead of the file dialog; its height follows the count.
     function test_saveWithValidationErrorsShowsTheDialog() {
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
@@ -214,5 +183,128 @@ TestCase {
         dialog.open()
         compare(dialog.popupHeight, 670)
         dialog.close()
+    }
+
+    function openClean(distributed) {
+        var path = harness.newFile("material.zqmat")
+        compare(MaterialDocumentMediator.loadDocument(harness.keyOf(path)), true)
+        if (distributed) {
+            MaterialDocumentMediator.document.distributedFlag = true
+            harness.screen.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        }
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+        return path
+    }
+
+    function utf8Length(text) {
+        return unescape(encodeURIComponent(text)).length
+    }
+
+    function test_passwordValidity_data() {
+        return [
+            { tag: "valid 8", password: "Abcdef1!", valid: true },
+            { tag: "valid 12", password: "Abcdefgh12#$", valid: true },
+            { tag: "7 characters", password: "Abcde1!", valid: false },
+            { tag: "13 characters", password: "Abcdefgh123#$", valid: false },
+            { tag: "underscore as the symbol", password: "Abcdef1_", valid: false },
+            { tag: "line break", password: "Abc\ndef1!", valid: false }
+        ]
+    }
+
+    function test_passwordValidity(data) {
+        DistributionMediator.distributionPassword = data.password
+        compare(DistributionMediator.distributionPasswordValid, data.valid)
+    }
+
+    function test_distributedFileLengthAndCleanDocument_data() {
+        return [
+            { tag: "plain document", distributed: false },
+            { tag: "document that carries the flag", distributed: true }
+        ]
+    }
+
+    function test_distributedFileLengthAndCleanDocument(data) {
+        openClean(data.distributed)
+        var doc = MaterialDocumentMediator.document
+        var before = doc.ToXMLString()
+        // The text that is encrypted: the document with its flag set.
+        var flag = "\n    <DistributedFlag>true</DistributedFlag>"
+        compare(before.indexOf(flag) > 0, data.distributed)
+        var L = utf8Length(before) + (data.distributed ? 0 : flag.length)
+
+        harness.screen.formHeader.distribute()
+        compare(openedDialogs, [harness.screen.distributeDialog])
+        var suggested = String(harness.screen.distributeDialog.currentFile)
+        compare(suggested.substring(suggested.length - 7), ".zqmatd")
+
+        var target = harness.tempPath("out.zqmatd")
+        harness.screen.distributeDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(target))
+        verify(!harness.screen.messageDialog.opened)
+        var written = harness.readText(target)
+        verify(written !== null)
+        compare(written.length, 32 + 2 * (64 + 2 * (L + 12) + 12))
+        verify(/^[0-9A-F]+$/.test(written))
+
+        compare(doc.distributedFlag, data.distributed)
+        compare(doc.ToXMLString(), before)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+    }
+
+    // Regression: distribute failures were only logged.
+    function test_failuresAreShown_data() {
+        return [
+            { tag: "unsaved changes", edit: true, title: "Unsaved changes" },
+            { tag: "invalid password", password: "short", title: "Invalid distribution password" },
+            { tag: "empty group key", groupKey: "", title: "Invalid group key" },
+            { tag: "write fails", target: "no-such-folder/x.zqmatd", title: "Distribution failed.",
+              message: "Failed to write the distributable document to path - " }
+        ]
+    }
+
+    function test_failuresAreShown(data) {
+        openClean(false)
+        if (data.password !== undefined)
+            DistributionMediator.distributionPassword = data.password
+        if (data.groupKey !== undefined)
+            Globals.settingsUser_SetGroupKey(data.groupKey)
+        if (data.edit)
+            MaterialDocumentMediator.document.description = "not saved yet"
+        if (data.target) {
+            harness.screen.distributeDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(harness.tempDir + data.target))
+        } else {
+            harness.screen.formHeader.distribute()
+            compare(openedDialogs, [])
+        }
+        verify(harness.screen.messageDialog.opened)
+        compare(harness.screen.messageDialog.title, data.title)
+        if (data.message)
+            compare(harness.screen.messageDialog.message.indexOf(data.message), 0)
+    }
+
+    // Nothing is written unless the group key's length and the password are valid.
+    function test_mediatorRefusesBeforeWriting_data() {
+        var rows = [ { tag: "invalid password", length: 32, password: "nope",
+                       message: "A valid distrbution password must be set in Settings before distributing a material document" } ]
+        ;[31, 32, 34, 48, 65, 66].forEach(function (n) {
+            var valid = [32, 33, 48, 49, 64, 65].indexOf(n) >= 0
+            rows.push({ tag: "group key length " + n, length: n, message: valid ? "" : "group key" })
+        })
+        return rows
+    }
+
+    function test_mediatorRefusesBeforeWriting(data) {
+        openClean(false)
+        if (data.password)
+            DistributionMediator.distributionPassword = data.password
+        Globals.settingsUser_SetGroupKey(new Array(data.length + 1).join("k"))
+        var target = harness.tempPath("key.zqmatd")
+        var result = MaterialDocumentMediator.distributeDocument(MaterialDocumentMediator.urlFromLocalPath(target))
+        if (data.message === "") {
+            compare(result, true)
+            verify(harness.readText(target) !== null)
+        } else {
+            compare(result, data.message === "group key" ? MaterialDocumentMediator.invalidGroupKeyMessage : data.message)
+            compare(harness.readText(target), null)
+        }
     }
 }

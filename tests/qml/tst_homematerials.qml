@@ -90,8 +90,6 @@ TestCase {
 
     function test_printerModelList_data() {
         return [
-            { tag: "default models", models: defaultModels, stored: "",
-              names: ["Orvo A", "Orvo B", "Tesk Print"], index: 0, shown: true },
             { tag: "stored name", models: defaultModels, stored: "Tesk Print",
               names: ["Orvo A", "Orvo B", "Tesk Print"], index: 2, shown: true },
             { tag: "stale stored name", models: defaultModels, stored: "Orvo Z",

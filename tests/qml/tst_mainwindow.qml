@@ -16,8 +16,7 @@ TestCase {
     }
 
     function init() {
-        testSupport.removeStoredSetting("ApplicationWindow/x")
-        testSupport.removeStoredSetting("ApplicationWindow/y")
+        ;["x", "y", "width", "height"].forEach(function (key) { testSupport.removeStoredSetting("ApplicationWindow/" + key) })
         ApplicationWindowMediator.width = 640
         ApplicationWindowMediator.height = 480
     }
@@ -169,12 +168,6 @@ TestCase {
         compare(window.applicationCanClose, true)
     }
 
-    function test_quitFromHomeWithoutDocumentsCloses() {
-        var window = startWindow()
-        window.handleQuitApplication()
-        tryCompare(window, "visible", false)
-    }
-
     function test_closeRequest_data() {
         return [ { tag: "forced discards", force: true }, { tag: "unforced asks first", force: false } ]
     }
@@ -201,8 +194,6 @@ TestCase {
             { tag: "right of the screen", x: screen.width + 10, y: 30, ex: screen.width - w, ey: 30 },
             { tag: "far right (was pushed further off)", x: 100000, y: 30, ex: screen.width - w, ey: 30 },
             { tag: "left of the screen", x: -w - 1, y: 30, ex: 0, ey: 30 },
-            { tag: "far left", x: -100000, y: 30, ex: 0, ey: 30 },
-            { tag: "above the screen", x: 40, y: -5000, ex: 40, ey: 0 },
             { tag: "partly right, still reachable", x: screen.width - 100, y: 30, ex: screen.width - 100, ey: 30 }
         ]
     }
@@ -216,11 +207,49 @@ TestCase {
         fuzzyCompare(window.y, data.ey, 2)
     }
 
-    function test_minimumSizeFollowsFirstWidthChange() {
-        var screen = Qt.application.screens[0]
-        var window = startWindow()
-        verify(window.firstResize)
-        compare(window.minimumWidth, Math.min(1000, screen.width))
-        compare(window.minimumHeight, Math.min(600, screen.height))
+    readonly property var screen1600: ({ width: 1600, height: 1000 })
+    readonly property var screen800: ({ width: 800, height: 500 })
+
+    function freshWindowMediator(screen) {
+        var component = Qt.createComponent("qrc:/ApplicationWindowMediator.qml")
+        verify(component.status === Component.Ready, component.errorString())
+        var mediator = createTemporaryObject(component, testCase)
+        if (screen !== undefined)
+            mediator.windowScreen = screen
+        return mediator
+    }
+
+    // The first start is 1280x720.
+    function test_resize_data() {
+        return [
+            { tag: "within screen", w: 1100, h: 800, screen: screen1600, ew: 1100, eh: 800 },
+            { tag: "width undefined keeps width", w: undefined, h: 600, screen: screen1600, ew: 1280, eh: 600 },
+            { tag: "wider than screen", w: 1601, h: 700, screen: screen1600, ew: 1600, eh: 700 },
+            { tag: "exactly the screen", w: 1600, h: 1000, screen: screen1600, ew: 1600, eh: 1000 },
+            { tag: "both beyond a small screen", w: 2000, h: 2000, screen: screen800, ew: 800, eh: 500 }
+        ]
+    }
+
+    function test_resize(data) {
+        var mediator = freshWindowMediator(data.screen)
+        mediator.resize(data.w, data.h)
+        compare([mediator.width, mediator.height], [data.ew, data.eh])
+    }
+
+    function test_minimumSize_data() {
+        return [
+            { tag: "large screen", screen: screen1600, ew: 1000, eh: 600 },
+            { tag: "lowered to a small screen", screen: screen800, ew: 800, eh: 500 }
+        ]
+    }
+
+    // Only once the window allows it (after its first width change).
+    function test_minimumSize(data) {
+        var mediator = freshWindowMediator(data.screen)
+        mediator.setMinimumSize(1000, 600)
+        compare([mediator.minimumWidth, mediator.minimumHeight], [1, 1])
+        mediator.canSetMinimumSize = true
+        mediator.setMinimumSize(1000, 600)
+        compare([mediator.minimumWidth, mediator.minimumHeight], [data.ew, data.eh])
     }
 }

@@ -56,9 +56,7 @@ TestCase {
 
     function test_exactlyOneLinkSelected_data() {
         return [
-            { tag: "getting started", link: "navOptionGettingStarted", signal: "showHomeSectionGettingStarted" },
             { tag: "settings", link: "navOptionSettings", signal: "showHomeSectionSettings" },
-            { tag: "support", link: "navOptionSupport", signal: "showHomeSectionSupport" },
             { tag: "materials again", link: "navOptionMaterials", signal: "showHomeSectionMaterials" }
         ]
     }

@@ -60,12 +60,6 @@ TestCase {
                           + "Name: Ada Lovelace\\nEmail: ada@example.invalid\\nCompany: Veltrisan Labs" + tail
             },
             {
-                tag: "empty profile",
-                first: "", last: "", email: "", company: "",
-                message: "x",
-                expected: head + " \u2013  \",\"description\":\"x\\n\\nName:  \\nEmail: \\nCompany: " + tail
-            },
-            {
                 tag: "quotes, line breaks, markers and non-ASCII",
                 first: "Zoë", last: "O\"Neil", email: "z@example.invalid", company: "Ünïon %1",
                 message: "Line 1\nLine \"2\"\t%1 \\ end",
