@@ -22,6 +22,10 @@ Item {
     property string documentLastSavedHash: ""
     property string documentKey: ""
 
+    // Documents whose form has not filled yet, by key: true for a created one,
+    // false for an opened one.
+    property var unfilledDocuments: ({})
+
     property int numberOfNewMaterials: 0
     readonly property int maximumAmountOfRecentFiles: 10
 
@@ -217,8 +221,29 @@ Item {
         if (problem !== "")
             console.warn(problem)
         documentLastSavedHash = doc.ToXMLString()
+        unfilledDocuments[key] = true
         openNewFormTabSignal()
         return true
+    }
+
+    // Called by a form once it has filled its fields. An opened document is clean
+    // after that: what the form marks on filling is no change of the user's. True
+    // when the document was created in this run and this is its first fill.
+    function formFilled(key) {
+        if (!unfilledDocuments.hasOwnProperty(key))
+            return false
+        var created = unfilledDocuments[key]
+        delete unfilledDocuments[key]
+        if (created)
+            return true
+        if (key === documentKey && document !== null) {
+            documentLastSavedHash = document.ToXMLString()
+        } else {
+            var index = getDocumentIndexByKey(key)
+            if (index >= 0 && documents.get(index).document !== null)
+                documents.setProperty(index, "documentLastSavedHash", documents.get(index).document.ToXMLString())
+        }
+        return false
     }
 
     function loadDocument(fileURL) {
@@ -257,6 +282,7 @@ Item {
         addRecentFile(documentFilename, key, machine.machineModelNameToString(machine.modelName),
                       currentDateText(), colorText(doc))
         documentLastSavedHash = doc.ToXMLString()
+        unfilledDocuments[key] = false
         openNewFormTabSignal()
         return true
     }
@@ -311,6 +337,7 @@ Item {
 
     // Forgets the document and frees it; its tab (and form) is already gone.
     function closeDocument(key) {
+        delete unfilledDocuments[key]
         var doc = null
         var index = getDocumentIndexByKey(key)
         if (index >= 0) {

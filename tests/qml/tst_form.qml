@@ -28,7 +28,11 @@ TestCase {
     }
 
     function openFixture(name) {
-        compare(MaterialDocumentMediator.loadDocument("file:///" + harness.dataDir + name), true)
+        return openFixturePath(harness.dataDir + name)
+    }
+
+    function openFixturePath(path) {
+        compare(MaterialDocumentMediator.loadDocument("file:///" + path), true)
         return harness.currentForm()
     }
 
@@ -122,6 +126,82 @@ TestCase {
         var xml = MaterialDocumentMediator.document.ToXMLString()
         // A text field writes its (empty) text; numbers leave the document.
         compare(xml.indexOf(data.element) >= 0, data.keepsEmptyElement === true)
+    }
+
+    // The number fields with the element each one is saved as.
+    readonly property var numberElements: [
+        ["Time Multiplier", "TimeMultiplier"], ["Z Bleed Depth (mm)", "ZBleedDepth_mm"],
+        ["Exposure (mJ)", "Exposure"], ["Over Exposure Factor", "OverExposureFactor"],
+        ["Foundation Exposure (mJ)", "FoundationExposure"], ["XY Bleed (mm)", "XYBleed_mm"],
+        ["Overhang Factor", "OverHangFactor"], ["XY Trim (mm)", "XYTrim_mm"],
+        ["XY Shrinkage Factor", "XYShinkageFactor"], ["Z Shrinkage Factor", "ZShinkageFactor"],
+        ["Scaling Factor X", "MaterialScalingFactorX"], ["Scaling Factor Y", "MaterialScalingFactorY"],
+        ["Initial Settle Time (ms)", "Initial_Settle"], ["Release Min (ms)", "ReleaseMin_ms"],
+        ["Release Max (ms)", "Release_ms"], ["Release Raise Min (mm)", "ReleaseRaise_Min_mm"],
+        ["Settle Max (ms)", "Settle_ms"], ["Kick (ms)", "Kick_ms"]
+    ]
+
+    // The text of an element of the saved file, or null when the file lacks it.
+    function elementText(xml, name) {
+        var match = new RegExp("<" + name + ">([^<]*)</" + name + ">").exec(xml)
+        return match === null ? null : match[1]
+    }
+
+    function finishEditing() {
+        harness.screen.forceActiveFocus()
+    }
+
+    // Regression: the always-written fields showed nothing while the file got values; text
+    // that is no number stayed on screen while the file dropped the field; opening made the
+    // document unsaved; a New document saved its level under a fallback name.
+    function test_savedFileHoldsWhatTheFieldsShow_data() {
+        return [
+            { tag: "new document", open: false },
+            { tag: "opened document", open: true }
+        ]
+    }
+
+    function test_savedFileHoldsWhatTheFieldsShow(data) {
+        if (data.open)
+            openFixture("full.zqmat")
+        else
+            verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        typeInto("Name", "Resin")
+        typeInto("Time Multiplier", "2.5")
+        typeInto("XY Bleed (mm)", "1,5")
+        finishEditing()
+        typeInto("Z Bleed Depth (mm)", ".")
+        finishEditing()
+        typeInto("Release Min (ms)", "1,000")
+        finishEditing()
+        typeInto("Kick (ms)", "-")
+        finishEditing()
+        clearField("Over Exposure Factor")
+        finishEditing()
+        var path = harness.tempPath("roundtrip.zqmat")
+        var xml = saveTo(path)
+        compare(elementText(xml, "FriendlyName"), field("Name").input.text)
+        numberElements.forEach(function (pair) {
+            var shown = field(pair[0]).input.text
+            var saved = elementText(xml, pair[1])
+            if (shown === "") {
+                compare(saved, null, pair[0] + " is empty but saved")
+            } else {
+                verify(/^-?\d+(\.\d+)?$/.test(shown), pair[0] + " shows " + shown)
+                verify(saved !== null && Number(saved) === Number(shown), pair[0] + " shows " + shown + ", saved " + saved)
+            }
+        })
+        compare(field("XY Bleed (mm)").input.text, "1")
+        if (!data.open) {
+            compare(field("Overhang Factor").input.text, "80")
+            verify(xml.indexOf('<Quality Name="30" Thickness_um="30">') >= 0, xml)
+        }
+        // The saved file, opened again, is clean until it is edited.
+        harness.reset()
+        openFixturePath(path)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "opening made the document unsaved")
+        typeInto("Time Multiplier", "3")
+        verify(MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
     function test_loadedOutOfRangeValueStaysAndIsReported() {

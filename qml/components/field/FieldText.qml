@@ -5,7 +5,9 @@ import ".."
 
 // Single-line input with the form's styling. With a decimal range the text is
 // checked on every change and an out-of-range value is put back to the last
-// accepted text; text filled in by setText() is shown as it is.
+// accepted text; text filled in by setText() is shown as it is. A number field
+// refuses characters no number has, and shows empty once editing finishes on
+// text that is not yet a number ("." or "-"), since the document holds none.
 Item {
     id: fieldText
 
@@ -40,6 +42,10 @@ Item {
 
     readonly property bool hasIntRange: intMin !== -1 || intMax !== -1
     readonly property bool hasDoubleRange: !hasIntRange && (!isNaN(doubleMin) || !isNaN(doubleMax))
+    readonly property bool isNumber: hasIntRange || hasDoubleRange
+    // What a number field may hold while it is typed; the validators alone let
+    // group separators such as ',' through as intermediate text.
+    readonly property var partialNumberPattern: hasIntRange ? /^[+-]?\d*$/ : /^[+-]?\d*\.?\d*$/
 
     function setText(value) {
         filling = true
@@ -52,6 +58,12 @@ Item {
         input.readOnly = !enabled || readOnly
         input.enabled = enabled
         Globals.fieldInputOnEnabledChanged(enabled, input.activeFocus, inputBackground)
+    }
+
+    // Text that is not a number when editing ends is cleared, as a user would.
+    function finishEditing() {
+        if (isNumber && input.text !== "" && isNaN(parseValue(input.text)))
+            input.text = ""
     }
 
     function parseValue(text) {
@@ -101,15 +113,32 @@ Item {
             radius: Globals.fieldInputRadius
         }
 
-        onActiveFocusChanged: Globals.fieldInputOnFocusChanged(activeFocus, inputBackground)
+        onActiveFocusChanged: {
+            Globals.fieldInputOnFocusChanged(activeFocus, inputBackground)
+            if (!activeFocus)
+                fieldText.finishEditing()
+        }
         onEditingFinished: fieldText.editingFinished()
+        // Return and Enter end editing only on acceptable text; unfinished numbers are cleared first.
+        Keys.onReturnPressed: function (event) {
+            fieldText.finishEditing()
+            event.accepted = false
+        }
+        Keys.onEnterPressed: function (event) {
+            fieldText.finishEditing()
+            event.accepted = false
+        }
 
         onTextChanged: {
             if (fieldText.filling)
                 return
-            if (fieldText.hasDoubleRange && text !== "") {
-                var value = fieldText.parseValue(text)
-                if (!isNaN(value) && (value < doubleValidator.bottom || value > doubleValidator.top)) {
+            if (fieldText.isNumber && text !== "") {
+                var refused = !fieldText.partialNumberPattern.test(text)
+                if (!refused && fieldText.hasDoubleRange) {
+                    var value = fieldText.parseValue(text)
+                    refused = !isNaN(value) && (value < doubleValidator.bottom || value > doubleValidator.top)
+                }
+                if (refused) {
                     // Reassigning emits textChanged again, which reports the restored text.
                     text = fieldText.validatedValue
                     return

@@ -109,6 +109,11 @@ Item {
         }
     }
 
+    function applyPreselection() {
+        if ((field.kind === "thickness" || field.kind === "yesno") && input.currentIndex >= 0)
+            onSelection(input.selected)
+    }
+
     function onColorChosen(chosen) {
         if (!filled || target === null)
             return

@@ -32,18 +32,22 @@ Item {
         return null
     }
 
-    // Fills every field from its model object, then switches on the fields
-    // that are always written.
+    // Fills every field from its model object. The fields that are always written
+    // are switched on first, so they show the values the file will get.
     function fill() {
-        var i
-        for (i = 0; i < fieldItems.length; ++i) {
+        for (var i = 0; i < fieldItems.length; ++i) {
             var item = fieldItems[i]
             var target = targets[item.field.target]
             item.target = target === undefined ? null : target
+            item.markPresent()
             item.fill()
         }
-        for (i = 0; i < fieldItems.length; ++i)
-            fieldItems[i].markPresent()
+    }
+
+    // Writes what the comboboxes show into the model, as a selection would.
+    function applyPreselections() {
+        for (var i = 0; i < fieldItems.length; ++i)
+            fieldItems[i].applyPreselection()
     }
 
     FormLabelSection {

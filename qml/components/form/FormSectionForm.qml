@@ -38,6 +38,9 @@ Item {
         sectionQuality.qualityLevel = qualityLevel
         sectionCycle.qualityLevel = qualityLevel
         sectionCycle.cycleSetting = cycleSetting
+        // A new document takes what its comboboxes preselect (the thickness gives the level its name).
+        if (MaterialDocumentMediator.formFilled(documentKey))
+            sectionQuality.applyPreselections()
     }
 
     Flickable {

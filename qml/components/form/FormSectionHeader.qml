@@ -30,6 +30,8 @@ Rectangle {
 
     // True when the document validates; otherwise the messages are shown.
     function validateOrShowMessages() {
+        // Ends editing in the form, so a field holding no number yet shows empty before the check.
+        formSectionHeader.forceActiveFocus()
         MaterialDocumentMediator.validateDocumentFields()
         if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
             validationDialog.open()
