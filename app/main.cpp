@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QtWebEngine>
 
@@ -25,6 +26,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     UpdateHelper::applicationVersion = QCoreApplication::applicationVersion();
+    if (!Startup::protectSettingsFile(QSettings().fileName()))
+        qWarning() << "Could not make the settings file private:" << QSettings().fileName();
     installInterfaceFont();
 
     // Lives until the process ends.

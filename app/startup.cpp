@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -68,6 +70,21 @@ void forwardTerminationToQuitRequest(QCoreApplication *app)
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool protectSettingsFile(const QString &path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)
+        || !QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    QFile file(path);
+    if (!file.exists()) {
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.close();
+    }
+    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 }
 
 } // namespace Startup

@@ -23,4 +23,9 @@ QUrl rootQmlUrl();
 // the window's close path like a quit request on other desktops.
 void forwardTerminationToQuitRequest(QCoreApplication *app);
 
+// The settings store holds the distribution password and the group key in plain
+// text: its folder is made 0700 and the file 0600 (created empty when missing),
+// which later atomic rewrites of the file keep. False when either can't be set.
+bool protectSettingsFile(const QString &path);
+
 } // namespace Startup

@@ -570,7 +570,12 @@ Item {
                 "friendlyColor": entry.friendlyColor
             })
         }
-        documentSettings.datastore = JSON.stringify(entries)
+        var text = JSON.stringify(entries)
+        documentSettings.datastore = text
+        // Written through at once: a list stored only after a delay or at exit is lost
+        // when the process ends first.
+        documentSettings.setValue("datastore", text)
+        documentSettings.sync()
         storedRecentFilesUnreadable = false
     }
 
@@ -632,6 +637,7 @@ Item {
         if (index < 0 || index >= recentFiles.count)
             return false
         recentFiles.remove(index)
+        storeRecentFiles()
         return true
     }
 

@@ -31,6 +31,7 @@ constexpr unsigned long sidebarColour = 0x424241;
 constexpr int idleMs = 3000;
 
 struct Result {
+    qint64 mappedMs = -1; // the window became viewable, painted or not
     qint64 frameMs = -1;
     qint64 rssKiB = -1;      // the process itself
     qint64 totalRssKiB = -1; // with its child processes (the web engine's)
@@ -177,8 +178,11 @@ Result measure(XScreenProbe &screen, const QString &program, const QString &cach
         return result;
     Window window = 0;
     while (timer.elapsed() < giveUpMs && process.state() == QProcess::Running) {
-        if (!window)
+        if (!window) {
             window = screen.find(process.processId());
+            if (window)
+                result.mappedMs = timer.elapsed();
+        }
         if (window && screen.showsSidebar(window)) {
             result.frameMs = timer.elapsed();
             break;
@@ -234,7 +238,7 @@ int main(int argc, char *argv[])
     measure(screen, appBinary, appCache, false);
     measure(screen, floorBinary, floorCache, false);
 
-    std::vector<qint64> appCold, floorCold, appWarm, floorWarm;
+    std::vector<qint64> appCold, floorCold, appWarm, floorWarm, appColdEmpty, appWarmEmpty;
     Result appMemory, floorMemory;
     for (int i = 0; i < rounds; ++i) {
         const bool last = i == rounds - 1;
@@ -249,6 +253,8 @@ int main(int argc, char *argv[])
         appCold.push_back(a.frameMs);
         floorCold.push_back(f.frameMs);
         appWarm.push_back(aw.frameMs);
+        appColdEmpty.push_back(a.frameMs - a.mappedMs);
+        appWarmEmpty.push_back(aw.frameMs - aw.mappedMs);
         floorWarm.push_back(fw.frameMs);
         if (last) {
             appMemory = aw;
@@ -262,6 +268,8 @@ int main(int argc, char *argv[])
     std::printf("               gelvantrium home screen  %6lld ms  %5.2fx\n", ac, double(ac) / fc);
     std::printf("  warm caches: bare window, same modules %6lld ms\n", fw);
     std::printf("               gelvantrium home screen  %6lld ms  %5.2fx\n", aw, double(aw) / fw);
+    std::printf("window shown before its first frame (empty window), median\n");
+    std::printf("  cold caches %6lld ms, warm caches %6lld ms\n", median(appColdEmpty), median(appWarmEmpty));
     std::printf("resident memory %d ms after the first frame (process / with web engine processes)\n", idleMs);
     std::printf("  bare window             %7lld KiB / %7lld KiB\n", floorMemory.rssKiB, floorMemory.totalRssKiB);
     std::printf("  gelvantrium home screen %7lld KiB / %7lld KiB  %5.2fx\n", appMemory.rssKiB, appMemory.totalRssKiB,

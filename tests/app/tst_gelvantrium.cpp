@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -49,6 +50,15 @@ bool quit(QProcess &process)
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+// The permission bits of a file or folder, -1 when it is missing.
+int modeOf(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return -1;
+    return int(status.st_mode & 0777);
+}
+
 } // namespace
 
 class tst_Gelvantrium : public QObject
@@ -66,6 +76,16 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     const QDir logs(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
     const QString settingsFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Veltrisan/Gelvantrium.conf");
     const QRect moved(123, 77, 1100, 700);
+    // The settings as an earlier version left them: readable by everyone.
+    const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
+    QVERIFY(QDir().mkpath(settingsFolder));
+    QCOMPARE(::chmod(QFile::encodeName(settingsFolder).constData(), 0755), 0);
+    {
+        QFile stored(settingsFile);
+        QVERIFY(stored.open(QIODevice::WriteOnly));
+        stored.write("[distributionPassword]\npassword=Abcdefgh12#z\n");
+    }
+    QCOMPARE(::chmod(QFile::encodeName(settingsFile).constData(), 0644), 0);
 
     QProcess first;
     first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -88,7 +108,12 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     const QByteArray dirLine = '"' + QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8() + "\"\n";
     QVERIFY(first.readAllStandardOutput().contains(dirLine));
 
+    // They hold the distribution password and the group key: the user's alone, also
+    // after the application has rewritten the file.
+    QCOMPARE(modeOf(settingsFolder), 0700);
+    QCOMPARE(modeOf(settingsFile), 0600);
     QSettings stored(settingsFile, QSettings::IniFormat);
+    QVERIFY(stored.contains(QStringLiteral("User/printerModels")));
     stored.beginGroup(QStringLiteral("ApplicationWindow"));
     QCOMPARE(QRect(stored.value("x").toInt(), stored.value("y").toInt(), stored.value("width").toInt(),
                    stored.value("height").toInt()),

@@ -199,9 +199,14 @@ TestCase {
         var second = saveDocumentAs("second.zqmat", "ORV_2.0_AA")
         var section = makeSection()
         compare(section.recentList.count, 2)
+        var stored = function () { return testSupport.readResource(testSupport.settingsFilePath()) }
+        verify(stored().indexOf("second.zqmat") >= 0)
         mouseClick(rowAt(section, 0, "second.zqmat").removeButton)
         compare(MaterialDocumentMediator.recentFiles.count, 1)
         compare(MaterialDocumentMediator.recentFiles.get(0).path, first)
+        // Regression: the removal was stored only at the next addition or at exit.
+        compare(stored().indexOf("second.zqmat"), -1)
+        verify(stored().indexOf("first.zqmat") >= 0)
         compare(stackView.pops, 0)
         mouseClick(rowAt(section, 0, "first.zqmat").removeButton)
         compare(MaterialDocumentMediator.recentFiles.count, 0)

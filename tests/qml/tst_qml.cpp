@@ -37,6 +37,9 @@ public:
         settings.sync();
     }
 
+    // The settings file the interface writes.
+    Q_INVOKABLE QString settingsFilePath() const { return QSettings().fileName(); }
+
     // The test's own temporary folder (isolated per test run), without a trailing slash.
     Q_INVOKABLE QString tempPath() const { return QDir::tempPath(); }
 
