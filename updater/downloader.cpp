@@ -3,14 +3,17 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFileInfo>
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
-#include <QTemporaryDir>
+#include <QTimer>
 
+#include <cerrno>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,16 +25,22 @@ bool hasSuccessStatus(const QNetworkReply *reply)
 
 } // namespace
 
+int Downloader::lowSpeedWindowMs = 30000;
+
 Downloader::Downloader(QWidget *parent)
     : QObject(nullptr)
     , m_manager(new QNetworkAccessManager)
+    , m_speedTimer(new QTimer(this))
 {
     Q_UNUSED(parent)
-    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // Release hosts answer installer addresses with redirects; never to http.
+    m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    connect(m_speedTimer, &QTimer::timeout, this, &Downloader::checkSpeed);
 }
 
 Downloader::~Downloader()
 {
+    m_speedTimer->stop();
     if (m_reply) {
         disconnect(m_reply, nullptr, this, nullptr);
         m_reply->abort();
@@ -46,7 +55,10 @@ void Downloader::startDownload(const QUrl &url)
     dropReply();
     m_file.reset();
     m_bytesWritten = 0;
+    m_bytesReceived = 0;
+    m_receivedAtWindowStart = 0;
     m_failed = false;
+    removePreviousInstaller();
 
     m_url = url;
     m_startTime = QDateTime::currentSecsSinceEpoch();
@@ -57,10 +69,61 @@ void Downloader::startDownload(const QUrl &url)
         return;
     }
 
-    m_reply = m_manager->get(QNetworkRequest(url));
+    QNetworkRequest request(url);
+    request.setMaximumRedirectsAllowed(maxRedirects);
+    // When Qt picks the encoding itself it inflates a compressed answer without limit.
+    request.setRawHeader("Accept-Encoding", "identity");
+    m_reply = m_manager->get(request);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(m_reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &Downloader::onDownloadFinished);
+    m_speedTimer->start(lowSpeedWindowMs);
+}
+
+// Like curl's low-speed limit: a server that stalls, trickles or never ends
+// its headers must not hold the download (and the interface) for ever.
+void Downloader::checkSpeed()
+{
+    if (!m_reply) {
+        m_speedTimer->stop();
+        return;
+    }
+    if (m_bytesReceived - m_receivedAtWindowStart < lowSpeedLimit) {
+        qWarning() << "Downloader: fewer than" << lowSpeedLimit << "bytes arrived in" << lowSpeedWindowMs
+                   << "ms, download abandoned:" << m_url.toString();
+        m_reply->abort(); // finishes at once, reported as not found
+        return;
+    }
+    m_receivedAtWindowStart = m_bytesReceived;
+}
+
+QString Downloader::saveFolder()
+{
+    const QString path = QDir::tempPath() + QStringLiteral("/gelvantrium-installer-") + QString::number(::getuid());
+    const QByteArray native = QFile::encodeName(path);
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    // The name is predictable in a shared folder: use it only when it is our
+    // own private folder, not a link or another user's folder.
+    struct stat info;
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()
+        || (info.st_mode & 077) != 0)
+        return QString();
+    return path;
+}
+
+// Only one installer is kept: whatever an earlier download (of this run or
+// another) left is removed.
+void Downloader::removePreviousInstaller()
+{
+    m_filePath.clear();
+    const QString folder = saveFolder();
+    if (folder.isEmpty())
+        return;
+    QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names)
+        dir.remove(name);
 }
 
 void Downloader::cancelDownload()
@@ -72,6 +135,7 @@ void Downloader::cancelDownload()
 // A reply that is replaced must not report into the new download.
 void Downloader::dropReply()
 {
+    m_speedTimer->stop();
     if (!m_reply)
         return;
     QNetworkReply *reply = m_reply;
@@ -87,22 +151,21 @@ bool Downloader::openSaveFile()
     if (!hasSuccessStatus(m_reply))
         return false;
 
-    const QString address = m_reply->url().toString();
-    const QString name = address.mid(address.lastIndexOf(QLatin1Char('/')) + 1);
+    // Asked for uncompressed; a server that compresses anyway sends no installer.
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity")
+        return false;
+
+    // The name comes from the address's path (never its query), as asked for,
+    // not from where a redirect led.
+    const QString name = m_url.fileName();
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return false;
 
-    // A folder of our own (mode 0700, unpredictable name) instead of a fixed
-    // name in the shared temporary folder, which another user could pre-empt.
-    if (m_saveDir.isEmpty() || !QFileInfo(m_saveDir).isDir()) {
-        QTemporaryDir dir;
-        if (!dir.isValid())
-            return false;
-        dir.setAutoRemove(false); // the installer must outlive this process
-        m_saveDir = dir.path();
-    }
-
-    m_file.reset(new QSaveFile(m_saveDir + QLatin1Char('/') + name));
+    const QString folder = saveFolder();
+    if (folder.isEmpty())
+        return false;
+    m_file.reset(new QSaveFile(folder + QLatin1Char('/') + name));
     if (!m_file->open(QIODevice::WriteOnly)) {
         m_file.reset();
         return false;
@@ -113,9 +176,12 @@ bool Downloader::openSaveFile()
 void Downloader::onReadyRead()
 {
     const QByteArray chunk = m_reply->readAll();
+    m_bytesReceived += chunk.size();
     if (m_failed)
         return;
-    if ((!m_file && !openSaveFile()) || m_file->write(chunk) != chunk.size()) {
+    const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool beyondLength = declared.isValid() && m_bytesWritten + chunk.size() > declared.toLongLong();
+    if ((!m_file && !openSaveFile()) || beyondLength || m_file->write(chunk) != chunk.size()) {
         m_failed = true;
         m_file.reset();
         // The rest of a good answer is not wanted. Error answers are left to
@@ -129,6 +195,7 @@ void Downloader::onReadyRead()
 
 void Downloader::onDownloadFinished()
 {
+    m_speedTimer->stop();
     if (!m_failed && m_reply->bytesAvailable() > 0)
         onReadyRead();
     if (!m_reply)
@@ -141,10 +208,13 @@ void Downloader::onDownloadFinished()
 
     // Only a complete 2xx body counts: an error page, a redirect or a
     // connection that ended early must never be offered as the installer.
+    // Without a length or a chunked ending a body cut by a bare close looks
+    // whole, so such a body is never offered either.
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    const bool verified = declared.isValid() ? declared.toLongLong() == m_bytesWritten : chunked;
     const bool complete = !m_failed && m_file && reply->error() == QNetworkReply::NoError
-        && hasSuccessStatus(reply) && m_bytesWritten > 0
-        && (!declared.isValid() || declared.toLongLong() == m_bytesWritten);
+        && hasSuccessStatus(reply) && m_bytesWritten > 0 && verified;
 
     // commit() alone misses a failure to write the last buffered part (a
     // full disk) and would keep a cut-off installer.

@@ -9,10 +9,11 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QSaveFile;
+class QTimer;
 class QWidget;
 
-// Downloads the installer into a private folder under the temporary folder,
-// reports progress with short texts, and opens the saved file with the
+// Downloads the installer into the user's private folder under the temporary
+// folder, reports progress with short texts, and opens the saved file with the
 // desktop's default handler. One instance serves the whole process.
 class Downloader : public QObject {
     Q_OBJECT
@@ -21,8 +22,11 @@ public:
     explicit Downloader(QWidget *parent = nullptr);
     ~Downloader() override;
 
-    // Starts over: a download still running is aborted and reports nothing.
-    // Ends in exactly one downloadFinished or downloadFileNotFound.
+    // Starts over: a download still running is aborted and reports nothing,
+    // and the previous installer is removed. Ends in exactly one
+    // downloadFinished or downloadFileNotFound. Follows at most maxRedirects
+    // https redirects; gives up when fewer than lowSpeedLimit bytes arrive
+    // within lowSpeedWindowMs.
     void startDownload(const QUrl &url);
     // Aborts the running download, which then reports downloadFileNotFound.
     void cancelDownload();
@@ -32,6 +36,14 @@ public:
     bool isInstallerReady() const;
     // Path of the last saved installer; empty until one was saved.
     QString filePath() const { return m_filePath; }
+
+    static constexpr int maxRedirects = 5;
+    static constexpr qint64 lowSpeedLimit = 1024;
+    // 30 s; only tests shorten it.
+    static int lowSpeedWindowMs;
+    // The user's own folder (mode 0700) that holds the installer; created on
+    // demand. Empty when it cannot be made or is not private.
+    static QString saveFolder();
 
     // Two decimals, halves away from zero.
     static float round(const float &input);
@@ -53,10 +65,12 @@ private slots:
     void updateProgress(qint64 received, qint64 total);
     void onDownloadFinished();
     void onReadyRead();
+    void checkSpeed();
 
 private:
     void dropReply();
     bool openSaveFile();
+    void removePreviousInstaller();
 
     QUrl m_url;
     qint64 m_startTime = 0; // seconds since the epoch
@@ -65,7 +79,9 @@ private:
     QNetworkAccessManager *m_manager;
 
     std::unique_ptr<QSaveFile> m_file; // the installer being written
-    QString m_saveDir; // private folder, made on first use
     qint64 m_bytesWritten = 0;
+    qint64 m_bytesReceived = 0;
+    qint64 m_receivedAtWindowStart = 0;
+    QTimer *m_speedTimer;
     bool m_failed = false;
 };

@@ -5,14 +5,18 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QDebug>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
+
+int Updater::checkTimeoutMs = 30000;
 
 Updater::Updater()
     : m_platformKey(QStringLiteral("osx"))
     , m_manager(new QNetworkAccessManager)
 {
-    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     connect(m_manager, &QNetworkAccessManager::finished, this, &Updater::onReply);
 }
 
@@ -38,7 +42,15 @@ bool Updater::compare(const QString &x, const QString &y)
 
 void Updater::checkForUpdates()
 {
-    QNetworkReply *reply = m_manager->get(QNetworkRequest(QUrl(m_url)));
+    QNetworkRequest request{QUrl(m_url)};
+    request.setMaximumRedirectsAllowed(maxRedirects);
+    QNetworkReply *reply = m_manager->get(request);
+    // A silent or trickling server, or one that never ends its headers, would
+    // otherwise hold the check for ever. Aborting finishes it as failed.
+    QTimer::singleShot(checkTimeoutMs, reply, [reply] {
+        if (reply->isRunning())
+            reply->abort();
+    });
     // The body is held in memory until it is parsed: give up on one that
     // announces or delivers more than a feed ever needs.
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
@@ -112,6 +124,13 @@ void Updater::onReply(QNetworkReply *reply)
         && !downloadAddress.host().isEmpty();
     m_downloadUrl = secure ? download : QString();
 
-    setUpdateAvailable(compare(m_latestVersion, m_moduleVersion));
+    bool available = compare(m_latestVersion, m_moduleVersion);
+    // An offer that can never be downloaded would only end in "Update failed.".
+    if (available && m_downloadUrl.isEmpty()) {
+        qWarning().noquote() << "Updater: version" << m_latestVersion
+                             << "is offered without an https download address; no update reported";
+        available = false;
+    }
+    setUpdateAvailable(available);
     emit checkingFinished(m_url);
 }

@@ -22,7 +22,7 @@ public:
     QString platformKey() const { return m_platformKey; }
     QString changelog() const { return m_changelog; }
     QString moduleName() const { return m_moduleName; }
-    // Empty unless the feed gave an https address.
+    // Empty unless the feed gave an https address; without one no update is reported.
     QString downloadUrl() const { return m_downloadUrl; }
     QString moduleVersion() const { return m_moduleVersion; }
     QString latestVersion() const { return m_latestVersion; }
@@ -34,9 +34,14 @@ public:
     // A feed is a few hundred bytes; a body larger than this is abandoned
     // and the check counts as failed.
     static constexpr qint64 maxFeedSize = 1024 * 1024;
+    static constexpr int maxRedirects = 5;
+    // A check still running after this long (30 s) is abandoned and counts
+    // as failed, whatever the server sends. Only tests shorten it.
+    static int checkTimeoutMs;
 
 public slots:
-    // Starts a GET of url(); every call is a request of its own.
+    // Starts a GET of url(); every call is a request of its own. Follows at
+    // most maxRedirects https redirects, never to http.
     void checkForUpdates();
     void setUrl(const QString &url);
     void setNotifyOnUpdate(bool notify);

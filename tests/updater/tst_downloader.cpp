@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -99,11 +100,14 @@ private slots:
         QCOMPARE(Downloader::timeRemainingText(received, total, elapsed), text);
     }
 
+    // Release hosts redirect installer addresses; the name comes from the
+    // address's path, never its query or the redirect's target.
     void goodDownloadIsSavedAndLaunched()
     {
         const qint64 size = 3 * 1024 * 1024 + 17;
-        m_server.setAnswer("/Gelvantrium-1.0.1.dmg", generated(size));
-        const QUrl url = m_server.url(QStringLiteral("/Gelvantrium-1.0.1.dmg"));
+        m_server.setAnswer("/Gelvantrium-1.0.1.dmg?mb=300", answer(302, "", { { "Location", "/store/8f3a" } }));
+        m_server.setAnswer("/store/8f3a", generated(size));
+        const QUrl url = m_server.url(QStringLiteral("/Gelvantrium-1.0.1.dmg?mb=300"));
         Downloader downloader;
         QSignalSpy progress(&downloader, &Downloader::downloadProgressUpdate);
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
@@ -113,18 +117,17 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(notFound.count(), 0);
         const QString path = finished.at(0).at(1).toString();
-        QCOMPARE(finished.at(0).at(0).toString(), url.toString());
+        QCOMPARE(finished.at(0).at(0).toString(), m_server.url(QStringLiteral("/store/8f3a")).toString());
         QCOMPARE(downloader.filePath(), path);
         QVERIFY(downloader.isInstallerReady());
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Gelvantrium-1.0.1.dmg"));
         QVERIFY(readAll(path) == HttpsStandIn::generatedBody(0, size));
 
-        // Saved in a folder of its own, not under a guessable name in the shared folder.
+        // Saved in the user's one private folder.
         const QFileInfo folder(QFileInfo(path).absolutePath());
-        const QString temp = QFileInfo(QDir::tempPath()).absoluteFilePath();
-        QVERIFY(folder.absoluteFilePath().startsWith(temp + '/'));
-        QCOMPARE(folder.permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
-                 QFile::Permissions());
+        QCOMPARE(folder.absoluteFilePath(), QFileInfo(Downloader::saveFolder()).absoluteFilePath());
+        QCOMPARE(folder.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+        QCOMPARE(folder.permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         qint64 last = -1;
         for (const QList<QVariant> &report : qAsConst(progress)) {
@@ -152,11 +155,35 @@ private slots:
         const auto at = [this](const char *path) { return m_server.url(QString::fromLatin1(path)); };
         QUrl http = at("/plain.dmg");
         http.setScheme(QStringLiteral("http"));
+        HttpsStandIn::Answer silent;
+        silent.neverAnswer = true;
+        HttpsStandIn::Answer trickle = answer(200, QByteArray(4000, 't'));
+        trickle.trickleMs = 100;
+        HttpsStandIn::Answer headerFlood = answer(200, "installer");
+        headerFlood.endlessHead = true;
+        HttpsStandIn::Answer shortOpen = truncated;
+        shortOpen.keepOpen = true;
+        HttpsStandIn::Answer noLength = generated(500000, 400000);
+        noLength.noLength = true;
+        // 100,000 zero bytes in 132.
+        const QByteArray gzipped = QByteArray::fromHex("1f8b0800000000000203edc13101000000c2a0f54f6d0d0fa0") + QByteArray(96, '\0')
+            + QByteArray::fromHex("8057037d9511d4a0860100");
         QTest::newRow("404 page") << at("/404.dmg") << answer(404, "<html>Not Found</html>") << false;
-        QTest::newRow("302 body") << at("/302.dmg")
-                                  << answer(302, "<html>moved</html>", { { "Location", "https://127.0.0.1/x.dmg" } }) << false;
+        QTest::newRow("redirect to http") << at("/302.dmg")
+                                          << answer(302, "<html>moved</html>", { { "Location", "http://127.0.0.1:9/x.dmg" } }) << false;
+        QTest::newRow("six redirects") << at("/hops.dmg") << answer(302, "", { { "Location", "/hop1" } }) << false;
         QTest::newRow("dropped half-way") << at("/dropped.dmg") << generated(2 * 1024 * 1024, 1024 * 1024) << false;
         QTest::newRow("shorter than its length") << at("/truncated.dmg") << truncated << false;
+        // Regression: these never ended, and the interface allows no second download.
+        QTest::newRow("silent server") << at("/silent.dmg") << silent << false;
+        QTest::newRow("one byte at a time") << at("/trickle.dmg") << trickle << false;
+        QTest::newRow("endless header lines") << at("/flood.dmg") << headerFlood << false;
+        QTest::newRow("short body, socket kept open") << at("/open.dmg") << shortOpen << false;
+        // Regression: a body without a length, cut by a bare close, was offered.
+        QTest::newRow("no length, cut") << at("/nolength.dmg") << noLength << false;
+        // Regression: asked with Qt's default encodings, a small compressed body
+        // was inflated to any size on disk.
+        QTest::newRow("gzip") << at("/gzip.dmg") << answer(200, gzipped, { { "Content-Encoding", "gzip" } }) << false;
         QTest::newRow("empty body") << at("/empty.dmg") << answer(200, QByteArray()) << false;
         QTest::newRow("address ending in a slash") << at("/installers/") << answer(200, "listing") << false;
         QTest::newRow("http") << http << answer(200, "installer") << false;
@@ -181,17 +208,29 @@ private slots:
             qputenv("TMPDIR", QFile::encodeName(dir.path()));
         }
         m_server.setAnswer(url.path().toUtf8(), served);
+        for (int hop = 1; hop <= 5; ++hop)
+            m_server.setAnswer("/hop" + QByteArray::number(hop),
+                               answer(302, "", { { "Location", "/hop" + QByteArray::number(hop + 1) } }));
+        m_server.setAnswer("/hop6", answer(200, "installer"));
         m_server.clearRequests();
+        const int defaultWindow = Downloader::lowSpeedWindowMs;
+        Downloader::lowSpeedWindowMs = 1000;
+        const auto restoreWindow = qScopeGuard([&] { Downloader::lowSpeedWindowMs = defaultWindow; });
+        QElapsedTimer timer;
+        timer.start();
         Downloader downloader;
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
         QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
         downloader.startDownload(url);
         QTRY_VERIFY_WITH_TIMEOUT(!notFound.isEmpty() || !finished.isEmpty(), WaitMs);
+        QVERIFY2(timer.elapsed() < 5000, "not ended by the low-speed limit");
         QTest::qWait(50); // nothing more may follow
         QCOMPARE(finished.count(), 0);
         QCOMPARE(notFound.count(), 1);
         QCOMPARE(notFound.at(0).at(0).toString(), url.toString());
         QCOMPARE(m_server.requestCount() > 0, url.scheme() == QLatin1String("https")); // Qt may retry a dropped one
+        if (m_server.requestCount() > 0) // a compressed answer could not grow on disk
+            QCOMPARE(m_server.lastRequest().header("Accept-Encoding"), QByteArray("identity"));
         QVERIFY(!downloader.isInstallerReady());
         QVERIFY(downloader.filePath().isEmpty());
         if (!url.fileName().isEmpty() && url.scheme() == QLatin1String("https"))
@@ -201,25 +240,46 @@ private slots:
         QVERIFY(m_catcher.opened.isEmpty());
     }
 
-    void failedDownloadKeepsEarlierInstaller()
+    // Regression: every download left its own folder with a full installer.
+    void newDownloadRemovesPreviousInstaller()
     {
-        const QByteArray good = HttpsStandIn::generatedBody(0, 100000);
-        m_server.setAnswer("/keep/setup.pkg", answer(200, good));
+        const QString folder = Downloader::saveFolder();
+        QVERIFY(!folder.isEmpty());
+        QVERIFY(QFile(folder + "/left-by-an-earlier-run.dmg").open(QIODevice::WriteOnly));
+        m_server.setAnswer("/keep/setup.pkg", answer(200, "installer one"));
         Downloader downloader;
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
         QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
         downloader.startDownload(m_server.url(QStringLiteral("/keep/setup.pkg")));
         QVERIFY(finished.wait(WaitMs));
-        const QString path = downloader.filePath();
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{ "setup.pkg" });
 
-        // The same name again, cut off: the saved installer must stay whole.
-        m_server.setAnswer("/keep/setup.pkg", generated(2 * 1024 * 1024, 300000));
-        downloader.startDownload(m_server.url(QStringLiteral("/keep/setup.pkg")));
+        // Starting again removes it at once, so a failed download leaves nothing.
+        m_server.setAnswer("/keep/other.pkg", answer(404, "gone"));
+        downloader.startDownload(m_server.url(QStringLiteral("/keep/other.pkg")));
+        QVERIFY(!downloader.isInstallerReady());
         QVERIFY(notFound.wait(WaitMs));
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(downloader.filePath(), path);
-        QVERIFY(downloader.isInstallerReady());
-        QVERIFY(readAll(path) == good);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        // A folder of the shared name that is not private is never used.
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(Downloader::saveFolder().isEmpty());
+        QVERIFY(QDir(folder).removeRecursively());
+    }
+
+    // A chunked body's end can be verified, so it needs no length.
+    void chunkedDownloadIsSaved()
+    {
+        HttpsStandIn::Answer chunked = answer(200, "chunked installer");
+        chunked.chunked = true;
+        m_server.setAnswer("/chunked.dmg", chunked);
+        Downloader downloader;
+        QSignalSpy finished(&downloader, &Downloader::downloadFinished);
+        downloader.startDownload(m_server.url(QStringLiteral("/chunked.dmg")));
+        QVERIFY(finished.wait(WaitMs));
+        QCOMPARE(readAll(downloader.filePath()), QByteArray("chunked installer"));
     }
 
     void secondDownloadReplacesFirst()

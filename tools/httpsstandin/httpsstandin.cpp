@@ -6,6 +6,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace {
 
@@ -105,14 +106,31 @@ private:
         m_answer = answer;
         if (answer.neverAnswer)
             return;
-        m_size = answer.generatedSize >= 0 ? answer.generatedSize : answer.body.size();
+        if (answer.chunked)
+            m_answer.body = QByteArray::number(answer.body.size(), 16) + "\r\n" + answer.body + "\r\n0\r\n\r\n";
+        m_size = answer.generatedSize >= 0 ? answer.generatedSize : m_answer.body.size();
         m_limit = answer.dropAfter >= 0 ? qMin(answer.dropAfter, m_size) : m_size;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
         for (const HttpsStandIn::Header& h : answer.headers)
             head += h.first + ": " + h.second + "\r\n";
-        head += "Content-Length: " + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : m_size)
-            + "\r\nConnection: close\r\n\r\n";
-        m_socket->write(head);
+        if (answer.chunked)
+            head += "Transfer-Encoding: chunked\r\n";
+        else if (!answer.noLength)
+            head += "Content-Length: " + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : m_size)
+                + "\r\n";
+        m_socket->write(head + "Connection: close\r\n");
+        if (answer.endlessHead) {
+            m_flooding = true;
+            pump();
+            return;
+        }
+        m_socket->write("\r\n");
+        if (answer.trickleMs > 0) {
+            auto* timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [this] { m_socket->write(m_answer.body.mid(int(m_sent++), 1)); });
+            timer->start(answer.trickleMs);
+            return;
+        }
         m_sending = true;
         pump();
     }
@@ -121,6 +139,9 @@ private:
 
     void pump()
     {
+        static const QByteArray filler = "X-Filler: " + QByteArray(1000, 'f') + "\r\n";
+        while (m_flooding && queued() < HighWater)
+            m_socket->write(filler);
         if (!m_sending)
             return;
         while (m_sent < m_limit && queued() < HighWater) {
@@ -132,6 +153,8 @@ private:
         if (m_sent < m_limit || (m_limit < m_size && queued() > 0))
             return;
         m_sending = false;
+        if (m_answer.keepOpen)
+            return;
         if (m_limit < m_size)
             m_socket->abort(); // an abrupt drop once what was promised has left
         else
@@ -143,6 +166,7 @@ private:
     QByteArray m_buffer;
     bool m_answered = false;
     bool m_sending = false;
+    bool m_flooding = false;
     HttpsStandIn::Answer m_answer;
     qint64 m_size = 0;
     qint64 m_limit = 0;

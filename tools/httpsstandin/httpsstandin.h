@@ -32,6 +32,14 @@ public:
         qint64 declaredLength = -1; // >= 0: announce this Content-Length whatever is sent
         qint64 dropAfter = -1; // >= 0: abort the connection after this many body bytes
         bool neverAnswer = false;
+        // Hostile answers: no Content-Length (the body ends with the connection);
+        // a chunked body (from body); the connection left open after the body;
+        // body sent one byte every trickleMs, never ending; header lines without end.
+        bool noLength = false;
+        bool chunked = false;
+        bool keepOpen = false;
+        int trickleMs = 0;
+        bool endlessHead = false;
     };
 
     explicit HttpsStandIn(QObject* parent = nullptr);
