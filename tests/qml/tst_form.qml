@@ -204,6 +204,23 @@ TestCase {
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
+    // Regression: labels were plain table strings that the translation tools could not find.
+    function test_fieldTextsAreTranslated_data() {
+        return [
+            { tag: "label", source: "Exposure (mJ)", shown: function (f) { return f.labelText } },
+            { tag: "tooltip", source: "Default: 0.1", shown: function (f) { return f.input.toolTipText } }
+        ]
+    }
+
+    function test_fieldTextsAreTranslated(data) {
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        testSupport.setTranslation("FormFields", data.source, "Übersetzt")
+        var translated = data.shown(field("Exposure (mJ)"))
+        testSupport.setTranslation("", "", "")
+        compare(translated, "Übersetzt")
+        compare(data.shown(field("Exposure (mJ)")), data.source)
+    }
+
     function test_loadedOutOfRangeValueStaysAndIsReported() {
         openFixture("outofrange.zqmat")
         compare(field("Time Multiplier").input.text, "7")

@@ -5,10 +5,30 @@
 #include <QQmlEngine>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTranslator>
 #include <QtQuickTest>
 
 // Lets QML tests do what only the application's C++ side can: set the context
 // properties main sets, and read or prepare the stored settings as they are on disk.
+// Translates one text of one context, as a loaded translation file would.
+class OneTextTranslator : public QTranslator
+{
+public:
+    OneTextTranslator(const QString &context, const QString &source, const QString &translation, QObject *parent)
+        : QTranslator(parent), m_context(context), m_source(source), m_translation(translation)
+    {
+    }
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        return QLatin1String(context) == m_context && QString::fromUtf8(source) == m_source ? m_translation
+                                                                                          : QString();
+    }
+
+private:
+    QString m_context, m_source, m_translation;
+};
+
 class QmlTestSupport : public QObject
 {
     Q_OBJECT
@@ -62,8 +82,24 @@ public:
         return QString::fromLatin1(bytes.constData(), bytes.size()); // all of it, NUL bytes included
     }
 
+    // Installs a translation of one text ("" context removes it) and re-evaluates every qsTr().
+    Q_INVOKABLE void setTranslation(const QString &context, const QString &source, const QString &translation)
+    {
+        if (m_translator) {
+            QCoreApplication::removeTranslator(m_translator);
+            delete m_translator;
+            m_translator = nullptr;
+        }
+        if (!context.isEmpty()) {
+            m_translator = new OneTextTranslator(context, source, translation, this);
+            QCoreApplication::installTranslator(m_translator);
+        }
+        m_engine->retranslate();
+    }
+
 private:
     QQmlEngine *m_engine;
+    QTranslator *m_translator = nullptr;
 };
 
 class Setup : public QObject

@@ -14,6 +14,7 @@ Item {
     property QtObject target: null
     property bool filled: false
     readonly property alias input: inputLoader.item
+    readonly property alias labelText: label.text
     readonly property bool isPlaceholder: field.kind === "placeholder"
 
     visible: !isPlaceholder
@@ -125,7 +126,7 @@ Item {
     FormLabelField {
         id: label
         width: parent.width
-        text: formField.field.label !== undefined ? qsTr(formField.field.label) : ""
+        text: formField.field.label !== undefined ? qsTranslate("FormFields", formField.field.label) : ""
         color: formField.field.advanced ? Globals.colorPrimary1 : Globals.colorWhite
     }
 
@@ -151,7 +152,7 @@ Item {
         id: textComponent
         FieldText {
             placeholderText: FormFields.placeholderFor(formField.field, Globals.fieldInputPlaceholderNumberRangeFormat)
-            toolTipText: formField.field.tooltip !== undefined ? qsTr(formField.field.tooltip) : ""
+            toolTipText: formField.field.tooltip !== undefined ? qsTranslate("FormFields", formField.field.tooltip) : ""
             intMin: FormFields.isInteger(formField.field) ? parseInt(formField.field.min, 10) : -1
             intMax: FormFields.isInteger(formField.field) ? parseInt(formField.field.max, 10) : -1
             doubleMin: (formField.field.kind === "D" || formField.field.kind === "version")
