@@ -35,7 +35,9 @@ Item {
             width: flickable.contentWidth
             height: flickable.height
             backgroundColor: Globals.colorNeutral4
-            url: Qt.resolvedUrl("../../html/GettingStarted/GettingStarted.html")
+            // The page's links follow the organisation domain, as the EULA link does.
+            url: Qt.resolvedUrl("../../html/GettingStarted/GettingStarted.html") + "?domain="
+                 + encodeURIComponent(Qt.application.domain)
 
             onNavigationRequested: function(request) {
                 if (homeSectionGettingStarted.isUserNavigation(request.navigationType)) {
