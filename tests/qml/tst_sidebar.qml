@@ -172,7 +172,8 @@ TestCase {
         compare([helper.launches, closeSpy.count], [0, 0])
     }
 
-    // A ready installer is offered without a check; a refused launch keeps the offer.
+    // A ready installer is offered without a check; a refused launch keeps the offer
+    // and says so (regression: it did nothing at all).
     function test_readyInstaller_data() {
         return [ { tag: "launched", launchResult: true }, { tag: "launch refused", launchResult: false } ]
     }
@@ -188,7 +189,9 @@ TestCase {
             compare(closeSpy.signalArguments[0][0], true)
         else
             compare(sidebar.applicationUpdateNotification.text, "Quit and Install Now")
+        compare(sidebar.applicationUpdateNotificationLaunchFailedDialog.visible, !data.launchResult)
         verify(!sidebar.applicationUpdateNotificationFailedDialog.visible)
+        sidebar.applicationUpdateNotificationLaunchFailedDialog.close()
     }
 
     // Regression: the installer was launched, and the application force-closed,

@@ -19,6 +19,7 @@ Rectangle {
     readonly property alias applicationUpdateNotificationDialog: applicationUpdateNotificationDialog
     readonly property alias applicationUpdateNotificationUnsavedChangesDialog: applicationUpdateNotificationUnsavedChangesDialog
     readonly property alias applicationUpdateNotificationFailedDialog: applicationUpdateNotificationFailedDialog
+    readonly property alias applicationUpdateNotificationLaunchFailedDialog: applicationUpdateNotificationLaunchFailedDialog
 
     signal showHomeSectionGettingStarted()
     signal showHomeSectionMaterials()
@@ -269,6 +270,8 @@ Rectangle {
             }
             if (homeSectionWelcome.updateHelper.launchInstaller())
                 ApplicationWindowMediator.closeApplication(true)
+            else
+                applicationUpdateNotificationLaunchFailedDialog.open()
         }
 
         Rectangle {
@@ -371,5 +374,15 @@ Rectangle {
                  + "."
         buttonVisibleCancel: false
         onOpened: applicationUpdateNotification.showDownloadPrompt()
+    }
+
+    // The installer is still ready, so the bar keeps offering it (unlike the failed dialog).
+    PopupDialog {
+        id: applicationUpdateNotificationLaunchFailedDialog
+        title: qsTr("Could not start the installer.")
+        message: qsTr("Your desktop did not open the downloaded installer. Please try again. If the problem persists, contact ")
+                 + Globals.zqContactEmail + "."
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
     }
 }
