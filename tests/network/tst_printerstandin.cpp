@@ -1,0 +1,132 @@
+// The library against the printer stand-in, whose encoder and decoder are its own.
+#include "encrypt.h"
+#include "printerstandinprocess.h"
+#include "zqnetrequester.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace ZqNetValueKeys;
+
+namespace {
+
+const QString GroupKey = QStringLiteral("0123456789abcdef0123456789abcdef");
+
+QByteArray install(const QString& name, const QString& key = GroupKey)
+{
+    const QByteArray xml = "<ZqMaterial><Version>1.0</Version><FriendlyName>" + name.toUtf8()
+        + "</FriendlyName></ZqMaterial>";
+    return Zq::Encrypt().EncryptWithKey(key, xml);
+}
+
+struct Client {
+    ZqNetHostConnection connection;
+    ZqNetRequester requester;
+    bool open(const QString& address)
+    {
+        connection.setHostAddress(address);
+        if (!connection.WaitForConnected(2000))
+            return false;
+        requester.setHostConnection(&connection);
+        return true;
+    }
+    QStringList materials()
+    {
+        bool found = false;
+        return ZqMessageTypes::decodeStringList(
+            requester.GetCurrentCacheValue(ZqNetValueKey_MLIB_MaterialNameList, found, false));
+    }
+};
+
+} // namespace
+
+class TestPrinterStandIn : public QObject {
+    Q_OBJECT
+
+private slots:
+    void installsListsRenamesAndRemoves()
+    {
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start("127.0.0.12", { "--group-key", GroupKey, "--name", "Vat", "--material", "Äther" }));
+        Client client;
+        QVERIFY(client.open("127.0.0.12"));
+        QSignalSpy got(&client.requester, &ZqNetRequester::getRequestAccepted);
+        client.requester.sendGetRequest(ZqNetValueKey_MLIB_MaterialNameList, false);
+        client.requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false);
+        QTRY_COMPARE(got.count(), 2);
+        QCOMPARE(client.materials(), QStringList { "Äther" });
+        QCOMPARE(got.at(1).at(2).toByteArray(), QByteArray("Vat"));
+
+        QSignalSpy broadcasts(&client.requester, &ZqNetRequester::valueUpdateBroadcast);
+        QSignalSpy accepted(&client.requester, &ZqNetRequester::setRequestAccepted);
+        client.requester.sendSetRequest(ZqNetValueKey_CustomMaterialXMLString, install("Grey"));
+        QTRY_COMPARE(broadcasts.count(), 1);
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(client.materials(), (QStringList { "Äther", "Grey" }));
+        client.requester.sendSetRequest(ZqNetValueKey_MLIB_RemoveMaterial, QString("Äther").toUtf8());
+        QTRY_COMPARE(client.materials(), QStringList { "Grey" });
+        client.requester.sendSetRequest(ZqNetValueKey_FriendlyPrinterName, "Vat 2");
+        QTRY_COMPARE(broadcasts.count(), 3);
+        QCOMPARE(broadcasts.at(2).at(1).toByteArray(), QByteArray("Vat 2"));
+
+        const QJsonObject line = printer.waitFor("material", "Grey");
+        QCOMPARE(line.value("request").toString(), QString("set"));
+        QCOMPARE(line.value("key").toString(), QString("ZqNetValueKey_CustomMaterialXMLString"));
+        QCOMPARE(line.value("reply").toString(), QString("accepted"));
+        QCOMPARE(line.value("id").toInt(), 2);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<uint>("key");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<uint>("deniedKey");
+        const uint xml = ZqNetValueKey_CustomMaterialXMLString;
+        const uint invalid = 0x80D4D5BC;
+        QTest::newRow("deny") << "127.0.0.13" << "deny" << xml << install("Grey") << uint(0x80D4D667);
+        QTest::newRow("old firmware") << "127.0.0.14" << "oldfirmware" << xml << install("Grey") << invalid;
+        QTest::newRow("wrong group key")
+            << "127.0.0.15" << "accept" << xml << install("Grey", QString(32, 'k')) << uint(0x80D4D667);
+        QTest::newRow("remove unknown material")
+            << "127.0.0.15" << "accept" << uint(ZqNetValueKey_MLIB_RemoveMaterial) << QByteArray("None")
+            << uint(0x80D4D63B);
+        QTest::newRow("unknown key") << "127.0.0.15" << "accept" << uint(ZqNetValueKey_PrinterState)
+                                     << QByteArray("1") << invalid;
+        QTest::newRow("drop") << "127.0.0.16" << "drop" << xml << install("Grey") << 0u;
+        QTest::newRow("silent") << "127.0.0.17" << "silent" << xml << install("Grey") << 1u;
+    }
+    void refusals()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, mode);
+        QFETCH(uint, key);
+        QFETCH(QByteArray, value);
+        QFETCH(uint, deniedKey);
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(address, { "--group-key", GroupKey, "--mode", mode }));
+        Client client;
+        QVERIFY(client.open(address));
+        QSignalSpy denied(&client.requester, &ZqNetRequester::setRequestDenied);
+        QSignalSpy finished(&client.requester, &ZqNetRequester::requestFinished);
+        QSignalSpy dropped(&client.connection, &ZqNetHostConnection::disconnected);
+        client.requester.sendSetRequest(ZqNetValuesKey(key), value);
+        QVERIFY(!printer.waitFor("request", "set").isEmpty());
+        if (deniedKey == 0) {
+            QTRY_COMPARE(dropped.count(), 1);
+        } else if (deniedKey == 1) {
+            // The reply would have gone out before the log line.
+            QTest::qWait(100);
+            QCOMPARE(finished.count(), 0);
+        } else {
+            QTRY_COMPARE(denied.count(), 1);
+            QCOMPARE(uint(denied.at(0).at(1).value<ZqNetValuesKey>()), deniedKey);
+            QCOMPARE(finished.count(), 1);
+        }
+        QVERIFY(client.materials().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPrinterStandIn)
+#include "tst_printerstandin.moc"

@@ -1,0 +1,345 @@
+// A small stand-in for a printer's network service, to try the application and to
+// test it without a printer. It speaks the framed protocol on TCP port 32889 with
+// its own encoder and decoder (not the network library's), so that a wire fault
+// can't hide by being the same on both ends.
+#include "encrypt.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QXmlStreamReader>
+#include <QtEndian>
+
+#include <cstdio>
+
+namespace {
+
+constexpr quint16 Port = 32889;
+constexpr qint64 MaxPayload = 16 * 1024 * 1024;
+constexpr int PingInterval = 5000;
+
+enum : quint32 {
+    GetValueRequest = 0x7D218C12,
+    SetValueRequest = 0x808B3BB8,
+    FileTransferRequest = 0x07ACBFA1,
+    FileRetrieveRequest = 0x08401FC4,
+    ValueRequestAccepted = 0x1504101D,
+    GetValueRequestDenied = 0x2ED27536,
+    SetValueRequestDenied = 0x27E26376,
+    FileTransferRequestDenied = 0x64A5933A,
+    FileRetrieveRequestDenied = 0x24A4855B,
+    ValueUpdateBroadcast = 0xDC9B44C3,
+    WatchDogPing = 0x7943A2A5,
+};
+
+const QString InvalidKey = QStringLiteral("ZqNetValueKey_InvalidKey");
+const QString NameKey = QStringLiteral("ZqNetValueKey_FriendlyPrinterName");
+const QString ListKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
+const QString RemoveKey = QStringLiteral("ZqNetValueKey_MLIB_RemoveMaterial");
+const QString InstallKey = QStringLiteral("ZqNetValueKey_CustomMaterialXMLString");
+
+// Encoder: data-stream version 16 fields, big-endian.
+QByteArray u32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+QByteArray text(const QString& s)
+{
+    QByteArray bytes = u32(quint32(s.size()) * 2);
+    for (QChar c : s)
+        bytes += char(c.unicode() >> 8) + QByteArray(1, char(c.unicode() & 0xFF));
+    return bytes;
+}
+QByteArray blob(const QByteArray& b) { return u32(quint32(b.size())) + b; }
+QByteArray frame(quint32 type, const QByteArray& payload)
+{
+    QByteArray header(8, '\0');
+    qToBigEndian(qint64(payload.size()), header.data());
+    return header + u32(type) + payload;
+}
+
+// Decoder over one payload; any short read leaves ok false.
+struct Reader {
+    QByteArray data;
+    int pos = 0;
+    bool ok = true;
+    quint32 u32()
+    {
+        ok = ok && data.size() - pos >= 4;
+        if (!ok)
+            return 0;
+        pos += 4;
+        return qFromBigEndian<quint32>(data.constData() + pos - 4);
+    }
+    QByteArray raw()
+    {
+        const quint32 n = u32();
+        ok = ok && (n == 0xFFFFFFFF || quint32(data.size() - pos) >= n);
+        if (!ok || n == 0xFFFFFFFF)
+            return QByteArray();
+        pos += int(n);
+        return data.mid(pos - int(n), int(n));
+    }
+    QString text()
+    {
+        const QByteArray b = raw();
+        if (b.size() % 2)
+            ok = false;
+        QString s;
+        for (int i = 0; ok && i + 1 < b.size(); i += 2)
+            s += QChar(ushort(uchar(b[i]) << 8 | uchar(b[i + 1])));
+        return s;
+    }
+};
+
+QString materialName(const QByteArray& xml)
+{
+    QXmlStreamReader reader(xml);
+    if (!reader.readNextStartElement() || reader.name() != QLatin1String("ZqMaterial"))
+        return QString();
+    while (reader.readNextStartElement()) {
+        if (reader.name() == QLatin1String("FriendlyName"))
+            return reader.readElementText();
+        reader.skipCurrentElement();
+    }
+    return QString();
+}
+
+class StandIn : public QObject {
+public:
+    QString mode;
+    QString groupKey;
+    QString name;
+    QStringList materials;
+    QFile log;
+
+    bool listen(const QHostAddress& address)
+    {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = server.nextPendingConnection())
+                accept(client);
+        });
+        return server.listen(address, Port);
+    }
+    QString listenError() const { return server.errorString(); }
+
+    void write(QJsonObject line)
+    {
+        log.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+        log.flush();
+    }
+
+private:
+    QTcpServer server;
+    QList<QTcpSocket*> clients;
+
+    void accept(QTcpSocket* client)
+    {
+        clients << client;
+        auto* ping = new QTimer(client);
+        ping->setInterval(PingInterval);
+        connect(ping, &QTimer::timeout, client, [this, client] { send(client, WatchDogPing, "ZqWD"); });
+        connect(client, &QTcpSocket::bytesWritten, ping, qOverload<>(&QTimer::start));
+        if (mode != "mute")
+            ping->start();
+        connect(client, &QTcpSocket::readyRead, this, [this, client] { read(client); });
+        connect(client, &QTcpSocket::disconnected, this, [this, client] {
+            write({ { "event", "disconnected" }, { "peer", client->peerAddress().toString() } });
+            clients.removeOne(client);
+            client->deleteLater();
+        });
+        write({ { "event", "connected" }, { "peer", client->peerAddress().toString() } });
+    }
+
+    void send(QTcpSocket* client, quint32 type, const QByteArray& payload) { client->write(frame(type, payload)); }
+
+    void broadcast(const QString& key, const QByteArray& value)
+    {
+        for (QTcpSocket* client : qAsConst(clients))
+            send(client, ValueUpdateBroadcast, text(key) + blob(value));
+    }
+
+    QByteArray listValue() const
+    {
+        QByteArray bytes = u32(quint32(materials.size()));
+        for (const QString& m : materials)
+            bytes += text(m);
+        return bytes;
+    }
+
+    void read(QTcpSocket* client)
+    {
+        const QPointer<QTcpSocket> alive(client);
+        while (alive && client->bytesAvailable() >= 12) {
+            const QByteArray header = client->peek(12);
+            const qint64 length = qFromBigEndian<qint64>(header.constData());
+            const quint32 type = qFromBigEndian<quint32>(header.constData() + 8);
+            if (length < 0 || length > MaxPayload) {
+                write({ { "event", "bad frame" }, { "length", QString::number(length) } });
+                client->abort();
+                return;
+            }
+            if (client->bytesAvailable() < 12 + length)
+                return;
+            client->skip(12);
+            handle(client, type, client->read(length));
+        }
+    }
+
+    void handle(QTcpSocket* client, quint32 type, const QByteArray& payload)
+    {
+        Reader in { payload };
+        QJsonObject line { { "peer", client->peerAddress().toString() } };
+        if (type == WatchDogPing)
+            return;
+        if ((type == FileTransferRequest || type == FileRetrieveRequest) && mode != "silent") {
+            const quint32 id = in.u32();
+            line["request"] = type == FileTransferRequest ? "file transfer" : "file retrieve";
+            line["id"] = qint64(id);
+            line["reply"] = "denied";
+            write(line);
+            send(client, type == FileTransferRequest ? FileTransferRequestDenied : FileRetrieveRequestDenied, u32(id));
+            return;
+        }
+        if (type != GetValueRequest && type != SetValueRequest) {
+            write({ { "event", "ignored" }, { "type", QString::number(type, 16) } });
+            return;
+        }
+        const quint32 id = in.u32();
+        const QString key = in.text();
+        const QByteArray value = type == SetValueRequest ? in.raw() : QByteArray();
+        line["request"] = type == GetValueRequest ? "get" : "set";
+        line["id"] = qint64(id);
+        line["key"] = key;
+        if (!in.ok)
+            line["reply"] = "none, truncated";
+        else if (mode == "silent")
+            line["reply"] = "none, silent";
+        else if (type == GetValueRequest)
+            get(client, id, key, line);
+        else
+            set(client, id, key, value, line);
+        write(line);
+    }
+
+    void get(QTcpSocket* client, quint32 id, const QString& key, QJsonObject& line)
+    {
+        if (key != NameKey && key != ListKey) {
+            line["reply"] = "denied";
+            send(client, GetValueRequestDenied, u32(id) + text(key));
+            return;
+        }
+        line["reply"] = "accepted";
+        send(client, ValueRequestAccepted, u32(id) + text(key) + blob(key == NameKey ? name.toUtf8() : listValue()));
+    }
+
+    void set(QTcpSocket* client, quint32 id, const QString& key, const QByteArray& value, QJsonObject& line)
+    {
+        const auto deny = [&](const QString& named) {
+            line["reply"] = named == key ? "denied" : "denied, unknown key";
+            send(client, SetValueRequestDenied, u32(id) + text(named));
+        };
+        if (mode == "drop") {
+            line["reply"] = "none, connection dropped";
+            client->abort();
+            return;
+        }
+        if (mode == "deny")
+            return deny(key);
+        if (mode == "oldfirmware" || (key != NameKey && key != RemoveKey && key != InstallKey))
+            return deny(InvalidKey);
+
+        QString changedKey = ListKey;
+        QString material = QString::fromUtf8(value);
+        if (key == NameKey) {
+            name = material;
+            line["value"] = material;
+            changedKey = NameKey;
+        } else if (key == RemoveKey) {
+            line["material"] = material;
+            if (!materials.removeOne(material))
+                return deny(key);
+        } else {
+            const QByteArray xml
+                = groupKey.isEmpty() ? QByteArray() : Zq::Encrypt().DecryptWithKey(groupKey, value, false);
+            material = materialName(xml);
+            line["material"] = material;
+            if (material.isEmpty())
+                return deny(key);
+            if (!materials.contains(material))
+                materials << material;
+        }
+        line["reply"] = "accepted";
+        send(client, ValueRequestAccepted, u32(id) + text(key) + blob(material.toUtf8()));
+        broadcast(changedKey, changedKey == NameKey ? name.toUtf8() : listValue());
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("printerstandin");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Answers the printer protocol on TCP port 32889 like a printer would, so that the "
+        "application can connect, install, list and remove materials without one.\n\n"
+        "Gets: ZqNetValueKey_FriendlyPrinterName (UTF-8) and ZqNetValueKey_MLIB_MaterialNameList "
+        "(string list); other keys are denied.\n"
+        "Sets: ZqNetValueKey_CustomMaterialXMLString decrypts the material with the group key and adds "
+        "its FriendlyName to the list; ZqNetValueKey_MLIB_RemoveMaterial removes a listed name; "
+        "ZqNetValueKey_FriendlyPrinterName renames the printer. Each change is broadcast to every "
+        "client. Other keys are denied as unknown (ZqNetValueKey_InvalidKey). File requests are denied.\n\n"
+        "Modes:\n"
+        "  accept       answer as above (default)\n"
+        "  deny         deny every set request, naming its key\n"
+        "  oldfirmware  deny every set request as an unknown key\n"
+        "  silent       answer nothing (keep-alive pings still go out)\n"
+        "  drop         answer gets; close the connection at the first set request\n"
+        "  mute         like accept, but never ping (clients time out after 25 s)\n\n"
+        "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|...} "
+        "or a request {\"peer\",\"request\":\"get\"|\"set\"|\"file transfer\"|\"file retrieve\","
+        "\"id\",\"key\",\"reply\"[,\"material\"|\"value\"]}.");
+    parser.addHelpOption();
+    const QCommandLineOption address("address", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1");
+    const QCommandLineOption groupKey("group-key", "Group key that installs are encrypted with.", "key");
+    const QCommandLineOption name("name", "Friendly printer name (default \"Stand-in printer\").", "name",
+        "Stand-in printer");
+    const QCommandLineOption material("material", "A material already installed (repeatable).", "name");
+    const QCommandLineOption mode("mode", "accept, deny, oldfirmware, silent, drop or mute.", "mode", "accept");
+    const QCommandLineOption log("log", "Append the JSON-lines log to this file (default: standard output).", "file");
+    parser.addOptions({ address, groupKey, name, material, mode, log });
+    parser.process(app);
+
+    StandIn standIn;
+    standIn.mode = parser.value(mode);
+    standIn.groupKey = parser.value(groupKey);
+    standIn.name = parser.value(name);
+    standIn.materials = parser.values(material);
+    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute" };
+    if (!modes.contains(standIn.mode)) {
+        std::fprintf(stderr, "printerstandin: unknown mode %s\n", qPrintable(standIn.mode));
+        return 2;
+    }
+    const bool logOpen = parser.isSet(log) ? (standIn.log.setFileName(parser.value(log)),
+                                                 standIn.log.open(QIODevice::WriteOnly | QIODevice::Append))
+                                           : standIn.log.open(stdout, QIODevice::WriteOnly);
+    const QHostAddress host(parser.value(address));
+    if (!logOpen || host.isNull() || !standIn.listen(host)) {
+        std::fprintf(stderr, "printerstandin: cannot listen on %s port %d: %s\n", qPrintable(parser.value(address)),
+            Port, qPrintable(host.isNull() ? "not an address" : standIn.listenError()));
+        return 1;
+    }
+    standIn.write({ { "event", "listening" }, { "address", host.toString() }, { "port", Port },
+        { "mode", standIn.mode } });
+    return app.exec();
+}
