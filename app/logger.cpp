@@ -10,14 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <limits>
 
-Q_LOGGING_CATEGORY(logDebug, "Debug")
-Q_LOGGING_CATEGORY(logInfo, "Info")
-Q_LOGGING_CATEGORY(logWarning, "Warning")
-Q_LOGGING_CATEGORY(logCritical, "Critical")
-Q_LOGGING_CATEGORY(logFatal, "Fatal")
 
 QString Logger::logParentDirectory;
 const QString Logger::logDirectoryName = QStringLiteral("logs");
@@ -210,150 +204,118 @@ bool Logger::initialization()
 
 bool Logger::createNewLogFile(bool error)
 {
-    try {
-        QMutexLocker lock(&files().mutex);
-        std::unique_ptr<QFile> &current = currentFile(error);
-        if (logParentDirectory.isEmpty()) {
-            reportOpenFailureOnce(error, QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
-                                             .arg(QLatin1String(kindName(error))));
-            return false;
-        }
-        const QDir dir = getLogDirectory();
-        // A file left in another folder (the parent was changed) is not this folder's current file.
-        if (current && QFileInfo(current->fileName()).absolutePath() != dir.absolutePath())
-            current.reset();
-
-        if (!current && dir.exists()) {
-            const QStringList existing = getLogFiles(error);
-            if (!existing.isEmpty()) {
-                auto newest = std::make_unique<QFile>(dir.filePath(existing.last()));
-                if (newest->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
-                    current = std::move(newest);
-            }
-        }
-
-        if (current && current->isOpen() && current->size() < maxLogFileSize) {
-            qDebug() << "static bool Logger::createNewLogFile(bool)"
-                     << "using current" << kindName(error) << "file";
-            verifyFiles(error);
-            return true;
-        }
-
-        const QString name = (error ? logErrorFilePrefix : logFilePrefix)
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz")) + logFileExtension;
-        if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
-            qDebug() << "Failed to create log file directory";
-
-        auto file = std::make_unique<QFile>(dir.filePath(name));
-        if (!file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
-            // Keep writing to the old file, if any, rather than losing lines.
-            reportOpenFailureOnce(error, QStringLiteral("Logger: cannot open %1: %2")
-                                             .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
-            return false;
-        }
-        files().openFailureReported[error ? 1 : 0] = false;
-        current = std::move(file);
-        qDebug() << "static bool Logger::createNewLogFile(bool)"
-                 << " using new" << kindName(error) << "file: " + name;
-        verifyFiles(error);
-        return true;
-    } catch (const std::exception &e) {
-        qCritical() << e.what();
+    QMutexLocker lock(&files().mutex);
+    std::unique_ptr<QFile> &current = currentFile(error);
+    if (logParentDirectory.isEmpty()) {
+        reportOpenFailureOnce(error, QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
+                                         .arg(QLatin1String(kindName(error))));
         return false;
     }
+    const QDir dir = getLogDirectory();
+    // A file left in another folder (the parent was changed) is not this folder's current file.
+    if (current && QFileInfo(current->fileName()).absolutePath() != dir.absolutePath())
+        current.reset();
+
+    if (!current && dir.exists()) {
+        const QStringList existing = getLogFiles(error);
+        if (!existing.isEmpty()) {
+            auto newest = std::make_unique<QFile>(dir.filePath(existing.last()));
+            if (newest->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+                current = std::move(newest);
+        }
+    }
+
+    if (current && current->isOpen() && current->size() < maxLogFileSize) {
+        qDebug() << "static bool Logger::createNewLogFile(bool)"
+                 << "using current" << kindName(error) << "file";
+        verifyFiles(error);
+        return true;
+    }
+
+    const QString name = (error ? logErrorFilePrefix : logFilePrefix)
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz")) + logFileExtension;
+    if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
+        qDebug() << "Failed to create log file directory";
+
+    auto file = std::make_unique<QFile>(dir.filePath(name));
+    if (!file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
+        // Keep writing to the old file, if any, rather than losing lines.
+        reportOpenFailureOnce(error, QStringLiteral("Logger: cannot open %1: %2")
+                                         .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
+        return false;
+    }
+    files().openFailureReported[error ? 1 : 0] = false;
+    current = std::move(file);
+    qDebug() << "static bool Logger::createNewLogFile(bool)"
+             << " using new" << kindName(error) << "file: " + name;
+    verifyFiles(error);
+    return true;
 }
 
 bool Logger::getConfig()
 {
     if (logParentDirectory.isEmpty())
         return false;
-    try {
-        QFile config(getLogDirectory().filePath(configFilename));
-        if (!config.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            qCritical() << "Failed to open log config file for reading";
-            return createDefaultConfig();
-        }
-        const QString line = QString::fromUtf8(config.readLine()).simplified();
-        config.close();
-        bool isNumber = false;
-        const int level = line.toInt(&isNumber, 10);
-        if (!isNumber) {
-            qCritical() << "Failed to read minimum log level";
-            return createDefaultConfig();
-        }
-        if (level < Debug || level > Fatal) {
-            qCritical() << "Invalid minimum log level";
-            return createDefaultConfig();
-        }
-        configMinimumLogLevel.store(level);
-        qDebug() << "Read config  |  minimumLogLevel =" << level;
-        return true;
-    } catch (const std::exception &e) {
-        qCritical() << "Failed to parse log config file" << e.what();
-        return false;
+    QFile config(getLogDirectory().filePath(configFilename));
+    if (!config.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qCritical() << "Failed to open log config file for reading";
+        return createDefaultConfig();
     }
+    const QString line = QString::fromUtf8(config.readLine()).simplified();
+    config.close();
+    bool isNumber = false;
+    const int level = line.toInt(&isNumber, 10);
+    if (!isNumber) {
+        qCritical() << "Failed to read minimum log level";
+        return createDefaultConfig();
+    }
+    if (level < Debug || level > Fatal) {
+        qCritical() << "Invalid minimum log level";
+        return createDefaultConfig();
+    }
+    configMinimumLogLevel.store(level);
+    qDebug() << "Read config  |  minimumLogLevel =" << level;
+    return true;
 }
 
 bool Logger::createDefaultConfig()
 {
     if (logParentDirectory.isEmpty())
         return false;
-    try {
-        // Whatever was wrong with the file, the level falls back to the default.
-        configMinimumLogLevel.store(configDefaultMinimumLogLevel);
-        QFile config(getLogDirectory().filePath(configFilename));
-        if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-            qCritical() << "Failed to open log config file for writing";
-            return false;
-        }
-        const QByteArray content = QByteArray::number(configDefaultMinimumLogLevel) + '\n';
-        if (config.write(content) != content.size() || !config.flush()) {
-            qCritical() << "Failed to write log config file" << config.errorString();
-            return false;
-        }
-        config.close();
-        qInfo() << "Created new log config file with default values";
-        return true;
-    } catch (const std::exception &e) {
-        qCritical() << "Failed to write log config file" << e.what();
+    // Whatever was wrong with the file, the level falls back to the default.
+    configMinimumLogLevel.store(configDefaultMinimumLogLevel);
+    QFile config(getLogDirectory().filePath(configFilename));
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        qCritical() << "Failed to open log config file for writing";
         return false;
     }
+    const QByteArray content = QByteArray::number(configDefaultMinimumLogLevel) + '\n';
+    if (config.write(content) != content.size() || !config.flush()) {
+        qCritical() << "Failed to write log config file" << config.errorString();
+        return false;
+    }
+    config.close();
+    qInfo() << "Created new log config file with default values";
+    return true;
 }
 
 bool Logger::verifyFiles(bool error)
 {
-    try {
-        QMutexLocker lock(&files().mutex);
-        if (logParentDirectory.isEmpty())
-            return false;
-        QStringList existing = getLogFiles(error);
-        // The current file is never a candidate: after the clock was set back
-        // it may sort before older files.
-        const bool hasCurrent = existing.removeAll(currentFileName(error)) > 0;
-        const int othersKept = maxLogFiles - (hasCurrent ? 1 : 0);
-        const QDir dir = getLogDirectory();
-        while (existing.size() > othersKept) {
-            const QString name = existing.takeFirst();
-            if (QFile::remove(dir.filePath(name)))
-                qDebug() << "static bool Logger::verifyFiles(bool)" << "Removed log file: " + name;
-        }
-        return true;
-    } catch (const std::exception &e) {
-        qCritical() << e.what();
+    QMutexLocker lock(&files().mutex);
+    if (logParentDirectory.isEmpty())
         return false;
+    QStringList existing = getLogFiles(error);
+    // The current file is never a candidate: after the clock was set back
+    // it may sort before older files.
+    const bool hasCurrent = existing.removeAll(currentFileName(error)) > 0;
+    const int othersKept = maxLogFiles - (hasCurrent ? 1 : 0);
+    const QDir dir = getLogDirectory();
+    while (existing.size() > othersKept) {
+        const QString name = existing.takeFirst();
+        if (QFile::remove(dir.filePath(name)))
+            qDebug() << "static bool Logger::verifyFiles(bool)" << "Removed log file: " + name;
     }
-}
-
-bool Logger::writeLogLine(QtMsgType type, const QString &timestamp, const QMessageLogContext &context,
-                          const QString &message, bool error)
-{
-    try {
-        const QByteArray stamp = timestamp.toUtf8();
-        return writeFormattedLine(formatLine(type, stamp.constData(), stamp.size(), context, message.toUtf8()), error);
-    } catch (const std::exception &e) {
-        qCritical() << e.what();
-        return false;
-    }
+    return true;
 }
 
 QDir Logger::getLogDirectory()

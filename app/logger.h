@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -11,11 +10,6 @@
 #include <memory>
 #include <string>
 
-Q_DECLARE_LOGGING_CATEGORY(logDebug)
-Q_DECLARE_LOGGING_CATEGORY(logInfo)
-Q_DECLARE_LOGGING_CATEGORY(logWarning)
-Q_DECLARE_LOGGING_CATEGORY(logCritical)
-Q_DECLARE_LOGGING_CATEGORY(logFatal)
 
 // The process-wide Qt message handler: every message goes to standard output,
 // to the general log when its level reaches the minimum from the "config" file,
@@ -46,8 +40,6 @@ public:
     static bool createDefaultConfig();
     // Removes the oldest files of the kind until maxLogFiles remain; never the current one.
     static bool verifyFiles(bool error);
-    static bool writeLogLine(QtMsgType type, const QString &timestamp, const QMessageLogContext &context,
-                             const QString &message, bool error);
     static QDir getLogDirectory();
     static QStringList getLogFiles(bool error);
     static int msgTypeToLogLevel(QtMsgType type);

@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
     QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GELV_VERSION));
     UpdateHelper::applicationVersion = QCoreApplication::applicationVersion();
     if (!Startup::protectSettingsFile(QSettings().fileName()))
         qWarning() << "Could not make the settings file private:" << QSettings().fileName();

@@ -25,7 +25,6 @@
 // that a cleared exposure fails validation).
 class BaseMaterialObject : public QObject, public IMaterialObject {
     Q_OBJECT
-    Q_INTERFACES(IMaterialObject)
     // The same object for the holder's whole life.
     Q_PROPERTY(CycleSetting* cycleSettings READ CycleSettings CONSTANT)
     GELV_SHARED_PARAMETERS(GELV_SHARED_PROPERTY)
@@ -100,7 +99,7 @@ public:
     // Range check of the 23 numeric parameters; the argument is ignored here.
     Q_INVOKABLE bool Validate(bool includeBaseClass = false) override;
     // Sets or clears the bits of flag without touching the values.
-    virtual void UpdateFlag(SharedSerializationFlags flag, bool enabled);
+    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled);
 
     CycleSetting* CycleSettings() { return &m_cycleSettings; }
 

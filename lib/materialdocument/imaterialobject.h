@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QtPlugin>
-
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
@@ -13,7 +11,3 @@ public:
     virtual bool FromXML(QXmlStreamReader& reader) = 0;
     virtual bool Validate(bool includeBaseClass) = 0;
 };
-
-// The id is stored nowhere but kept as released, spelling included.
-#define IMaterialObject_iid "com.vtr.MaterialDocumentMangementLib.IMaterialObject/1.0"
-Q_DECLARE_INTERFACE(IMaterialObject, IMaterialObject_iid)

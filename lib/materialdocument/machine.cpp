@@ -64,11 +64,6 @@ void Machine::setXmlFlags(const SerializationFlags& flags)
     emit XmlFlagsChanged();
 }
 
-void Machine::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
-{
-    BaseMaterialObject::UpdateFlag(flag, enabled);
-}
-
 bool Machine::Validate(bool includeBaseClass)
 {
     if (includeBaseClass)
@@ -78,13 +73,7 @@ bool Machine::Validate(bool includeBaseClass)
 
 QQmlListProperty<QualityLevel> Machine::QualityLevels()
 {
-    QQmlListProperty<QualityLevel> list(this, this, &Machine::_appendQualityLevel,
-        &Machine::_qualityLevelCount, &Machine::_qualityLevelAt, &Machine::_clearQualityLevels);
-    // Qt would emulate these by clearing and re-appending, and clearing
-    // deletes the quality levels it is about to re-append.
-    list.replace = nullptr;
-    list.removeLast = nullptr;
-    return list;
+    return OwnedList::property<QualityLevel, Machine, &Machine::m_qualityLevels, &Machine::QualityLevelsChanged>(this);
 }
 
 void Machine::_appendQualityLevel(QualityLevel* qualityLevel)
@@ -99,26 +88,6 @@ QualityLevel* Machine::_qualityLevelAt(int index) const { return OwnedList::at(m
 void Machine::_clearQualityLevels()
 {
     OwnedList::clear(this, m_qualityLevels, &Machine::QualityLevelsChanged);
-}
-
-void Machine::_appendQualityLevel(QQmlListProperty<QualityLevel>* list, QualityLevel* qualityLevel)
-{
-    static_cast<Machine*>(list->data)->_appendQualityLevel(qualityLevel);
-}
-
-int Machine::_qualityLevelCount(QQmlListProperty<QualityLevel>* list)
-{
-    return static_cast<Machine*>(list->data)->_qualityLevelCount();
-}
-
-QualityLevel* Machine::_qualityLevelAt(QQmlListProperty<QualityLevel>* list, int index)
-{
-    return static_cast<Machine*>(list->data)->_qualityLevelAt(index);
-}
-
-void Machine::_clearQualityLevels(QQmlListProperty<QualityLevel>* list)
-{
-    static_cast<Machine*>(list->data)->_clearQualityLevels();
 }
 
 void Machine::ToXML(QXmlStreamWriter& writer)

@@ -52,7 +52,6 @@ public:
     // Without includeBaseClass nothing is checked: the result reflects the
     // messages the last check left.
     Q_INVOKABLE bool Validate(bool includeBaseClass = false) override;
-    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled) override;
 
     QQmlListProperty<QualityLevel> QualityLevels();
     MachineModelNames ModelName() const { return m_modelName; }
@@ -69,11 +68,6 @@ public:
     // nullptr when index is outside the list.
     QualityLevel* _qualityLevelAt(int index) const;
     void _clearQualityLevels();
-
-    static void _appendQualityLevel(QQmlListProperty<QualityLevel>* list, QualityLevel* qualityLevel);
-    static int _qualityLevelCount(QQmlListProperty<QualityLevel>* list);
-    static QualityLevel* _qualityLevelAt(QQmlListProperty<QualityLevel>* list, int index);
-    static void _clearQualityLevels(QQmlListProperty<QualityLevel>* list);
 
 signals:
     void ModelNameChanged();

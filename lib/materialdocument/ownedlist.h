@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QQmlListProperty>
 
 #include <algorithm>
 #include <utility>
@@ -40,6 +41,22 @@ void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
     items.erase(std::unique(items.begin(), items.end()), items.end());
     qDeleteAll(items);
     emit(owner->*changed)();
+}
+
+// The QML view of an owner's list. Qt would emulate replace and removeLast by
+// clearing and re-appending, and clearing deletes what it is about to re-append.
+template <typename T, typename Owner, QList<T*> Owner::*List, void (Owner::*Changed)()>
+QQmlListProperty<T> property(Owner* owner)
+{
+    using P = QQmlListProperty<T>;
+    P list(owner, owner,
+        [](P* p, T* item) { append(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, item, Changed); },
+        [](P* p) { return (static_cast<Owner*>(p->data)->*List).size(); },
+        [](P* p, int index) { return at(static_cast<Owner*>(p->data)->*List, index); },
+        [](P* p) { clear(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, Changed); });
+    list.replace = nullptr;
+    list.removeLast = nullptr;
+    return list;
 }
 
 } // namespace OwnedList

@@ -127,21 +127,9 @@ void PelluxMaterialDocument::setXmlFlags(const SerializationFlags& flags)
     emit XmlFlagsChanged();
 }
 
-void PelluxMaterialDocument::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
-{
-    BaseMaterialObject::UpdateFlag(flag, enabled);
-}
-
 QQmlListProperty<Machine> PelluxMaterialDocument::Machines()
 {
-    QQmlListProperty<Machine> list(this, this, &PelluxMaterialDocument::_appendMachine,
-        &PelluxMaterialDocument::_machineCount, &PelluxMaterialDocument::_machineAt,
-        &PelluxMaterialDocument::_clearMachines);
-    // Qt would emulate these by clearing and re-appending, and clearing
-    // deletes the machines it is about to re-append.
-    list.replace = nullptr;
-    list.removeLast = nullptr;
-    return list;
+    return OwnedList::property<Machine, PelluxMaterialDocument, &PelluxMaterialDocument::m_machines, &PelluxMaterialDocument::MachinesChanged>(this);
 }
 
 void PelluxMaterialDocument::_appendMachine(Machine* machine)
@@ -156,26 +144,6 @@ Machine* PelluxMaterialDocument::_machineAt(int index) const { return OwnedList:
 void PelluxMaterialDocument::_clearMachines()
 {
     OwnedList::clear(this, m_machines, &PelluxMaterialDocument::MachinesChanged);
-}
-
-void PelluxMaterialDocument::_appendMachine(QQmlListProperty<Machine>* list, Machine* machine)
-{
-    static_cast<PelluxMaterialDocument*>(list->data)->_appendMachine(machine);
-}
-
-int PelluxMaterialDocument::_machineCount(QQmlListProperty<Machine>* list)
-{
-    return static_cast<PelluxMaterialDocument*>(list->data)->_machineCount();
-}
-
-Machine* PelluxMaterialDocument::_machineAt(QQmlListProperty<Machine>* list, int index)
-{
-    return static_cast<PelluxMaterialDocument*>(list->data)->_machineAt(index);
-}
-
-void PelluxMaterialDocument::_clearMachines(QQmlListProperty<Machine>* list)
-{
-    static_cast<PelluxMaterialDocument*>(list->data)->_clearMachines();
 }
 
 void PelluxMaterialDocument::ToXML(QXmlStreamWriter& writer)

@@ -64,7 +64,6 @@ public:
     // The whole tree as XML. Equal documents give equal text, which the
     // interface relies on to detect unsaved changes.
     Q_INVOKABLE QString ToXMLString();
-    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled) override;
     // Outcome in hasError/errorString.
     Q_INVOKABLE void readFromPath(QString path);
     // Replaces the file only when everything was written; a failed save
@@ -109,11 +108,6 @@ public:
     // nullptr when index is outside the list.
     Machine* _machineAt(int index) const;
     void _clearMachines();
-
-    static void _appendMachine(QQmlListProperty<Machine>* list, Machine* machine);
-    static int _machineCount(QQmlListProperty<Machine>* list);
-    static Machine* _machineAt(QQmlListProperty<Machine>* list, int index);
-    static void _clearMachines(QQmlListProperty<Machine>* list);
 
 signals:
     void DescriptionChanged();

@@ -24,7 +24,7 @@ inline bool setUpApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
     QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GELV_VERSION));
     // The offscreen platform has no OpenGL; windows and web views still render in software.
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);

@@ -211,7 +211,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
     QCoreApplication::setOrganizationDomain(QStringLiteral(GELV_ORGANISATION_DOMAIN));
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GELV_VERSION));
     registerQmlTypes();
     installInterfaceFont();
     UpdateHelper::definitionsURL = QStringLiteral("https://127.0.0.1:9/updates.json"); // a closed loopback port
