@@ -204,6 +204,34 @@ TestCase {
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
+    // Regression: the platform dialog, made at its first opening, proposed an empty name.
+    function test_saveDialogProposesTheRuleName_data() {
+        return [
+            { tag: "new document", file: "", name: "", proposed: "NewMaterial%1.zqmat" },
+            { tag: "new document with a name", file: "", name: "Clear Resin", proposed: "Clear Resin" },
+            { tag: "opened file", file: "full.zqmat", name: "Other", proposed: "full.zqmat" }
+        ]
+    }
+
+    function test_saveDialogProposesTheRuleName(data) {
+        if (data.file !== "")
+            openFixture(data.file)
+        else
+            verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        if (data.name !== "")
+            typeInto("Name", data.name)
+        harness.screen.openFileDialog = function (dialog) { dialog.open() }
+        harness.screen.saveDocument()
+        var shown = testSupport.shownFileDialog()
+        harness.screen.saveDialog.close()
+        // The dialog took the keyboard; the form's window gets it back for the tests that type.
+        harness.hostWindow.requestActivate()
+        tryVerify(function () { return harness.hostWindow.active })
+        compare(shown.name, data.proposed.arg(MaterialDocumentMediator.numberOfNewMaterials))
+        if (data.file !== "")
+            compare(shown.folder + "/", harness.dataDir)
+    }
+
     // Regression: labels were plain table strings that the translation tools could not find.
     function test_fieldTextsAreTranslated_data() {
         return [

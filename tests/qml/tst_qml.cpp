@@ -1,6 +1,9 @@
 #include "guitest.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QSaveFile>
@@ -97,6 +100,20 @@ public:
         m_engine->retranslate();
     }
 
+    // The folder and the file name the open file dialog shows ({} when none is open).
+    Q_INVOKABLE QVariantMap shownFileDialog() const
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QFileDialog *>(widget);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            return {{QStringLiteral("folder"), dialog->directory().absolutePath()},
+                    {QStringLiteral("name"), name ? name->text() : QString()}};
+        }
+        return {};
+    }
+
 private:
     QQmlEngine *m_engine;
     QTranslator *m_translator = nullptr;
@@ -106,8 +123,6 @@ class Setup : public QObject
 {
     Q_OBJECT
 public:
-    // Runs before the test's application object exists, as the web engine requires.
-    Setup() { QtWebEngine::initialize(); }
 
 public slots:
     void applicationAvailable() { GuiTest::setUpApplication(); }
@@ -118,6 +133,15 @@ public slots:
     }
 };
 
-QUICK_TEST_MAIN_WITH_SETUP(qml, Setup)
+int main(int argc, char *argv[])
+{
+    // The web engine must be initialised before the application object exists.
+    QtWebEngine::initialize();
+    // A QApplication, as in the program: the platform file dialogs are the widget ones there.
+    QApplication app(argc, argv);
+    Setup setup;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return quick_test_main_with_setup(argc, argv, "qml", QUICK_TEST_SOURCE_DIR, &setup);
+}
 
 #include "tst_qml.moc"

@@ -80,10 +80,17 @@ Rectangle {
         return MaterialDocumentMediator.urlFromLocalPath(directory + name)
     }
 
+    // The platform dialog is made at its first opening and drops a file proposed before
+    // that, so the proposal is given again once it is open.
+    function openFileDialogWithProposal(dialog, fileUrl) {
+        dialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
+        dialog.currentFile = fileUrl
+        openFileDialog(dialog)
+        dialog.currentFile = fileUrl
+    }
+
     function saveDocument() {
-        saveDialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
-        saveDialog.currentFile = proposedFileUrl(proposedSaveName())
-        openFileDialog(saveDialog)
+        openFileDialogWithProposal(saveDialog, proposedFileUrl(proposedSaveName()))
     }
 
     function saveDialogAccepted(fileUrl) {
@@ -161,9 +168,7 @@ Rectangle {
         var name = MaterialDocumentMediator.documentFilename
         if (name === "" && MaterialDocumentMediator.document)
             name = MaterialDocumentMediator.document.friendlyName
-        distributeDialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
-        distributeDialog.currentFile = proposedFileUrl(name + "d")
-        openFileDialog(distributeDialog)
+        openFileDialogWithProposal(distributeDialog, proposedFileUrl(name + "d"))
     }
 
     function distributeDialogAccepted(fileUrl) {
