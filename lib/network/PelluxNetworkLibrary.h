@@ -1,0 +1,85 @@
+#pragma once
+
+#include "zqnetvaluekeys.h"
+
+#include <QJsonArray>
+#include <QList>
+#include <QMutex>
+#include <QQuickItem>
+#include <QString>
+
+class ZqNetConnectionManager;
+class ZqNetRequester;
+
+// The one object through which QML talks to printers: connects by address,
+// keeps one requester per connected printer (newest last), installs and
+// removes materials, and reads the name and material list from the cache.
+// A printer number of -1 means the newest entry; an entry whose printer has
+// dropped the connection stays listed but is treated as having no printer.
+class PelluxNetworkLib : public QQuickItem {
+    Q_OBJECT
+    Q_PROPERTY(bool connected READ getIsConnected NOTIFY isConnected)
+    Q_PROPERTY(int printerCount READ printerCount NOTIFY printerCountChanged)
+public:
+    static constexpr int PrinterConnectTimeout_MS = 1000;
+
+    explicit PelluxNetworkLib(QQuickItem* parent = nullptr);
+    ~PelluxNetworkLib() override;
+
+    // True only means the request was sent; the outcome arrives as a signal.
+    Q_INVOKABLE bool sendMaterialString(QString matString, int printerNumber = -1);
+    Q_INVOKABLE bool removeMaterial(QString materialName, int printerNumber = -1);
+    Q_INVOKABLE bool removeMaterial(QString materialName, QString ip);
+    // Blocks for at most PrinterConnectTimeout_MS.
+    Q_INVOKABLE bool connectToPrinter(QString ip);
+    Q_INVOKABLE bool disconnectFromPrinter(QString ip);
+    Q_INVOKABLE QString getPrinterIP(int printerNumber = -1);
+    // Empty on a cache miss, which also requests the list.
+    Q_INVOKABLE QJsonArray getMaterialJSONList(int printerNumber = -1);
+    // The cached name up to its first NUL; "" on a miss, which also requests it.
+    Q_INVOKABLE QString getPrinterName(int printerNumber = -1);
+
+    int printerCount();
+    bool getIsConnected();
+    // The first live entry whose address text equals ip, or null.
+    ZqNetRequester* findPrinterByIP(QString ip);
+    void addPrinterRequester(ZqNetRequester* requester);
+    // Disconnects and removes the live entry with the same peer address.
+    bool removePrinterRequester(ZqNetRequester* requester);
+    // Disconnects and removes the entry at index; an invalid index is ignored.
+    void removePrinterRequester(int index);
+    ZqNetConnectionManager* connectionManager() const { return manager; }
+
+signals:
+    bool isConnected(QString ip);
+    void jsonAccepted(QByteArray value);
+    void printerCountChanged(int count);
+    void materialListChanged(QString ip);
+    void printerNameChanged(QString ip);
+    void materialDenied();
+    void materialRemovalDenied();
+    void attemptConnectionFailed();
+    void disconnected();
+    void deniedByInvalidKey();
+
+private slots:
+    void onDisconnected();
+    void onConnected();
+    void onValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
+    void onCacheValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
+    void onDeniedByHost(int requestID, ZqNetValueKeys::ZqNetValuesKey key);
+
+private:
+    // Callers hold the lock.
+    ZqNetRequester* _liveEntry(int printerNumber) const;
+    bool _sendSet(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value, int printerNumber);
+    void _valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value);
+    void _setConnected(bool connected, const QString& ip);
+
+    ZqNetConnectionManager* manager;
+    QList<ZqNetRequester*> printers;
+    bool connected = false;
+    // Never held while a signal is emitted or a connection is ended: a QML
+    // handler that calls a getter would wait on it forever.
+    QMutex listLock;
+};

@@ -1,0 +1,313 @@
+#include "zqnetconnectionmanager.h"
+
+#include "zqkeyvaluesettings.h"
+#include "zqnethostconnection.h"
+#include "zqudpbroadcaster.h"
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QDebug>
+#include <QEventLoop>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+namespace {
+
+const QString kIgnoreListKey = QStringLiteral("ConnectionManagerIgnoreList");
+
+} // namespace
+
+ZqNetConnectionManager::ZqNetConnectionManager(ZqKeyValueSettings* settings, bool isServer, QString tempDir,
+    QObject* parent, const QHostAddress& listenAddress)
+    : QObject(parent)
+    , isServer(isServer)
+    , settings(settings ? settings : new ZqKeyValueSettings(true, this))
+    , tempDirectory(tempDir)
+    , listenAddress(listenAddress)
+{
+    if (isServer) {
+        ReInitializeTcpServer();
+        return;
+    }
+    autoConnectEnabled = false;
+    freeQueueTimer.setInterval(FreeQueueDelay_MS);
+    freeQueueTimer.setSingleShot(true);
+    connect(&freeQueueTimer, &QTimer::timeout, this, &ZqNetConnectionManager::OnFreeQueueTimeout);
+    InitializeIgnoreListFromSettings();
+}
+
+ZqNetConnectionManager::ZqNetConnectionManager(bool isServer, QObject* parent)
+    : ZqNetConnectionManager(nullptr, isServer, QString(), parent)
+{
+}
+
+ZqNetConnectionManager::~ZqNetConnectionManager()
+{
+    while (!freeQueue.isEmpty())
+        delete freeQueue.takeFirst();
+}
+
+void ZqNetConnectionManager::onIgnoreListChanged() { SaveIgnoreListToSettings(); }
+
+bool ZqNetConnectionManager::datagramIsAccepted(QByteArray) { return true; }
+
+void ZqNetConnectionManager::WaitForServerConnection()
+{
+    // Sleeps in the event loop until a connection is listed, instead of spinning.
+    QEventLoop loop;
+    const QMetaObject::Connection wake
+        = connect(this, &ZqNetConnectionManager::newServerConnection, &loop, &QEventLoop::quit);
+    while (serverConnections.isEmpty())
+        loop.exec();
+    disconnect(wake);
+}
+
+bool ZqNetConnectionManager::currentlyConnectedToServer(QHostAddress address)
+{
+    for (ZqNetHostConnection* host : qAsConst(serverConnections)) {
+        if (host->HostAddress() == address)
+            return true;
+    }
+    return false;
+}
+
+bool ZqNetConnectionManager::serverInIgnoreSet(QHostAddress address) { return ignoreSet.contains(address); }
+
+void ZqNetConnectionManager::AddServer(ZqNetHostConnection* host)
+{
+    connect(host, &ZqNetHostConnection::disconnected, this, &ZqNetConnectionManager::OnServerDisconnected);
+    serverConnections.append(host);
+    emit newServerConnection(host);
+}
+
+void ZqNetConnectionManager::AddServerToIgnoreSet(QHostAddress address)
+{
+    ignoreSet.insert(address);
+    onIgnoreListChanged();
+}
+
+void ZqNetConnectionManager::RemoveServerFromIgnoreSet(QHostAddress address)
+{
+    ignoreSet.remove(address);
+    onIgnoreListChanged();
+}
+
+QList<QHostAddress> ZqNetConnectionManager::IgnoredServers() { return ignoreSet.values(); }
+
+void ZqNetConnectionManager::RemoveServer(ZqNetHostConnection* host)
+{
+    if (!host)
+        return;
+    serverConnections.removeOne(host);
+    // Parked twice, it would be deleted twice.
+    if (!freeQueue.contains(host))
+        freeQueue.append(host);
+    if (!freeQueueTimer.isActive())
+        freeQueueTimer.start();
+}
+
+void ZqNetConnectionManager::SaveIgnoreListToSettings()
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_5_4);
+    const QList<QHostAddress> addresses = IgnoredServers();
+    stream << quint32(addresses.size());
+    for (const QHostAddress& address : addresses)
+        stream << address;
+    settings->SetValue(kIgnoreListKey, bytes);
+}
+
+void ZqNetConnectionManager::InitializeIgnoreListFromSettings()
+{
+    const QByteArray bytes = settings->GetValue(kIgnoreListKey, QByteArray());
+    QDataStream stream(bytes);
+    stream.setVersion(QDataStream::Qt_5_4);
+    quint32 count = 0;
+    stream >> count;
+    // Element by element: the stored count is never trusted for an allocation.
+    QSet<QHostAddress> loaded;
+    for (quint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+        QHostAddress address;
+        stream >> address;
+        if (stream.status() == QDataStream::Ok)
+            loaded.insert(address);
+    }
+    ignoreSet = loaded;
+}
+
+ZqUDPBroadCaster* ZqNetConnectionManager::UdpBroadCaster() { return udpBroadCaster; }
+
+bool ZqNetConnectionManager::SendMessageToClient(
+    ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
+{
+    return host && host->SendMessage(message, msgType);
+}
+
+void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
+{
+    connect(host, &ZqNetHostConnection::disconnected, this, &ZqNetConnectionManager::OnClientDisconnected);
+    connect(host, &ZqNetHostConnection::messageReceived, this, &ZqNetConnectionManager::OnIncomingMessage);
+    connect(host, &ZqNetHostConnection::fileStartSend, this, &ZqNetConnectionManager::OnFileStartSend);
+    connect(host, &ZqNetHostConnection::fileSent, this, &ZqNetConnectionManager::OnFileSent);
+    connect(host, &ZqNetHostConnection::fileReceived, this, &ZqNetConnectionManager::OnFileReceived);
+    connect(host, &ZqNetHostConnection::fileStartReceive, this, &ZqNetConnectionManager::OnFileStartReceive);
+    clientConnections.append(host);
+    emit newClientConnection(host);
+}
+
+void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
+{
+    if (!host)
+        return;
+    clientConnections.removeOne(host);
+    // The socket goes with its connection; abort frees its descriptor now.
+    host->socket()->abort();
+    host->deleteLater();
+    qInfo() << "ZqNetConnectionManager:: Removed Client From Connection List.";
+}
+
+void ZqNetConnectionManager::HandleMessageFromClient(
+    ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
+{
+    emit clientMessageReceived(host, message, msgType);
+}
+
+bool ZqNetConnectionManager::isListening() const { return tcpServer && tcpServer->isListening(); }
+
+bool ZqNetConnectionManager::AttemptConnectionToServer(QHostAddress address, int timeoutMS)
+{
+    if (currentlyConnectedToServer(address))
+        return false;
+    auto* host = new ZqNetHostConnection(tempDirectory, this);
+    host->socket()->disconnectFromHost();
+    host->socket()->connectToHost(address, ServerTcpPort, QIODevice::ReadWrite);
+    if (!host->WaitForConnected(timeoutMS)) {
+        qWarning() << "AttemptConnectionToServer has Failed";
+        delete host;
+        return false;
+    }
+    AddServer(host);
+    return true;
+}
+
+void ZqNetConnectionManager::disconnectFromHost(ZqNetHostConnection* host)
+{
+    if (host)
+        host->forceDisconnect();
+}
+
+void ZqNetConnectionManager::ReInitializeTcpServer()
+{
+    qDebug() << "ZqNetConnectionManager::ReInitializeTcpServer";
+    delete tcpServer;
+    tcpServer = new QTcpServer(this);
+    if (!tcpServer->listen(listenAddress, ServerTcpPort)) {
+        qWarning().noquote() << "ZqNetConnectionManager: cannot listen on" << listenAddress.toString()
+                             << "port" << ServerTcpPort << ":" << tcpServer->errorString();
+    }
+    delete udpBroadCaster;
+    udpBroadCaster = new ZqUDPBroadCaster(settings, QStringLiteral("ZqPrinter"), this);
+    connect(tcpServer, &QTcpServer::newConnection, this, &ZqNetConnectionManager::OnNewClientConnection);
+    connect(tcpServer, &QTcpServer::acceptError, this, &ZqNetConnectionManager::OnErrorClientConnection);
+}
+
+bool ZqNetConnectionManager::BroadCastMessageToClients(QByteArray message, ZqMessageTypes::ZqMessageType msgType)
+{
+    bool allSent = true;
+    for (ZqNetHostConnection* host : qAsConst(clientConnections))
+        allSent = host->SendMessage(message, msgType) && allSent;
+    return allSent;
+}
+
+void ZqNetConnectionManager::ProcessPendingDatagrams()
+{
+    if (!udpSocket)
+        return;
+    while (udpSocket->hasPendingDatagrams()) {
+        QByteArray datagram(int(qMax<qint64>(udpSocket->pendingDatagramSize(), 0)), '\0');
+        QHostAddress sender;
+        udpSocket->readDatagram(datagram.data(), datagram.size(), &sender);
+        if (!datagramIsAccepted(datagram) || currentlyConnectedToServer(sender) || !autoConnectEnabled
+            || ignoreSet.contains(sender))
+            continue;
+        if (AttemptConnectionToServer(sender, AutoConnectTimeout_MS)) {
+            qInfo().noquote() << "ZqNetConnectionManager::Secured Auto Connection To ZqServer! " + sender.toString();
+        } else {
+            qWarning().noquote() << "ZqNetConnectionManager::Failed Auto Connection To ZqServer " + sender.toString()
+                    + " Ignoring Future Attempts.";
+            ignoreSet.insert(sender);
+        }
+    }
+}
+
+void ZqNetConnectionManager::OnServerDisconnected(ZqNetHostConnection* host)
+{
+    qInfo() << "ZqNetConnectionManager::OnServerDisconnected: " << host << " (" << host->hostAddressString() << ")";
+    emit serverDisconnected(host);
+    RemoveServer(host);
+}
+
+void ZqNetConnectionManager::OnFreeQueueTimeout()
+{
+    while (!freeQueue.isEmpty())
+        delete freeQueue.takeFirst();
+}
+
+void ZqNetConnectionManager::OnNewClientConnection()
+{
+    qInfo() << "Client Initially Connected!";
+    QTcpSocket* socket = tcpServer->nextPendingConnection();
+    if (!socket)
+        return;
+    auto* host = new ZqNetHostConnection(socket, tempDirectory, this);
+    // Owned by its connection, so that it goes when the connection goes.
+    socket->setParent(host);
+    host->PreparePersistantConnection();
+    qDebug() << "Peer Address: " << host->hostAddressString();
+    AddClient(host);
+}
+
+void ZqNetConnectionManager::OnErrorClientConnection(QAbstractSocket::SocketError err)
+{
+    qWarning() << "Client Connection Error!";
+    qWarning() << "Socket Error Code: " << int(err);
+    qWarning() << "Socket Error String: " << (tcpServer ? tcpServer->errorString() : QString());
+}
+
+void ZqNetConnectionManager::OnClientDisconnected(ZqNetHostConnection* host)
+{
+    emit clientDisconnected(host);
+    RemoveClient(host);
+}
+
+ZqNetHostConnection* ZqNetConnectionManager::_sendingHost() const
+{
+    return qobject_cast<ZqNetHostConnection*>(sender());
+}
+
+void ZqNetConnectionManager::OnIncomingMessage(QByteArray message, ZqMessageTypes::ZqMessageType msgType)
+{
+    HandleMessageFromClient(_sendingHost(), message, msgType);
+}
+
+void ZqNetConnectionManager::OnFileStartSend(QString localFilePath, QString remoteFilePath)
+{
+    emit clientFileStartSend(_sendingHost(), localFilePath, remoteFilePath);
+}
+
+void ZqNetConnectionManager::OnFileSent(QString localFilePath, QString remoteFilePath)
+{
+    emit clientFileSent(_sendingHost(), localFilePath, remoteFilePath);
+}
+
+void ZqNetConnectionManager::OnFileStartReceive(QString localFilePath, QString remoteFilePath)
+{
+    emit clientFileStartReceive(_sendingHost(), localFilePath, remoteFilePath);
+}
+
+void ZqNetConnectionManager::OnFileReceived(QString localFilePath, QString remoteFilePath)
+{
+    emit clientFileReceived(_sendingHost(), localFilePath, remoteFilePath);
+}

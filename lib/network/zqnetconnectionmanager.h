@@ -1,0 +1,116 @@
+#pragma once
+
+#include "zqmessagetypes.h"
+
+#include <QAbstractSocket>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+class QTcpServer;
+class QUdpSocket;
+class ZqKeyValueSettings;
+class ZqNetHostConnection;
+class ZqUDPBroadCaster;
+
+// Owns the host connections of one side of the printer protocol. Client
+// role: connects to printers by address and parks ended connections for
+// 10000 ms before deleting them. Server role: listens, accepts clients,
+// relays their messages and file events, and announces itself by UDP.
+class ZqNetConnectionManager : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 ServerTcpPort = 32889;
+    static constexpr int FreeQueueDelay_MS = 10000;
+    static constexpr int AutoConnectTimeout_MS = 2000;
+
+    // Without a store the manager keeps a memory-only one of its own. The
+    // server role listens on listenAddress (tests bind a loopback address).
+    ZqNetConnectionManager(ZqKeyValueSettings* settings, bool isServer, QString tempDir, QObject* parent = nullptr,
+        const QHostAddress& listenAddress = QHostAddress::Any);
+    ZqNetConnectionManager(bool isServer, QObject* parent = nullptr);
+    // Deletes the parked connections first, oldest first.
+    ~ZqNetConnectionManager() override;
+
+    virtual void onIgnoreListChanged();
+    virtual bool datagramIsAccepted(QByteArray datagram);
+
+    // Runs the event loop until a server connection exists; no time-out.
+    void WaitForServerConnection();
+    bool currentlyConnectedToServer(QHostAddress address);
+    bool serverInIgnoreSet(QHostAddress address);
+    void AddServer(ZqNetHostConnection* host);
+    void AddServerToIgnoreSet(QHostAddress address);
+    void RemoveServerFromIgnoreSet(QHostAddress address);
+    QList<QHostAddress> IgnoredServers();
+    // Parks the connection for deletion at the next expiry of the free-queue timer.
+    void RemoveServer(ZqNetHostConnection* host);
+    void SaveIgnoreListToSettings();
+    void InitializeIgnoreListFromSettings();
+    ZqUDPBroadCaster* UdpBroadCaster();
+    // The host's own send result.
+    bool SendMessageToClient(ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void AddClient(ZqNetHostConnection* host);
+    // Aborts the client's socket and deletes the connection later.
+    void RemoveClient(ZqNetHostConnection* host);
+    void HandleMessageFromClient(ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+
+    // Client role: connected printers, newest last.
+    const QList<ZqNetHostConnection*>& ServerConnections() const { return serverConnections; }
+    // Server role: accepted clients, in acceptance order.
+    const QList<ZqNetHostConnection*>& ClientConnections() const { return clientConnections; }
+    // Server role: whether the last ReInitializeTcpServer() could listen.
+    bool isListening() const;
+
+signals:
+    void newClientConnection(ZqNetHostConnection* host);
+    void clientDisconnected(ZqNetHostConnection* host);
+    void clientMessageReceived(ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void clientMessageSent(ZqNetHostConnection* host);
+    void clientFileStartReceive(ZqNetHostConnection* host, QString localFilePath, QString remoteFilePath);
+    void clientFileReceived(ZqNetHostConnection* host, QString localFilePath, QString remoteFilePath);
+    void clientFileStartSend(ZqNetHostConnection* host, QString localFilePath, QString remoteFilePath);
+    void clientFileSent(ZqNetHostConnection* host, QString localFilePath, QString remoteFilePath);
+    void newServerConnection(ZqNetHostConnection* host);
+    void serverDisconnected(ZqNetHostConnection* host);
+
+public slots:
+    // Blocks the calling thread for at most timeoutMS.
+    bool AttemptConnectionToServer(QHostAddress address, int timeoutMS);
+    void disconnectFromHost(ZqNetHostConnection* host);
+    void ReInitializeTcpServer();
+    // True only when every client's send succeeded.
+    bool BroadCastMessageToClients(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+
+protected slots:
+    void ProcessPendingDatagrams();
+    void OnServerDisconnected(ZqNetHostConnection* host);
+    void OnFreeQueueTimeout();
+    void OnNewClientConnection();
+    void OnErrorClientConnection(QAbstractSocket::SocketError err);
+    void OnClientDisconnected(ZqNetHostConnection* host);
+    void OnIncomingMessage(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void OnFileStartSend(QString localFilePath, QString remoteFilePath);
+    void OnFileSent(QString localFilePath, QString remoteFilePath);
+    void OnFileStartReceive(QString localFilePath, QString remoteFilePath);
+    void OnFileReceived(QString localFilePath, QString remoteFilePath);
+
+private:
+    ZqNetHostConnection* _sendingHost() const;
+
+    bool isServer;
+    ZqKeyValueSettings* settings;
+    QString tempDirectory;
+    QUdpSocket* udpSocket = nullptr;
+    QList<ZqNetHostConnection*> serverConnections;
+    QSet<QHostAddress> ignoreSet;
+    QList<ZqNetHostConnection*> freeQueue;
+    QTimer freeQueueTimer;
+    bool autoConnectEnabled = false;
+    QTcpServer* tcpServer = nullptr;
+    QList<ZqNetHostConnection*> clientConnections;
+    ZqUDPBroadCaster* udpBroadCaster = nullptr;
+    QHostAddress listenAddress;
+};
