@@ -4,6 +4,8 @@
 #include "updatehelper.h"
 #include "utilities.h"
 
+#include "PelluxNetworkLibrary.h"
+
 #include "basematerialobject.h"
 #include "cyclesetting.h"
 #include "machine.h"
@@ -14,6 +16,8 @@
 
 void registerQmlTypes()
 {
+    qmlRegisterType<PelluxNetworkLib>("Veltrisan.NetToolItems", 1, 0, "PelluxNetwork");
+
     const char *documentUri = "com.vtr.MaterialDocumentManagementLib";
     qmlRegisterType<BaseMaterialObject>(documentUri, 1, 0, "BaseMaterialObject");
     qmlRegisterType<PelluxMaterialDocument>(documentUri, 1, 0, "PelluxMaterialDocument");

@@ -1,5 +1,6 @@
 #include "PelluxNetworkLibrary.h"
 
+#include "zqmessagetypes.h"
 #include "zqnetconnectionmanager.h"
 #include "zqnethostconnection.h"
 #include "zqnetrequester.h"
@@ -27,7 +28,7 @@ QString addressOf(const ZqNetRequester* requester)
 PelluxNetworkLib::PelluxNetworkLib(QQuickItem* parent)
     : QQuickItem(parent)
 {
-    qRegisterMetaType<ZqNetValueKeys::ZqNetValuesKey>("ZqNetValueKeys::ZqNetValuesKey");
+    ZqMessageTypes::registerMetaTypes();
     manager = new ZqNetConnectionManager(false, this);
     connect(this, &PelluxNetworkLib::printerCountChanged, this, &PelluxNetworkLib::onConnected, Qt::DirectConnection);
 }
@@ -116,10 +117,7 @@ QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
         bool found = false;
         bytes = requester->GetCurrentCacheValue(ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, found, true);
     }
-    QStringList names;
-    if (!ZqMessageTypes::readStringList(bytes, names))
-        return QJsonArray();
-    return QJsonArray::fromStringList(names);
+    return QJsonArray::fromStringList(ZqMessageTypes::decodeStringList(bytes));
 }
 
 QString PelluxNetworkLib::getPrinterName(int printerNumber)

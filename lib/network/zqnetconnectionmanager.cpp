@@ -26,6 +26,7 @@ ZqNetConnectionManager::ZqNetConnectionManager(ZqKeyValueSettings* settings, boo
     , tempDirectory(tempDir)
     , listenAddress(listenAddress)
 {
+    qRegisterMetaType<ZqNetHostConnection*>("ZqNetHostConnection*");
     if (isServer) {
         ReInitializeTcpServer();
         return;
@@ -33,6 +34,8 @@ ZqNetConnectionManager::ZqNetConnectionManager(ZqKeyValueSettings* settings, boo
     autoConnectEnabled = false;
     freeQueueTimer.setInterval(FreeQueueDelay_MS);
     freeQueueTimer.setSingleShot(true);
+    // A coarse timer may fire up to 5% (500 ms) early.
+    freeQueueTimer.setTimerType(Qt::PreciseTimer);
     connect(&freeQueueTimer, &QTimer::timeout, this, &ZqNetConnectionManager::OnFreeQueueTimeout);
     InitializeIgnoreListFromSettings();
 }
@@ -163,7 +166,7 @@ void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
         return;
     clientConnections.removeOne(host);
     // The socket goes with its connection; abort frees its descriptor now.
-    host->socket()->abort();
+    host->Socket()->abort();
     host->deleteLater();
     qInfo() << "ZqNetConnectionManager:: Removed Client From Connection List.";
 }
@@ -181,8 +184,8 @@ bool ZqNetConnectionManager::AttemptConnectionToServer(QHostAddress address, int
     if (currentlyConnectedToServer(address))
         return false;
     auto* host = new ZqNetHostConnection(tempDirectory, this);
-    host->socket()->disconnectFromHost();
-    host->socket()->connectToHost(address, ServerTcpPort, QIODevice::ReadWrite);
+    host->Socket()->disconnectFromHost();
+    host->Socket()->connectToHost(address, ServerTcpPort, QIODevice::ReadWrite);
     if (!host->WaitForConnected(timeoutMS)) {
         qWarning() << "AttemptConnectionToServer has Failed";
         delete host;
