@@ -103,13 +103,14 @@ int main(int argc, char** argv)
         requester.setHostConnection(&connection);
         QEventLoop oursLoop;
         int left = 0;
-        QObject::connect(&requester, &ZqNetRequester::getRequestAccepted, [&](int, auto, const QByteArray& value) {
-            ok = ok && value.size() == valueSize;
-            if (--left > 0)
-                requester.sendGetRequest(ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName, false);
-            else
-                oursLoop.quit();
-        });
+        QObject::connect(
+            &requester, &ZqNetRequester::getRequestAccepted, [&](int, auto, const QByteArray& value) {
+                ok = ok && value.size() == valueSize;
+                if (--left > 0)
+                    requester.sendGetRequest(ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName, false);
+                else
+                    oursLoop.quit();
+            });
 
         // Floor: the same request bytes, the reply read whole.
         QTcpSocket raw;
@@ -130,7 +131,8 @@ int main(int argc, char** argv)
 
         double ours = 1e300, floor = 1e300;
         for (int i = 0; i < Rounds; ++i) {
-            const auto runOurs = [&] { ours = std::min(ours, milliseconds([&] { oursRun(requester, oursLoop, left); })); };
+            const auto runOurs
+                = [&] { ours = std::min(ours, milliseconds([&] { oursRun(requester, oursLoop, left); })); };
             const auto runFloor = [&] {
                 floor = std::min(floor, milliseconds([&] {
                     floorLeft = Trips;

@@ -95,7 +95,10 @@ bool ZqNetHostConnection::writeMessageHeader(ZqMessageType type, qint64 length)
     return socket->write(header) != -1;
 }
 
-bool ZqNetHostConnection::SendMessage(QByteArray message) { return SendMessage(message, ZqMessage_GenericMessage); }
+bool ZqNetHostConnection::SendMessage(QByteArray message)
+{
+    return SendMessage(message, ZqMessage_GenericMessage);
+}
 
 bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
 {
@@ -141,10 +144,7 @@ void ZqNetHostConnection::sendNextQueued()
     }
 }
 
-void ZqNetHostConnection::OnPingTimeout()
-{
-    SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing);
-}
+void ZqNetHostConnection::OnPingTimeout() { SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing); }
 
 void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 
@@ -192,8 +192,10 @@ bool ZqNetHostConnection::readMessageHeader()
     quint32 type = 0;
     in >> length >> type;
     const bool isFile = type == ZqMessage_FileDataMessage;
-    if (length < 0 || (!isFile && length > MaxMessagePayloadSize) || (isFile && length < FileDataPathBlockSize)) {
-        protocolError(QStringLiteral("frame length %1 for type 0x%2").arg(length).arg(type, 8, 16, QLatin1Char('0')));
+    if (length < 0 || (!isFile && length > MaxMessagePayloadSize)
+        || (isFile && length < FileDataPathBlockSize)) {
+        protocolError(
+            QStringLiteral("frame length %1 for type 0x%2").arg(length).arg(type, 8, 16, QLatin1Char('0')));
         return false;
     }
     clearCurrentReceiveTrackers();

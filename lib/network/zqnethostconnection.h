@@ -32,7 +32,8 @@ public:
     // instead of buffering whatever length a peer announces.
     static constexpr qint64 MaxMessagePayloadSize = 16 * 1024 * 1024;
     // The path block that starts every file frame.
-    static constexpr int FileDataPathBlockSize = 2 * ZqMessageTypes::ZqMessage_FileDataMessage_Path_String_Length;
+    static constexpr int FileDataPathBlockSize
+        = 2 * ZqMessageTypes::ZqMessage_FileDataMessage_Path_String_Length;
 
     // A null socket: the connection makes its own socket as its child. A non-null one
     // (the server role's accepted socket) is used as it is. tempDir holds temporary

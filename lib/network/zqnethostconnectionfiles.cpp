@@ -12,11 +12,15 @@ const QByteArray ZqNetHostConnection::FileStopMarker
 
 quint32 ZqNetHostConnection::uniqueTempFileTagId = 0;
 
-bool ZqNetHostConnection::dataContainsFileStop(const QByteArray& data) { return data.endsWith(FileStopMarker); }
+bool ZqNetHostConnection::dataContainsFileStop(const QByteArray& data)
+{
+    return data.endsWith(FileStopMarker);
+}
 
 bool ZqNetHostConnection::sendFile(QString localFilePath, QString)
 {
-    qWarning().noquote() << "ZqNetHostConnection::sendFile: " + localFilePath + " not sent, file transfer is not available";
+    qWarning().noquote() << "ZqNetHostConnection::sendFile: " + localFilePath
+            + " not sent, file transfer is not available";
     return false;
 }
 

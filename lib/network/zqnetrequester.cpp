@@ -104,8 +104,8 @@ int ZqNetRequester::sendSetRequest(ZqNetValuesKey key, QByteArray value)
 
 int ZqNetRequester::sendFileTransferRequest()
 {
-    return queueAndSend(
-        RequestType_FileTransferRequest, ZqNetValueKey_InvalidKey, QByteArray(), ZqMessage_FileTransferRequest, {});
+    return queueAndSend(RequestType_FileTransferRequest, ZqNetValueKey_InvalidKey, QByteArray(),
+        ZqMessage_FileTransferRequest, {});
 }
 
 int ZqNetRequester::sendFileRetrieveRequest(QString remoteFilePath, QString localFilePath)
@@ -172,7 +172,8 @@ bool ZqNetRequester::deQueueRequestById(int id)
 QString ZqNetRequester::debugHeaderString(int indent) const
 {
     return QString(qMax(indent, 0) * 5, QLatin1Char('-')) + QStringLiteral("ZqNetRequester(")
-        + (hostConnection ? hostConnection->hostAddressString() : QStringLiteral("NO_CONN")) + QStringLiteral(")::");
+        + (hostConnection ? hostConnection->hostAddressString() : QStringLiteral("NO_CONN"))
+        + QStringLiteral(")::");
 }
 
 void ZqNetRequester::finishRequest(int id, RequestTypes type, RequestReturnCode code)
@@ -198,9 +199,11 @@ void ZqNetRequester::onMessageReceived(QByteArray message, ZqMessageType msgType
     QString keyName;
     QByteArray value;
     const bool hasId = msgType != ZqMessage_ValueUpdateBroadcast;
-    const bool hasKey = msgType == ZqMessage_ValueRequestAccepted || msgType == ZqMessage_GetValueRequestDenied
-        || msgType == ZqMessage_SetValueRequestDenied || msgType == ZqMessage_ValueUpdateBroadcast;
-    const bool hasValue = msgType == ZqMessage_ValueRequestAccepted || msgType == ZqMessage_ValueUpdateBroadcast;
+    const bool hasKey = msgType == ZqMessage_ValueRequestAccepted
+        || msgType == ZqMessage_GetValueRequestDenied || msgType == ZqMessage_SetValueRequestDenied
+        || msgType == ZqMessage_ValueUpdateBroadcast;
+    const bool hasValue
+        = msgType == ZqMessage_ValueRequestAccepted || msgType == ZqMessage_ValueUpdateBroadcast;
     if (hasId)
         in >> id;
     if (hasKey)
@@ -209,7 +212,8 @@ void ZqNetRequester::onMessageReceived(QByteArray message, ZqMessageType msgType
         in >> value;
     if (in.status() != QDataStream::Ok) {
         // A cut-off reply would otherwise match request 0 or name the invalid key.
-        qWarning().noquote() << debugHeaderString(0) + "onMessageReceived: dropped an incomplete message of type 0x"
+        qWarning().noquote() << debugHeaderString(0)
+                + "onMessageReceived: dropped an incomplete message of type 0x"
                 + QString::number(msgType, 16);
         return;
     }

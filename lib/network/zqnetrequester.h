@@ -79,8 +79,8 @@ public:
 signals:
     void connectionChanged(ZqNetHostConnection* newConnection);
     void stateReset();
-    void requestFinished(int reqId, ZqNetRequester::RequestTypes reqType,
-        ZqNetRequester::RequestReturnCode returnCode);
+    void requestFinished(
+        int reqId, ZqNetRequester::RequestTypes reqType, ZqNetRequester::RequestReturnCode returnCode);
     void requestAccepted(int reqId, ZqNetRequester::RequestTypes reqType);
     void requestDenied(int reqId, ZqNetRequester::RequestTypes reqType);
     void disconnect();

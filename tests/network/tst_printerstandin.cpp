@@ -14,8 +14,8 @@ const QString GroupKey = QStringLiteral("0123456789abcdef0123456789abcdef");
 
 QByteArray install(const QString& name, const QString& key = GroupKey)
 {
-    const QByteArray xml = "<ZqMaterial><Version>1.0</Version><FriendlyName>" + name.toUtf8()
-        + "</FriendlyName></ZqMaterial>";
+    const QByteArray xml
+        = "<ZqMaterial><Version>1.0</Version><FriendlyName>" + name.toUtf8() + "</FriendlyName></ZqMaterial>";
     return Zq::Encrypt().EncryptWithKey(key, xml);
 }
 
@@ -47,7 +47,8 @@ private slots:
     void installsListsRenamesAndRemoves()
     {
         PrinterStandInProcess printer;
-        QVERIFY(printer.start("127.0.0.12", { "--group-key", GroupKey, "--name", "Vat", "--material", "Äther" }));
+        QVERIFY(
+            printer.start("127.0.0.12", { "--group-key", GroupKey, "--name", "Vat", "--material", "Äther" }));
         Client client;
         QVERIFY(client.open("127.0.0.12"));
         QSignalSpy got(&client.requester, &ZqNetRequester::getRequestAccepted);
@@ -85,17 +86,23 @@ private slots:
         QTest::addColumn<uint>("deniedKey");
         const uint xml = ZqNetValueKey_CustomMaterialXMLString;
         const uint invalid = 0x80D4D5BC;
-        QTest::newRow("deny") << "127.0.0.13" << "deny" << xml << install("Grey") << uint(0x80D4D667);
-        QTest::newRow("old firmware") << "127.0.0.14" << "oldfirmware" << xml << install("Grey") << invalid;
+        QTest::newRow("deny") << "127.0.0.13"
+                              << "deny" << xml << install("Grey") << uint(0x80D4D667);
+        QTest::newRow("old firmware") << "127.0.0.14"
+                                      << "oldfirmware" << xml << install("Grey") << invalid;
         QTest::newRow("wrong group key")
-            << "127.0.0.15" << "accept" << xml << install("Grey", QString(32, 'k')) << uint(0x80D4D667);
+            << "127.0.0.15"
+            << "accept" << xml << install("Grey", QString(32, 'k')) << uint(0x80D4D667);
         QTest::newRow("remove unknown material")
-            << "127.0.0.15" << "accept" << uint(ZqNetValueKey_MLIB_RemoveMaterial) << QByteArray("None")
-            << uint(0x80D4D63B);
-        QTest::newRow("unknown key") << "127.0.0.15" << "accept" << uint(ZqNetValueKey_PrinterState)
-                                     << QByteArray("1") << invalid;
-        QTest::newRow("drop") << "127.0.0.16" << "drop" << xml << install("Grey") << 0u;
-        QTest::newRow("silent") << "127.0.0.17" << "silent" << xml << install("Grey") << 1u;
+            << "127.0.0.15"
+            << "accept" << uint(ZqNetValueKey_MLIB_RemoveMaterial) << QByteArray("None") << uint(0x80D4D63B);
+        QTest::newRow("unknown key") << "127.0.0.15"
+                                     << "accept" << uint(ZqNetValueKey_PrinterState) << QByteArray("1")
+                                     << invalid;
+        QTest::newRow("drop") << "127.0.0.16"
+                              << "drop" << xml << install("Grey") << 0u;
+        QTest::newRow("silent") << "127.0.0.17"
+                                << "silent" << xml << install("Grey") << 1u;
     }
     void refusals()
     {

@@ -47,7 +47,8 @@ private slots:
     {
         LoopbackPair pair;
         QVERIFY(pair.open("127.0.0.10"));
-        QTest::ignoreMessage(QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
+        QTest::ignoreMessage(
+            QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
         QVERIFY(!pair.connection.SendMessage("x", ZqMessage_FileDataMessage));
         // Nothing was written or left in flight: the next message goes out alone.
         QVERIFY(pair.connection.SendMessage("y"));
@@ -89,7 +90,8 @@ private slots:
         int offset = 0;
         for (const QList<QVariant>& message : received) {
             const qint64 length = qFromBigEndian<qint64>(all.constData() + offset);
-            QCOMPARE(message.at(1).value<ZqMessageType>(), ZqMessageType(qFromBigEndian<quint32>(all.constData() + offset + 8)));
+            QCOMPARE(message.at(1).value<ZqMessageType>(),
+                ZqMessageType(qFromBigEndian<quint32>(all.constData() + offset + 8)));
             QCOMPARE(message.at(0).toByteArray(), all.mid(offset + 12, int(length)));
             offset += 12 + int(length);
         }
@@ -132,7 +134,8 @@ private slots:
         QVERIFY(pair.open("127.0.0.10"));
         QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
         QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ZqNetHostConnection\\(.*\\): protocol error"));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^ZqNetHostConnection\\(.*\\): protocol error"));
         pair.peerWrite(header + frame(ZqMessage_GenericMessage, "after"));
         QVERIFY(disconnected.wait(2000));
         QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);

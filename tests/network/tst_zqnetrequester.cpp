@@ -20,16 +20,23 @@ QByteArray broadcast(const QString& key, const QByteArray& value)
     return reply(0xDC9B44C3, str(key) + bytesField(value));
 }
 
-QString keyName(ZqNetValuesKey key)
+QString text(int value) { return QString::number(value); }
+QString text(const QByteArray& value) { return QString::fromUtf8(value); }
+QString text(ZqNetValuesKey key)
 {
     switch (quint32(key)) {
-    case 0x80D4D5BC: return "Invalid";
-    case 0x80D4D5BF: return "FriendlyName";
-    case 0x80D4D667: return "MaterialXml";
-    default: return QString::number(key, 16);
+    case 0x80D4D5BC:
+        return "Invalid";
+    case 0x80D4D5BF:
+        return "FriendlyName";
+    case 0x80D4D667:
+        return "MaterialXml";
+    default:
+        return QString::number(key, 16);
     }
 }
 
+// Logs every signal with its arguments, in emission order.
 class Requester : public ZqNetRequester {
 public:
     using ZqNetRequester::onMessageReceived;
@@ -38,29 +45,30 @@ public:
     QStringList log;
     Requester()
     {
-        connect(this, &ZqNetRequester::requestFinished, [this](int id, RequestTypes type, RequestReturnCode code) {
+        // Whether slots still find the record when a reply is reported.
+        connect(this, &ZqNetRequester::requestFinished, [this](int id, int type, int code) {
             log << QStringLiteral("finished %1 %2 %3 %4")
-                       .arg(id).arg(type).arg(code)
+                       .arg(id)
+                       .arg(type)
+                       .arg(code)
                        .arg(sentRequestFromId(id).valid ? "queued" : "gone");
         });
-        connect(this, &ZqNetRequester::requestAccepted,
-            [this](int id, RequestTypes type) { log << QStringLiteral("accepted %1 %2").arg(id).arg(type); });
-        connect(this, &ZqNetRequester::requestDenied,
-            [this](int id, RequestTypes type) { log << QStringLiteral("denied %1 %2").arg(id).arg(type); });
-        connect(this, &ZqNetRequester::setRequestAccepted, [this](int id, ZqNetValuesKey key, QByteArray v) {
-            log << QStringLiteral("setAccepted %1 %2 %3").arg(id).arg(keyName(key), v);
+        record("accepted", &ZqNetRequester::requestAccepted);
+        record("denied", &ZqNetRequester::requestDenied);
+        record("setAccepted", &ZqNetRequester::setRequestAccepted);
+        record("getAccepted", &ZqNetRequester::getRequestAccepted);
+        record("setDenied", &ZqNetRequester::setRequestDenied);
+        record("getDenied", &ZqNetRequester::getRequestDenied);
+        record("broadcast", &ZqNetRequester::valueUpdateBroadcast);
+        record("cache", &ZqNetRequester::cacheValueChanged);
+    }
+    template <typename... Args> void record(const char* name, void (ZqNetRequester::*signal)(Args...))
+    {
+        connect(this, signal, [this, name](Args... args) {
+            QStringList parts { name };
+            ((parts << text(args)), ...);
+            log << parts.join(' ');
         });
-        connect(this, &ZqNetRequester::getRequestAccepted, [this](int id, ZqNetValuesKey key, QByteArray v) {
-            log << QStringLiteral("getAccepted %1 %2 %3").arg(id).arg(keyName(key), v);
-        });
-        connect(this, &ZqNetRequester::setRequestDenied,
-            [this](int id, ZqNetValuesKey key) { log << QStringLiteral("setDenied %1 %2").arg(id).arg(keyName(key)); });
-        connect(this, &ZqNetRequester::getRequestDenied,
-            [this](int id, ZqNetValuesKey key) { log << QStringLiteral("getDenied %1 %2").arg(id).arg(keyName(key)); });
-        connect(this, &ZqNetRequester::valueUpdateBroadcast,
-            [this](ZqNetValuesKey key, QByteArray v) { log << QStringLiteral("broadcast %1 %2").arg(keyName(key), v); });
-        connect(this, &ZqNetRequester::cacheValueChanged,
-            [this](ZqNetValuesKey key, QByteArray v) { log << QStringLiteral("cache %1 %2").arg(keyName(key), v); });
     }
     void request(const QString& what)
     {
@@ -87,14 +95,16 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QByteArray>("wire");
         QTest::newRow("get id 5") << 5 << "get"
-                                  << hex("00000000 0000004A 7D218C12 00000005 00000042") + str(FriendlyName).mid(4);
+                                  << hex("00000000 0000004A 7D218C12 00000005 00000042")
+                + str(FriendlyName).mid(4);
         QTest::newRow("set") << 0 << "set"
                              << hex("0000000000000058 808B3BB8 00000000 0000004A") + str(MaterialXml).mid(4)
                 + hex("00000002 4142");
         QTest::newRow("file transfer") << 0 << "transfer" << hex("0000000000000004 07ACBFA1 00000000");
         QTest::newRow("file retrieve")
             << 1 << "retrieve"
-            << hex("0000000000000026 08401FC4 00000001 0000000E 002F00720065006D006F00740065 0000000C 002F006C006F00630061006C");
+            << hex("0000000000000026 08401FC4 00000001 0000000E 002F00720065006D006F00740065 0000000C "
+                   "002F006C006F00630061006C");
     }
     void requestsHaveExactBytes()
     {
@@ -118,18 +128,17 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("queuedAfter");
         // Types: 1 get, 2 set, 3 file transfer, 4 file retrieve; codes: 0 denied, 1 accepted.
-        QTest::newRow("accepted get")
-            << QStringList { "get" } << accepted(0, FriendlyName, "Vat")
-            << QStringList { "cache FriendlyName Vat", "finished 0 1 1 queued", "accepted 0 1",
-                   "getAccepted 0 FriendlyName Vat" }
-            << 0;
-        QTest::newRow("accepted set")
-            << QStringList { "set" } << accepted(0, MaterialXml, "AB")
-            << QStringList { "cache MaterialXml AB", "finished 0 2 1 queued", "accepted 0 2",
-                   "setAccepted 0 MaterialXml AB" }
-            << 0;
+        QTest::newRow("accepted get") << QStringList { "get" } << accepted(0, FriendlyName, "Vat")
+                                      << QStringList { "cache FriendlyName Vat", "finished 0 1 1 queued",
+                                             "accepted 0 1", "getAccepted 0 FriendlyName Vat" }
+                                      << 0;
+        QTest::newRow("accepted set") << QStringList { "set" } << accepted(0, MaterialXml, "AB")
+                                      << QStringList { "cache MaterialXml AB", "finished 0 2 1 queued",
+                                             "accepted 0 2", "setAccepted 0 MaterialXml AB" }
+                                      << 0;
         QTest::newRow("denied get") << QStringList { "get" } << getDenied(0, FriendlyName)
-                                    << QStringList { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 FriendlyName" }
+                                    << QStringList { "finished 0 1 0 queued", "denied 0 1",
+                                           "getDenied 0 FriendlyName" }
                                     << 0;
         QTest::newRow("set denied by old firmware")
             << QStringList { "set" } << setDenied(0, "ZqNetValueKey_SomethingNew")
@@ -137,10 +146,11 @@ private slots:
         QTest::newRow("get denial of a set request")
             << QStringList { "set" } << getDenied(0, MaterialXml)
             << QStringList { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 MaterialXml" } << 0;
-        QTest::newRow("file accepted for a get") << QStringList { "get" } << reply(0x17FAE602, be32(0))
-                                                 << QStringList {} << 0;
-        QTest::newRow("file retrieve accepted") << QStringList { "retrieve" } << reply(0x17FAE602, be32(0))
-                                                << QStringList { "finished 0 4 1 queued", "accepted 0 4" } << 0;
+        QTest::newRow("file accepted for a get")
+            << QStringList { "get" } << reply(0x17FAE602, be32(0)) << QStringList {} << 0;
+        QTest::newRow("file retrieve accepted")
+            << QStringList { "retrieve" } << reply(0x17FAE602, be32(0))
+            << QStringList { "finished 0 4 1 queued", "accepted 0 4" } << 0;
         QTest::newRow("file transfer denied") << QStringList { "transfer" } << reply(0x64A5933A, be32(0))
                                               << QStringList { "finished 0 3 0 queued", "denied 0 3" } << 0;
         QTest::newRow("file retrieve denied") << QStringList { "retrieve" } << reply(0x24A4855B, be32(0))
@@ -149,13 +159,15 @@ private slots:
                                                 << QStringList { "cache FriendlyName x" } << 1;
         QTest::newRow("same broadcast twice")
             << QStringList {} << broadcast(FriendlyName, "A") + broadcast(FriendlyName, "A")
-            << QStringList { "cache FriendlyName A", "broadcast FriendlyName A", "broadcast FriendlyName A" } << 0;
+            << QStringList { "cache FriendlyName A", "broadcast FriendlyName A", "broadcast FriendlyName A" }
+            << 0;
         QTest::newRow("empty first value is a change")
             << QStringList {} << broadcast(FriendlyName, "")
             << QStringList { "cache FriendlyName ", "broadcast FriendlyName " } << 0;
         QTest::newRow("pings and requests are ignored")
-            << QStringList { "get" } << frame(0x7943A2A5, "ZqWD") + frame(0x7D218C12, be32(0) + str(FriendlyName))
-            << QStringList {} << 1;
+            << QStringList { "get" }
+            << frame(0x7943A2A5, "ZqWD") + frame(0x7D218C12, be32(0) + str(FriendlyName)) << QStringList {}
+            << 1;
     }
     void repliesEmitInOrder()
     {
@@ -196,7 +208,8 @@ private slots:
         requester.setHostConnection(&pair.connection);
         requester.request("set");
         QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ZqNetRequester\\(127\\.0\\.0\\.11\\)::.*incomplete"));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^ZqNetRequester\\(127\\.0\\.0\\.11\\)::.*incomplete"));
         pair.peerWrite(cut);
         QVERIFY(received.wait(2000));
         QCOMPARE(requester.log, QStringList());
@@ -226,7 +239,8 @@ private slots:
         requester.request("set");
         QCOMPARE(stateReset.count(), 1);
         QCOMPARE(requester.sentRequestFromId(0).requestType, ZqNetRequester::RequestType_GetRequest);
-        requester.onMessageReceived(be32(0) + str(FriendlyName), ZqMessageTypes::ZqMessage_GetValueRequestDenied);
+        requester.onMessageReceived(
+            be32(0) + str(FriendlyName), ZqMessageTypes::ZqMessage_GetValueRequestDenied);
         QCOMPARE(requester.sentRequestFromId(0).requestType, ZqNetRequester::RequestType_SetRequest);
         QVERIFY(requester.deQueueRequestById(0));
         QVERIFY(!requester.deQueueRequestById(0));
@@ -257,7 +271,8 @@ private slots:
         QVERIFY(!requester.hostConnection);
         QCOMPARE(requester.debugHeaderString(2), QString("----------ZqNetRequester(NO_CONN)::"));
         bool found = true;
-        QCOMPARE(requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, true), QByteArray());
+        QCOMPARE(
+            requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, true), QByteArray());
         QVERIFY(!found);
         QVERIFY(!requester.sentRequestFromId(0).valid);
         // Detached: queued as if sent.
@@ -265,8 +280,8 @@ private slots:
         QVERIFY(requester.sentRequestFromId(0).valid);
         // A late message changes nothing.
         requester.log.clear();
-        requester.onMessageReceived(be32(0) + str(FriendlyName) + bytesField("x"),
-            ZqMessageTypes::ZqMessage_ValueRequestAccepted);
+        requester.onMessageReceived(
+            be32(0) + str(FriendlyName) + bytesField("x"), ZqMessageTypes::ZqMessage_ValueRequestAccepted);
         QCOMPARE(requester.log, QStringList());
     }
 

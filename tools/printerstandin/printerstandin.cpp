@@ -159,7 +159,10 @@ private:
         write({ { "event", "connected" }, { "peer", client->peerAddress().toString() } });
     }
 
-    void send(QTcpSocket* client, quint32 type, const QByteArray& payload) { client->write(frame(type, payload)); }
+    void send(QTcpSocket* client, quint32 type, const QByteArray& payload)
+    {
+        client->write(frame(type, payload));
+    }
 
     void broadcast(const QString& key, const QByteArray& value)
     {
@@ -206,7 +209,8 @@ private:
             line["id"] = qint64(id);
             line["reply"] = "denied";
             write(line);
-            send(client, type == FileTransferRequest ? FileTransferRequestDenied : FileRetrieveRequestDenied, u32(id));
+            send(client, type == FileTransferRequest ? FileTransferRequestDenied : FileRetrieveRequestDenied,
+                u32(id));
             return;
         }
         if (type != GetValueRequest && type != SetValueRequest) {
@@ -238,7 +242,8 @@ private:
             return;
         }
         line["reply"] = "accepted";
-        send(client, ValueRequestAccepted, u32(id) + text(key) + blob(key == NameKey ? name.toUtf8() : listValue()));
+        send(client, ValueRequestAccepted,
+            u32(id) + text(key) + blob(key == NameKey ? name.toUtf8() : listValue()));
     }
 
     void set(QTcpSocket* client, quint32 id, const QString& key, const QByteArray& value, QJsonObject& line)
@@ -310,13 +315,16 @@ int main(int argc, char** argv)
         "or a request {\"peer\",\"request\":\"get\"|\"set\"|\"file transfer\"|\"file retrieve\","
         "\"id\",\"key\",\"reply\"[,\"material\"|\"value\"]}.");
     parser.addHelpOption();
-    const QCommandLineOption address("address", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1");
+    const QCommandLineOption address(
+        "address", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1");
     const QCommandLineOption groupKey("group-key", "Group key that installs are encrypted with.", "key");
-    const QCommandLineOption name("name", "Friendly printer name (default \"Stand-in printer\").", "name",
-        "Stand-in printer");
+    const QCommandLineOption name(
+        "name", "Friendly printer name (default \"Stand-in printer\").", "name", "Stand-in printer");
     const QCommandLineOption material("material", "A material already installed (repeatable).", "name");
-    const QCommandLineOption mode("mode", "accept, deny, oldfirmware, silent, drop or mute.", "mode", "accept");
-    const QCommandLineOption log("log", "Append the JSON-lines log to this file (default: standard output).", "file");
+    const QCommandLineOption mode(
+        "mode", "accept, deny, oldfirmware, silent, drop or mute.", "mode", "accept");
+    const QCommandLineOption log(
+        "log", "Append the JSON-lines log to this file (default: standard output).", "file");
     parser.addOptions({ address, groupKey, name, material, mode, log });
     parser.process(app);
 
@@ -331,12 +339,13 @@ int main(int argc, char** argv)
         return 2;
     }
     const bool logOpen = parser.isSet(log) ? (standIn.log.setFileName(parser.value(log)),
-                                                 standIn.log.open(QIODevice::WriteOnly | QIODevice::Append))
+                             standIn.log.open(QIODevice::WriteOnly | QIODevice::Append))
                                            : standIn.log.open(stdout, QIODevice::WriteOnly);
     const QHostAddress host(parser.value(address));
     if (!logOpen || host.isNull() || !standIn.listen(host)) {
-        std::fprintf(stderr, "printerstandin: cannot listen on %s port %d: %s\n", qPrintable(parser.value(address)),
-            Port, qPrintable(host.isNull() ? "not an address" : standIn.listenError()));
+        std::fprintf(stderr, "printerstandin: cannot listen on %s port %d: %s\n",
+            qPrintable(parser.value(address)), Port,
+            qPrintable(host.isNull() ? "not an address" : standIn.listenError()));
         return 1;
     }
     standIn.write({ { "event", "listening" }, { "address", host.toString() }, { "port", Port },
