@@ -62,6 +62,20 @@ namespace {
         return QByteArray(decoded.data(), int(decoded.size()));
     }
 
+    // The hex decoder skips characters that are no hex digits; doing so
+    // before the text is split into salt, IV and cipher part makes the whole
+    // text follow that one rule.
+    QByteArray hexDigits(const QByteArray& text)
+    {
+        QByteArray digits;
+        digits.reserve(text.size());
+        for (const char c : text) {
+            if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))
+                digits.append(c);
+        }
+        return digits;
+    }
+
     void logFailure(const char* what, const CryptoPP::Exception& e)
     {
         qCritical("%s\n", what);
@@ -155,8 +169,9 @@ QByteArray Encrypt::_encrypt(const QByteArray& saltHex, const QString& key, cons
     return result;
 }
 
-QByteArray Encrypt::DecryptWithKey(const QString& key, const QByteArray& message, bool isSalted)
+QByteArray Encrypt::DecryptWithKey(const QString& key, const QByteArray& text, bool isSalted)
 {
+    const QByteArray message = hexDigits(text);
     const int ivAt = isSalted ? 2 * SaltSize : 0;
     const int cipherAt = std::min(ivAt + 2 * IvSize, int(message.size()));
     const QByteArray iv = hexDecode(message.constData() + std::min(ivAt, int(message.size())),
@@ -194,8 +209,9 @@ QByteArray Encrypt::DecryptWithKey(const QString& key, const QByteArray& message
     return plain;
 }
 
-QByteArray Encrypt::DecryptWithPassword(const QString& password, const QByteArray& message)
+QByteArray Encrypt::DecryptWithPassword(const QString& password, const QByteArray& text)
 {
+    const QByteArray message = hexDigits(text);
     const QByteArray salt = hexDecode(message.constData(), std::min(2 * SaltSize, int(message.size())));
     return DecryptWithKey(d->keyTextFromPassword(password, salt), message, true);
 }

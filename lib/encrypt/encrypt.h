@@ -30,7 +30,7 @@ public:
     // HEX(salt 16) then the key encryption under the salted key: 64 + 2 * (size + 12) characters, or empty.
     Q_INVOKABLE QByteArray EncryptWithPassword(const QString& password, const QByteArray& data);
     // The plaintext, or empty when the key, the IV or the tag does not fit.
-    // Non-hex characters in the message are skipped.
+    // Non-hex characters anywhere in the message are skipped before it is split.
     Q_INVOKABLE QByteArray DecryptWithKey(const QString& key, const QByteArray& message, bool isSalted);
     Q_INVOKABLE QByteArray DecryptWithPassword(const QString& password, const QByteArray& message);
 

@@ -1,5 +1,6 @@
 #include "machine.h"
 #include "ownedlist.h"
+#include "xmltext.h"
 
 #include <QDebug>
 #include <QXmlStreamReader>
@@ -52,7 +53,7 @@ void Machine::setModelName(MachineModelNames modelName)
 
 void Machine::setPreferredQuality(const QString& preferredQuality)
 {
-    m_preferredQuality = preferredQuality;
+    m_preferredQuality = xmlText(preferredQuality);
     m_xmlFlags = SerializationFlags(m_xmlFlags | MachinePreferredQuality);
     emit XmlFlagsChanged();
     emit PreferredQualityChanged();

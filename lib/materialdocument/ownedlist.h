@@ -2,9 +2,10 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QQmlListProperty>
+#include <QTimer>
 
-#include <algorithm>
 #include <utility>
 
 // The child lists of the document tree: the owner takes each element as a Qt
@@ -32,19 +33,29 @@ T* at(const QList<T*>& list, int index)
     return index >= 0 && index < list.size() ? list.at(index) : nullptr;
 }
 
-// Clearing deletes the elements; one appended twice is deleted once.
+// Clearing empties the list at once and deletes the elements on the next
+// turn of the event loop, unless they were appended again by then: QML
+// assigns a whole list by clearing it and appending the same pointers.
+// Until then they stay Qt children of the owner, so nothing leaks.
 template <typename T, typename Owner>
 void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
 {
-    QList<T*> items = std::exchange(list, {});
-    std::sort(items.begin(), items.end());
-    items.erase(std::unique(items.begin(), items.end()), items.end());
-    qDeleteAll(items);
+    QList<QPointer<T>> dropped;
+    for (T* item : std::exchange(list, {})) {
+        QObject::disconnect(item, &QObject::destroyed, owner, nullptr);
+        dropped.append(item);
+    }
+    QTimer::singleShot(0, owner, [owner, &list, dropped] {
+        for (const QPointer<T>& item : dropped) {
+            if (item && item->parent() == owner && !list.contains(item.data()))
+                delete item.data();
+        }
+    });
     emit(owner->*changed)();
 }
 
 // The QML view of an owner's list. Qt would emulate replace and removeLast by
-// clearing and re-appending, and clearing deletes what it is about to re-append.
+// clearing and re-appending the whole list; they are left out.
 template <typename T, typename Owner, QList<T*> Owner::*List, void (Owner::*Changed)()>
 QQmlListProperty<T> property(Owner* owner)
 {

@@ -1,10 +1,11 @@
 #include "pelluxmaterialdocument.h"
+#include "documentfile.h"
 #include "ownedlist.h"
+#include "xmltext.h"
 
 #include "rangemessage.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -30,12 +31,37 @@ const QString kPrevImageName = QStringLiteral("PrevImageName");
 const QString kDistributedFlag = QStringLiteral("DistributedFlag");
 
 // A component that does not fit in a short saturates, so that validation
-// still sees it out of range instead of a wrapped, valid-looking value.
+// still sees it out of range instead of a wrapped or zero, valid-looking
+// value. Other text that is no decimal integer reads as 0.
 short colorComponent(const QString& text)
 {
-    const qlonglong value = text.toLongLong(nullptr, 10);
+    bool ok = false;
+    qlonglong value = text.toLongLong(&ok, 10);
+    if (!ok) {
+        const QString digits = text.trimmed();
+        const int signs = digits.startsWith(QLatin1Char('-')) || digits.startsWith(QLatin1Char('+')) ? 1 : 0;
+        const bool integer = digits.size() > signs
+            && std::all_of(digits.begin() + signs, digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+        if (integer)
+            value = digits.startsWith(QLatin1Char('-')) ? std::numeric_limits<qlonglong>::min()
+                                                         : std::numeric_limits<qlonglong>::max();
+    }
     return short(
         std::clamp<qlonglong>(value, std::numeric_limits<short>::min(), std::numeric_limits<short>::max()));
+}
+
+// Error texts go to dialogs and the log: a control character from the file
+// (the reader quotes the one it stumbled on) is shown as its code.
+QString printable(const QString& text)
+{
+    QString result;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            result += QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            result += c;
+    }
+    return result;
 }
 
 QString floatText(float value) { return QString::number(double(value), 'g', 6); }
@@ -63,17 +89,17 @@ void PelluxMaterialDocument::_store(T& member, const T& value, SerializationFlag
 
 void PelluxMaterialDocument::setDescription(const QString& description)
 {
-    _store(m_description, description, PelluxMaterialDocumentDescription, &PelluxMaterialDocument::DescriptionChanged);
+    _store(m_description, xmlText(description), PelluxMaterialDocumentDescription, &PelluxMaterialDocument::DescriptionChanged);
 }
 
 void PelluxMaterialDocument::setVersion(const QString& version)
 {
-    _store(m_version, version, PelluxMaterialDocumentVersion, &PelluxMaterialDocument::VersionChanged);
+    _store(m_version, xmlText(version), PelluxMaterialDocumentVersion, &PelluxMaterialDocument::VersionChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyName(const QString& friendlyName)
 {
-    _store(m_friendlyName, friendlyName, PelluxMaterialDocumentFriendlyName, &PelluxMaterialDocument::FriendlyNameChanged);
+    _store(m_friendlyName, xmlText(friendlyName), PelluxMaterialDocumentFriendlyName, &PelluxMaterialDocument::FriendlyNameChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorRed(short red)
@@ -108,7 +134,7 @@ void PelluxMaterialDocument::setFriendlyColorLightnessF(float lightness)
 
 void PelluxMaterialDocument::setPrevImageName(const QString& prevImageName)
 {
-    _store(m_prevImageName, prevImageName, PelluxMaterialDocumentPrevImageName, &PelluxMaterialDocument::PrevImageNameChanged);
+    _store(m_prevImageName, xmlText(prevImageName), PelluxMaterialDocumentPrevImageName, &PelluxMaterialDocument::PrevImageNameChanged);
 }
 
 void PelluxMaterialDocument::setDistributedFlag(bool flag)
@@ -260,48 +286,53 @@ QString PelluxMaterialDocument::ToXMLString()
     return text;
 }
 
+void PelluxMaterialDocument::_setOutcome(const QString& error)
+{
+    m_hasError = !error.isEmpty();
+    m_errorString = printable(error);
+}
+
 void PelluxMaterialDocument::readFromPath(QString path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_hasError = true;
-        m_errorString = file.errorString();
-        return;
-    }
-    QXmlStreamReader reader(&file);
-    const bool parsed = FromXML(reader);
-    m_hasError = !parsed;
-    file.close();
-    if (!parsed) {
-        m_errorString = QStringLiteral("Failed to parse ZqMat document.");
-    } else if (reader.hasError()) {
-        m_hasError = true;
-        m_errorString = reader.errorString();
-    }
+    // The whole text is read and looked over first, within bounds, so that a
+    // hostile file is refused before it can drive the parser into its worst cases.
+    QString text;
+    QString error;
+    if (!DocumentFile::read(path, text, error))
+        return _setOutcome(error);
+    error = DocumentFile::screen(text);
+    if (!error.isEmpty())
+        return _setOutcome(error);
+    QXmlStreamReader reader(text);
+    text.clear();
+    if (!FromXML(reader))
+        return _setOutcome(QStringLiteral("Failed to parse ZqMat document."));
+    // Only comments and white space may follow the root element.
+    while (!reader.atEnd())
+        reader.readNext();
+    _setOutcome(reader.hasError() ? reader.errorString() : QString());
 }
 
 void PelluxMaterialDocument::writeToPath(QString path)
 {
+    const QString refusal = DocumentFile::saveRefusal(path);
+    if (!refusal.isEmpty())
+        return _setOutcome(refusal);
     // Written to a temporary file that replaces the old one only when
     // everything went out without error.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        m_hasError = true;
-        m_errorString = file.errorString();
-        return;
-    }
-    m_hasError = false;
+    if (!file.open(QIODevice::WriteOnly))
+        return _setOutcome(file.errorString());
     QXmlStreamWriter writer(&file);
     writer.setAutoFormatting(true);
     ToXML(writer);
     // The last buffered part is written by flush(): commit() alone reports
     // success when only that part fails (a full disk), leaving a cut-off file.
     // Uncommitted, the temporary file is discarded and the old one stays.
-    if (writer.hasError() || !file.flush() || !file.commit()) {
-        m_hasError = true;
-        m_errorString
-            = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
-    }
+    const bool written = !writer.hasError() && file.flush() && file.commit();
+    _setOutcome(written
+            ? QString()
+            : QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file"));
 }
 
 bool PelluxMaterialDocument::Validate(bool includeBaseClass)

@@ -64,10 +64,12 @@ public:
     // The whole tree as XML. Equal documents give equal text, which the
     // interface relies on to detect unsaved changes.
     Q_INVOKABLE QString ToXMLString();
-    // Outcome in hasError/errorString.
+    // Outcome in hasError/errorString (cleared on success). Files that are
+    // not regular, too large or beyond the bounds of DocumentFile are refused.
     Q_INVOKABLE void readFromPath(QString path);
     // Replaces the file only when everything was written; a failed save
-    // leaves the old file as it was. Outcome in hasError/errorString.
+    // leaves the old file as it was. Refuses a target that is not a regular
+    // file. Outcome in hasError/errorString (cleared on success).
     Q_INVOKABLE void writeToPath(QString path);
 
     bool HasError() const { return m_hasError; }
@@ -126,6 +128,8 @@ signals:
 
 private:
     bool _readMachinesFromXml(QXmlStreamReader& reader);
+    // Records the outcome of a file operation; an empty error is success.
+    void _setOutcome(const QString& error);
     void _setBit(SerializationFlags bit, bool present);
     // Stores a field, marks it present and tells QML.
     template <typename T>

@@ -1,6 +1,7 @@
 #include "qualitylevel.h"
 
 #include "rangemessage.h"
+#include "xmltext.h"
 
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -19,14 +20,14 @@ QString QualityLevel::Name() const
 
 void QualityLevel::setName(const QString& name)
 {
-    m_name = name;
+    m_name = xmlText(name);
     m_xmlFlags = SerializationFlags(m_xmlFlags | QualityLevelName);
     emit NameChanged();
 }
 
 void QualityLevel::setDisplayName(const QString& displayName)
 {
-    m_displayName = displayName;
+    m_displayName = xmlText(displayName);
     m_xmlFlags = SerializationFlags(m_xmlFlags | QualityLevelDisplayName);
     emit DisplayNameChanged();
 }
