@@ -14,7 +14,10 @@ namespace DocumentFile {
 
 namespace {
 
-    QString notRegular() { return QStringLiteral("File is not a regular file, so it cannot be a material document."); }
+    QString notRegular()
+    {
+        return QStringLiteral("File is not a regular file, so it cannot be a material document.");
+    }
     QString tooLarge() { return QStringLiteral("File is too large to be a material document."); }
 
     // The encoding the XML parser would choose: a byte-order mark, else the

@@ -57,7 +57,7 @@ QString printable(const QString& text)
     QString result;
     for (const QChar c : text) {
         if (c.category() == QChar::Other_Control)
-            result += QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+            result += QStringLiteral("[U+%1]").arg(QString::number(c.unicode(), 16).toUpper(), 4, QLatin1Char('0'));
         else
             result += c;
     }
