@@ -41,10 +41,11 @@ short colorComponent(const QString& text)
         const QString digits = text.trimmed();
         const int signs = digits.startsWith(QLatin1Char('-')) || digits.startsWith(QLatin1Char('+')) ? 1 : 0;
         const bool integer = digits.size() > signs
-            && std::all_of(digits.begin() + signs, digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+            && std::all_of(
+                digits.begin() + signs, digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
         if (integer)
             value = digits.startsWith(QLatin1Char('-')) ? std::numeric_limits<qlonglong>::min()
-                                                         : std::numeric_limits<qlonglong>::max();
+                                                        : std::numeric_limits<qlonglong>::max();
     }
     return short(
         std::clamp<qlonglong>(value, std::numeric_limits<short>::min(), std::numeric_limits<short>::max()));
@@ -57,7 +58,8 @@ QString printable(const QString& text)
     QString result;
     for (const QChar c : text) {
         if (c.category() == QChar::Other_Control)
-            result += QStringLiteral("[U+%1]").arg(QString::number(c.unicode(), 16).toUpper(), 4, QLatin1Char('0'));
+            result += QStringLiteral("[U+%1]").arg(
+                QString::number(c.unicode(), 16).toUpper(), 4, QLatin1Char('0'));
         else
             result += c;
     }
@@ -89,17 +91,20 @@ void PelluxMaterialDocument::_store(T& member, const T& value, SerializationFlag
 
 void PelluxMaterialDocument::setDescription(const QString& description)
 {
-    _store(m_description, xmlText(description), PelluxMaterialDocumentDescription, &PelluxMaterialDocument::DescriptionChanged);
+    _store(m_description, xmlText(description), PelluxMaterialDocumentDescription,
+        &PelluxMaterialDocument::DescriptionChanged);
 }
 
 void PelluxMaterialDocument::setVersion(const QString& version)
 {
-    _store(m_version, xmlText(version), PelluxMaterialDocumentVersion, &PelluxMaterialDocument::VersionChanged);
+    _store(
+        m_version, xmlText(version), PelluxMaterialDocumentVersion, &PelluxMaterialDocument::VersionChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyName(const QString& friendlyName)
 {
-    _store(m_friendlyName, xmlText(friendlyName), PelluxMaterialDocumentFriendlyName, &PelluxMaterialDocument::FriendlyNameChanged);
+    _store(m_friendlyName, xmlText(friendlyName), PelluxMaterialDocumentFriendlyName,
+        &PelluxMaterialDocument::FriendlyNameChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorRed(short red)
@@ -134,7 +139,8 @@ void PelluxMaterialDocument::setFriendlyColorLightnessF(float lightness)
 
 void PelluxMaterialDocument::setPrevImageName(const QString& prevImageName)
 {
-    _store(m_prevImageName, xmlText(prevImageName), PelluxMaterialDocumentPrevImageName, &PelluxMaterialDocument::PrevImageNameChanged);
+    _store(m_prevImageName, xmlText(prevImageName), PelluxMaterialDocumentPrevImageName,
+        &PelluxMaterialDocument::PrevImageNameChanged);
 }
 
 void PelluxMaterialDocument::setDistributedFlag(bool flag)

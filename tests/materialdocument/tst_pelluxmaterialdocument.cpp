@@ -308,20 +308,24 @@ private slots:
         for (int i = 0; i < 200000; ++i)
             attributes += " a" + QByteArray::number(i) + "=\"\"";
         QTest::newRow("many attributes on a known element")
-            << root + "<Description" + attributes + ">d</Description></ZqMaterial>" << ""
+            << root + "<Description" + attributes + ">d</Description></ZqMaterial>"
+            << ""
             << "File has an element with too many attributes to be a material document.";
         QTest::newRow("many attributes on an unknown element")
-            << root + "<Note" + attributes + "/></ZqMaterial>" << ""
+            << root + "<Note" + attributes + "/></ZqMaterial>"
+            << ""
             << "File has an element with too many attributes to be a material document.";
         QTest::newRow("many attributes in all")
             << root + repeated("<Note a=\"\" b=\"\" c=\"\" d=\"\" e=\"\" f=\"\" g=\"\" h=\"\"/>", 10000)
                 + "</ZqMaterial>"
-            << "" << "File has too many attributes to be a material document.";
+            << ""
+            << "File has too many attributes to be a material document.";
         const QByteArray entity = "<!ENTITY e \"" + QByteArray(1000, 'x') + "\">";
         QTest::newRow("entity amplification")
             << "<!DOCTYPE ZqMaterial [" + entity + "]>" + root + "<Description>" + repeated("&e;", 100000)
                 + "</Description></ZqMaterial>"
-            << "" << "File has a document type declaration, which a material document cannot have.";
+            << ""
+            << "File has a document type declaration, which a material document cannot have.";
         QTest::newRow("many machines") << root + "<Machines>" + repeated("<Machine/>", 500000) << ""
                                        << "File has too many machines to be a material document.";
         QTest::newRow("many quality levels")
@@ -329,7 +333,8 @@ private slots:
             << "File has too many quality levels to be a material document.";
         QTest::newRow("many elements") << root + repeated("<a/>", 1000000) << ""
                                        << "File has too many elements to be a material document.";
-        QTest::newRow("too large") << QByteArray() << "sparse" << "File is too large to be a material document.";
+        QTest::newRow("too large") << QByteArray() << "sparse"
+                                   << "File is too large to be a material document.";
         QTest::newRow("FIFO") << QByteArray() << "fifo"
                               << "File is not a regular file, so it cannot be a material document.";
         QTest::newRow("device") << QByteArray() << "/dev/zero"
@@ -413,7 +418,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("error");
-        QTest::newRow("second root") << QByteArray("<ZqMaterial/><ZqMaterial/>") << "Extra content at end of document.";
+        QTest::newRow("second root") << QByteArray("<ZqMaterial/><ZqMaterial/>")
+                                     << "Extra content at end of document.";
         QTest::newRow("unclosed tag after the root")
             << QByteArray("<ZqMaterial/>\n<Machines>") << "Extra content at end of document.";
         QTest::newRow("control character")
@@ -447,7 +453,9 @@ private slots:
     // return was written raw and read back as a line feed.
     void textSettersKeepWhatReloads()
     {
-        const QString pasted = QStringLiteral("a\x01" "b\rc\r\nd\tz") + QChar(0xFFFE) + QChar(0xD800) + QStringLiteral("\U0001F600");
+        const QString pasted = QStringLiteral("a\x01"
+                                              "b\rc\r\nd\tz")
+            + QChar(0xFFFE) + QChar(0xD800) + QStringLiteral("\U0001F600");
         const QString kept = QStringLiteral("ab\nc\nd\tz\U0001F600");
         PelluxMaterialDocument document;
         auto* machine = new Machine;
@@ -487,7 +495,8 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         document.writeToPath(fifo);
         QVERIFY(document.HasError());
-        QCOMPARE(document.ErrorString(), QStringLiteral("Cannot save over something that is not a regular file."));
+        QCOMPARE(
+            document.ErrorString(), QStringLiteral("Cannot save over something that is not a regular file."));
         struct stat status;
         QVERIFY(::stat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
 
@@ -621,9 +630,11 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("missing folder") << "missing/m.zqmat" << false << 0 << "No such file or directory";
         // The temporary file's name would exceed 255 bytes.
-        const QString tooLong = QStringLiteral("File name is too long to save: at most 248 bytes are possible.");
+        const QString tooLong
+            = QStringLiteral("File name is too long to save: at most 248 bytes are possible.");
         QTest::newRow("name of 249 bytes") << QString(249 - 6, 'n') + ".zqmat" << true << 0 << tooLong;
-        QTest::newRow("name of 255 bytes, new file") << QString(255 - 6, 'n') + ".zqmat" << false << 0 << tooLong;
+        QTest::newRow("name of 255 bytes, new file")
+            << QString(255 - 6, 'n') + ".zqmat" << false << 0 << tooLong;
         // Small enough to stay in the file's write buffer: only the commit fails.
         QTest::newRow("full disk when the buffer is flushed") << "m.zqmat" << true << 10 * 1024 << kWriteError;
         QTest::newRow("full disk while writing") << "m.zqmat" << true << 100 * 1024 << kWriteError;
