@@ -29,6 +29,11 @@ Item {
     readonly property string newMaterialDefaultFilenamePrefix: "NewMaterial"
     readonly property int validationErrorMessageDelegateHeight: 70
     readonly property int closeableTabHeight: 60
+    // The smallest window size (applied after the first resize): wide enough for the
+    // Home screen's layout (1100) and its sections' margins, so none of its controls is
+    // pushed out of the window.
+    readonly property int windowMinimumWidth: 1100 + 2 * gridSpacing
+    readonly property int windowMinimumHeight: 600
     // Both follow the organisation domain the build was configured with.
     readonly property string zqContactEmail: "support@" + Qt.application.domain
     readonly property string applicationEULA: "https://" + Qt.application.domain + "/gelvantrium/eula.pdf"

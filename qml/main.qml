@@ -229,7 +229,7 @@ ApplicationWindow {
         if (!firstResize) {
             firstResize = true
             ApplicationWindowMediator.canSetMinimumSize = true
-            ApplicationWindowMediator.setMinimumSize(1000, 600)
+            ApplicationWindowMediator.setMinimumSize(Globals.windowMinimumWidth, Globals.windowMinimumHeight)
         }
     }
 

@@ -204,6 +204,38 @@ TestCase {
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
+    // Regression: with Help open at 1280 x 720, and in a small window, fields lay outside the
+    // tab and labels were cut ("Release Raise Min (mm").
+    function test_everyFieldAndLabelFitsTheTab_data() {
+        return [
+            { tag: "1280 wide with Help open", width: 876 },
+            { tag: "smallest window", width: 1100 },
+            { tag: "wide window", width: 1600 }
+        ]
+    }
+
+    function test_everyFieldAndLabelFitsTheTab(data) {
+        harness.width = data.width
+        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        var form = harness.currentForm()
+        var problems = function () {
+            var found = []
+            ;[form.materialSection, form.qualitySection, form.cycleSection].forEach(function (section) {
+                section.fieldItems.forEach(function (item) {
+                    if (item.mapToItem(form, item.width, 0).x > form.width)
+                        found.push(item.field.label + " lies outside the tab")
+                    if (item.labelImplicitWidth > item.width)
+                        found.push(item.field.label + " is cut")
+                })
+            })
+            return found
+        }
+        // The grids lay out on the next frame.
+        tryVerify(function () { return problems().length === 0 }, 1000)
+        compare(problems(), [])
+        harness.width = 1400
+    }
+
     // Regression: the platform dialog, made at its first opening, proposed an empty name.
     function test_saveDialogProposesTheRuleName_data() {
         return [

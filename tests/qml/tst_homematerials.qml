@@ -2,6 +2,7 @@ import QtQuick 2.15
 import QtTest 1.2
 import "qrc:/"
 import "qrc:/components/home"
+import "qrc:/components/screen"
 
 // The Materials section of Home: the printer-model list for New, opening files,
 // and the recent-materials list, with the real document workspace.
@@ -211,6 +212,18 @@ TestCase {
         mouseClick(rowAt(section, 0, "first.zqmat").removeButton)
         compare(MaterialDocumentMediator.recentFiles.count, 0)
         tryCompare(section.noRecentMaterialsText, "visible", true)
+    }
+
+    Component { id: homeScreenComponent; ScreenHome {} }
+
+    // Regression: at the smallest size the window allowed, New and the model list lay outside it.
+    function test_headerFitsTheSmallestWindow() {
+        var home = createTemporaryObject(homeScreenComponent, testCase,
+                                         { width: Globals.windowMinimumWidth, height: Globals.windowMinimumHeight })
+        var section = home.materialsSection
+        var right = section.newButton.mapToItem(home, section.newButton.width, 0).x
+        verify(right <= home.width, "New ends at " + right + " in a window " + home.width + " wide")
+        verify(section.printerModelComboBox.mapToItem(home, 0, 0).x >= 300)
     }
 
     function test_unreadableFileShowsOpenFailed() {

@@ -171,12 +171,34 @@ void homeSections(QQmlEngine &engine)
     sidebar->setProperty("updateHelper", QVariant::fromValue<QObject *>(nullptr));
 }
 
+// Home at the smallest size the window allows: every control must still be reachable.
+void homeAtMinimumSize(QQmlEngine &engine)
+{
+    std::unique_ptr<QObject> root = create(engine, "import QtQuick 2.15\nimport QtQuick.Controls 2.15\n"
+                                                   "import \"qrc:/\"\nimport \"components/screen\"\n"
+                                                   "ApplicationWindow {\n"
+                                                   "    width: Globals.windowMinimumWidth; height: Globals.windowMinimumHeight\n"
+                                                   "    visible: true\n"
+                                                   "    ScreenHome { anchors.fill: parent }\n}\n",
+                                           "qrc:/homeminimum.qml");
+    auto *window = qobject_cast<QQuickWindow *>(root.get());
+    for (const QString &link : {QStringLiteral("Materials"), QStringLiteral("Settings"), QStringLiteral("Support")}) {
+        QQuickItem *option = findItem(window, "backgroundColorSelected", link);
+        if (!option)
+            continue;
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
+                          option->mapToScene(QPointF(option->width() / 2, option->height() / 2)).toPoint());
+        shoot(window, QStringLiteral("home_minimum_size_%1.png").arg(link.toLower()));
+    }
+}
+
 void formScreen(QQmlEngine &engine)
 {
     std::unique_ptr<QObject> root = create(
         engine,
         "import QtQuick 2.15\nimport QtQuick.Window 2.15\nimport \"qrc:/\"\nimport \"qrc:/components/screen\"\n"
-        "Window {\n    width: 1400; height: 860; visible: true; color: \"#2b2b2b\"\n"
+        "Window {\n    width: ApplicationWindowMediator.width; height: ApplicationWindowMediator.height\n"
+        "    visible: true; color: \"#2b2b2b\"\n"
         "    ScreenForm { id: form; anchors.fill: parent; openFileDialog: function (dialog) {} }\n"
         "    function load(path) { return MaterialDocumentMediator.loadDocument(\"file:///\" + path) === true }\n"
         "    function toggleHelp() { form.toggleDocumentationDrawer(); return true }\n"
@@ -221,6 +243,7 @@ int main(int argc, char *argv[])
     QQmlApplicationEngine engine;
     splashAndMain(engine);
     homeSections(engine);
+    homeAtMinimumSize(engine);
     formScreen(engine);
     return failures == 0 ? 0 : 1;
 }

@@ -15,6 +15,7 @@ Item {
     property bool filled: false
     readonly property alias input: inputLoader.item
     readonly property alias labelText: label.text
+    readonly property alias labelImplicitWidth: label.implicitWidth
     readonly property bool isPlaceholder: field.kind === "placeholder"
 
     visible: !isPlaceholder

@@ -12,11 +12,33 @@ Item {
     property var targets: ({})
 
     readonly property var sectionInfo: FormFields.section(sectionKey)
-    readonly property int rowCount: sectionInfo ? sectionInfo.rows : 0
+    readonly property var shownFields: FormFields.sectionFields(sectionKey).filter(function (f) {
+        return f.kind !== "placeholder"
+    })
+    readonly property int tableColumns: sectionInfo ? FormFields.rowFields(sectionKey, 1).length : 1
     property var fieldItems: []
+
+    // Rows of the table's width while every label fits; fewer columns (more rows,
+    // scrolled vertically) once the section is too narrow, so no field or label is cut.
+    // The Material row has fields of their own shares and keeps its one row.
+    property real widestLabel: 0
+    readonly property int columns: {
+        if (!sectionInfo || sectionInfo.share === 0 || widestLabel <= 0)
+            return tableColumns
+        var fitting = Math.floor((width + Globals.gridSpacing) / (widestLabel + Globals.gridSpacing))
+        return Math.max(1, Math.min(tableColumns, fitting))
+    }
+    readonly property int rowCount: sectionInfo ? (sectionInfo.share === 0 ? sectionInfo.rows
+                                                   : Math.ceil(shownFields.length / columns)) : 0
 
     implicitHeight: 40 + rowCount * (Globals.fieldLabelHeight + Globals.fieldInputHeight)
                     + rowCount * Globals.gridSpacing
+
+    function fieldWidthOf(field) {
+        if (field.share !== undefined)
+            return Globals.fieldWidth(width, field.share, tableColumns)
+        return Globals.fieldWidth(width, 1 / columns, columns)
+    }
 
     function registerField(item) {
         var items = fieldItems
@@ -55,31 +77,23 @@ Item {
         text: formSection.title
     }
 
-    Column {
+    Grid {
         id: rows
         anchors.top: sectionLabel.bottom
         width: parent.width
-        spacing: Globals.gridSpacing
+        columns: formSection.columns
+        rowSpacing: Globals.gridSpacing
+        columnSpacing: Globals.gridSpacing
 
         Repeater {
-            model: formSection.rowCount
-            delegate: Row {
-                id: fieldRow
-                readonly property var rowFields: FormFields.rowFields(formSection.sectionKey, index + 1)
-                width: rows.width
-                spacing: Globals.gridSpacing
-
-                Repeater {
-                    model: fieldRow.rowFields
-                    delegate: FormField {
-                        field: modelData
-                        width: Globals.fieldWidth(fieldRow.width,
-                                                  modelData.share !== undefined ? modelData.share
-                                                                                : formSection.sectionInfo.share,
-                                                  fieldRow.rowFields.length)
-                        height: implicitHeight
-                        Component.onCompleted: formSection.registerField(this)
-                    }
+            model: formSection.shownFields
+            delegate: FormField {
+                field: modelData
+                width: formSection.fieldWidthOf(modelData)
+                height: implicitHeight
+                Component.onCompleted: {
+                    formSection.registerField(this)
+                    formSection.widestLabel = Math.max(formSection.widestLabel, Math.ceil(labelImplicitWidth))
                 }
             }
         }

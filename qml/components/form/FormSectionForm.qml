@@ -3,7 +3,7 @@ import QtQuick.Controls 2.15
 import "../.."
 
 // The editor of one document tab: Material, Quality and Cycle stacked, scrolling
-// both ways once the tab is smaller than the form.
+// vertically; sideways only in a tab narrower than the form's minimum width.
 Item {
     id: formSectionForm
 
@@ -16,7 +16,9 @@ Item {
     readonly property alias materialSection: sectionMaterial
     readonly property alias qualitySection: sectionQuality
     readonly property alias cycleSection: sectionCycle
-    readonly property int minimumFormWidth: 1200
+    // Below this the Material row's narrow fields would cut their labels; wider forms
+    // reflow their fields into more rows instead of scrolling sideways.
+    readonly property int minimumFormWidth: 640
 
     function setDocumentProperties() {
         document = MaterialDocumentMediator.document

@@ -11,6 +11,7 @@ Rectangle {
     readonly property int layoutMinimumHeight: 500
     readonly property int sidebarWidth: 300
     readonly property int sectionMinimumWidth: layoutMinimumWidth - sidebarWidth
+    readonly property alias materialsSection: homeSectionMaterials
 
     color: Globals.colorNeutral4
 
