@@ -1,10 +1,17 @@
 #include "application.h"
 
-#include <QEvent>
+#include <QCloseEvent>
+#include <QSessionManager>
+#include <QWindow>
+
+#include <algorithm>
 
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    // Qt's fallback would close the windows itself, bypassing the close logic.
+    setFallbackSessionManagementEnabled(false);
+    connect(this, &QGuiApplication::commitDataRequest, this, &Application::onCommitDataRequest);
 }
 
 bool Application::event(QEvent *event)
@@ -15,4 +22,15 @@ bool Application::event(QEvent *event)
         return true;
     }
     return QApplication::event(event);
+}
+
+void Application::onCommitDataRequest(QSessionManager &manager)
+{
+    QCloseEvent quitRequest;
+    sendEvent(this, &quitRequest);
+    // A window still open shows its save prompt: the session must wait for the answer.
+    const QWindowList windows = topLevelWindows();
+    const bool stillOpen = std::any_of(windows.cbegin(), windows.cend(), [](const QWindow *w) { return w->isVisible(); });
+    if (stillOpen && manager.allowsInteraction())
+        manager.cancel();
 }

@@ -5,12 +5,14 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRecursiveMutex>
+#include <QSaveFile>
 #include <QTextCodec>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <sys/statvfs.h>
 
 
 QString Logger::logParentDirectory;
@@ -30,7 +32,9 @@ struct LoggerFiles
     QRecursiveMutex mutex;
     std::unique_ptr<QFile> currentLogFile;
     std::unique_ptr<QFile> currentLogErrorFile;
+    qint64 currentSize[2] = {0, 0}; // bytes in the current file of each kind
     bool openFailureReported[2] = {false, false};
+    bool writeFailureReported[2] = {false, false};
 
     ~LoggerFiles()
     {
@@ -82,6 +86,47 @@ void reportOpenFailureOnce(bool error, const QString &text)
     if (!reported)
         reportOnStderr(text);
     reported = true;
+}
+
+void reportWriteFailureOnce(bool error, const QFile &file)
+{
+    bool &reported = files().writeFailureReported[error ? 1 : 0];
+    if (!reported)
+        reportOnStderr(QStringLiteral("Logger: cannot write %1: %2")
+                           .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    reported = true;
+}
+
+// A line break inside a message continues it on an indented line, so that a
+// message can never forge a line that looks like an entry of its own.
+void appendMessage(std::string &line, const QByteArray &utf8Message)
+{
+    const char *data = utf8Message.constData();
+    const size_t size = size_t(utf8Message.size());
+    if (!std::memchr(data, '\n', size) && !std::memchr(data, '\r', size)) {
+        line.append(data, size);
+        return;
+    }
+    for (size_t i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c != '\n' && c != '\r') {
+            line.push_back(c);
+            continue;
+        }
+        if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
+            ++i;
+        line.append("\n    ");
+    }
+}
+
+// A new or empty file on a full disk opens fine, yet every line would be lost.
+bool hasFreeSpace(bool error, const QFile &file)
+{
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(file.fileName()).constData(), &info) != 0 || info.f_bfree > 0)
+        return true;
+    reportOpenFailureOnce(error, QStringLiteral("Logger: no space left for %1").arg(QDir::toNativeSeparators(file.fileName())));
+    return false;
 }
 
 constexpr int timestampLength = 24; // "yyyy-MM-dd hh:mm:ss.zzz "
@@ -179,7 +224,7 @@ const std::string &Logger::formatLine(QtMsgType type, const char *timestamp, int
     line.append(levelLabel(type));
     line.append(category);
     line.append(": ", 2);
-    line.append(utf8Message.constData(), size_t(utf8Message.size()));
+    appendMessage(line, utf8Message);
     line.push_back('\n');
     return line;
 }
@@ -191,7 +236,17 @@ bool Logger::writeFormattedLine(const std::string &line, bool error)
     if (!file || !file->isOpen())
         return false;
     // Unbuffered: each write reaches the file at once, which is what a flush would do.
-    return file->write(line.data(), qint64(line.size())) == qint64(line.size());
+    const qint64 written = file->write(line.data(), qint64(line.size()));
+    if (written != qint64(line.size())) {
+        reportWriteFailureOnce(error, *file);
+        return false;
+    }
+    // The size rule of the start applies during a run too.
+    qint64 &size = files().currentSize[error ? 1 : 0];
+    size += written;
+    if (size >= maxLogFileSize)
+        createNewLogFile(error);
+    return true;
 }
 
 bool Logger::initialization()
@@ -226,10 +281,11 @@ bool Logger::createNewLogFile(bool error)
     }
 
     if (current && current->isOpen() && current->size() < maxLogFileSize) {
+        files().currentSize[error ? 1 : 0] = current->size();
         qDebug() << "static bool Logger::createNewLogFile(bool)"
                  << "using current" << kindName(error) << "file";
         verifyFiles(error);
-        return true;
+        return hasFreeSpace(error, *current);
     }
 
     const QString name = (error ? logErrorFilePrefix : logFilePrefix)
@@ -245,11 +301,13 @@ bool Logger::createNewLogFile(bool error)
         return false;
     }
     files().openFailureReported[error ? 1 : 0] = false;
+    files().writeFailureReported[error ? 1 : 0] = false;
+    files().currentSize[error ? 1 : 0] = 0;
     current = std::move(file);
-    qDebug() << "static bool Logger::createNewLogFile(bool)"
-             << " using new" << kindName(error) << "file: " + name;
+    qDebug().noquote() << "static bool Logger::createNewLogFile(bool)"
+                       << " using new" << kindName(error) << "file: " + name;
     verifyFiles(error);
-    return true;
+    return hasFreeSpace(error, *current);
 }
 
 bool Logger::getConfig()
@@ -257,6 +315,9 @@ bool Logger::getConfig()
     if (logParentDirectory.isEmpty())
         return false;
     QFile config(getLogDirectory().filePath(configFilename));
+    // A first start has no file yet: normal, so nothing is said.
+    if (!config.exists())
+        return createDefaultConfig(false);
     if (!config.open(QIODevice::ReadOnly | QIODevice::Text)) {
         qCritical() << "Failed to open log config file for reading";
         return createDefaultConfig();
@@ -278,24 +339,25 @@ bool Logger::getConfig()
     return true;
 }
 
-bool Logger::createDefaultConfig()
+bool Logger::createDefaultConfig(bool announce)
 {
     if (logParentDirectory.isEmpty())
         return false;
     // Whatever was wrong with the file, the level falls back to the default.
     configMinimumLogLevel.store(configDefaultMinimumLogLevel);
-    QFile config(getLogDirectory().filePath(configFilename));
-    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    // Replaced atomically: on a full disk the old file stays rather than an empty one.
+    QSaveFile config(getLogDirectory().filePath(configFilename));
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Text)) {
         qCritical() << "Failed to open log config file for writing";
         return false;
     }
     const QByteArray content = QByteArray::number(configDefaultMinimumLogLevel) + '\n';
-    if (config.write(content) != content.size() || !config.flush()) {
+    if (config.write(content) != content.size() || !config.flush() || !config.commit()) {
         qCritical() << "Failed to write log config file" << config.errorString();
         return false;
     }
-    config.close();
-    qInfo() << "Created new log config file with default values";
+    if (announce)
+        qInfo() << "Created new log config file with default values";
     return true;
 }
 
@@ -313,7 +375,7 @@ bool Logger::verifyFiles(bool error)
     while (existing.size() > othersKept) {
         const QString name = existing.takeFirst();
         if (QFile::remove(dir.filePath(name)))
-            qDebug() << "static bool Logger::verifyFiles(bool)" << "Removed log file: " + name;
+            qDebug().noquote() << "static bool Logger::verifyFiles(bool)" << "Removed log file: " + name;
     }
     return true;
 }

@@ -34,10 +34,13 @@ public:
 
     // Keeps the current file of the kind while it is below maxLogFileSize,
     // otherwise starts a new one; then trims the kind to maxLogFiles files.
-    // False when no file of the kind could be opened.
+    // False when no file of the kind could be opened or its disk is full.
+    // Writing a line starts a new file too once the current one reaches
+    // maxLogFileSize; a failed write is reported once on stderr.
     static bool createNewLogFile(bool error);
     static bool getConfig();
-    static bool createDefaultConfig();
+    // Writes "config" with the default level, atomically. announce: log that it did.
+    static bool createDefaultConfig(bool announce = true);
     // Removes the oldest files of the kind until maxLogFiles remain; never the current one.
     static bool verifyFiles(bool error);
     static QDir getLogDirectory();

@@ -17,6 +17,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    const bool webSandboxOff = Startup::disableWebSandboxForRoot();
     // Qt 5.15 needs this before the application object exists.
     QtWebEngine::initialize();
 
@@ -37,8 +38,13 @@ int main(int argc, char *argv[])
     Logger::logParentDirectory = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
     qInstallMessageHandler(Logger::messageHandler);
     Logger::initialization();
+    Startup::quitOnTermination(&app);
+    if (webSandboxOff)
+        qWarning() << "Running as root: the sandbox of the web pages is turned off";
 
-    qDebug() << QCoreApplication::applicationDirPath();
+    // Only for a debugging log: on the console it is an unexplained line at every start.
+    if (Logger::configMinimumLogLevel == Logger::Debug)
+        qDebug() << QCoreApplication::applicationDirPath();
 
     registerQmlTypes();
 
@@ -48,14 +54,18 @@ int main(int argc, char *argv[])
         arguments.append(QString::fromUtf8(argv[i]));
     engine.rootContext()->setContextProperty(QStringLiteral("openFilePath"), Startup::openFilePath(arguments));
 
+#ifdef GELV_TEST_HOOKS
+    // Only in the test build: tests start the program with a root file of their own.
+    engine.load(Startup::rootQmlUrl(qEnvironmentVariable("GELV_ROOT_QML")));
+#else
     engine.load(Startup::rootQmlUrl());
+#endif
     if (engine.rootObjects().isEmpty())
         return -1;
 
     QObject *window = engine.rootObjects().constFirst();
     QObject::connect(fileOpenEventHandler, SIGNAL(openFile(QVariant)), window, SLOT(openFile(QVariant)));
     QObject::connect(&app, SIGNAL(handleQuitApplication()), window, SLOT(handleQuitApplication()));
-    Startup::forwardTerminationToQuitRequest(&app);
 
     return app.exec();
 }

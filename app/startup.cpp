@@ -1,7 +1,7 @@
 #include "startup.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,33 +43,41 @@ QString openFilePath(const QStringList &arguments)
     return QStringLiteral("file:///") + path;
 }
 
-QUrl rootQmlUrl()
+QUrl rootQmlUrl(const QString &overridePath)
 {
-    const QString override = qEnvironmentVariable("GELV_ROOT_QML");
-    if (!override.isEmpty())
-        return QUrl::fromLocalFile(QDir::current().absoluteFilePath(override));
+    if (!overridePath.isEmpty())
+        return QUrl::fromLocalFile(QDir::current().absoluteFilePath(overridePath));
     return QUrl(QStringLiteral("qrc:/main.qml"));
 }
 
-void forwardTerminationToQuitRequest(QCoreApplication *app)
+void quitOnTermination(QCoreApplication *app)
 {
     if (terminationPipe[0] >= 0)
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, terminationPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [app] {
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
         char bytes[16];
         while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
         }
-        QCloseEvent quitRequest;
-        QCoreApplication::sendEvent(app, &quitRequest);
+        qInfo() << "Quitting on SIGTERM; unsaved changes are discarded";
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Reset to the default at once: a second SIGTERM ends a process that is stuck.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool disableWebSandboxForRoot()
+{
+    if (::geteuid() != 0)
+        return false;
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    return true;
 }
 
 bool protectSettingsFile(const QString &path)

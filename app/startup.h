@@ -14,14 +14,19 @@ namespace Startup {
 // local file. "" when there is no argument or it is empty.
 QString openFilePath(const QStringList &arguments);
 
-// "qrc:/main.qml", or the local file named by GELV_ROOT_QML (used by tests
-// that start the application with another root file).
-QUrl rootQmlUrl();
+// "qrc:/main.qml", or the local file overridePath when it is not empty (only
+// the test build of the program passes one).
+QUrl rootQmlUrl(const QString &overridePath = QString());
 
-// Linux has no application-level close event: SIGTERM (the session's or a
-// process manager's quit request) is turned into one, sent to app, so it takes
-// the window's close path like a quit request on other desktops.
-void forwardTerminationToQuitRequest(QCoreApplication *app);
+// SIGTERM ends the program as it ends any Unix program: the event loop of app
+// is left with exit code 0, without the window's save prompt (unsaved changes
+// are lost), so settings and the log are complete. A second SIGTERM before
+// that ends the process at once.
+void quitOnTermination(QCoreApplication *app);
+
+// Chromium refuses to run as root with its sandbox. As root, turns the web
+// views' sandbox off (before QtWebEngine::initialize()) and returns true.
+bool disableWebSandboxForRoot();
 
 // The settings store holds the distribution password and the group key in plain
 // text: its folder is made 0700 and the file 0600 (created empty when missing),

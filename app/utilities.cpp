@@ -13,14 +13,10 @@
 #include <QSslConfiguration>
 
 const QString Utilities::supportRequestPath = QStringLiteral("/rest/servicedeskapi/request");
+QString Utilities::serviceDeskUrl = QStringLiteral(GELV_SERVICE_DESK_URL);
+QByteArray Utilities::serviceDeskCredential = GELV_SERVICE_DESK_CREDENTIAL;
 
 namespace {
-
-QString configured(const char *variable, const char *buildValue)
-{
-    const QString fromEnvironment = qEnvironmentVariable(variable);
-    return fromEnvironment.isEmpty() ? QString::fromUtf8(buildValue) : fromEnvironment;
-}
 
 // The hex text up to its first NUL byte (it has none when well formed).
 QString textUpToNul(const QByteArray &bytes)
@@ -107,12 +103,12 @@ void Utilities::submitSupportRequest(const QString &body) const
                                   Qt::QueuedConnection);
     };
 
-    const QByteArray credential = configured("GELV_SERVICE_DESK_CREDENTIAL", GELV_SERVICE_DESK_CREDENTIAL).toUtf8();
+    const QByteArray credential = serviceDeskCredential;
     if (credential.isEmpty()) {
         failSoon(tr("Support requests are not available: no service-desk credential is configured."));
         return;
     }
-    QUrl url(configured("GELV_SERVICE_DESK_URL", GELV_SERVICE_DESK_URL));
+    QUrl url(serviceDeskUrl);
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()) {
         failSoon(tr("Support requests are not available: the service-desk address is not an https address."));
         return;

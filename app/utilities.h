@@ -31,14 +31,16 @@ public:
     Q_INVOKABLE bool encryptedDataToPath(const QUrl &url, const QString &password, const QString &groupKey,
                                          const QByteArray &data) const;
 
-    // POSTs body (JSON text) to the service desk. The outcome arrives as
-    // supportRequestSuccess() (HTTP 2xx only) or supportRequestFail().
-    // The base address and the "user:token" credential come from the build
-    // configuration; the environment variables GELV_SERVICE_DESK_URL and
-    // GELV_SERVICE_DESK_CREDENTIAL, read at each call, take precedence.
+    // POSTs body (JSON text) to serviceDeskUrl with serviceDeskCredential. The
+    // outcome arrives as supportRequestSuccess() (HTTP 2xx only) or
+    // supportRequestFail().
     Q_INVOKABLE void submitSupportRequest(const QString &body) const;
 
     static const QString supportRequestPath;
+    // From the build configuration; nothing outside the program changes them
+    // (tests point them at a stand-in). The credential is "user:token".
+    static QString serviceDeskUrl;
+    static QByteArray serviceDeskCredential;
 
 signals:
     void supportRequestFail(QString errorString);

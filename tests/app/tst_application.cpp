@@ -4,10 +4,10 @@
 
 #include <QCloseEvent>
 #include <QFileOpenEvent>
+#include <QSessionManager>
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <csignal>
 
 class tst_Application : public QObject
 {
@@ -17,7 +17,7 @@ private slots:
     void fileOpenEventBecomesOpenFile();
     void openFilePath_data();
     void openFilePath();
-    void terminationSignalBecomesQuitRequest();
+    void sessionEndBecomesQuitRequest();
 };
 
 void tst_Application::closeEventBecomesQuitRequest()
@@ -83,12 +83,14 @@ void tst_Application::openFilePath()
     }
 }
 
-void tst_Application::terminationSignalBecomesQuitRequest()
+// Regression: Qt's own handling closed the windows around the close logic.
+void tst_Application::sessionEndBecomesQuitRequest()
 {
+    QVERIFY(!QGuiApplication::isFallbackSessionManagementEnabled());
+    auto *manager = qApp->findChild<QSessionManager *>();
+    QVERIFY(manager);
     QSignalSpy quit(qApp, SIGNAL(handleQuitApplication()));
-    Startup::forwardTerminationToQuitRequest(qApp);
-    QCOMPARE(::raise(SIGTERM), 0);
-    QVERIFY(quit.wait(5000));
+    emit qApp->commitDataRequest(*manager);
     QCOMPARE(quit.count(), 1);
 }
 

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +68,7 @@ class tst_Gelvantrium : public QObject
 private slots:
     void logsAndKeepsGeometryAcrossRestart();
     void brokenRootQmlExitsWithMinusOne();
+    void terminationEndsTheProgramDespiteItsPrompt();
 };
 
 void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
@@ -87,26 +89,35 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     }
     QCOMPARE(::chmod(QFile::encodeName(settingsFile).constData(), 0644), 0);
 
+    // The shipped program is steered by no test variable, and runs as root
+    // without being told to turn the web pages' sandbox off.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/broken.qml"));
+    environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
     QProcess first;
+    first.setProcessEnvironment(environment);
     first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     first.start(QStringLiteral(GELV_APP_BINARY), QStringList());
     const QString window = findWindow(first);
     QVERIFY2(!window.isEmpty(), "no visible window named Gelvantrium");
     QCOMPARE(logs.entryList({QStringLiteral("log_*.zqlog")}, QDir::Files).size(), 1);
     QCOMPARE(logs.entryList({QStringLiteral("errors_*.zqlog")}, QDir::Files).size(), 1);
-    QFile log(logs.filePath(logs.entryList({QStringLiteral("log_*.zqlog")}).value(0)));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("Info     default: Created new log config file with default values\n"));
-    QVERIFY(logs.exists(QStringLiteral("config")));
+    QFile config(logs.filePath(QStringLiteral("config")));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), QByteArray("1\n"));
 
     xdotool({"windowsize", window, QString::number(moved.width()), QString::number(moved.height())});
     xdotool({"windowmove", window, QString::number(moved.x()), QString::number(moved.y())});
     QTRY_COMPARE_WITH_TIMEOUT(geometryOf(window), moved, 5000);
     QTest::qWait(300); // let the application see its new geometry
     QVERIFY2(quit(first), "the application did not quit cleanly");
-    // Every message also goes to standard output; the folder line is a debug one.
-    const QByteArray dirLine = '"' + QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8() + "\"\n";
-    QVERIFY(first.readAllStandardOutput().contains(dirLine));
+    // Regression: a first start printed a complaint about the missing log
+    // config and a bare folder line.
+    const QByteArray output = first.readAllStandardOutput();
+    QVERIFY2(!output.contains("log config file")
+                 && !output.contains(QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8()),
+             output.constData());
+    QCOMPARE(output.contains("Running as root: the sandbox of the web pages is turned off\n"), ::geteuid() == 0);
 
     // They hold the distribution password and the group key: the user's alone, also
     // after the application has rewritten the file.
@@ -136,11 +147,30 @@ void tst_Gelvantrium::brokenRootQmlExitsWithMinusOne()
     QProcess app;
     app.setProcessEnvironment(environment);
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(GELV_APP_BINARY), QStringList());
+    app.start(QStringLiteral(GELV_TESTHOOKS_BINARY), QStringList());
     QVERIFY(app.waitForFinished(30000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 255); // -1
     QVERIFY2(app.readAll().contains("broken.qml"), "the load error reaches the output");
+}
+
+// Regression: with a save prompt waiting, SIGTERM only showed the prompt and the
+// process waited for SIGKILL, holding up service stops and shutdown.
+void tst_Gelvantrium::terminationEndsTheProgramDespiteItsPrompt()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/refusesclose.qml"));
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(GELV_TESTHOOKS_BINARY), QStringList());
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += app.readAllStandardOutput()).contains("window shown\n"), 30000);
+    QVERIFY2(quit(app), "SIGTERM did not end the program");
+    const QDir logs(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
+    QFile log(logs.filePath(logs.entryList({QStringLiteral("log_*.zqlog")}, QDir::Files, QDir::Name).constLast()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().endsWith("Info     default: Quitting on SIGTERM; unsaved changes are discarded\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Gelvantrium)

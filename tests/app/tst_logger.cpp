@@ -1,5 +1,6 @@
 #include "logger.h"
 #include "outputcapture.h"
+#include "../fulldisk.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -148,9 +149,10 @@ private slots:
         QTest::newRow("5") << QByteArray("5") << 1 << "Invalid minimum log level";
         QTest::newRow("-1") << QByteArray("-1") << 1 << "Invalid minimum log level";
         QTest::newRow("x") << QByteArray("x") << 1 << "Failed to read minimum log level";
-        QTest::newRow("missing file") << QByteArray() << 1 << "Failed to open log config file for reading";
+        // Regression: every first start printed a complaint.
+        QTest::newRow("missing file, nothing said") << QByteArray() << 1 << QString();
     }
-    // A bad or missing file is replaced by the default one, with a complaint in the error log.
+    // A bad or missing file is replaced by the default one; a bad one with a complaint in the error log.
     void configIsParsed()
     {
         QFETCH(QByteArray, content);
@@ -166,9 +168,10 @@ private slots:
         QCOMPARE(Logger::configMinimumLogLevel.load(), level);
         QFile config(logPath(QStringLiteral("config")));
         QVERIFY(config.open(QIODevice::ReadOnly));
-        QCOMPARE(config.readAll(), complaint.isEmpty() ? content : QByteArray("1\n"));
+        QCOMPARE(config.readAll(), complaint.isEmpty() && !content.isNull() ? content : QByteArray("1\n"));
         const QStringList errors = readLines(currentPath(true));
         QCOMPARE(errors.size(), complaint.isEmpty() ? 0 : 1);
+        QCOMPARE(readLines(currentPath(false)).filter("Created new log config file").size(), complaint.isEmpty() ? 0 : 1);
         if (!complaint.isEmpty())
             QVERIFY2(errors.constFirst().endsWith("Critical default: " + complaint), qPrintable(errors.constFirst()));
     }
@@ -265,6 +268,100 @@ private slots:
         QVERIFY(readLines(logPath(current)).last().endsWith(QStringLiteral(": still written")));
     }
 
+    // Regression: file names were written in quotes.
+    void fileNamesAreWrittenPlain()
+    {
+        QStringList names;
+        for (int i = 0; i < 6; ++i)
+            names.append(QStringLiteral("log_2024-01-0%1_00-00-00-000.zqlog").arg(i + 1));
+        makeLogFiles(names, Logger::maxLogFileSize);
+        OutputCapture out(1);
+        {
+            HandlerInstalled handler;
+            QVERIFY(Logger::initialization());
+        }
+        const QByteArray text = out.take();
+        const QByteArray current = Logger::currentFileName(false).toUtf8();
+        QVERIFY2(text.contains("static bool Logger::createNewLogFile(bool)  using new log file: " + current + '\n'),
+                 text.constData());
+        QVERIFY2(text.contains("static bool Logger::verifyFiles(bool) Removed log file: log_2024-01-01_00-00-00-000.zqlog\n"),
+                 text.constData());
+    }
+
+    // Regression: a line break in a message wrote a line that read as an entry of its own.
+    void lineBreaksCannotForgeEntries()
+    {
+        QVERIFY(Logger::initialization());
+        const int before = readLines(currentPath(false)).size();
+        {
+            OutputCapture out(1);
+            HandlerInstalled handler;
+            qWarning("first\n2024-01-01 00:00:00.000 Critical default: forged\r\nthird\rfourth");
+        }
+        const QStringList lines = readLines(currentPath(false)).mid(before);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(messages(lines.mid(0, 1)), QStringList{"first"});
+        QCOMPARE(lines.mid(1), (QStringList{"    2024-01-01 00:00:00.000 Critical default: forged", "    third", "    fourth"}));
+    }
+
+    // Regression: the size limit was checked only at start, so one run could grow a file without end.
+    void fullFileIsReplacedDuringRun()
+    {
+        QVERIFY(Logger::initialization());
+        const QString first = Logger::currentFileName(false);
+        const QByteArray padding(1000, 'p');
+        {
+            OutputCapture out(1);
+            HandlerInstalled handler;
+            for (int i = 0; i < 2100; ++i)
+                qInfo("%04d %s", i, padding.constData());
+        }
+        const QString second = Logger::currentFileName(false);
+        QVERIFY(second != first);
+        const qint64 firstSize = QFileInfo(logPath(first)).size();
+        QVERIFY2(firstSize >= Logger::maxLogFileSize && firstSize < Logger::maxLogFileSize + 1100,
+                 qPrintable(QString::number(firstSize)));
+        const QStringList continued = messages(readLines(logPath(second)));
+        QCOMPARE(messages(readLines(logPath(first))).last().left(4).toInt() + 1, continued.constFirst().left(4).toInt());
+        QCOMPARE(continued.constLast().left(4), QStringLiteral("2099"));
+    }
+
+    // Regression: on a full disk initialization() succeeded with empty files, the
+    // config was cut to nothing when rewritten, and no lost line was reported.
+    void fullDiskIsReported()
+    {
+        std::unique_ptr<FullDisk> disk(new FullDisk(m_dir->path()));
+        if (!disk->mounted())
+            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        QVERIFY(QDir().mkpath(logDir()));
+        writeFile(logPath(QStringLiteral("config")), "x");
+        QVERIFY(disk->fill(0));
+        QByteArray reports;
+        {
+            OutputCapture err(2);
+            OutputCapture out(1);
+            HandlerInstalled handler;
+            QVERIFY(!Logger::initialization());
+            qCritical("lost");
+            qCritical("lost again");
+            reports = err.take();
+        }
+        QFile config(logPath(QStringLiteral("config")));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        QCOMPARE(config.readAll(), QByteArray("x"));
+        const QStringList lines = QString::fromLocal8Bit(reports).trimmed().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4); // once per kind, not per line
+        for (const char *kind : {"/logs/log_", "/logs/errors_"}) {
+            QCOMPARE(lines.filter("Logger: no space left for ").filter(kind).size(), 1);
+            QCOMPARE(lines.filter("Logger: cannot write ").filter(kind).size(), 1);
+        }
+        // Let go of the files so that the small disk can be unmounted.
+        QTemporaryDir elsewhere;
+        Logger::logParentDirectory = elsewhere.path();
+        QVERIFY(Logger::initialization());
+        disk.reset();
+    }
+
     void openFailureIsReportedOnceOnStderr()
     {
         // A plain file where the folder should be: neither folder nor files can be made.
@@ -293,7 +390,7 @@ private slots:
         QVERIFY(Logger::initialization());
         const int generalBefore = readLines(currentPath(false)).size();
         constexpr int threadCount = 4;
-        constexpr int linesPerThread = 25000;
+        constexpr int linesPerThread = 4000; // all in one file: below the 2,000,000-byte limit
         {
             OutputCapture out(1);
             HandlerInstalled handler;
