@@ -1,5 +1,7 @@
 #pragma once
 
+#include "zqnetvaluekeys.h"
+
 #include <QHostAddress>
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
@@ -30,6 +32,10 @@ public:
     // The broadcast address of the first entry that has an IPv4 one; null
     // when none has.
     static QHostAddress broadcastAddress(const QList<QNetworkAddressEntry>& entries);
+
+signals:
+    // Declared for owners that relay values; never emitted.
+    void valueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
 
 public slots:
     void SetEnabled(bool enabled);
