@@ -151,7 +151,8 @@ void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 void ZqNetHostConnection::handleAvailableBytes()
 {
     const QPointer<ZqNetHostConnection> self(this);
-    while (!isDisconnected && socket->bytesAvailable() > 0) {
+    // Nothing more is delivered once the connection is lost or being closed here.
+    while (!isDisconnected && socket->state() == QAbstractSocket::ConnectedState && socket->bytesAvailable() > 0) {
         watchDogTimer.start();
         if (currentReceiveMessageSize == 0) {
             if (socket->bytesAvailable() < HeaderSize)

@@ -83,6 +83,7 @@ signals:
         int reqId, ZqNetRequester::RequestTypes reqType, ZqNetRequester::RequestReturnCode returnCode);
     void requestAccepted(int reqId, ZqNetRequester::RequestTypes reqType);
     void requestDenied(int reqId, ZqNetRequester::RequestTypes reqType);
+    // The connection ended. Hides QObject::disconnect: call that one qualified.
     void disconnect();
     void setRequestAccepted(int reqId, ZqNetValueKeys::ZqNetValuesKey key, QByteArray setValue);
     void setRequestDenied(int reqId, ZqNetValueKeys::ZqNetValuesKey key);

@@ -143,19 +143,31 @@ private slots:
         QCOMPARE(received.count(), 0);
     }
 
+    void forceDisconnectInsideHandlerStopsParsing_data()
+    {
+        QTest::addColumn<bool>("replyFirst");
+        QTest::newRow("nothing to flush") << false;
+        // The socket then closes only after the reply has gone out.
+        QTest::newRow("reply still to flush") << true;
+    }
     void forceDisconnectInsideHandlerStopsParsing()
     {
+        QFETCH(bool, replyFirst);
         LoopbackPair pair;
         QVERIFY(pair.open("127.0.0.10"));
         QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
         QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        connect(&pair.connection, &ZqNetHostConnection::messageReceived, &pair.connection,
-            &ZqNetHostConnection::forceDisconnect);
+        connect(&pair.connection, &ZqNetHostConnection::messageReceived, [&] {
+            if (replyFirst)
+                pair.connection.SendMessage("bye");
+            pair.connection.forceDisconnect();
+        });
         pair.peerWrite(frame(ZqMessage_GenericMessage, "1") + frame(ZqMessage_GenericMessage, "2"));
         QVERIFY(disconnected.wait(2000));
         QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(received.count(), 1);
         QCOMPARE(disconnected.count(), 1);
+        QCOMPARE(pair.peer->readAll().size(), replyFirst ? 15 : 0);
     }
 
     void watchDogActsOncePerConnection()
