@@ -151,12 +151,13 @@ private:
         if (mode != "mute")
             ping->start();
         connect(client, &QTcpSocket::readyRead, this, [this, client] { read(client); });
-        connect(client, &QTcpSocket::disconnected, this, [this, client] {
-            write({ { "event", "disconnected" }, { "peer", client->peerAddress().toString() } });
+        const QString peer = client->peerAddress().toString();
+        connect(client, &QTcpSocket::disconnected, this, [this, client, peer] {
+            write({ { "event", "disconnected" }, { "peer", peer } });
             clients.removeOne(client);
             client->deleteLater();
         });
-        write({ { "event", "connected" }, { "peer", client->peerAddress().toString() } });
+        write({ { "event", "connected" }, { "peer", peer } });
     }
 
     void send(QTcpSocket* client, quint32 type, const QByteArray& payload)
