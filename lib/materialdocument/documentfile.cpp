@@ -81,12 +81,18 @@ bool read(const QString& path, QString& text, QString& error)
         return false;
     }
     // The file may grow after the check, or report no size at all.
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (bytes.size() > maxBytes) {
-        error = tooLarge();
-        return false;
+    QByteArray bytes;
+    bytes.reserve(int(status.st_size));
+    char chunk[64 * 1024];
+    qint64 got = 0;
+    while ((got = file.read(chunk, sizeof chunk)) > 0) {
+        if (bytes.size() + got > maxBytes) {
+            error = tooLarge();
+            return false;
+        }
+        bytes.append(chunk, int(got));
     }
-    if (file.error() != QFileDevice::NoError) {
+    if (got < 0) {
         error = file.errorString();
         return false;
     }

@@ -356,7 +356,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             QCOMPARE(file.write(content), qint64(content.size()));
             if (kind == QLatin1String("sparse"))
-                QVERIFY(file.resize(1024 * 1024 * 1024));
+                QVERIFY(file.resize(8 * 1024 * 1024 + 1));
             file.close();
         }
         content.clear();
@@ -426,6 +426,10 @@ private slots:
             << QByteArray("<ZqMaterial><Description>&a\x01;</Description></ZqMaterial>")
             << "Entity 'a[U+0001]' not declared.";
         QTest::newRow("comment after the root") << QByteArray("<ZqMaterial/>\n<!-- note -->\n") << "";
+        QTest::newRow("UTF-16 with a byte-order mark")
+            << QByteArray("\xff\xfe<\0Z\0q\0M\0a\0t\0e\0r\0i\0a\0l\0/\0>\0", 28) << "";
+        QTest::newRow("not UTF-8") << QByteArray("<ZqMaterial>\xff</ZqMaterial>")
+                                   << "Encountered incorrectly encoded content.";
     }
     void readRulesAndErrorTexts()
     {
