@@ -50,10 +50,10 @@ run)
     install_missing
     configure_and_build "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        # Works as root too: the application turns the web pages' sandbox off itself then.
         echo "No display found. To run without one:  xvfb-run -a $here/build/app/gelvantrium $*" >&2
         exit 1
     fi
-    [ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
     exec "$here/build/app/gelvantrium" "$@"
     ;;
 test)

@@ -26,11 +26,21 @@ function(fetch_tarball spec tarball)
     set(scratch ${CACHE_DIR}/partial)
     file(REMOVE_RECURSE ${scratch})
     file(MAKE_DIRECTORY ${scratch})
+    # One quick retry instead of npm's default of minutes of retrying, so an
+    # offline build stops at once and says why.
     execute_process(COMMAND ${NPM} pack ${spec} --pack-destination ${scratch} --ignore-scripts
+                            --fetch-retries=1 --fetch-retry-mintimeout=2000 --fetch-retry-maxtimeout=5000
+                            --fetch-timeout=30000
                     WORKING_DIRECTORY ${scratch}
                     RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
     if(NOT rc EQUAL 0 OR NOT EXISTS ${scratch}/${tarball})
-        message(FATAL_ERROR "npm pack ${spec} failed (${rc}): ${err}")
+        string(REGEX MATCHALL "npm error (code|errno|request)[^\n]*" reason "${err}")
+        string(REPLACE ";" "\n  " reason "${reason}")
+        message(FATAL_ERROR "Could not fetch ${spec} from the npm registry (the one `npm config get registry` names).\n"
+            "The build needs the Assistant font and jQuery from there; it fetches them once into ${CACHE_DIR}.\n"
+            "Give this machine access to the registry (behind a proxy: npm config set https-proxy URL), or "
+            "copy ${font_tarball} and ${jquery_tarball} from a build that has them into ${CACHE_DIR}.\n"
+            "npm said:\n  ${reason}")
     endif()
     file(RENAME ${scratch}/${tarball} ${CACHE_DIR}/${tarball})
     file(REMOVE_RECURSE ${scratch})
