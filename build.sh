@@ -4,6 +4,7 @@
 #   ./build.sh test               install missing packages, build, run every test
 #   ./build.sh asan               build the C++ tests with ASan+UBSan and run them
 #   ./build.sh screenshots        build, then render each screen into build/test-output/*.png
+#   ./build.sh format             apply .clang-format to every tracked C++ file
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 mode=${1:-run}
@@ -17,7 +18,7 @@ packages=(
     qml-module-qt-labs-platform qml-module-qt-labs-settings qml-module-qtgraphicaleffects
     qml-module-qtwebengine qml-module-qttest qml-module-qtquick-layouts
     qml-module-qtquick-window2 qml-module-qtqml-models2
-    libcrypto++-dev libx11-dev openssl nodejs npm xvfb xauth xdotool python3-cryptography
+    libcrypto++-dev libx11-dev openssl nodejs npm xvfb xauth xdotool python3-cryptography clang-format
 )
 
 install_missing() {
@@ -76,8 +77,12 @@ screenshots)
     GELV_TEST_ROOT="$here/build/test-home/screenshots" \
         "$here/tests/isolated.sh" --xvfb "$here/build/tools/screenshots/screenshots" "$here/build/test-output"
     ;;
+format)
+    install_missing
+    cd "$here" && git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
+    ;;
 *)
-    echo "usage: $0 run [file.zqmat] | test | asan | screenshots" >&2
+    echo "usage: $0 run [file.zqmat] | test | asan | screenshots | format" >&2
     exit 2
     ;;
 esac

@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 
-
 // The process-wide Qt message handler: every message goes to standard output,
 // to the general log when its level reaches the minimum from the "config" file,
 // and to the error log when it is critical or fatal. All state is static; an
@@ -18,15 +17,14 @@
 //
 // Safe to call from any thread: one lock covers writing a line and swapping
 // the current files, and the minimum level is atomic.
-class Logger : public QObject
-{
+class Logger : public QObject {
     Q_OBJECT
 public:
     enum LogLevel { Debug = 0, Info = 1, Warning = 2, Critical = 3, Fatal = 4 };
 
-    explicit Logger(QObject *parent = nullptr);
+    explicit Logger(QObject* parent = nullptr);
 
-    static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    static void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
     // Opens (or keeps) both log files and reads "config". True when both files
     // are open for writing.
@@ -64,8 +62,8 @@ public:
     static QString currentFileName(bool error);
 
 private:
-    static std::unique_ptr<QFile> &currentFile(bool error);
-    static const std::string &formatLine(QtMsgType type, const char *timestamp, int timestampSize, const QMessageLogContext &context,
-                                         const QByteArray &utf8Message);
-    static bool writeFormattedLine(const std::string &line, bool error);
+    static std::unique_ptr<QFile>& currentFile(bool error);
+    static const std::string& formatLine(QtMsgType type, const char* timestamp, int timestampSize,
+        const QMessageLogContext& context, const QByteArray& utf8Message);
+    static bool writeFormattedLine(const std::string& line, bool error);
 };

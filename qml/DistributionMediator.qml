@@ -2,8 +2,8 @@ pragma Singleton
 import QtQuick 2.15
 import Qt.labs.settings 1.1
 
-// The distribution password and whether it meets the rule. The Settings section
-// edits and stores the same key; the stored value is loaded at start.
+// The distribution password and whether it meets the rule. It is stored here
+// whenever it changes and loaded at start.
 Item {
     id: distributionMediator
 
@@ -12,7 +12,10 @@ Item {
     property string distributionPassword: ""
     property bool distributionPasswordValid: false
 
-    onDistributionPasswordChanged: distributionPasswordValid = distributionPasswordCriteria.test(distributionPassword)
+    onDistributionPasswordChanged: {
+        distributionPasswordValid = distributionPasswordCriteria.test(distributionPassword)
+        passwordSettings.password = distributionPassword
+    }
 
     Settings {
         id: passwordSettings

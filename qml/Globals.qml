@@ -7,7 +7,6 @@ import Qt.labs.settings 1.1
 Item {
     id: globals
 
-    readonly property int scrollBarWidth: 12
     readonly property int gridSpacing: 25
     readonly property int fieldLabelHeight: 30
     readonly property int fieldLabelInlineTopMargin: 10
@@ -190,36 +189,5 @@ Item {
 
     function fieldWidth(parentWidth, widthMultiplier, numberOfFieldsInRow) {
         return (parentWidth - (numberOfFieldsInRow - 1) * gridSpacing) * widthMultiplier
-    }
-
-    function getSectionMinimumWidth(minimumWidth, widthMultiplier) {
-        return widthMultiplier * minimumWidth
-    }
-
-    function getSectionPreferredWidth(scrollView, screen, widthMultiplier) {
-        var contentTaller = scrollView.contentHeight !== undefined
-                ? scrollView.contentHeight > scrollView.height
-                : (scrollView.contentItem ? scrollView.contentItem.height > scrollView.height : false)
-        return (contentTaller ? screen.width - scrollBarWidth : screen.width) * widthMultiplier
-    }
-
-    function convertColor(color, toFloat) {
-        return toFloat ? color / 255 : color * 255
-    }
-
-    function flickableScroll_ContentWidth(parentWidth, contentWidth, marginLeft, marginRight) {
-        return Math.max(parentWidth, contentWidth + marginLeft + marginRight)
-    }
-
-    function flickableScroll_ContentHeight(contentHeight, marginTop, marginBottom) {
-        return contentHeight + marginTop + marginBottom
-    }
-
-    function flickableScroll_ScrollBar_Horizontal_Policy(flickable) {
-        return flickable.contentWidth > flickable.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-    }
-
-    function flickableScroll_ScrollBar_Vertical_Policy(flickable) {
-        return flickable.contentHeight > flickable.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
     }
 }

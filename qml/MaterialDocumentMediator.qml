@@ -72,13 +72,8 @@ Item {
             var entry = stored[i]
             if (entry === null || typeof entry !== "object" || typeof entry.path !== "string")
                 continue
-            recentFiles.append({
-                "fileName": String(entry.fileName !== undefined ? entry.fileName : ""),
-                "path": entry.path,
-                "printerModel": String(entry.printerModel !== undefined ? entry.printerModel : ""),
-                "lastUpdatedDate": String(entry.lastUpdatedDate !== undefined ? entry.lastUpdatedDate : ""),
-                "friendlyColor": String(entry.friendlyColor !== undefined ? entry.friendlyColor : "")
-            })
+            recentFiles.append(recentEntry(entry.fileName, entry.path, entry.printerModel, entry.lastUpdatedDate,
+                                           entry.friendlyColor))
         }
     }
 
@@ -389,16 +384,6 @@ Item {
 
     // ---- unsaved changes ----
 
-    function hashDocument(key) {
-        if (key === undefined || key === documentKey)
-            return document ? document.ToXMLString() : undefined
-        var index = getDocumentIndexByKey(key)
-        if (index < 0)
-            return undefined
-        var doc = documents.get(index).document
-        return doc ? doc.ToXMLString() : undefined
-    }
-
     function documentHasUnsavedChanges(key) {
         if (key === undefined || key === documentKey) {
             if (document === null)
@@ -546,30 +531,15 @@ Item {
                 break
             }
         }
-        var shownModel = Globals.getPrinterFriendlyName(printerModel)
-        recentFiles.insert(0, {
-            "fileName": String(fileName),
-            "path": path,
-            "printerModel": shownModel === undefined ? "" : String(shownModel),
-            "lastUpdatedDate": String(currentDate),
-            "friendlyColor": String(color)
-        })
+        recentFiles.insert(0, recentEntry(fileName, path, Globals.getPrinterFriendlyName(printerModel), currentDate, color))
         sortRecentFiles()
         storeRecentFiles()
     }
 
     function storeRecentFiles() {
         var entries = []
-        for (var i = 0; i < recentFiles.count; ++i) {
-            var entry = recentFiles.get(i)
-            entries.push({
-                "fileName": entry.fileName,
-                "path": entry.path,
-                "printerModel": entry.printerModel,
-                "lastUpdatedDate": entry.lastUpdatedDate,
-                "friendlyColor": entry.friendlyColor
-            })
-        }
+        for (var i = 0; i < recentFiles.count; ++i)
+            entries.push(copyRecentEntry(i))
         var text = JSON.stringify(entries)
         documentSettings.datastore = text
         // Written through at once: a list stored only after a delay or at exit is lost
@@ -602,15 +572,16 @@ Item {
             recentFiles.set(slots[i], dated[i].entry)
     }
 
+    // One entry of the recent list; a missing value is stored as "".
+    function recentEntry(fileName, path, printerModel, lastUpdatedDate, friendlyColor) {
+        var text = function (value) { return value === undefined || value === null ? "" : String(value) }
+        return { "fileName": text(fileName), "path": text(path), "printerModel": text(printerModel),
+                 "lastUpdatedDate": text(lastUpdatedDate), "friendlyColor": text(friendlyColor) }
+    }
+
     function copyRecentEntry(index) {
         var entry = recentFiles.get(index)
-        return {
-            "fileName": entry.fileName,
-            "path": entry.path,
-            "printerModel": entry.printerModel,
-            "lastUpdatedDate": entry.lastUpdatedDate,
-            "friendlyColor": entry.friendlyColor
-        }
+        return recentEntry(entry.fileName, entry.path, entry.printerModel, entry.lastUpdatedDate, entry.friendlyColor)
     }
 
     function verifyRecentFiles() {

@@ -1,11 +1,11 @@
 #include "updater.h"
 
+#include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QDebug>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
@@ -20,12 +20,9 @@ Updater::Updater()
     connect(m_manager, &QNetworkAccessManager::finished, this, &Updater::onReply);
 }
 
-Updater::~Updater()
-{
-    delete m_manager;
-}
+Updater::~Updater() { delete m_manager; }
 
-bool Updater::compare(const QString &x, const QString &y)
+bool Updater::compare(const QString& x, const QString& y)
 {
     const QStringList xs = x.split(QLatin1Char('.'));
     const QStringList ys = y.split(QLatin1Char('.'));
@@ -42,9 +39,9 @@ bool Updater::compare(const QString &x, const QString &y)
 
 void Updater::checkForUpdates()
 {
-    QNetworkRequest request{QUrl(m_url)};
+    QNetworkRequest request { QUrl(m_url) };
     request.setMaximumRedirectsAllowed(maxRedirects);
-    QNetworkReply *reply = m_manager->get(request);
+    QNetworkReply* reply = m_manager->get(request);
     // A silent or trickling server, or one that never ends its headers, would
     // otherwise hold the check for ever. Aborting finishes it as failed.
     QTimer::singleShot(checkTimeoutMs, reply, [reply] {
@@ -59,27 +56,15 @@ void Updater::checkForUpdates()
     });
 }
 
-void Updater::setUrl(const QString &url)
-{
-    m_url = url;
-}
+void Updater::setUrl(const QString& url) { m_url = url; }
 
-void Updater::setModuleVersion(const QString &version)
-{
-    m_moduleVersion = version;
-}
+void Updater::setModuleVersion(const QString& version) { m_moduleVersion = version; }
 
-void Updater::setPlatformKey(const QString &key)
-{
-    m_platformKey = key;
-}
+void Updater::setPlatformKey(const QString& key) { m_platformKey = key; }
 
-void Updater::setUpdateAvailable(bool available)
-{
-    m_updateAvailable = available;
-}
+void Updater::setUpdateAvailable(bool available) { m_updateAvailable = available; }
 
-void Updater::onReply(QNetworkReply *reply)
+void Updater::onReply(QNetworkReply* reply)
 {
     reply->deleteLater();
 
@@ -95,9 +80,8 @@ void Updater::onReply(QNetworkReply *reply)
     // A body that is not JSON reads like a feed without our entry: every
     // field empty, so the answer is a defined "no update".
     const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
-    const QJsonObject entry = document.object()
-                                  .value(QLatin1String("updates")).toObject()
-                                  .value(m_platformKey).toObject();
+    const QJsonObject entry
+        = document.object().value(QLatin1String("updates")).toObject().value(m_platformKey).toObject();
     m_changelog = entry.value(QLatin1String("changelog")).toString();
     m_latestVersion = entry.value(QLatin1String("latest-version")).toString();
 

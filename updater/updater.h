@@ -26,7 +26,7 @@ public:
 
     // True when dotted version x is newer than y. Parts that are not 32-bit
     // decimal integers count as 0; with equal common parts, more parts is newer.
-    static bool compare(const QString &x, const QString &y);
+    static bool compare(const QString& x, const QString& y);
 
     // A feed is a few hundred bytes; a body larger than this is abandoned
     // and the check counts as failed.
@@ -40,16 +40,16 @@ public slots:
     // Starts a GET of url(); every call is a request of its own. Follows at
     // most maxRedirects https redirects, never to http.
     void checkForUpdates();
-    void setUrl(const QString &url);
-    void setModuleVersion(const QString &version);
-    void setPlatformKey(const QString &key);
+    void setUrl(const QString& url);
+    void setModuleVersion(const QString& version);
+    void setPlatformKey(const QString& key);
 
 signals:
     // Emitted once per finished request, also when it failed.
-    void checkingFinished(const QString &url);
+    void checkingFinished(const QString& url);
 
 private slots:
-    void onReply(QNetworkReply *reply);
+    void onReply(QNetworkReply* reply);
     void setUpdateAvailable(bool available);
 
 private:
@@ -60,5 +60,5 @@ private:
     QString m_downloadUrl;
     QString m_moduleVersion;
     QString m_latestVersion;
-    QNetworkAccessManager *m_manager;
+    QNetworkAccessManager* m_manager;
 };

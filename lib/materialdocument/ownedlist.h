@@ -27,8 +27,7 @@ void append(Owner* owner, QList<T*>& list, T* item, void (Owner::*changed)())
     emit(owner->*changed)();
 }
 
-template <typename T>
-T* at(const QList<T*>& list, int index)
+template <typename T> T* at(const QList<T*>& list, int index)
 {
     return index >= 0 && index < list.size() ? list.at(index) : nullptr;
 }
@@ -60,8 +59,11 @@ template <typename T, typename Owner, QList<T*> Owner::*List, void (Owner::*Chan
 QQmlListProperty<T> property(Owner* owner)
 {
     using P = QQmlListProperty<T>;
-    P list(owner, owner,
-        [](P* p, T* item) { append(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, item, Changed); },
+    P list(
+        owner, owner,
+        [](P* p, T* item) {
+            append(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, item, Changed);
+        },
         [](P* p) { return (static_cast<Owner*>(p->data)->*List).size(); },
         [](P* p, int index) { return at(static_cast<Owner*>(p->data)->*List, index); },
         [](P* p) { clear(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, Changed); });

@@ -13,7 +13,7 @@
 namespace {
 
 // What xdotool writes, "" when it gives nothing within the time.
-QString xdotool(const QStringList &arguments, int timeoutMs = 5000)
+QString xdotool(const QStringList& arguments, int timeoutMs = 5000)
 {
     QProcess process;
     process.start(QStringLiteral("xdotool"), arguments);
@@ -23,24 +23,24 @@ QString xdotool(const QStringList &arguments, int timeoutMs = 5000)
 }
 
 // The process's visible main window (the splash has another title).
-QString findWindow(const QProcess &process)
+QString findWindow(const QProcess& process)
 {
-    return xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(process.processId()), "--name",
-                    "^Gelvantrium$"},
-                   60000)
+    return xdotool({ "search", "--sync", "--onlyvisible", "--pid", QString::number(process.processId()),
+                       "--name", "^Gelvantrium$" },
+        60000)
         .section(QLatin1Char('\n'), 0, 0);
 }
 
-QRect geometryOf(const QString &window)
+QRect geometryOf(const QString& window)
 {
     QHash<QString, int> values; // from lines like "WIDTH=1100"
-    for (const QString &line : xdotool({"getwindowgeometry", "--shell", window}).split(QLatin1Char('\n')))
+    for (const QString& line : xdotool({ "getwindowgeometry", "--shell", window }).split(QLatin1Char('\n')))
         values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
     return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
 }
 
 // SIGTERM is the quit request: with no open document the window closes and settings are written.
-bool quit(QProcess &process)
+bool quit(QProcess& process)
 {
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     if (!process.waitForFinished(20000)) {
@@ -52,7 +52,7 @@ bool quit(QProcess &process)
 }
 
 // The permission bits of a file or folder, -1 when it is missing.
-int modeOf(const QString &path)
+int modeOf(const QString& path)
 {
     struct stat status;
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
@@ -62,8 +62,7 @@ int modeOf(const QString &path)
 
 } // namespace
 
-class tst_Gelvantrium : public QObject
-{
+class tst_Gelvantrium : public QObject {
     Q_OBJECT
 private slots:
     void logsAndKeepsGeometryAcrossRestart();
@@ -76,7 +75,8 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         QSKIP("xdotool is needed to see and move the window");
     const QDir logs(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
-    const QString settingsFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Veltrisan/Gelvantrium.conf");
+    const QString settingsFile
+        = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Veltrisan/Gelvantrium.conf");
     const QRect moved(123, 77, 1100, 700);
     // The settings as an earlier version left them: readable by everyone.
     const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
@@ -106,9 +106,13 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(config.readAll(), QByteArray("1\n"));
 
-    xdotool({"windowsize", window, QString::number(moved.width()), QString::number(moved.height())});
-    xdotool({"windowmove", window, QString::number(moved.x()), QString::number(moved.y())});
-    QTRY_COMPARE_WITH_TIMEOUT(geometryOf(window), moved, 5000);
+    // Under load xdotool sometimes moves a window that is still settling to the wrong place: ask again.
+    for (int attempt = 1; attempt <= 5 && geometryOf(window) != moved; ++attempt) {
+        xdotool({ "windowsize", window, QString::number(moved.width()), QString::number(moved.height()) });
+        xdotool({ "windowmove", window, QString::number(moved.x()), QString::number(moved.y()) });
+        QTest::qWait(200 * attempt);
+    }
+    QCOMPARE(geometryOf(window), moved);
     QTest::qWait(300); // let the application see its new geometry
     QVERIFY2(quit(first), "the application did not quit cleanly");
     // Regression: a first start printed a complaint about the missing log
@@ -127,8 +131,8 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     QVERIFY(stored.contains(QStringLiteral("User/printerModels")));
     stored.beginGroup(QStringLiteral("ApplicationWindow"));
     QCOMPARE(QRect(stored.value("x").toInt(), stored.value("y").toInt(), stored.value("width").toInt(),
-                   stored.value("height").toInt()),
-             moved);
+                 stored.value("height").toInt()),
+        moved);
 
     QProcess second;
     second.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -65,7 +65,8 @@ private slots:
         row("ZShrinkageFactor", "ZShinkageFactor", 0x200, 1.0, 1.0, 1.2, "Z Shrinkage Factor", 'g', 14);
         row("XYShrinkageFactor", "XYShinkageFactor", 0x400, 1.0, 1.0, 1.2, "XY Shrinkage Factor", 'g', 14);
         row("OverHangFactor", "OverHangFactor", 0x800, 80.0, 0.0, 500.0, "Over Hang Factor", 'g', 12);
-        row("OverExposureFactor", "OverExposureFactor", 0x1000, 0.0, 0.0, 5.0, "Over Exposure Factor", 'g', 12);
+        row("OverExposureFactor", "OverExposureFactor", 0x1000, 0.0, 0.0, 5.0, "Over Exposure Factor", 'g',
+            12);
         flag("TestingOC", 0x2000, false);
         flag("TestingRC", 0x4000, false);
         flag("TestingTrim", 0x8000, false);
@@ -99,7 +100,8 @@ private slots:
         const QByteArray property = (name.left(1).toLower() + name.mid(1)).toLatin1();
         BaseMaterialObject object;
         const QMetaObject* meta = object.metaObject();
-        QCOMPARE(meta->property(meta->indexOfProperty(property)).notifySignal().name(), (name + "Changed").toLatin1());
+        QCOMPARE(meta->property(meta->indexOfProperty(property)).notifySignal().name(),
+            (name + "Changed").toLatin1());
         const QMetaEnum flags = meta->enumerator(meta->indexOfEnumerator("SharedSerializationFlags"));
         QCOMPARE(flags.keyToValue(("BaseMaterialObject" + name).toLatin1()), bit);
         QCOMPARE(object.property(property).toDouble(), initial);
@@ -121,7 +123,8 @@ private slots:
         const QString message = QStringLiteral("<b>%1</b> is outside the allowed range of %2 to %3.")
                                     .arg(label, QString::number(minimum, format, precision),
                                         QString::number(maximum, format, precision));
-        for (double limit : { minimum, maximum, std::nextafter(minimum, -1e300), std::nextafter(maximum, 1e300) }) {
+        for (double limit :
+            { minimum, maximum, std::nextafter(minimum, -1e300), std::nextafter(maximum, 1e300) }) {
             object.setProperty(property, limit);
             const bool valid = limit >= minimum && limit <= maximum;
             QCOMPARE(object.Validate(), valid);
@@ -160,14 +163,17 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("skipped");
         QTest::newRow("nan clears") << "<Dp>2</Dp><Dp>nan</Dp>" << QStringList() << "";
-        QTest::newRow("out of range kept") << "<TimeMultiplier>7</TimeMultiplier>" << QStringList("TimeMultiplier=7") << "";
-        QTest::newRow("switch with blanks ignored") << "<TestingTrim> true </TestingTrim>" << QStringList() << "";
+        QTest::newRow("out of range kept")
+            << "<TimeMultiplier>7</TimeMultiplier>" << QStringList("TimeMultiplier=7") << "";
+        QTest::newRow("switch with blanks ignored")
+            << "<TestingTrim> true </TestingTrim>" << QStringList() << "";
         QTest::newRow("names are case-sensitive") << "<dp>3</dp>" << QStringList() << "dp";
         QTest::newRow("unknown element skipped whole")
             << "<Extra><Dp>5</Dp><More><Exposure>9</Exposure></More></Extra><Oc_um>3</Oc_um>"
             << QStringList("Oc_um=3") << "Extra";
         QTest::newRow("cycle settings, then more")
-            << "<CycleSettings><Kick_ms>5</Kick_ms></CycleSettings><Dp>2</Dp><UseOrigMethod>false</UseOrigMethod>"
+            << "<CycleSettings><Kick_ms>5</Kick_ms></CycleSettings><Dp>2</Dp><UseOrigMethod>false</"
+               "UseOrigMethod>"
             << QStringList({ "Dp=2", "UseOrigMethod=false", "CycleSettings=5" }) << "";
     }
     void readerIsLenient()
@@ -177,7 +183,8 @@ private slots:
         QFETCH(QString, skipped);
         BaseMaterialObject object;
         if (!skipped.isEmpty())
-            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Skipping element \"%1\"").arg(skipped)));
+            QTest::ignoreMessage(
+                QtDebugMsg, qPrintable(QStringLiteral("Skipping element \"%1\"").arg(skipped)));
         QVERIFY(readBlock(object, xml));
         QCOMPARE(written(object), expected);
     }

@@ -42,7 +42,8 @@ private slots:
         QTest::addColumn<double>("initial");
         QTest::addColumn<double>("maximum");
         QTest::addColumn<QString>("label");
-        const auto row = [](const char* element, char kind, int bit, double initial, double maximum, const char* label) {
+        const auto row = [](const char* element, char kind, int bit, double initial, double maximum,
+                             const char* label) {
             QTest::newRow(element) << QString(element) << kind << bit << initial << maximum << QString(label);
         };
         row("Initial_Raise", 'd', 0x1, 1.2, 10, "Initial Raise");
@@ -72,12 +73,15 @@ private slots:
         const QByteArray property = propertyName(element);
         CycleSetting cycle;
         const QMetaObject* meta = cycle.metaObject();
-        QCOMPARE(meta->property(meta->indexOfProperty(property)).notifySignal().name(), (element + "Changed").toLatin1());
+        QCOMPARE(meta->property(meta->indexOfProperty(property)).notifySignal().name(),
+            (element + "Changed").toLatin1());
         const QMetaEnum flags = meta->enumerator(meta->indexOfEnumerator("SerializationFlags"));
         QCOMPARE(flags.keyToValue(("CycleSetting" + element).toLatin1()), bit);
         QCOMPARE(cycle.property(property).toDouble(), initial);
 
-        const QVariant value = kind == 'd' ? QVariant(3.1415926) : kind == 'i' ? QVariant(12345) : QVariant(true);
+        const QVariant value = kind == 'd' ? QVariant(3.1415926)
+            : kind == 'i'                  ? QVariant(12345)
+                                           : QVariant(true);
         const QString text = kind == 'd' ? QStringLiteral("3.14159") : value.toString();
         SignalLog log(&cycle);
         QVERIFY(cycle.setProperty(property, value));
@@ -114,11 +118,16 @@ private slots:
         QTest::addColumn<QString>("element");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QVariant>("value");
-        QTest::newRow("int not a number") << "Settle_ms" << "abc" << QVariant(0);
-        QTest::newRow("int sentinel clears") << "Settle_ms" << "-2147483648" << QVariant();
-        QTest::newRow("double out of range kept") << "CoolRaise_Max_mm" << "99" << QVariant(99.0);
-        QTest::newRow("double nan clears") << "CoolRaise_Max_mm" << "nan" << QVariant();
-        QTest::newRow("switch 1 ignored") << "EnableBRM" << "1" << QVariant();
+        QTest::newRow("int not a number") << "Settle_ms"
+                                          << "abc" << QVariant(0);
+        QTest::newRow("int sentinel clears") << "Settle_ms"
+                                             << "-2147483648" << QVariant();
+        QTest::newRow("double out of range kept") << "CoolRaise_Max_mm"
+                                                  << "99" << QVariant(99.0);
+        QTest::newRow("double nan clears") << "CoolRaise_Max_mm"
+                                           << "nan" << QVariant();
+        QTest::newRow("switch 1 ignored") << "EnableBRM"
+                                          << "1" << QVariant();
     }
     void readerIsLenient()
     {
@@ -140,7 +149,8 @@ private slots:
         CycleSetting cycle;
         QTest::ignoreMessage(QtDebugMsg, "Skipping element \"Extra\"");
         QVERIFY(readInto(cycle,
-            "<Extra><Kick_ms>5</Kick_ms><Deeper><Cool_ms>9</Cool_ms></Deeper></Extra><Bubble_ms>7</Bubble_ms>"));
+            "<Extra><Kick_ms>5</Kick_ms><Deeper><Cool_ms>9</Cool_ms></Deeper></Extra><Bubble_ms>7</"
+            "Bubble_ms>"));
         QCOMPARE(written(cycle), QStringList("Bubble_ms=7"));
     }
 };

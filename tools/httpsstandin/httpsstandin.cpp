@@ -42,7 +42,8 @@ QString makeCredentials(const QString& ip, QSslCertificate& certificate, QSslKey
         openssl.setProcessChannelMode(QProcess::MergedChannels);
         openssl.start(QStringLiteral("openssl"),
             { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=" + ip, "-addext",
-                "subjectAltName=IP:" + ip, "-keyout", dir.filePath("key.pem"), "-out", dir.filePath("cert.pem") });
+                "subjectAltName=IP:" + ip, "-keyout", dir.filePath("key.pem"), "-out",
+                dir.filePath("cert.pem") });
         if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
             return "openssl failed: " + QString::fromLocal8Bit(openssl.readAll());
         QFile certFile(dir.filePath("cert.pem"));
@@ -107,7 +108,8 @@ private:
         if (answer.neverAnswer)
             return;
         if (answer.chunked)
-            m_answer.body = QByteArray::number(answer.body.size(), 16) + "\r\n" + answer.body + "\r\n0\r\n\r\n";
+            m_answer.body
+                = QByteArray::number(answer.body.size(), 16) + "\r\n" + answer.body + "\r\n0\r\n\r\n";
         m_size = answer.generatedSize >= 0 ? answer.generatedSize : m_answer.body.size();
         m_limit = answer.dropAfter >= 0 ? qMin(answer.dropAfter, m_size) : m_size;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
@@ -116,8 +118,8 @@ private:
         if (answer.chunked)
             head += "Transfer-Encoding: chunked\r\n";
         else if (!answer.noLength)
-            head += "Content-Length: " + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : m_size)
-                + "\r\n";
+            head += "Content-Length: "
+                + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : m_size) + "\r\n";
         m_socket->write(head + "Connection: close\r\n");
         if (answer.endlessHead) {
             m_flooding = true;
@@ -127,7 +129,8 @@ private:
         m_socket->write("\r\n");
         if (answer.trickleMs > 0) {
             auto* timer = new QTimer(this);
-            connect(timer, &QTimer::timeout, this, [this] { m_socket->write(m_answer.body.mid(int(m_sent++), 1)); });
+            connect(timer, &QTimer::timeout, this,
+                [this] { m_socket->write(m_answer.body.mid(int(m_sent++), 1)); });
             timer->start(answer.trickleMs);
             return;
         }
@@ -200,7 +203,8 @@ bool HttpsStandIn::start(const QHostAddress& address)
 
 QUrl HttpsStandIn::url(const QString& path) const
 {
-    return QUrl(QStringLiteral("https://%1:%2%3").arg(serverAddress().toString()).arg(serverPort()).arg(path));
+    return QUrl(
+        QStringLiteral("https://%1:%2%3").arg(serverAddress().toString()).arg(serverPort()).arg(path));
 }
 
 void HttpsStandIn::trustInProcess() const

@@ -112,11 +112,6 @@ Item {
         MaterialDocumentMediator.switchDocument(key)
     }
 
-    function insertTabName(tabName, key) {
-        tabNames.append({ "tabName": tabName, "filePath": key })
-        verifyTabNames()
-    }
-
     function closeTab(key, skipClosingDocument) {
         var index = getTabIndexByKey(key)
         if (index < 0)

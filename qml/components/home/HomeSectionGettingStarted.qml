@@ -20,15 +20,10 @@ Item {
         return navigationType === WebEngineNavigationRequest.LinkClickedNavigation
     }
 
-    Flickable {
+    HomeSectionScroll {
         id: flickable
-        anchors.fill: parent
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
         flickableDirection: Flickable.HorizontalFlick
-        contentWidth: Globals.flickableScroll_ContentWidth(width, homeSectionGettingStarted.minimumWidth, 0, 0)
-        contentHeight: height
-        ScrollBar.horizontal: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable) }
+        minimumWidth: homeSectionGettingStarted.minimumWidth
 
         WebEngineView {
             id: webView

@@ -119,17 +119,11 @@ Item {
         return documentOpened(MaterialDocumentMediator.loadDocument(path))
     }
 
-    Flickable {
+    HomeSectionScroll {
         id: flickable
-        anchors.fill: parent
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
-        contentWidth: Globals.flickableScroll_ContentWidth(width, homeSectionMaterials.minimumWidth,
-                                                          Globals.gridSpacing, Globals.gridSpacing)
-        contentHeight: Globals.flickableScroll_ContentHeight(content.height, Globals.gridSpacing,
-                                                             Globals.gridSpacing)
-        ScrollBar.horizontal: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable) }
-        ScrollBar.vertical: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Vertical_Policy(flickable) }
+        minimumWidth: homeSectionMaterials.minimumWidth
+        margin: Globals.gridSpacing
+        innerHeight: content.height
 
         Item {
             id: content

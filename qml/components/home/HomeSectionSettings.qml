@@ -1,7 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtGraphicalEffects 1.15
-import Qt.labs.settings 1.1
 import "../.."
 import "../field"
 
@@ -39,34 +38,19 @@ Item {
             return
         }
         DistributionMediator.distributionPassword = text
-        passwordSettings.password = text
     }
 
-    // The mediator loads this key at start; this section keeps it up to date.
-    Settings {
-        id: passwordSettings
-        category: "distributionPassword"
-        property string password: ""
-    }
-
-    Flickable {
+    HomeSectionScroll {
         id: flickable
-        anchors.fill: parent
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
-        contentWidth: Globals.flickableScroll_ContentWidth(width, homeSectionSettings.minimumWidth,
-                                                          pageMargin, pageMargin)
-        contentHeight: Globals.flickableScroll_ContentHeight(content.height, pageMargin, pageMargin)
-        ScrollBar.horizontal: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable) }
-        ScrollBar.vertical: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Vertical_Policy(flickable) }
-
-        readonly property int pageMargin: 25
+        minimumWidth: homeSectionSettings.minimumWidth
+        margin: 25
+        innerHeight: content.height
 
         Column {
             id: content
-            x: flickable.pageMargin
-            y: flickable.pageMargin
-            width: flickable.contentWidth - 2 * flickable.pageMargin
+            x: flickable.margin
+            y: flickable.margin
+            width: flickable.contentWidth - 2 * flickable.margin
             spacing: Globals.gridSpacing
 
             readonly property real labelWidth: Globals.fieldWidth(width, 0.15, 4)

@@ -65,17 +65,11 @@ Item {
         supportMessageSubmitStatus.showMessage(qsTr("Your support request has been submitted."))
     }
 
-    Flickable {
+    HomeSectionScroll {
         id: flickable
-        anchors.fill: parent
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
-        contentWidth: Globals.flickableScroll_ContentWidth(width, homeSectionSupport.minimumWidth,
-                                                          Globals.gridSpacing, Globals.gridSpacing)
-        contentHeight: Globals.flickableScroll_ContentHeight(content.height, Globals.gridSpacing,
-                                                             Globals.gridSpacing)
-        ScrollBar.horizontal: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable) }
-        ScrollBar.vertical: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Vertical_Policy(flickable) }
+        minimumWidth: homeSectionSupport.minimumWidth
+        margin: Globals.gridSpacing
+        innerHeight: content.height
 
         Item {
             id: content
