@@ -51,14 +51,14 @@ void ZqFileCopyWorker::Copy()
     if (m_makeDestinationDirectories)
         ZqFileSystemUtils::CreateDirectory(QFileInfo(destinationName).absolutePath());
 
-    if (!m_destinationFile.open(QIODevice::WriteOnly)) {
+    if (!m_destinationFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open destination, Error String: "
                 + m_destinationFile.errorString();
         qDebug().noquote() << "DestinationFile:" + destinationName;
         emit copyFailed(m_destinationFile.errorString());
         return;
     }
-    if (!m_sourceFile.open(QIODevice::ReadOnly)) {
+    if (!m_sourceFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open source, Error String: "
                 + m_sourceFile.errorString();
         fail(m_sourceFile.errorString());
@@ -66,11 +66,13 @@ void ZqFileCopyWorker::Copy()
     }
 
     // Never more than the size taken at the start: a growing source is cut
-    // there, and an empty one gives an empty copy without a division.
-    char chunk[LocalCopyChunkSize];
+    // there, and an empty one gives an empty copy without a division. The
+    // disk is read and written in blocks of many chunks; progress and the
+    // cancel flag still go chunk by chunk.
+    QByteArray block(int(LocalCopyChunkSize * 256), Qt::Uninitialized);
     qint64 total = 0;
     while (total < size) {
-        const qint64 got = m_sourceFile.read(chunk, qMin(LocalCopyChunkSize, size - total));
+        const qint64 got = m_sourceFile.read(block.data(), qMin(qint64(block.size()), size - total));
         if (got <= 0) {
             const QString error = got < 0
                 ? m_sourceFile.errorString()
@@ -79,27 +81,29 @@ void ZqFileCopyWorker::Copy()
             fail(error);
             return;
         }
-        if (m_destinationFile.write(chunk, got) != got) {
+        if (m_destinationFile.write(block.constData(), got) != got) {
             const QString error = m_destinationFile.errorString();
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: " + error;
             fail(error);
             return;
         }
-        total += got;
-        const int percent = total == size ? 100 : qMin(99, int(double(total) / double(size) * 100.0));
-        if (percent > m_reportedPercent) {
-            m_reportedPercent = percent;
-            if (percent >= 100)
-                break;
-            emit percentComplete(percent);
-        }
-        if (m_cancelled) {
-            qDebug("ZqFileCopyWorker: Copy Process cancelled");
-            discardDestination();
-            m_reportedPercent = 0;
-            m_cancelled = false;
-            emit copyCancelled();
-            return;
+        for (const qint64 end = total + got; total < end;) {
+            total = qMin(end, total + LocalCopyChunkSize);
+            const int percent = total == size ? 100 : qMin(99, int(double(total) / double(size) * 100.0));
+            if (percent > m_reportedPercent) {
+                m_reportedPercent = percent;
+                if (percent >= 100)
+                    break;
+                emit percentComplete(percent);
+            }
+            if (m_cancelled) {
+                qDebug("ZqFileCopyWorker: Copy Process cancelled");
+                discardDestination();
+                m_reportedPercent = 0;
+                m_cancelled = false;
+                emit copyCancelled();
+                return;
+            }
         }
     }
     m_sourceFile.close();

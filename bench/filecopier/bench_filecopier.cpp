@@ -1,0 +1,74 @@
+// ZqFileCopier against cp(1) copying the same 100 MiB file.
+#include "zqfilecopier.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int Rounds = 5;
+constexpr qint64 Size = 100 * 1024 * 1024;
+
+double copierMs(const QString& from, const QString& to, bool& ok)
+{
+    QFile::remove(to);
+    ZqFileCopier copier(false);
+    copier.setOriginFile(from);
+    copier.setDestinationFile(to);
+    QEventLoop loop;
+    QObject::connect(&copier, &ZqFileCopier::copyComplete, &loop, [&] { loop.exit(0); });
+    QObject::connect(&copier, &ZqFileCopier::copyFailed, &loop, [&] { loop.exit(1); });
+    QElapsedTimer timer;
+    timer.start();
+    ok = copier.copy() && loop.exec() == 0 && ok;
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double cpMs(const QString& from, const QString& to, bool& ok)
+{
+    QFile::remove(to);
+    QElapsedTimer timer;
+    timer.start();
+    ok = QProcess::execute("cp", { from, to }) == 0 && ok;
+    return timer.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules("*.debug=false\n*.info=false");
+    QTemporaryDir dir;
+    const QString origin = dir.filePath("origin");
+    {
+        QFile file(origin);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        QByteArray block(1024 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char(i * 31 + i / 977);
+        for (qint64 done = 0; done < Size; done += block.size())
+            file.write(block);
+    }
+    bool ok = true;
+    double ours = 1e300, floor = 1e300;
+    for (int i = 0; i < Rounds; ++i) {
+        ours = std::min(ours, copierMs(origin, dir.filePath("ours"), ok));
+        floor = std::min(floor, cpMs(origin, dir.filePath("floor"), ok));
+    }
+    ok = ok && QFile(dir.filePath("ours")).size() == Size && QFile(dir.filePath("floor")).size() == Size;
+    std::printf("copy %lld MiB, best of %d\n", Size >> 20, Rounds);
+    std::printf("  ZqFileCopier: %8.1f ms  (%.0f MB/s)\n", ours, Size / 1e3 / ours);
+    std::printf("  cp:           %8.1f ms  (%.0f MB/s)\n", floor, Size / 1e3 / floor);
+    std::printf("  ratio: %.2fx%s\n", ours / floor, ok ? "" : "  A COPY FAILED");
+    return ok ? 0 : 1;
+}
