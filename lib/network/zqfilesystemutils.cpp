@@ -17,27 +17,6 @@ QString entryPath(const QDir& dir, const QString& name)
     return dir.absolutePath() + QLatin1Char('/') + name;
 }
 
-// The path with every link resolved, also for a path that does not exist
-// yet: its nearest existing ancestor is resolved and the rest appended.
-QString resolvedPath(const QString& path)
-{
-    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QString rest;
-    while (!QFileInfo::exists(existing)) {
-        const int slash = existing.lastIndexOf(QLatin1Char('/'));
-        if (slash <= 0)
-            return QDir::cleanPath(QLatin1Char('/') + existing.mid(1) + rest);
-        rest.prepend(existing.mid(slash));
-        existing.truncate(slash);
-    }
-    return QDir::cleanPath(QFileInfo(existing).canonicalFilePath() + rest);
-}
-
-bool isWithin(const QString& path, const QString& root)
-{
-    return path == root || path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
-}
-
 // Walks a tree whose links are followed. A folder already on the way down
 // (reached again through a link) is skipped, and so is a folder that the
 // walk's own copy created, so that a link into the destination cannot make
@@ -105,7 +84,7 @@ bool copyContents(const QDir& source, const QDir& destination, TreeWalk& walk)
 
 bool refuseOwnSubtree(const QDir& source, const QString& destination)
 {
-    if (!isWithin(resolvedPath(destination), source.canonicalPath()))
+    if (!ZqPaths::isWithin(ZqPaths::resolved(destination), source.canonicalPath()))
         return false;
     qWarning().noquote() << "ZqFileSystemUtils: refusing to copy" << source.absolutePath() << "into its own tree at"
                << destination;
@@ -113,6 +92,25 @@ bool refuseOwnSubtree(const QDir& source, const QString& destination)
 }
 
 } // namespace
+
+QString ZqPaths::resolved(const QString& path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString rest;
+    while (!QFileInfo::exists(existing)) {
+        const int slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            return QDir::cleanPath(existing + rest);
+        rest.prepend(existing.mid(slash));
+        existing.truncate(slash);
+    }
+    return QDir::cleanPath(QFileInfo(existing).canonicalFilePath() + rest);
+}
+
+bool ZqPaths::isWithin(const QString& path, const QString& root)
+{
+    return path == root || path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+}
 
 ZqFileSystemUtils::ZqFileSystemUtils(QObject* parent)
     : QObject(parent)

@@ -47,3 +47,12 @@ public:
     Q_INVOKABLE static bool fileExists(QString filePath);
     Q_INVOKABLE bool startProgramDetached(QString program);
 };
+
+// Path checks shared by the library's file code.
+namespace ZqPaths {
+// The absolute path with every link resolved, also for a path that does not
+// exist yet: its nearest existing ancestor is resolved and the rest appended.
+QString resolved(const QString& path);
+// Whether path is root itself or lies below it; both are taken as given.
+bool isWithin(const QString& path, const QString& root);
+} // namespace ZqPaths

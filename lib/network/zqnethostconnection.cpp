@@ -38,8 +38,6 @@ ZqNetHostConnection::ZqNetHostConnection(QObject* parent)
 {
 }
 
-ZqNetHostConnection::~ZqNetHostConnection() = default;
-
 QHostAddress ZqNetHostConnection::HostAddress() const { return socket->peerAddress(); }
 
 QString ZqNetHostConnection::hostAddressString() const
@@ -170,7 +168,7 @@ void ZqNetHostConnection::handleAvailableBytes()
             continue;
         }
         if (currentReceiveMessageType == ZqMessage_FileDataMessage) {
-            if (!handleFileReceiveStep())
+            if (!handleFileReceiveStep() || !self)
                 return;
             continue;
         }
@@ -232,6 +230,7 @@ void ZqNetHostConnection::OnDisconnected()
         return;
     qInfo().noquote() << this << " (" + hostAddressString() + ") Disconnect";
     qDebug().noquote() << "socket error string: " + socket->errorString();
+    abandonFileTransfers();
     clearCurrentSendTrackers();
     clearCurrentReceiveTrackers();
     pingTimer.stop();
@@ -257,7 +256,14 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     currentReceiveMessageSize = 0;
     currentReceiveMessageBytesReceived = 0;
     currentReceivePercent = 0;
-    currentReceiveFile.close();
+    // Still open here means cut short: the partial file goes.
+    if (currentReceiveFile.isOpen()) {
+        currentReceiveFile.close();
+        QFile::remove(currentReceiveTempPath);
+    }
+    currentReceiveTempPath.clear();
+    currentReceiveDiscarding = false;
+    receiveStopScan = FileStopScan();
 }
 
 void ZqNetHostConnection::clearCurrentSendTrackers()
@@ -267,4 +273,6 @@ void ZqNetHostConnection::clearCurrentSendTrackers()
     currentSendBytesRemaining = 0;
     currentSendPercent = 0;
     currentSendFile.close();
+    currentSendFilePaths = {};
+    sendStopScan = FileStopScan();
 }

@@ -62,11 +62,31 @@ public:
     // (Re)starts the receive watchdog with the given interval.
     Q_INVOKABLE void setWatchDogTimeout(int timeout_MS);
 
-    // File half: starts the oldest queued file; false when none or it can't be opened.
+    // Files. A file goes as one frame: the header, a 512-byte block with the
+    // destination and the sender's path (UTF-8, zero-padded to 256 bytes each),
+    // then the file's bytes in 10240-byte chunks, one per bytesWritten. The
+    // 48-byte FileStopMarker written in place of the remaining bytes halts it.
+    // Signals of one transfer: fileStartSend or fileStartReceive, then
+    // filePercentileComplete at each change, then fileSent or fileReceived and
+    // fileTransferComplete. A transfer that fails after its start signal ends
+    // with fileTransferComplete and fileTransferFailed, one refused before it
+    // with fileTransferFailed alone; a halted file emits nothing.
+
+    // Incoming files are written only below this folder, at the relative path
+    // that the peer names: no absolute path, no "..", and no link leading out
+    // of the folder. Empty, the default, refuses every incoming file: its frame
+    // is read and dropped, a warning logged and fileTransferFailed() emitted.
+    // The client role leaves it empty.
+    void setFileReceiveRoot(const QString& directory) { fileReceiveRoot = directory; }
+    QString FileReceiveRoot() const { return fileReceiveRoot; }
+
+    // Starts the oldest queued file. A file that cannot be opened is dropped
+    // with fileTransferFailed() and the next one tried; false when none started.
     bool handleFileSendQueue();
-    // True when data ends with the 48-byte cancel marker.
+    // True when data ends with the cancel marker.
     static bool dataContainsFileStop(const QByteArray& data);
     static const QByteArray FileStopMarker;
+    static constexpr int FileChunkSize = 10240;
     // Numbers the temporary receive files of all connections.
     static quint32 uniqueTempFileTagId;
 
@@ -74,7 +94,12 @@ public slots:
     // False for the file type (use sendFile) or when the socket refuses the write.
     bool SendMessage(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     bool SendMessage(QByteArray message);
+    // Queues a file; false when it does not exist or the destination is longer
+    // than its 256-byte field.
     bool sendFile(QString localFilePath, QString remoteFilePath);
+    // Drops a queued pair, or halts that pair's file in flight. False when
+    // there is neither, or when too few bytes of the file remain to put the
+    // marker in their place (the file then finishes).
     bool cancelFileSend(QString localFilePath, QString remoteFilePath);
     // Blocks for at most 30000 ms.
     void WaitWriteAvailableBytes();
@@ -108,6 +133,16 @@ private slots:
     void OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString);
 
 private:
+    // Finds the cancel marker in a stream that arrives in pieces, also where
+    // it spans two pieces.
+    struct FileStopScan {
+        QByteArray tail; // the last bytes fed, fewer than a marker
+        // The offset just past the first marker ending in data, or -1.
+        qint64 feed(const char* data, qint64 size);
+        // How many marker bytes the bytes fed so far already end with.
+        int matchedPrefix() const;
+    };
+
     struct PendingLocalCopy {
         ZqFileCopier* copier = nullptr;
         QString localFilePath;
@@ -132,6 +167,20 @@ private:
     bool sendNextFileChunk();
     void updateCurrentSendPercentage();
     void updateCurrentReceivePercentStats();
+    // Writes the marker in place of the rest of the file in flight; false when
+    // too few bytes remain for it.
+    bool haltFileSend();
+    // Ends the file in flight as failed: with the marker, or else by closing
+    // the connection.
+    void failFileSend();
+    void beginFileReceive();
+    void finishFileReceive();
+    void failFileReceive();
+    // The absolute destination below fileReceiveRoot, or empty with a reason.
+    QString receiveDestination(const QString& remotePath, QString& reason) const;
+    bool openReceiveTempFile();
+    // Ends transfers in flight when the connection goes.
+    void abandonFileTransfers();
 
     // receive tracker
     ZqMessageTypes::ZqMessageType currentReceiveMessageType = ZqMessageTypes::ZqMessage_None;
@@ -147,8 +196,17 @@ private:
     QList<QPair<QByteArray, ZqMessageTypes::ZqMessageType>> messageSendQueue;
     QFile currentSendFile;
     QFile currentReceiveFile;
+    // The received file's destination and sender's path; the file being sent
+    // keeps its own pair, so that both directions can run at once.
     QString currentRemoteFilePath;
     QString currentLocalFilePath;
+    QPair<QString, QString> currentSendFilePaths;
+    FileStopScan sendStopScan;
+    FileStopScan receiveStopScan;
+    QString currentReceiveTempPath;
+    // The file frame being received is read and dropped (refused or failed).
+    bool currentReceiveDiscarding = false;
+    QString fileReceiveRoot;
     // New pairs go to the front, the oldest is taken from the back.
     QList<QPair<QString, QString>> fileSendQueue;
     QVector<PendingLocalCopy> pendingLocalCopies;

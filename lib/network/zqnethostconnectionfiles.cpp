@@ -1,9 +1,18 @@
-// The file half of ZqNetHostConnection: file frames, the cancel marker and the copy
-// into place. Until it is built, file frames are consumed and dropped whole so that
-// the framing stays intact, and nothing can be sent.
+// The file half of ZqNetHostConnection: file frames, the cancel marker and the
+// copy of a received file into place.
 #include "zqnethostconnection.h"
 
+#include "zqfilecopier.h"
+#include "zqfilesystemutils.h"
+
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace ZqMessageTypes;
 
@@ -12,44 +21,472 @@ const QByteArray ZqNetHostConnection::FileStopMarker
 
 quint32 ZqNetHostConnection::uniqueTempFileTagId = 0;
 
+namespace {
+
+constexpr int PathFieldSize = ZqMessage_FileDataMessage_Path_String_Length;
+constexpr int NameMax = 255; // bytes of one file name
+
+// UTF-8, cut at a character boundary to fit, zero-padded.
+QByteArray pathField(const QString& path)
+{
+    QByteArray bytes = path.toUtf8();
+    if (bytes.size() > PathFieldSize) {
+        int cut = PathFieldSize;
+        while (cut > 0 && (uchar(bytes.at(cut)) & 0xC0) == 0x80)
+            --cut;
+        bytes.truncate(cut);
+    }
+    return bytes + QByteArray(PathFieldSize - bytes.size(), '\0');
+}
+
+QString pathFromField(const QByteArray& field)
+{
+    const int end = field.indexOf('\0');
+    return QString::fromUtf8(end < 0 ? field : field.left(end));
+}
+
+// The start of text that fits in at most `bytes` UTF-8 bytes.
+QString fittingUtf8(const QString& text, int bytes)
+{
+    QString fitted = text;
+    while (fitted.toUtf8().size() > bytes)
+        fitted.chop(fitted.size() >= 2 && fitted.at(fitted.size() - 1).isLowSurrogate() ? 2 : 1);
+    return fitted;
+}
+
+} // namespace
+
+qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
+{
+    const QByteArray& marker = FileStopMarker;
+    const int keep = marker.size() - 1;
+    if (!tail.isEmpty()) {
+        const QByteArray joint = tail + QByteArray::fromRawData(data, int(qMin<qint64>(size, keep)));
+        const int at = joint.indexOf(marker);
+        if (at >= 0) {
+            tail.clear();
+            return at + marker.size() - (joint.size() - int(qMin<qint64>(size, keep)));
+        }
+    }
+    if (const void* hit = ::memmem(data, size_t(size), marker.constData(), size_t(marker.size()))) {
+        tail.clear();
+        return static_cast<const char*>(hit) - data + marker.size();
+    }
+    if (size >= keep) {
+        tail = QByteArray(data + size - keep, keep);
+    } else {
+        tail.append(data, int(size));
+        tail = tail.right(keep);
+    }
+    return -1;
+}
+
+int ZqNetHostConnection::FileStopScan::matchedPrefix() const
+{
+    for (int length = tail.size(); length > 0; --length) {
+        if (tail.endsWith(FileStopMarker.left(length)))
+            return length;
+    }
+    return 0;
+}
+
+ZqNetHostConnection::~ZqNetHostConnection()
+{
+    // Each copier waits for its copy to end, so its temporary file can go then.
+    for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies)) {
+        delete pending.copier;
+        QFile::remove(pending.tempFilePath);
+    }
+    pendingLocalCopies.clear();
+    clearCurrentReceiveTrackers();
+}
+
 bool ZqNetHostConnection::dataContainsFileStop(const QByteArray& data)
 {
     return data.endsWith(FileStopMarker);
 }
 
-bool ZqNetHostConnection::sendFile(QString localFilePath, QString)
+bool ZqNetHostConnection::sendFile(QString localFilePath, QString remoteFilePath)
 {
-    qWarning().noquote() << "ZqNetHostConnection::sendFile: " + localFilePath
-            + " not sent, file transfer is not available";
+    if (!QFileInfo(localFilePath).isFile()) {
+        qWarning().noquote() << "ZqNetHostConnection::sendFile: " + localFilePath + "File Does Not Exist";
+        return false;
+    }
+    // A cut destination would put the file somewhere else.
+    if (remoteFilePath.toUtf8().size() > PathFieldSize) {
+        qWarning().noquote() << "ZqNetHostConnection::sendFile: destination longer than "
+                + QString::number(PathFieldSize) + " bytes: " + remoteFilePath;
+        return false;
+    }
+    qDebug().noquote() << "Enqueing File For Sending: " + localFilePath;
+    fileSendQueue.prepend(qMakePair(localFilePath, remoteFilePath));
+    if (currentSendMessageType == ZqMessage_None)
+        handleFileSendQueue();
+    return true;
+}
+
+bool ZqNetHostConnection::handleFileSendQueue()
+{
+    if (fileSendQueue.isEmpty()) {
+        qDebug("ZqNetHostConnection::handleFileSendQueue: fileSendQueue is empty - check before calling this method");
+        return false;
+    }
+    // A slot of fileTransferFailed may start a file itself.
+    while (!fileSendQueue.isEmpty() && currentSendMessageType == ZqMessage_None) {
+        const QPair<QString, QString> pair = fileSendQueue.takeLast();
+        currentSendFile.close();
+        currentSendFile.setFileName(pair.first);
+        if (!currentSendFile.open(QIODevice::ReadOnly)) {
+            qDebug().noquote() << "ZqNetHostConnection::sendFile: " + pair.first + "Could Not Be Opened";
+            emit fileTransferFailed();
+            continue;
+        }
+        const quint64 size = quint64(currentSendFile.size()) + FileDataPathBlockSize;
+        const QByteArray pathBlock = pathField(pair.second) + pathField(pair.first);
+        if (!writeMessageHeader(ZqMessage_FileDataMessage, qint64(size)) || socket->write(pathBlock) != pathBlock.size()) {
+            qWarning().noquote() << "ZqNetHostConnection::handleFileSendQueue: " + pair.first
+                    + " not sent: " + socket->errorString();
+            clearCurrentSendTrackers();
+            emit fileTransferFailed();
+            return false;
+        }
+        sendStopScan = FileStopScan();
+        currentSendFilePaths = pair;
+        currentSendMessageSize = size;
+        currentSendBytesRemaining = size - FileDataPathBlockSize;
+        currentSendPercent = 0;
+        currentSendMessageType = ZqMessage_FileDataMessage;
+        emit fileStartSend(pair.first, pair.second);
+        qInfo().noquote() << "ZqNetHostConnection::handleFileSendQueue: " + pair.first
+                + " file opened and header sent";
+        return true;
+    }
     return false;
 }
 
-bool ZqNetHostConnection::cancelFileSend(QString, QString) { return false; }
-
-bool ZqNetHostConnection::handleFileSendQueue() { return false; }
-
 bool ZqNetHostConnection::sendNextFileChunk()
 {
+    if (currentSendBytesRemaining == 0) {
+        const QPair<QString, QString> pair = currentSendFilePaths;
+        currentSendFile.close();
+        emit fileSent(pair.first, pair.second);
+        emit fileTransferComplete();
+        clearCurrentSendTrackers();
+        return true;
+    }
+    // Never more than the header announced, even if the file has grown.
+    const qint64 wanted = qint64(qMin<quint64>(FileChunkSize, currentSendBytesRemaining));
+    const QByteArray chunk = currentSendFile.read(wanted);
+    if (chunk.size() != wanted) {
+        qWarning().noquote() << "ZqNetHostConnection::sendNextFileChunk: " + currentSendFilePaths.first
+                + " ended early: " + currentSendFile.errorString();
+        failFileSend();
+        return true;
+    }
+    // The receiver takes the marker inside the file's own bytes as a cancel, so
+    // the sender stops right there too, and the two stay in step.
+    const qint64 stop = sendStopScan.feed(chunk.constData(), chunk.size());
+    const qint64 length = stop < 0 ? chunk.size() : stop;
+    const qint64 written = socket->write(chunk.constData(), length);
+    if (written > 0)
+        currentSendBytesRemaining -= quint64(written);
+    if (stop >= 0 || written != length) {
+        qWarning().noquote() << "ZqNetHostConnection::sendNextFileChunk: " + currentSendFilePaths.first
+                + (stop >= 0 ? " holds the cancel marker; the receiver stops there" : " not sent: " + socket->errorString());
+        clearCurrentSendTrackers();
+        emit fileTransferComplete();
+        emit fileTransferFailed();
+        return true;
+    }
+    updateCurrentSendPercentage();
+    return false;
+}
+
+void ZqNetHostConnection::failFileSend()
+{
+    const bool halted = haltFileSend();
+    clearCurrentSendTrackers();
+    emit fileTransferComplete();
+    emit fileTransferFailed();
+    if (!halted) {
+        // Too late for the marker: the frame cannot be ended in step any more.
+        qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString()
+                + "): file frame cannot be ended, closing the connection";
+        forceDisconnect();
+    }
+}
+
+bool ZqNetHostConnection::haltFileSend()
+{
+    // When the bytes sent so far end with the start of the marker, the marker
+    // is completed from there; the receiver would otherwise see it end early.
+    const QByteArray rest = FileStopMarker.mid(sendStopScan.matchedPrefix());
+    if (currentSendBytesRemaining < quint64(rest.size()))
+        return false;
+    socket->write(rest);
+    return true;
+}
+
+bool ZqNetHostConnection::cancelFileSend(QString localFilePath, QString remoteFilePath)
+{
+    const QPair<QString, QString> pair(localFilePath, remoteFilePath);
+    const int queued = fileSendQueue.indexOf(pair);
+    if (queued >= 0) {
+        fileSendQueue.removeAt(queued);
+        qDebug("ZqNetHostConnection::cancelFileSend: Removed entry from outgoing queue.");
+        return true;
+    }
+    if (currentSendMessageType != ZqMessage_FileDataMessage || currentSendFilePaths != pair)
+        return false;
+    if (currentSendBytesRemaining < quint64(FileStopMarker.size() - sendStopScan.matchedPrefix())) {
+        qDebug("ZqNetHostConnection::cancelFileSend: too few bytes left to halt; the file finishes.");
+        return false;
+    }
+    qWarning("ZqNetHostConnection::cancelFileSend: Halting in-progress file send.");
+    haltFileSend();
     clearCurrentSendTrackers();
     return true;
 }
 
+void ZqNetHostConnection::updateCurrentSendPercentage()
+{
+    if (currentSendMessageSize == 0)
+        return;
+    const uint percent = uint((1.0 - double(currentSendBytesRemaining) / double(currentSendMessageSize)) * 100.0);
+    if (percent == currentSendPercent)
+        return;
+    currentSendPercent = percent;
+    qDebug().noquote() << "ZqNetHostConnection::updateCurrentSendPercentage " + QString::number(percent);
+    if (currentSendMessageType == ZqMessage_FileDataMessage)
+        emit filePercentileComplete(percent);
+}
+
+void ZqNetHostConnection::updateCurrentReceivePercentStats()
+{
+    const uint percent = currentReceiveMessageSize == 0
+        ? 0
+        : uint(double(currentReceiveMessageBytesReceived) / double(currentReceiveMessageSize) * 100.0);
+    if (percent == currentReceivePercent)
+        return;
+    currentReceivePercent = percent;
+    if (currentReceiveMessageType == ZqMessage_FileDataMessage && !currentReceiveDiscarding) {
+        emit filePercentileComplete(percent);
+        qInfo().noquote() << "ZqNetHostConnection: File Transfer From: " + hostAddressString() + " %"
+                + QString::number(percent);
+    }
+}
+
 bool ZqNetHostConnection::handleFileReceiveStep()
 {
-    const qint64 wanted = qint64(currentReceiveMessageSize - currentReceiveMessageBytesReceived);
-    const qint64 skipped = socket->skip(qMin(wanted, socket->bytesAvailable()));
-    if (skipped <= 0)
-        return false;
-    currentReceiveMessageBytesReceived += quint64(skipped);
+    if (currentReceiveMessageBytesReceived == 0) {
+        if (socket->bytesAvailable() < FileDataPathBlockSize)
+            return false;
+        const QByteArray block = socket->read(FileDataPathBlockSize);
+        currentRemoteFilePath = pathFromField(block.left(PathFieldSize));
+        currentLocalFilePath = pathFromField(block.mid(PathFieldSize));
+        currentReceiveMessageBytesReceived = FileDataPathBlockSize;
+        receiveStopScan = FileStopScan();
+        beginFileReceive();
+    } else {
+        const qint64 wanted = qint64(qMin<quint64>(currentReceiveMessageSize - currentReceiveMessageBytesReceived,
+            quint64(socket->bytesAvailable())));
+        if (wanted <= 0)
+            return false;
+        // Bytes after a marker belong to the next frame: they go back unread.
+        socket->startTransaction();
+        const QByteArray data = socket->read(wanted);
+        const qint64 stop = receiveStopScan.feed(data.constData(), data.size());
+        if (stop >= 0) {
+            socket->rollbackTransaction();
+            socket->skip(stop);
+            qWarning("File transfer cancelled");
+            currentRemoteFilePath.clear();
+            currentLocalFilePath.clear();
+            clearCurrentReceiveTrackers();
+            return true;
+        }
+        socket->commitTransaction();
+        if (!currentReceiveDiscarding && currentReceiveFile.write(data) != data.size()) {
+            qCritical().noquote() << "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error";
+            qDebug().noquote() << "   buffsize: " + QString::number(data.size());
+            qWarning().noquote() << "   errorstring: " + currentReceiveFile.errorString();
+            qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
+            qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
+                    + QString::number(currentReceiveMessageBytesReceived);
+            qDebug().noquote() << "   currentReceiveMessageSize: " + QString::number(currentReceiveMessageSize);
+            failFileReceive();
+        }
+        currentReceiveMessageBytesReceived += quint64(data.size());
+    }
+    updateCurrentReceivePercentStats();
     if (currentReceiveMessageBytesReceived == currentReceiveMessageSize)
-        clearCurrentReceiveTrackers();
+        finishFileReceive();
     return true;
 }
 
-void ZqNetHostConnection::updateCurrentSendPercentage() { }
+void ZqNetHostConnection::beginFileReceive()
+{
+    QString reason;
+    const QString destination = receiveDestination(currentRemoteFilePath, reason);
+    if (destination.isEmpty()) {
+        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: refusing file \"" + currentRemoteFilePath
+                + "\" from " + hostAddressString() + ": " + reason;
+        currentReceiveDiscarding = true;
+        emit fileTransferFailed();
+        return;
+    }
+    currentRemoteFilePath = destination;
+    if (!openReceiveTempFile()) {
+        qWarning().noquote() << "fileLocalPath: " + currentLocalFilePath;
+        currentReceiveDiscarding = true;
+        emit fileTransferFailed();
+        return;
+    }
+    emit fileStartReceive(currentLocalFilePath, currentRemoteFilePath);
+}
 
-void ZqNetHostConnection::updateCurrentReceivePercentStats() { }
+QString ZqNetHostConnection::receiveDestination(const QString& remotePath, QString& reason) const
+{
+    if (fileReceiveRoot.isEmpty()) {
+        reason = QStringLiteral("this connection takes no files");
+        return QString();
+    }
+    const QString root = QFileInfo(fileReceiveRoot).canonicalFilePath();
+    const QStringList parts = remotePath.split(QLatin1Char('/'));
+    if (root.isEmpty()) {
+        reason = QStringLiteral("the receive folder is missing");
+    } else if (remotePath.isEmpty() || remotePath.startsWith(QLatin1Char('/'))) {
+        reason = QStringLiteral("not a relative path");
+    } else if (parts.contains(QStringLiteral(".."))) {
+        reason = QStringLiteral("\"..\" in the path");
+    } else if (parts.last().isEmpty() || parts.last() == QLatin1String(".")) {
+        reason = QStringLiteral("no file name");
+    } else {
+        const QString destination = root + QLatin1Char('/') + QDir::cleanPath(remotePath);
+        const QFileInfo info(destination);
+        const QString target = info.isSymLink() ? info.canonicalFilePath() : ZqPaths::resolved(destination);
+        if (target.isEmpty() || !ZqPaths::isWithin(target, root) || target == root)
+            reason = QStringLiteral("it leads out of the receive folder");
+        else if (info.isDir())
+            reason = QStringLiteral("it is a folder");
+        else
+            return destination;
+    }
+    return QString();
+}
 
-void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier*) { }
+bool ZqNetHostConnection::openReceiveTempFile()
+{
+    const QString peer = hostAddressString();
+    QString base = currentLocalFilePath.mid(currentLocalFilePath.lastIndexOf(QLatin1Char('/')) + 1);
+    // Room for "_<peer>_<counter>.tmp" within one file name.
+    base = fittingUtf8(base, NameMax - peer.toUtf8().size() - 16);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString path = tempDirectory + QLatin1Char('/') + base + QLatin1Char('_') + peer + QLatin1Char('_')
+            + QString::number(uniqueTempFileTagId++) + QStringLiteral(".tmp");
+        // Exclusive: a name taken, or a link planted there, is never written through.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+            0600);
+        if (fd >= 0) {
+            if (!currentReceiveFile.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+                ::close(fd);
+                QFile::remove(path);
+                break;
+            }
+            currentReceiveTempPath = path;
+            return true;
+        }
+        if (errno != EEXIST) {
+            qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
+                    + "\" for writing!";
+            return false;
+        }
+    }
+    qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + tempDirectory
+            + "/" + base + "_*.tmp\" for writing!";
+    return false;
+}
 
-void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier*, QString) { }
+void ZqNetHostConnection::failFileReceive()
+{
+    // The rest of the frame is still read, so that the framing holds.
+    currentReceiveFile.close();
+    QFile::remove(currentReceiveTempPath);
+    currentReceiveTempPath.clear();
+    currentReceiveDiscarding = true;
+    emit fileTransferComplete();
+    emit fileTransferFailed();
+}
+
+void ZqNetHostConnection::finishFileReceive()
+{
+    const QString localFilePath = currentLocalFilePath;
+    const QString remoteFilePath = currentRemoteFilePath;
+    const QString tempFilePath = currentReceiveTempPath;
+    const bool received = !currentReceiveDiscarding;
+    currentReceiveFile.close();
+    currentLocalFilePath.clear();
+    currentRemoteFilePath.clear();
+    clearCurrentReceiveTrackers();
+    if (!received)
+        return;
+    // The copier replaces an existing destination only with a complete copy.
+    auto* copier = new ZqFileCopier(true);
+    copier->setOriginFile(tempFilePath);
+    copier->setDestinationFile(remoteFilePath);
+    connect(copier, &ZqFileCopier::copyComplete, this, &ZqNetHostConnection::OnLocalFileCopyComplete);
+    connect(copier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
+    pendingLocalCopies.append({ copier, localFilePath, tempFilePath, remoteFilePath });
+    if (!copier->copy()) {
+        qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
+        pendingLocalCopies.removeLast();
+        delete copier;
+        QFile::remove(tempFilePath);
+        emit fileTransferComplete();
+        emit fileTransferFailed();
+    }
+}
+
+void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
+{
+    for (int i = 0; i < pendingLocalCopies.size(); ++i) {
+        if (pendingLocalCopies.at(i).copier != copier)
+            continue;
+        const PendingLocalCopy done = pendingLocalCopies.takeAt(i);
+        done.copier->deleteLater();
+        QFile::remove(done.tempFilePath);
+        emit fileReceived(done.localFilePath, done.remoteFilePath);
+        emit fileTransferComplete();
+        return;
+    }
+}
+
+void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString)
+{
+    qWarning().noquote() << "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString;
+    for (int i = 0; i < pendingLocalCopies.size(); ++i) {
+        if (pendingLocalCopies.at(i).copier != copier)
+            continue;
+        const PendingLocalCopy done = pendingLocalCopies.takeAt(i);
+        done.copier->deleteLater();
+        QFile::remove(done.tempFilePath);
+        emit fileTransferComplete();
+        emit fileTransferFailed();
+        return;
+    }
+}
+
+void ZqNetHostConnection::abandonFileTransfers()
+{
+    const bool sending = currentSendMessageType == ZqMessage_FileDataMessage;
+    const bool receiving = currentReceiveMessageType == ZqMessage_FileDataMessage && !currentReceiveDiscarding
+        && currentReceiveFile.isOpen();
+    currentLocalFilePath.clear();
+    currentRemoteFilePath.clear();
+    clearCurrentSendTrackers();
+    clearCurrentReceiveTrackers();
+    for (int i = 0; i < int(sending) + int(receiving); ++i) {
+        emit fileTransferComplete();
+        emit fileTransferFailed();
+    }
+}
