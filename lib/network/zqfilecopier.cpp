@@ -35,10 +35,7 @@ ZqFileCopier::~ZqFileCopier()
     m_workerThread.wait();
 }
 
-void ZqFileCopier::setOriginFile(const QString& path)
-{
-    m_originFile = path;
-}
+void ZqFileCopier::setOriginFile(const QString& path) { m_originFile = path; }
 
 void ZqFileCopier::setDestinationFile(const QString& path)
 {
@@ -46,10 +43,7 @@ void ZqFileCopier::setDestinationFile(const QString& path)
     emit destinationExistsChanged(this);
 }
 
-bool ZqFileCopier::destinationExists() const
-{
-    return QFileInfo::exists(m_destinationFile);
-}
+bool ZqFileCopier::destinationExists() const { return QFileInfo::exists(m_destinationFile); }
 
 void ZqFileCopier::setMakeDestinationDirectories(bool make)
 {

@@ -16,10 +16,7 @@ ZqFileCopyWorker::ZqFileCopyWorker(
 
 ZqFileCopyWorker::~ZqFileCopyWorker() = default;
 
-void ZqFileCopyWorker::setCancelled()
-{
-    m_cancelled = true;
-}
+void ZqFileCopyWorker::setCancelled() { m_cancelled = true; }
 
 void ZqFileCopyWorker::discardDestination()
 {
@@ -77,13 +74,15 @@ void ZqFileCopyWorker::Copy()
             const QString error = got < 0
                 ? m_sourceFile.errorString()
                 : QStringLiteral("source ended after %1 of %2 bytes").arg(total).arg(size);
-            qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: " + error;
+            qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
+                    + error;
             fail(error);
             return;
         }
         if (m_destinationFile.write(block.constData(), got) != got) {
             const QString error = m_destinationFile.errorString();
-            qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: " + error;
+            qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
+                    + error;
             fail(error);
             return;
         }
@@ -111,13 +110,15 @@ void ZqFileCopyWorker::Copy()
     // commit() alone does not always report.
     if (!m_destinationFile.flush()) {
         const QString error = m_destinationFile.errorString();
-        qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: " + error;
+        qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
+                + error;
         fail(error);
         return;
     }
     if (!m_destinationFile.commit()) {
         const QString error = m_destinationFile.errorString();
-        qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: " + error;
+        qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
+                + error;
         emit copyFailed(error);
         return;
     }

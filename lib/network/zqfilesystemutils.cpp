@@ -86,8 +86,8 @@ bool refuseOwnSubtree(const QDir& source, const QString& destination)
 {
     if (!ZqPaths::isWithin(ZqPaths::resolved(destination), source.canonicalPath()))
         return false;
-    qWarning().noquote() << "ZqFileSystemUtils: refusing to copy" << source.absolutePath() << "into its own tree at"
-               << destination;
+    qWarning().noquote() << "ZqFileSystemUtils: refusing to copy" << source.absolutePath()
+                         << "into its own tree at" << destination;
     return true;
 }
 
@@ -222,10 +222,7 @@ bool ZqFileSystemUtils::StartProgramDetached(QString program)
     return QProcess::startDetached(program, QStringList());
 }
 
-bool ZqFileSystemUtils::fileExists(QString filePath)
-{
-    return QFileInfo::exists(filePath);
-}
+bool ZqFileSystemUtils::fileExists(QString filePath) { return QFileInfo::exists(filePath); }
 
 QString ZqFileSystemUtils::extendedBaseName(QString path)
 {
@@ -248,15 +245,9 @@ bool ZqFileSystemUtils::removeDirectoryContentsRecursive(QString directory)
     return RemoveDirectoryContentsRecursive(directory);
 }
 
-bool ZqFileSystemUtils::removeLeafDirectory(QString directory)
-{
-    return RemoveLeafDirectory(directory);
-}
+bool ZqFileSystemUtils::removeLeafDirectory(QString directory) { return RemoveLeafDirectory(directory); }
 
-bool ZqFileSystemUtils::createDirectory(QString directory)
-{
-    return CreateDirectory(directory);
-}
+bool ZqFileSystemUtils::createDirectory(QString directory) { return CreateDirectory(directory); }
 
 bool ZqFileSystemUtils::startProgramDetached(QString program)
 {

@@ -128,7 +128,8 @@ bool ZqNetHostConnection::sendFile(QString localFilePath, QString remoteFilePath
 bool ZqNetHostConnection::handleFileSendQueue()
 {
     if (fileSendQueue.isEmpty()) {
-        qDebug("ZqNetHostConnection::handleFileSendQueue: fileSendQueue is empty - check before calling this method");
+        qDebug("ZqNetHostConnection::handleFileSendQueue: fileSendQueue is empty - check before calling this "
+               "method");
         return false;
     }
     // A slot of fileTransferFailed may start a file itself.
@@ -143,7 +144,8 @@ bool ZqNetHostConnection::handleFileSendQueue()
         }
         const quint64 size = quint64(currentSendFile.size()) + FileDataPathBlockSize;
         const QByteArray pathBlock = pathField(pair.second) + pathField(pair.first);
-        if (!writeMessageHeader(ZqMessage_FileDataMessage, qint64(size)) || socket->write(pathBlock) != pathBlock.size()) {
+        if (!writeMessageHeader(ZqMessage_FileDataMessage, qint64(size))
+            || socket->write(pathBlock) != pathBlock.size()) {
             qWarning().noquote() << "ZqNetHostConnection::handleFileSendQueue: " + pair.first
                     + " not sent: " + socket->errorString();
             clearCurrentSendTrackers();
@@ -192,7 +194,8 @@ bool ZqNetHostConnection::sendNextFileChunk()
         currentSendBytesRemaining -= quint64(written);
     if (stop >= 0 || written != length) {
         qWarning().noquote() << "ZqNetHostConnection::sendNextFileChunk: " + currentSendFilePaths.first
-                + (stop >= 0 ? " holds the cancel marker; the receiver stops there" : " not sent: " + socket->errorString());
+                + (stop >= 0 ? " holds the cancel marker; the receiver stops there"
+                             : " not sent: " + socket->errorString());
         clearCurrentSendTrackers();
         emit fileTransferComplete();
         emit fileTransferFailed();
@@ -252,7 +255,8 @@ void ZqNetHostConnection::updateCurrentSendPercentage()
 {
     if (currentSendMessageSize == 0)
         return;
-    const uint percent = uint((1.0 - double(currentSendBytesRemaining) / double(currentSendMessageSize)) * 100.0);
+    const uint percent
+        = uint((1.0 - double(currentSendBytesRemaining) / double(currentSendMessageSize)) * 100.0);
     if (percent == currentSendPercent)
         return;
     currentSendPercent = percent;
@@ -288,8 +292,9 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         receiveStopScan = FileStopScan();
         beginFileReceive();
     } else {
-        const qint64 wanted = qint64(qMin<quint64>(currentReceiveMessageSize - currentReceiveMessageBytesReceived,
-            quint64(socket->bytesAvailable())));
+        const qint64 wanted
+            = qint64(qMin<quint64>(currentReceiveMessageSize - currentReceiveMessageBytesReceived,
+                quint64(socket->bytesAvailable())));
         if (wanted <= 0)
             return false;
         // Bytes after a marker belong to the next frame: they go back unread.
@@ -313,7 +318,8 @@ bool ZqNetHostConnection::handleFileReceiveStep()
             qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
             qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
                     + QString::number(currentReceiveMessageBytesReceived);
-            qDebug().noquote() << "   currentReceiveMessageSize: " + QString::number(currentReceiveMessageSize);
+            qDebug().noquote() << "   currentReceiveMessageSize: "
+                    + QString::number(currentReceiveMessageSize);
             failFileReceive();
         }
         currentReceiveMessageBytesReceived += quint64(data.size());
@@ -329,8 +335,8 @@ void ZqNetHostConnection::beginFileReceive()
     QString reason;
     const QString destination = receiveDestination(currentRemoteFilePath, reason);
     if (destination.isEmpty()) {
-        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: refusing file \"" + currentRemoteFilePath
-                + "\" from " + hostAddressString() + ": " + reason;
+        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: refusing file \""
+                + currentRemoteFilePath + "\" from " + hostAddressString() + ": " + reason;
         currentReceiveDiscarding = true;
         emit fileTransferFailed();
         return;
@@ -382,13 +388,14 @@ bool ZqNetHostConnection::openReceiveTempFile()
     // Room for "_<peer>_<counter>.tmp" within one file name.
     base = fittingUtf8(base, NameMax - peer.toUtf8().size() - 16);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString path = tempDirectory + QLatin1Char('/') + base + QLatin1Char('_') + peer + QLatin1Char('_')
-            + QString::number(uniqueTempFileTagId++) + QStringLiteral(".tmp");
+        const QString path = tempDirectory + QLatin1Char('/') + base + QLatin1Char('_') + peer
+            + QLatin1Char('_') + QString::number(uniqueTempFileTagId++) + QStringLiteral(".tmp");
         // Exclusive: a name taken, or a link planted there, is never written through.
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-            0600);
+        const int fd = ::open(
+            QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            if (!currentReceiveFile.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            if (!currentReceiveFile.open(
+                    fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
                 ::close(fd);
                 QFile::remove(path);
                 break;
@@ -397,13 +404,14 @@ bool ZqNetHostConnection::openReceiveTempFile()
             return true;
         }
         if (errno != EEXIST) {
-            qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
+            qWarning().noquote()
+                << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
                     + "\" for writing!";
             return false;
         }
     }
-    qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + tempDirectory
-            + "/" + base + "_*.tmp\" for writing!";
+    qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
+            + tempDirectory + "/" + base + "_*.tmp\" for writing!";
     return false;
 }
 

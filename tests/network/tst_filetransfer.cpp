@@ -30,8 +30,9 @@ void writeFile(const QString& path, const QByteArray& data)
 QByteArray sha(const QString& path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()
-                                          : QByteArray("<missing>");
+    return file.open(QIODevice::ReadOnly)
+        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()
+        : QByteArray("<missing>");
 }
 
 QStringList tempFiles(const QString& dir)
@@ -45,24 +46,23 @@ QByteArray field(const QByteArray& utf8)
     return utf8.left(256) + QByteArray(qMax(0, 256 - utf8.size()), '\0');
 }
 
-QByteArray fileFrameHeader(qint64 fileSize)
-{
-    return frame(ZqMessage_FileDataMessage, {}, fileSize + 512);
-}
+QByteArray fileFrameHeader(qint64 fileSize) { return frame(ZqMessage_FileDataMessage, {}, fileSize + 512); }
 
 // The file signals of one connection, in order.
 struct FileLog : QObject {
     explicit FileLog(ZqNetHostConnection* c)
     {
-        connect(c, &ZqNetHostConnection::fileStartSend, this, [this](QString l, QString r) { add("startSend", l, r); });
+        connect(c, &ZqNetHostConnection::fileStartSend, this,
+            [this](QString l, QString r) { add("startSend", l, r); });
         connect(c, &ZqNetHostConnection::fileSent, this, [this](QString l, QString r) { add("sent", l, r); });
         connect(c, &ZqNetHostConnection::fileStartReceive, this,
             [this](QString l, QString r) { add("startReceive", l, r); });
-        connect(c, &ZqNetHostConnection::fileReceived, this, [this](QString l, QString r) { add("received", l, r); });
+        connect(c, &ZqNetHostConnection::fileReceived, this,
+            [this](QString l, QString r) { add("received", l, r); });
         connect(c, &ZqNetHostConnection::fileTransferComplete, this, [this] { events << "complete"; });
         connect(c, &ZqNetHostConnection::fileTransferFailed, this, [this] { events << "failed"; });
-        connect(c, &ZqNetHostConnection::filePercentileComplete, this,
-            [this](uint p) { percents << int(p); });
+        connect(
+            c, &ZqNetHostConnection::filePercentileComplete, this, [this](uint p) { percents << int(p); });
         connect(c, &ZqNetHostConnection::messageReceived, this,
             [this](QByteArray m, ZqMessageType) { messages << m; });
     }
@@ -116,10 +116,10 @@ private slots:
                                      << QList<int> { 42, 82, 100 };
         QTest::newRow("empty") << 0 << 0 << 0 << hex("0000000000000200 82703EC2") << QList<int> {};
         // The path's UTF-8 bytes: asciiBytes, then a two-byte letter, then more.
-        QTest::newRow("path of 256 bytes") << 1 << 254 << 256 << hex("0000000000000201 82703EC2")
-                                           << QList<int> { 100 };
-        QTest::newRow("longer path, cut before a letter") << 1 << 255 << 255 << hex("0000000000000201 82703EC2")
-                                                          << QList<int> { 100 };
+        QTest::newRow("path of 256 bytes")
+            << 1 << 254 << 256 << hex("0000000000000201 82703EC2") << QList<int> { 100 };
+        QTest::newRow("longer path, cut before a letter")
+            << 1 << 255 << 255 << hex("0000000000000201 82703EC2") << QList<int> { 100 };
     }
     void sendWritesTheFileFrame()
     {
@@ -151,7 +151,8 @@ private slots:
         QCOMPARE(pair.peerRead(size), pattern(size));
         QTRY_VERIFY(log.ended());
         const QString name = QFileInfo(local).fileName();
-        QCOMPARE(log.events, (QStringList { "startSend " + name + " ü.bin", "sent " + name + " ü.bin", "complete" }));
+        QCOMPARE(log.events,
+            (QStringList { "startSend " + name + " ü.bin", "sent " + name + " ü.bin", "complete" }));
         QCOMPARE(log.percents, percents);
         QVERIFY(!pair.connection.sendFile(local, QString(257, 'r')));
         QVERIFY(!pair.connection.sendFile(dir.filePath("missing"), remote));
@@ -226,7 +227,8 @@ private slots:
         QTRY_COMPARE(log.messages, QList<QByteArray> { "next" });
         QCOMPARE(log.events, QStringList { "failed" });
         QCOMPARE(log.percents, QList<int> {});
-        QCOMPARE(QDir(dir.filePath("victim")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(
+            QDir(dir.filePath("victim")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
         QCOMPARE(tempFiles(pair.connection.TempDirectory()), QStringList());
         QVERIFY(pair.connection.IsConnected());
     }
@@ -247,13 +249,15 @@ private slots:
         QVERIFY(pair.open("127.0.0.33"));
         pair.connection.setFileReceiveRoot(dir.path());
         FileLog log(&pair.connection);
-        const QByteArray start = fileFrameHeader(100000) + field("got.bin") + field("/peer/got.bin") + pattern(5000);
+        const QByteArray start
+            = fileFrameHeader(100000) + field("got.bin") + field("/peer/got.bin") + pattern(5000);
         const QByteArray next = frame(ZqMessage_GenericMessage, "next");
         const QString temp = pair.connection.TempDirectory();
         if (split > 0) {
             pair.peerWrite(start + marker.left(split));
             // The marker's first bytes are taken as file data until it is whole.
-            QTRY_VERIFY(tempFiles(temp).size() == 1 && QFileInfo(temp + "/" + tempFiles(temp).first()).size() == 5020);
+            QTRY_VERIFY(tempFiles(temp).size() == 1
+                && QFileInfo(temp + "/" + tempFiles(temp).first()).size() == 5020);
             pair.peerWrite(marker.mid(split) + next);
         } else if (split < 0) {
             pair.peerWrite(start + marker);
@@ -361,9 +365,12 @@ private slots:
         pair.peerWrite(fileFrameHeader(4) + field("f.bin") + field("/x/f.bin") + "data");
         QTRY_VERIFY(log.ended());
         QCOMPARE(log.events.last(), QString("complete"));
-        QCOMPARE(sha(dir.filePath("root/f.bin")), QCryptographicHash::hash("data", QCryptographicHash::Sha256).toHex());
-        QCOMPARE(sha(dir.filePath("victim")), QCryptographicHash::hash("victim", QCryptographicHash::Sha256).toHex());
-        QCOMPARE(sha(temp.arg(next + 1)), QCryptographicHash::hash("taken", QCryptographicHash::Sha256).toHex());
+        QCOMPARE(sha(dir.filePath("root/f.bin")),
+            QCryptographicHash::hash("data", QCryptographicHash::Sha256).toHex());
+        QCOMPARE(sha(dir.filePath("victim")),
+            QCryptographicHash::hash("victim", QCryptographicHash::Sha256).toHex());
+        QCOMPARE(
+            sha(temp.arg(next + 1)), QCryptographicHash::hash("taken", QCryptographicHash::Sha256).toHex());
         QCOMPARE(ZqNetHostConnection::uniqueTempFileTagId, next + 3);
         QFile::remove(temp.arg(next));
         QFile::remove(temp.arg(next + 1));

@@ -52,7 +52,8 @@ struct Outcome : QObject {
     bool finished() const
     {
         return !events.isEmpty()
-            && (events.last() == "complete" || events.last() == "cancelled" || events.last().startsWith("failed:"));
+            && (events.last() == "complete" || events.last() == "cancelled"
+                || events.last().startsWith("failed:"));
     }
     QStringList events;
     int finalPercent = -1;
@@ -197,7 +198,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath("sub")));
         writeFile(dir.filePath("file"), "content");
-        QVERIFY(::link(QFile::encodeName(dir.filePath("file")), QFile::encodeName(dir.filePath("hardlink"))) == 0);
+        QVERIFY(::link(QFile::encodeName(dir.filePath("file")), QFile::encodeName(dir.filePath("hardlink")))
+            == 0);
         QVERIFY(QFile::link(dir.filePath("file"), dir.filePath("symlink")));
         ZqFileCopier copier(true);
         Outcome outcome(&copier);

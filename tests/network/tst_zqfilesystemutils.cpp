@@ -55,11 +55,13 @@ private slots:
         writeFile(dir.filePath("x/data/a"), "new a");
         writeFile(dir.filePath("x/data/deep/b"), "new b");
         writeFile(dir.filePath("y/data/a"), "old a");
-        QVERIFY(ZqFileSystemUtils::CopyDirectoryRecursive(QDir(dir.filePath("x/data")), QDir(dir.filePath("y"))));
+        QVERIFY(
+            ZqFileSystemUtils::CopyDirectoryRecursive(QDir(dir.filePath("x/data")), QDir(dir.filePath("y"))));
         QCOMPARE(tree(dir.filePath("y")), (QStringList { "data", "data/a", "data/deep", "data/deep/b" }));
         QCOMPARE(readFile(dir.filePath("y/data/a")), QByteArray("old a"));
         QCOMPARE(readFile(dir.filePath("y/data/deep/b")), QByteArray("new b"));
-        QVERIFY(!ZqFileSystemUtils::CopyDirectoryRecursive(QDir(dir.filePath("missing")), QDir(dir.filePath("y"))));
+        QVERIFY(!ZqFileSystemUtils::CopyDirectoryRecursive(
+            QDir(dir.filePath("missing")), QDir(dir.filePath("y"))));
     }
 
     void copyIntoOwnTreeIsRefused_data()
@@ -99,7 +101,8 @@ private slots:
         for (const QFileInfo& file : ZqFileSystemUtils::AllLeafFiles(QDir(dir.filePath("src"))))
             leaves << QDir(dir.path()).relativeFilePath(file.filePath());
         QCOMPARE(leaves, (QStringList { "src/f", "src/a/g" }));
-        QVERIFY(ZqFileSystemUtils::CopyDirectoryContentsRecursive(QDir(dir.filePath("src")), QDir(dir.filePath("out"))));
+        QVERIFY(ZqFileSystemUtils::CopyDirectoryContentsRecursive(
+            QDir(dir.filePath("src")), QDir(dir.filePath("out"))));
         QCOMPARE(tree(dir.filePath("out")), (QStringList { "a", "a/g", "f" }));
     }
 
@@ -113,7 +116,8 @@ private slots:
         QCOMPARE(leaves.size(), 3);
         QCOMPARE(leaves.first().fileName(), QString("top"));
         const QByteArray first = readFile(leaves.at(1).filePath());
-        QVERIFY(ZqFileSystemUtils::CopyLeafsToDirectoryRecursive(QDir(dir.filePath("src")), QDir(dir.filePath("out"))));
+        QVERIFY(ZqFileSystemUtils::CopyLeafsToDirectoryRecursive(
+            QDir(dir.filePath("src")), QDir(dir.filePath("out"))));
         QCOMPARE(tree(dir.filePath("out")), (QStringList { "f.txt", "top" }));
         QCOMPARE(readFile(dir.filePath("out/f.txt")), first);
     }
@@ -127,8 +131,10 @@ private slots:
         if (!disk.mounted())
             QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
         QVERIFY(disk.fill());
-        QVERIFY(!ZqFileSystemUtils::CopyDirectoryContentsRecursive(QDir(dir.filePath("src")), QDir(dir.filePath("full"))));
-        QVERIFY(!ZqFileSystemUtils::CopyLeafsToDirectoryRecursive(QDir(dir.filePath("src")), QDir(dir.filePath("full"))));
+        QVERIFY(!ZqFileSystemUtils::CopyDirectoryContentsRecursive(
+            QDir(dir.filePath("src")), QDir(dir.filePath("full"))));
+        QVERIFY(!ZqFileSystemUtils::CopyLeafsToDirectoryRecursive(
+            QDir(dir.filePath("src")), QDir(dir.filePath("full"))));
     }
 
     void removalsDeleteLinksNotTargets_data()
@@ -157,8 +163,9 @@ private slots:
             QCOMPARE(tree(dir.path()), (QStringList { "doomed", "target", "target/keep", "toplink" }));
         } else {
             ok = ZqFileSystemUtils::RemoveLeafDirectory(dir.filePath("toplink"));
-            QCOMPARE(tree(dir.path()), (QStringList { "doomed", "doomed/dangling", "doomed/file", "doomed/link",
-                                            "target", "target/keep" }));
+            QCOMPARE(tree(dir.path()),
+                (QStringList {
+                    "doomed", "doomed/dangling", "doomed/file", "doomed/link", "target", "target/keep" }));
         }
         QVERIFY(ok);
     }
@@ -170,8 +177,8 @@ private slots:
         QTest::addColumn<bool>("result");
         QTest::addColumn<QStringList>("left");
         QTest::newRow("files only") << QStringList { "d/a", "d/b" } << "d" << true << QStringList {};
-        QTest::newRow("with a subfolder") << QStringList { "d/a", "d/s/b" } << "d" << false
-                                          << QStringList { "d", "d/a", "d/s", "d/s/b" };
+        QTest::newRow("with a subfolder")
+            << QStringList { "d/a", "d/s/b" } << "d" << false << QStringList { "d", "d/a", "d/s", "d/s/b" };
         QTest::newRow("hidden subfolder") << QStringList { "d/.h/b" } << "d" << true << QStringList {};
         QTest::newRow("missing") << QStringList {} << "d" << true << QStringList {};
         QTest::newRow("empty path") << QStringList { "d/a" } << "" << false << QStringList { "d", "d/a" };
@@ -185,7 +192,8 @@ private slots:
         QTemporaryDir dir;
         for (const QString& file : files)
             writeFile(dir.filePath(file), "x");
-        QCOMPARE(ZqFileSystemUtils::RemoveLeafDirectory(removed.isEmpty() ? removed : dir.filePath(removed)), result);
+        QCOMPARE(ZqFileSystemUtils::RemoveLeafDirectory(removed.isEmpty() ? removed : dir.filePath(removed)),
+            result);
         QCOMPARE(tree(dir.path()), left);
         QVERIFY(!ZqFileSystemUtils::RemoveDirectoryRecursive(QString()));
         QVERIFY(!ZqFileSystemUtils::RemoveDirectoryContentsRecursive(QString()));
@@ -195,12 +203,18 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("base");
-        QTest::newRow("no suffix") << "archive" << "archive";
-        QTest::newRow("two suffixes") << "/x/a.tar.gz" << "a.tar";
-        QTest::newRow("one suffix") << "notes.txt" << "notes";
-        QTest::newRow("trailing dot") << "/x/name." << "name";
-        QTest::newRow("folder") << "/tmp/dir/" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("no suffix") << "archive"
+                                   << "archive";
+        QTest::newRow("two suffixes") << "/x/a.tar.gz"
+                                      << "a.tar";
+        QTest::newRow("one suffix") << "notes.txt"
+                                    << "notes";
+        QTest::newRow("trailing dot") << "/x/name."
+                                      << "name";
+        QTest::newRow("folder") << "/tmp/dir/"
+                                << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void extendedBaseName()
     {
@@ -220,8 +234,8 @@ private slots:
         ZqFileSystemUtils utils;
         QTest::ignoreMessage(QtDebugMsg, qPrintable("Starting: " + program));
         bool started = false;
-        QVERIFY(QMetaObject::invokeMethod(&utils, "startProgramDetached", Q_RETURN_ARG(bool, started),
-            Q_ARG(QString, program)));
+        QVERIFY(QMetaObject::invokeMethod(
+            &utils, "startProgramDetached", Q_RETURN_ARG(bool, started), Q_ARG(QString, program)));
         QVERIFY(started);
         QTRY_VERIFY(QFileInfo::exists(marker));
         QTest::ignoreMessage(QtDebugMsg, qPrintable("Starting: " + dir.filePath("my")));
@@ -234,16 +248,19 @@ private slots:
         ZqFileSystemUtils utils;
         bool result = false;
         const QString made = dir.filePath("a/b");
-        QVERIFY(QMetaObject::invokeMethod(&utils, "createDirectory", Q_RETURN_ARG(bool, result), Q_ARG(QString, made)));
+        QVERIFY(QMetaObject::invokeMethod(
+            &utils, "createDirectory", Q_RETURN_ARG(bool, result), Q_ARG(QString, made)));
         QVERIFY(result && QFileInfo(made).isDir());
-        QVERIFY(QMetaObject::invokeMethod(&utils, "fileExists", Q_RETURN_ARG(bool, result), Q_ARG(QString, made)));
+        QVERIFY(QMetaObject::invokeMethod(
+            &utils, "fileExists", Q_RETURN_ARG(bool, result), Q_ARG(QString, made)));
         QVERIFY(result);
         writeFile(dir.filePath("a/b/f"), "f");
-        QVERIFY(QMetaObject::invokeMethod(&utils, "removeLeafDirectory", Q_RETURN_ARG(bool, result), Q_ARG(QString, made)));
+        QVERIFY(QMetaObject::invokeMethod(
+            &utils, "removeLeafDirectory", Q_RETURN_ARG(bool, result), Q_ARG(QString, made)));
         QVERIFY(result && !QFileInfo::exists(made));
         writeFile(dir.filePath("a/c/f"), "f");
-        QVERIFY(QMetaObject::invokeMethod(&utils, "removeDirectoryContentsRecursive", Q_RETURN_ARG(bool, result),
-            Q_ARG(QString, dir.filePath("a"))));
+        QVERIFY(QMetaObject::invokeMethod(&utils, "removeDirectoryContentsRecursive",
+            Q_RETURN_ARG(bool, result), Q_ARG(QString, dir.filePath("a"))));
         QVERIFY(result);
         QCOMPARE(tree(dir.path()), QStringList { "a" });
         QVERIFY(QMetaObject::invokeMethod(&utils, "removeDirectoryRecursive", Q_RETURN_ARG(bool, result),
