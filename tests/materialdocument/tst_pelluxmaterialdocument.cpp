@@ -311,10 +311,6 @@ private slots:
             << root + "<Description" + attributes + ">d</Description></ZqMaterial>"
             << ""
             << "File has an element with too many attributes to be a material document.";
-        QTest::newRow("many attributes on an unknown element")
-            << root + "<Note" + attributes + "/></ZqMaterial>"
-            << ""
-            << "File has an element with too many attributes to be a material document.";
         QTest::newRow("many attributes in all")
             << root + repeated("<Note a=\"\" b=\"\" c=\"\" d=\"\" e=\"\" f=\"\" g=\"\" h=\"\"/>", 10000)
                 + "</ZqMaterial>"
@@ -337,8 +333,6 @@ private slots:
                                    << "File is too large to be a material document.";
         QTest::newRow("FIFO") << QByteArray() << "fifo"
                               << "File is not a regular file, so it cannot be a material document.";
-        QTest::newRow("device") << QByteArray() << "/dev/zero"
-                                << "File is not a regular file, so it cannot be a material document.";
     }
     void hostileFileIsRefusedQuickly()
     {
@@ -346,12 +340,10 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, error);
         QTemporaryDir dir;
-        QString path = dir.filePath(QStringLiteral("hostile.zqmat"));
+        const QString path = dir.filePath(QStringLiteral("hostile.zqmat"));
         QFile file(path);
         if (kind == QLatin1String("fifo")) {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else if (kind.startsWith(QLatin1Char('/'))) {
-            path = kind;
         } else {
             QVERIFY(file.open(QIODevice::WriteOnly));
             QCOMPARE(file.write(content), qint64(content.size()));
