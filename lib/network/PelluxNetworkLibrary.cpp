@@ -30,7 +30,8 @@ PelluxNetworkLib::PelluxNetworkLib(QQuickItem* parent)
 {
     ZqMessageTypes::registerMetaTypes();
     manager = new ZqNetConnectionManager(false, this);
-    connect(this, &PelluxNetworkLib::printerCountChanged, this, &PelluxNetworkLib::onConnected, Qt::DirectConnection);
+    connect(this, &PelluxNetworkLib::printerCountChanged, this, &PelluxNetworkLib::onConnected,
+        Qt::DirectConnection);
 }
 
 PelluxNetworkLib::~PelluxNetworkLib() = default;
@@ -47,7 +48,8 @@ ZqNetRequester* PelluxNetworkLib::_liveEntry(int printerNumber) const
     return hostOf(entry) ? entry : nullptr;
 }
 
-bool PelluxNetworkLib::_sendSet(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value, int printerNumber)
+bool PelluxNetworkLib::_sendSet(
+    ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value, int printerNumber)
 {
     QMutexLocker locker(&listLock);
     ZqNetRequester* requester = _liveEntry(printerNumber);
@@ -115,7 +117,8 @@ QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
         if (!requester)
             return QJsonArray();
         bool found = false;
-        bytes = requester->GetCurrentCacheValue(ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, found, true);
+        bytes = requester->GetCurrentCacheValue(
+            ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, found, true);
     }
     return QJsonArray::fromStringList(ZqMessageTypes::decodeStringList(bytes));
 }
@@ -127,7 +130,8 @@ QString PelluxNetworkLib::getPrinterName(int printerNumber)
     if (!requester)
         return QString();
     bool found = false;
-    QByteArray name = requester->GetCurrentCacheValue(ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName, found, true);
+    QByteArray name
+        = requester->GetCurrentCacheValue(ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName, found, true);
     const int end = name.indexOf('\0');
     if (end >= 0)
         name.truncate(end);
@@ -255,7 +259,10 @@ void PelluxNetworkLib::_valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const Q
     }
 }
 
-void PelluxNetworkLib::onValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value) { _valueChanged(key, value); }
+void PelluxNetworkLib::onValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value)
+{
+    _valueChanged(key, value);
+}
 
 void PelluxNetworkLib::onCacheValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value)
 {

@@ -216,7 +216,8 @@ void ZqNetConnectionManager::ReInitializeTcpServer()
     connect(tcpServer, &QTcpServer::acceptError, this, &ZqNetConnectionManager::OnErrorClientConnection);
 }
 
-bool ZqNetConnectionManager::BroadCastMessageToClients(QByteArray message, ZqMessageTypes::ZqMessageType msgType)
+bool ZqNetConnectionManager::BroadCastMessageToClients(
+    QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
     bool allSent = true;
     for (ZqNetHostConnection* host : qAsConst(clientConnections))
@@ -236,10 +237,11 @@ void ZqNetConnectionManager::ProcessPendingDatagrams()
             || ignoreSet.contains(sender))
             continue;
         if (AttemptConnectionToServer(sender, AutoConnectTimeout_MS)) {
-            qInfo().noquote() << "ZqNetConnectionManager::Secured Auto Connection To ZqServer! " + sender.toString();
+            qInfo().noquote() << "ZqNetConnectionManager::Secured Auto Connection To ZqServer! "
+                    + sender.toString();
         } else {
-            qWarning().noquote() << "ZqNetConnectionManager::Failed Auto Connection To ZqServer " + sender.toString()
-                    + " Ignoring Future Attempts.";
+            qWarning().noquote() << "ZqNetConnectionManager::Failed Auto Connection To ZqServer "
+                    + sender.toString() + " Ignoring Future Attempts.";
             ignoreSet.insert(sender);
         }
     }
@@ -247,7 +249,8 @@ void ZqNetConnectionManager::ProcessPendingDatagrams()
 
 void ZqNetConnectionManager::OnServerDisconnected(ZqNetHostConnection* host)
 {
-    qInfo() << "ZqNetConnectionManager::OnServerDisconnected: " << host << " (" << host->hostAddressString() << ")";
+    qInfo() << "ZqNetConnectionManager::OnServerDisconnected: " << host << " (" << host->hostAddressString()
+            << ")";
     emit serverDisconnected(host);
     RemoveServer(host);
 }

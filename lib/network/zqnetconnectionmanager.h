@@ -28,8 +28,8 @@ public:
 
     // Without a store the manager keeps a memory-only one of its own. The
     // server role listens on listenAddress (tests bind a loopback address).
-    ZqNetConnectionManager(ZqKeyValueSettings* settings, bool isServer, QString tempDir, QObject* parent = nullptr,
-        const QHostAddress& listenAddress = QHostAddress::Any);
+    ZqNetConnectionManager(ZqKeyValueSettings* settings, bool isServer, QString tempDir,
+        QObject* parent = nullptr, const QHostAddress& listenAddress = QHostAddress::Any);
     ZqNetConnectionManager(bool isServer, QObject* parent = nullptr);
     // Deletes the parked connections first, oldest first.
     ~ZqNetConnectionManager() override;
@@ -51,11 +51,13 @@ public:
     void InitializeIgnoreListFromSettings();
     ZqUDPBroadCaster* UdpBroadCaster();
     // The host's own send result.
-    bool SendMessageToClient(ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    bool SendMessageToClient(
+        ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     void AddClient(ZqNetHostConnection* host);
     // Aborts the client's socket and deletes the connection later.
     void RemoveClient(ZqNetHostConnection* host);
-    void HandleMessageFromClient(ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void HandleMessageFromClient(
+        ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
 
     // Client role: connected printers, newest last.
     const QList<ZqNetHostConnection*>& ServerConnections() const { return serverConnections; }
@@ -67,7 +69,8 @@ public:
 signals:
     void newClientConnection(ZqNetHostConnection* host);
     void clientDisconnected(ZqNetHostConnection* host);
-    void clientMessageReceived(ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
+    void clientMessageReceived(
+        ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     void clientMessageSent(ZqNetHostConnection* host);
     void clientFileStartReceive(ZqNetHostConnection* host, QString localFilePath, QString remoteFilePath);
     void clientFileReceived(ZqNetHostConnection* host, QString localFilePath, QString remoteFilePath);

@@ -28,7 +28,8 @@ ZqUDPBroadCaster::ZqUDPBroadCaster(ZqKeyValueSettings* settings, QString datagra
     , wiredName(QString::fromLatin1(ZqNetworkInterfaceHelper::EthernetInterfaceName))
     , wirelessName(QString::fromLatin1(ZqNetworkInterfaceHelper::WifiInterfaceName))
 {
-    QByteArray value = settings ? settings->GetValue(kEnabledKey, QByteArrayLiteral("1")) : QByteArrayLiteral("1");
+    QByteArray value
+        = settings ? settings->GetValue(kEnabledKey, QByteArrayLiteral("1")) : QByteArrayLiteral("1");
     const int end = value.indexOf('\0');
     if (end >= 0)
         value.truncate(end);
