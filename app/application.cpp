@@ -30,7 +30,8 @@ void Application::onCommitDataRequest(QSessionManager &manager)
     sendEvent(this, &quitRequest);
     // A window still open shows its save prompt: the session must wait for the answer.
     const QWindowList windows = topLevelWindows();
-    const bool stillOpen = std::any_of(windows.cbegin(), windows.cend(), [](const QWindow *w) { return w->isVisible(); });
+    const bool stillOpen
+        = std::any_of(windows.cbegin(), windows.cend(), [](const QWindow* w) { return w->isVisible(); });
     if (stillOpen && manager.allowsInteraction())
         manager.cancel();
 }

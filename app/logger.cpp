@@ -125,7 +125,8 @@ bool hasFreeSpace(bool error, const QFile &file)
     struct statvfs info;
     if (::statvfs(QFile::encodeName(file.fileName()).constData(), &info) != 0 || info.f_bfree > 0)
         return true;
-    reportOpenFailureOnce(error, QStringLiteral("Logger: no space left for %1").arg(QDir::toNativeSeparators(file.fileName())));
+    reportOpenFailureOnce(
+        error, QStringLiteral("Logger: no space left for %1").arg(QDir::toNativeSeparators(file.fileName())));
     return false;
 }
 

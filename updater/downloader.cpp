@@ -99,7 +99,8 @@ void Downloader::checkSpeed()
 
 QString Downloader::saveFolder()
 {
-    const QString path = QDir::tempPath() + QStringLiteral("/gelvantrium-installer-") + QString::number(::getuid());
+    const QString path
+        = QDir::tempPath() + QStringLiteral("/gelvantrium-installer-") + QString::number(::getuid());
     const QByteArray native = QFile::encodeName(path);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return QString();

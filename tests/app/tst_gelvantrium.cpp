@@ -121,7 +121,8 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     QVERIFY2(!output.contains("log config file")
                  && !output.contains(QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8()),
              output.constData());
-    QCOMPARE(output.contains("Running as root: the sandbox of the web pages is turned off\n"), ::geteuid() == 0);
+    QCOMPARE(
+        output.contains("Running as root: the sandbox of the web pages is turned off\n"), ::geteuid() == 0);
 
     // They hold the distribution password and the group key: the user's alone, also
     // after the application has rewritten the file.
@@ -163,7 +164,8 @@ void tst_Gelvantrium::brokenRootQmlExitsWithMinusOne()
 void tst_Gelvantrium::terminationEndsTheProgramDespiteItsPrompt()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/refusesclose.qml"));
+    environment.insert(
+        QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/refusesclose.qml"));
     QProcess app;
     app.setProcessEnvironment(environment);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -172,7 +174,8 @@ void tst_Gelvantrium::terminationEndsTheProgramDespiteItsPrompt()
     QTRY_VERIFY_WITH_TIMEOUT((output += app.readAllStandardOutput()).contains("window shown\n"), 30000);
     QVERIFY2(quit(app), "SIGTERM did not end the program");
     const QDir logs(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
-    QFile log(logs.filePath(logs.entryList({QStringLiteral("log_*.zqlog")}, QDir::Files, QDir::Name).constLast()));
+    QFile log(logs.filePath(
+        logs.entryList({ QStringLiteral("log_*.zqlog") }, QDir::Files, QDir::Name).constLast()));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().endsWith("Info     default: Quitting on SIGTERM; unsaved changes are discarded\n"));
 }

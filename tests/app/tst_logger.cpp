@@ -171,7 +171,8 @@ private slots:
         QCOMPARE(config.readAll(), complaint.isEmpty() && !content.isNull() ? content : QByteArray("1\n"));
         const QStringList errors = readLines(currentPath(true));
         QCOMPARE(errors.size(), complaint.isEmpty() ? 0 : 1);
-        QCOMPARE(readLines(currentPath(false)).filter("Created new log config file").size(), complaint.isEmpty() ? 0 : 1);
+        QCOMPARE(readLines(currentPath(false)).filter("Created new log config file").size(),
+            complaint.isEmpty() ? 0 : 1);
         if (!complaint.isEmpty())
             QVERIFY2(errors.constFirst().endsWith("Critical default: " + complaint), qPrintable(errors.constFirst()));
     }
@@ -282,10 +283,12 @@ private slots:
         }
         const QByteArray text = out.take();
         const QByteArray current = Logger::currentFileName(false).toUtf8();
-        QVERIFY2(text.contains("static bool Logger::createNewLogFile(bool)  using new log file: " + current + '\n'),
-                 text.constData());
-        QVERIFY2(text.contains("static bool Logger::verifyFiles(bool) Removed log file: log_2024-01-01_00-00-00-000.zqlog\n"),
-                 text.constData());
+        QVERIFY2(text.contains(
+                     "static bool Logger::createNewLogFile(bool)  using new log file: " + current + '\n'),
+            text.constData());
+        QVERIFY2(text.contains("static bool Logger::verifyFiles(bool) Removed log file: "
+                               "log_2024-01-01_00-00-00-000.zqlog\n"),
+            text.constData());
     }
 
     // Regression: a line break in a message wrote a line that read as an entry of its own.
@@ -301,7 +304,9 @@ private slots:
         const QStringList lines = readLines(currentPath(false)).mid(before);
         QCOMPARE(lines.size(), 4);
         QCOMPARE(messages(lines.mid(0, 1)), QStringList{"first"});
-        QCOMPARE(lines.mid(1), (QStringList{"    2024-01-01 00:00:00.000 Critical default: forged", "    third", "    fourth"}));
+        QCOMPARE(lines.mid(1),
+            (QStringList {
+                "    2024-01-01 00:00:00.000 Critical default: forged", "    third", "    fourth" }));
     }
 
     // Regression: the size limit was checked only at start, so one run could grow a file without end.
@@ -322,7 +327,8 @@ private slots:
         QVERIFY2(firstSize >= Logger::maxLogFileSize && firstSize < Logger::maxLogFileSize + 1100,
                  qPrintable(QString::number(firstSize)));
         const QStringList continued = messages(readLines(logPath(second)));
-        QCOMPARE(messages(readLines(logPath(first))).last().left(4).toInt() + 1, continued.constFirst().left(4).toInt());
+        QCOMPARE(messages(readLines(logPath(first))).last().left(4).toInt() + 1,
+            continued.constFirst().left(4).toInt());
         QCOMPARE(continued.constLast().left(4), QStringLiteral("2099"));
     }
 

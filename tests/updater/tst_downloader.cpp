@@ -105,7 +105,8 @@ private slots:
     void goodDownloadIsSavedAndLaunched()
     {
         const qint64 size = 3 * 1024 * 1024 + 17;
-        m_server.setAnswer("/Gelvantrium-1.0.1.dmg?mb=300", answer(302, "", { { "Location", "/store/8f3a" } }));
+        m_server.setAnswer(
+            "/Gelvantrium-1.0.1.dmg?mb=300", answer(302, "", { { "Location", "/store/8f3a" } }));
         m_server.setAnswer("/store/8f3a", generated(size));
         const QUrl url = m_server.url(QStringLiteral("/Gelvantrium-1.0.1.dmg?mb=300"));
         Downloader downloader;
@@ -166,12 +167,14 @@ private slots:
         HttpsStandIn::Answer noLength = generated(500000, 400000);
         noLength.noLength = true;
         // 100,000 zero bytes in 132.
-        const QByteArray gzipped = QByteArray::fromHex("1f8b0800000000000203edc13101000000c2a0f54f6d0d0fa0") + QByteArray(96, '\0')
-            + QByteArray::fromHex("8057037d9511d4a0860100");
+        const QByteArray gzipped = QByteArray::fromHex("1f8b0800000000000203edc13101000000c2a0f54f6d0d0fa0")
+            + QByteArray(96, '\0') + QByteArray::fromHex("8057037d9511d4a0860100");
         QTest::newRow("404 page") << at("/404.dmg") << answer(404, "<html>Not Found</html>") << false;
-        QTest::newRow("redirect to http") << at("/302.dmg")
-                                          << answer(302, "<html>moved</html>", { { "Location", "http://127.0.0.1:9/x.dmg" } }) << false;
-        QTest::newRow("six redirects") << at("/hops.dmg") << answer(302, "", { { "Location", "/hop1" } }) << false;
+        QTest::newRow("redirect to http")
+            << at("/302.dmg")
+            << answer(302, "<html>moved</html>", { { "Location", "http://127.0.0.1:9/x.dmg" } }) << false;
+        QTest::newRow("six redirects")
+            << at("/hops.dmg") << answer(302, "", { { "Location", "/hop1" } }) << false;
         QTest::newRow("dropped half-way") << at("/dropped.dmg") << generated(2 * 1024 * 1024, 1024 * 1024) << false;
         QTest::newRow("shorter than its length") << at("/truncated.dmg") << truncated << false;
         // Regression: these never ended, and the interface allows no second download.
@@ -183,7 +186,8 @@ private slots:
         QTest::newRow("no length, cut") << at("/nolength.dmg") << noLength << false;
         // Regression: asked with Qt's default encodings, a small compressed body
         // was inflated to any size on disk.
-        QTest::newRow("gzip") << at("/gzip.dmg") << answer(200, gzipped, { { "Content-Encoding", "gzip" } }) << false;
+        QTest::newRow("gzip") << at("/gzip.dmg") << answer(200, gzipped, { { "Content-Encoding", "gzip" } })
+                              << false;
         QTest::newRow("empty body") << at("/empty.dmg") << answer(200, QByteArray()) << false;
         QTest::newRow("address ending in a slash") << at("/installers/") << answer(200, "listing") << false;
         QTest::newRow("http") << http << answer(200, "installer") << false;
@@ -264,7 +268,8 @@ private slots:
         // A folder of the shared name that is not private is never used.
         QVERIFY(QDir(folder).removeRecursively());
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(
+            QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
         QVERIFY(Downloader::saveFolder().isEmpty());
         QVERIFY(QDir(folder).removeRecursively());
     }

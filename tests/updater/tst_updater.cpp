@@ -149,8 +149,10 @@ private slots:
         m_server.setAnswer("/moved/updates.json", answer(200, feedWith("1.0.3")));
         // Five redirects, the most that is followed.
         for (int hop = 1; hop <= 3; ++hop)
-            m_server.setAnswer("/r" + QByteArray::number(hop), answer(301, "", { { "Location", "/r" + QByteArray::number(hop + 1) } }));
-        m_server.setAnswer("/r4", answer(307, "", { { "Location", m_server.url("/moved/updates.json").toEncoded() } }));
+            m_server.setAnswer("/r" + QByteArray::number(hop),
+                answer(301, "", { { "Location", "/r" + QByteArray::number(hop + 1) } }));
+        m_server.setAnswer(
+            "/r4", answer(307, "", { { "Location", m_server.url("/moved/updates.json").toEncoded() } }));
         QVERIFY(check(updater, answer(302, "", { { "Location", "/r1" } })));
         QVERIFY(updater.updateAvailable());
         QCOMPARE(updater.latestVersion(), QStringLiteral("1.0.3"));
@@ -174,8 +176,9 @@ private slots:
         Updater updater;
         updater.setModuleVersion(QStringLiteral("1.0.0"));
         if (!kept)
-            QTest::ignoreMessage(QtWarningMsg, "Updater: version 1.0.1 is offered without an https download address; "
-                                               "no update reported");
+            QTest::ignoreMessage(QtWarningMsg,
+                "Updater: version 1.0.1 is offered without an https download address; "
+                "no update reported");
         QVERIFY(check(updater, answer(200, feedWith("1.0.1", downloadUrl))));
         QCOMPARE(updater.updateAvailable(), kept);
         QCOMPARE(updater.downloadUrl(), kept ? downloadUrl : QString());
