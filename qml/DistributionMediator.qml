@@ -2,8 +2,9 @@ pragma Singleton
 import QtQuick 2.15
 import Qt.labs.settings 1.1
 
-// The distribution password and whether it meets the rule. It is stored here
-// whenever it changes and loaded at start.
+// The distribution password and whether it meets the rule, and the text naming the
+// connected printer in the install dialogs. The password is stored here whenever it
+// changes and loaded at start.
 Item {
     id: distributionMediator
 
@@ -21,6 +22,11 @@ Item {
         id: passwordSettings
         category: "distributionPassword"
         property string password: ""
+    }
+
+    // The printer's name followed by its address in parentheses.
+    function getPrinterNameAndIP() {
+        return NetworkConnectionMediator.getPrinterName(-1) + " (" + NetworkConnectionMediator.getPrinterIP(-1) + ")"
     }
 
     Component.onCompleted: {

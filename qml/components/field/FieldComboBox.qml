@@ -9,6 +9,8 @@ ComboBox {
 
     property var values: []
     property var selected: undefined
+    // Shown while no entry is selected.
+    property string textWhenNoneSelected: ""
 
     signal selectionChanged()
     signal popupClosed()
@@ -61,7 +63,7 @@ ComboBox {
     contentItem: Text {
         leftPadding: 10
         rightPadding: fieldComboBox.indicator.width + 10
-        text: fieldComboBox.currentIndex < 0 ? "" : fieldComboBox.displayText
+        text: fieldComboBox.currentIndex < 0 ? fieldComboBox.textWhenNoneSelected : fieldComboBox.displayText
         // Entries can come from stored settings: shown as written, never as markup.
         textFormat: Text.PlainText
         font: fieldComboBox.font

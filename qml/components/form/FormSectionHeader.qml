@@ -4,12 +4,27 @@ import "../.."
 import ".."
 import "../action"
 
-// The bar above the document tabs: Home, the printer model, Distribute, Save and Help.
+// The bar above the document tabs: Home, the printer model, Install, Distribute, Save and Help.
 Rectangle {
     id: formSectionHeader
 
     property string machineModelName: ""
     readonly property alias validationDialog: validationDialog
+    readonly property alias installButton: installButton
+    readonly property alias noPrinterDialog: noPrinterDialog
+    readonly property alias saveRequiredDialog: saveRequiredDialog
+    readonly property alias invalidGroupKeyDialog: invalidGroupKeyDialog
+    readonly property alias installFailedDialog: installFailedDialog
+    readonly property alias installSucceededDialog: installSucceededDialog
+
+    // False while an install is under way.
+    property bool isEnabled: true
+    // From a successful send until the printer's answer.
+    property bool uploadedAMaterial: false
+    readonly property string installErrorGeneric: qsTr("The material could not be installed. Please try again.")
+    readonly property string installErrorOutOfDate:
+        qsTr("The material could not be installed. Printer is too far out of date.")
+    property string installErrorMessage: installErrorGeneric
 
     signal saveDocumentRequested()
     signal distributeDocumentRequested()
@@ -43,6 +58,104 @@ Rectangle {
     function save() {
         if (validateOrShowMessages())
             saveDocumentRequested()
+    }
+
+    function install() {
+        if (!NetworkConnectionMediator.connected) {
+            noPrinterDialog.open()
+            return
+        }
+        if (!isEnabled)
+            return
+        if (!validateOrShowMessages())
+            return
+        if (MaterialDocumentMediator.documentHasUnsavedChanges()) {
+            saveRequiredDialog.open()
+            return
+        }
+        var groupKey = Globals.settingsUser_GetGroupKey()
+        // A key of another length would send a text that no printer can decrypt.
+        if (!MaterialDocumentMediator.groupKeyLengthValid(groupKey)) {
+            invalidGroupKeyDialog.open()
+            return
+        }
+        isEnabled = false
+        var xml = MaterialDocumentMediator.document.ToXMLString()
+        if (!NetworkConnectionMediator.sendMaterialString(utility.encryptDocumentForInstall(groupKey, xml))) {
+            installFailed(installErrorGeneric)
+            return
+        }
+        console.info("Install button sent material request")
+        uploadedAMaterial = true
+    }
+
+    function installFailed(message) {
+        uploadedAMaterial = false
+        installErrorMessage = message
+        // Opened after the printer item's signal has returned: the dialog reads the
+        // printer's name, and a disconnect may be reported from inside the item.
+        Qt.callLater(showInstallFailed)
+    }
+
+    // A result dialog with the text naming the printer as it is now; the button is free again.
+    function showInstallResult(dialog, message) {
+        isEnabled = true
+        dialog.message = message
+        dialog.popupHeight = dialog.defaultPopupHeight
+        dialog.heightComputed = false
+        dialog.open()
+    }
+
+    function showInstallFailed() {
+        if (NetworkConnectionMediator.connected)
+            showInstallResult(installFailedDialog,
+                              DistributionMediator.getPrinterNameAndIP() + "\n\n" + installErrorMessage)
+        else
+            showInstallResult(installFailedDialog,
+                              qsTr("There is no printer connected. Please connect to a printer on the ")
+                              + qsTr("Settings") + qsTr(" page of the Home screen."))
+    }
+
+    function showInstallSucceeded() {
+        showInstallResult(installSucceededDialog,
+                          DistributionMediator.getPrinterNameAndIP() + qsTr(" can now print using these material settings."))
+    }
+
+    // Denials and a lost connection count only while an install awaits its answer.
+    Connections {
+        target: NetworkConnectionMediator
+        function onMaterialListChanged(ip) {
+            // The list also "changes" to empty when the printer goes away: no success then.
+            if (!NetworkConnectionMediator.connected) {
+                formSectionHeader.connectionLost()
+                return
+            }
+            if (formSectionHeader.uploadedAMaterial)
+                Qt.callLater(formSectionHeader.showInstallSucceeded)
+            formSectionHeader.uploadedAMaterial = false
+        }
+        function onMaterialDenied() {
+            if (formSectionHeader.uploadedAMaterial)
+                formSectionHeader.installFailed(formSectionHeader.installErrorGeneric)
+        }
+        function onDeniedByInvalidKey() {
+            if (formSectionHeader.uploadedAMaterial)
+                formSectionHeader.installFailed(formSectionHeader.installErrorOutOfDate)
+        }
+        function onDisconnected() {
+            formSectionHeader.connectionLost()
+        }
+        function onIsConnected(ip) {
+            if (!NetworkConnectionMediator.connected)
+                formSectionHeader.connectionLost()
+        }
+    }
+
+    function connectionLost() {
+        if (!uploadedAMaterial)
+            return
+        isEnabled = true
+        installFailed(installErrorGeneric)
     }
 
     function distribute() {
@@ -92,6 +205,17 @@ Rectangle {
         }
 
         ButtonAction {
+            id: installButton
+            width: 100
+            height: Globals.actionButtonHeight
+            fontSize: 14
+            text: formSectionHeader.isEnabled ? qsTr("Install") : qsTr("Installing...")
+            backgroundColor: formSectionHeader.isEnabled ? Globals.colorPrimary1 : Globals.colorTransparent
+            backgroundColorHovered: formSectionHeader.isEnabled ? Globals.colorPrimary2 : Globals.colorTransparent
+            onClicked: formSectionHeader.install()
+        }
+
+        ButtonAction {
             id: distributeButton
             width: 100
             height: Globals.actionButtonHeight
@@ -126,5 +250,44 @@ Rectangle {
 
     FormValidationDialog {
         id: validationDialog
+    }
+
+    PopupDialog {
+        id: noPrinterDialog
+        title: qsTr("No connected printer")
+        message: qsTr("There is no printer connected. Connect to a printer in the Settings section of the Home screen.")
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
+    }
+
+    PopupDialog {
+        id: saveRequiredDialog
+        title: qsTr("Save required")
+        message: qsTr("Click the Save icon and save a local copy of the file. Then click the Install button again.")
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
+    }
+
+    PopupDialog {
+        id: invalidGroupKeyDialog
+        title: qsTr("Invalid group key")
+        message: MaterialDocumentMediator.invalidGroupKeyMessage
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
+    }
+
+    PopupDialog {
+        id: installFailedDialog
+        title: qsTr("Material installation failed")
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
+        onClickedConfirm: formSectionHeader.installErrorMessage = formSectionHeader.installErrorGeneric
+    }
+
+    PopupDialog {
+        id: installSucceededDialog
+        title: qsTr("Material installation successful")
+        buttonVisibleCancel: false
+        closeOnClickOutside: true
     }
 }

@@ -5,7 +5,8 @@ import "../.."
 import "../field"
 
 // Settings section of Home: the user profile that goes into support requests,
-// the group key, the update-prompt preference and the distribution password.
+// the group key, the update-prompt preference, the distribution password and the
+// printer connection with the printer's materials.
 Item {
     id: homeSectionSettings
 
@@ -21,6 +22,7 @@ Item {
     readonly property alias distributionPasswordField: distributionPasswordField
     readonly property alias distributionPasswordValidMark: distributionPasswordValidMark
     readonly property alias distributionPasswordInvalidMark: distributionPasswordInvalidMark
+    readonly property alias printer: homeSectionSettingsPrinter
 
     function getUserSettingsValues() {
         profileSettingsFirstNameField.getUserSettingValue()
@@ -202,6 +204,14 @@ Item {
                     font.pixelSize: 12
                     color: Globals.colorWhite
                 }
+            }
+
+            HomeSectionSettingsPrinter {
+                id: homeSectionSettingsPrinter
+                width: content.width
+                height: implicitHeight
+                labelWidth: content.labelWidth
+                inputWidth: content.inputWidth
             }
         }
     }
