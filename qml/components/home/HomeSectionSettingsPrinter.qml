@@ -414,8 +414,9 @@ Item {
 
                 Text {
                     id: clearRecentLink
-                    anchors.top: parent.bottom
-                    anchors.topMargin: 4
+                    // Above the field: the open list covers what lies below it.
+                    anchors.bottom: parent.top
+                    anchors.bottomMargin: 2
                     anchors.right: parent.right
                     visible: false
                     text: qsTr("Clear Recent")
