@@ -464,4 +464,131 @@ TestCase {
             compare(harness.readText(target), null)
         }
     }
+
+    // ---- install on a printer: stand-ins on 127.0.0.80 to 127.0.0.89 ----
+
+    readonly property string printerName: "Bench (north) Printer"
+    readonly property string noPrinterText:
+        "There is no printer connected. Please connect to a printer on the Settings page of the Home screen."
+    property string printerAddress: ""
+
+    function cleanup() {
+        var header = harness.screen.formHeader
+        if (NetworkConnectionMediator.connected)
+            NetworkConnectionMediator.disconnectFromPrinter(NetworkConnectionMediator.getPrinterIP(-1))
+        if (printerAddress !== "")
+            testSupport.stopPrinter(printerAddress)
+        printerAddress = ""
+        wait(0) // lets a deferred result dialog open before it is closed
+        ;[header.noPrinterDialog, header.saveRequiredDialog, header.invalidGroupKeyDialog,
+          header.installFailedDialog, header.installSucceededDialog, header.validationDialog].forEach(
+            function (dialog) { dialog.close() })
+        header.isEnabled = true
+        header.uploadedAMaterial = false
+    }
+
+    // Connected to a stand-in that knows the test's group key; a silent one never gives its name.
+    function connectPrinter(address, mode) {
+        verify(testSupport.startPrinter(address, ["--mode", mode, "--name", printerName, "--group-key", groupKey32]))
+        printerAddress = address
+        verify(NetworkConnectionMediator.connectToPrinter(address))
+        if (mode !== "silent")
+            tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1) === printerName }, 5000)
+    }
+
+    function setRequests() {
+        return testSupport.printerLog(printerAddress).filter(function (line) { return line.request === "set" })
+    }
+
+    function test_installRefusedBeforeSending_data() {
+        var rows = [
+            { tag: "no printer, document out of range", file: "outofrange.zqmat", dialog: "noPrinterDialog" },
+            { tag: "document out of range", address: "127.0.0.80", file: "outofrange.zqmat",
+              dialog: "validationDialog" },
+            { tag: "unsaved changes", address: "127.0.0.81", edit: true, dialog: "saveRequiredDialog" }
+        ]
+        ;[0, 31, 34, 50, 66].forEach(function (n, i) {
+            rows.push({ tag: "group key length " + n, address: "127.0.0.8" + (2 + i), groupKeyLength: n,
+                        dialog: "invalidGroupKeyDialog" })
+        })
+        return rows
+    }
+
+    function test_installRefusedBeforeSending(data) {
+        var header = harness.screen.formHeader
+        if (data.address)
+            connectPrinter(data.address, "accept")
+        if (data.file)
+            openFixture(data.file)
+        else
+            openClean(false)
+        if (data.edit)
+            MaterialDocumentMediator.document.description = "not saved yet"
+        if (data.groupKeyLength !== undefined)
+            Globals.settingsUser_SetGroupKey(new Array(data.groupKeyLength + 1).join("k"))
+        header.install()
+        tryCompare(header[data.dialog], "opened", true)
+        compare(header.installButton.text, "Install")
+        if (data.address)
+            compare(setRequests(), [])
+    }
+
+    function test_installOutcome_data() {
+        return [
+            { tag: "accepted", address: "127.0.0.87", mode: "accept", dialog: "installSucceededDialog",
+              reply: "accepted",
+              message: printerName + " (127.0.0.87) can now print using these material settings." },
+            { tag: "denied", address: "127.0.0.88", mode: "deny", dialog: "installFailedDialog", reply: "denied",
+              message: printerName + " (127.0.0.88)\n\nThe material could not be installed. Please try again." },
+            { tag: "old firmware", address: "127.0.0.89", mode: "oldfirmware", dialog: "installFailedDialog",
+              reply: "denied, unknown key",
+              message: printerName + " (127.0.0.89)\n\nThe material could not be installed. Printer is too far out of date." },
+            { tag: "connection dropped", address: "127.0.0.86", mode: "drop", dialog: "installFailedDialog",
+              reply: "none, connection dropped", message: noPrinterText }
+        ]
+    }
+
+    // A printer that lists the new material twice still opens one dialog.
+    function test_installOutcome(data) {
+        var header = harness.screen.formHeader
+        connectPrinter(data.address, data.mode)
+        openClean(false)
+        succeededSpy.clear()
+        failedSpy.clear()
+        header.install()
+        compare(header.installButton.text, "Installing...")
+        tryCompare(header[data.dialog], "opened", true, 5000)
+        compare(header[data.dialog].message, data.message)
+        compare(header.installButton.text, "Install")
+        var sets = setRequests()
+        compare(sets.length, 1)
+        compare(sets[0].key, "ZqNetValueKey_CustomMaterialXMLString")
+        compare(sets[0].reply, data.reply)
+        if (data.mode === "accept") // the printer decrypted it with the group key
+            compare(sets[0].material, "Clear")
+        wait(300)
+        compare(succeededSpy.count + failedSpy.count, 1)
+        header[data.dialog].clickedConfirm()
+        compare(header.installErrorMessage, "The material could not be installed. Please try again.")
+    }
+
+    // No time-out: Disconnect ends the wait, a second click meanwhile sends nothing.
+    function test_silentPrinterEndsWithDisconnect() {
+        var header = harness.screen.formHeader
+        connectPrinter("127.0.0.85", "silent")
+        openClean(false)
+        header.install()
+        tryVerify(function () { return setRequests().length === 1 }, 5000)
+        header.install()
+        wait(300)
+        compare(setRequests().length, 1)
+        compare(header.installButton.text, "Installing...")
+        verify(NetworkConnectionMediator.disconnectFromPrinter(NetworkConnectionMediator.getPrinterIP(-1)))
+        tryCompare(header.installFailedDialog, "opened", true, 5000)
+        compare(header.installFailedDialog.message, noPrinterText)
+        compare(header.installButton.text, "Install")
+    }
+
+    SignalSpy { id: succeededSpy; target: harness.screen.formHeader.installSucceededDialog; signalName: "opened" }
+    SignalSpy { id: failedSpy; target: harness.screen.formHeader.installFailedDialog; signalName: "opened" }
 }

@@ -1,4 +1,5 @@
 #include "guitest.h"
+#include "printerstandinprocess.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,8 +12,9 @@
 #include <QTranslator>
 #include <QtQuickTest>
 
-// Lets QML tests do what only the application's C++ side can: set the context
-// properties main sets, and read or prepare the stored settings as they are on disk.
+#include <map>
+#include <memory>
+
 // Translates one text of one context, as a loaded translation file would.
 class OneTextTranslator : public QTranslator
 {
@@ -32,6 +34,9 @@ private:
     QString m_context, m_source, m_translation;
 };
 
+// Lets QML tests do what only the application's C++ side can: set the context
+// properties main sets, read or prepare the stored settings as they are on disk, and
+// run printer stand-ins.
 class QmlTestSupport : public QObject
 {
     Q_OBJECT
@@ -114,9 +119,28 @@ public:
         return {};
     }
 
+    // A printer stand-in on a loopback address, replacing any there; its options as
+    // on its command line ("--mode", "deny", ...). False when it does not listen.
+    Q_INVOKABLE bool startPrinter(const QString &address, const QStringList &options)
+    {
+        std::unique_ptr<PrinterStandInProcess> &printer = m_printers[address];
+        printer = std::make_unique<PrinterStandInProcess>();
+        return printer->start(QStringLiteral(GELV_PRINTER_STANDIN), address, options);
+    }
+
+    Q_INVOKABLE void stopPrinter(const QString &address) { m_printers.erase(address); }
+
+    // The printer's log lines, each an object ({"request": "set", "key": ..., "reply": ...}).
+    Q_INVOKABLE QVariantList printerLog(const QString &address)
+    {
+        const auto found = m_printers.find(address);
+        return found == m_printers.end() ? QVariantList() : found->second->log();
+    }
+
 private:
     QQmlEngine *m_engine;
     QTranslator *m_translator = nullptr;
+    std::map<QString, std::unique_ptr<PrinterStandInProcess>> m_printers;
 };
 
 class Setup : public QObject

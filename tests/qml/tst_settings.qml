@@ -2,19 +2,21 @@ import QtQuick 2.15
 import QtTest 1.2
 import "qrc:/"
 import "qrc:/components/home"
+import "qrc:/components/form"
 
-// The printer-free part of the Settings section: the profile, the group key, the
-// update-prompt preference and the distribution password, typed as a user would,
-// kept in the settings store and shown again by a newly built section.
+// The Settings section: the profile, the group key, the update-prompt preference and
+// the distribution password, typed as a user would, kept in the settings store and
+// shown again by a newly built section; and the printer connection against printer
+// stand-ins on 127.0.0.90 to 127.0.0.109.
 TestCase {
     id: testCase
     name: "HomeSectionSettings"
     width: 1200
-    height: 800
+    height: 1500 // the printer's materials are below the fold of a smaller window
     visible: true // hidden items get no pointer events
     when: windowShown
 
-    Component { id: settingsComponent; HomeSectionSettings { width: 1000; height: 750; minimumWidth: 800 } }
+    Component { id: settingsComponent; HomeSectionSettings { width: 1100; height: 1450; minimumWidth: 800 } }
 
     function makeSection() {
         return createTemporaryObject(settingsComponent, testCase)
@@ -43,6 +45,9 @@ TestCase {
         Globals.settingsUser_SetGroupKey("")
         Globals.settingsUser_SetUpdateAutomaticallyPrompt(true)
         DistributionMediator.distributionPassword = ""
+        testSupport.setStoredSetting("PrinterIP/printerIP", "")
+        testSupport.setStoredSetting("PrinterIP/wasConnectedOnLastLoad", false)
+        testSupport.removeStoredSetting("PrinterIP/previousPrintersDropdownList")
     }
 
     function test_profileFieldPersists_data() {
@@ -120,4 +125,205 @@ TestCase {
         compare(again.distributionPasswordField.text, "Abcdefgh12#z")
         verify(again.distributionPasswordValidMark.visible)
     }
+
+    // ---- printer connection ----
+
+    readonly property string printerName: "Bench (north) Printer"
+    property var startedPrinters: []
+
+    function cleanup() {
+        if (NetworkConnectionMediator.connected)
+            NetworkConnectionMediator.disconnectFromPrinter(NetworkConnectionMediator.getPrinterIP(-1))
+        startedPrinters.forEach(function (address) { testSupport.stopPrinter(address) })
+        startedPrinters = []
+    }
+
+    function startPrinter(address, mode) {
+        verify(testSupport.startPrinter(address, ["--mode", mode, "--name", printerName,
+                                                  "--material", "Grey Resin", "--material", "Clear Resin"]))
+        startedPrinters.push(address)
+    }
+
+    function setRequests(address) {
+        return testSupport.printerLog(address).filter(function (line) { return line.request === "set" })
+    }
+
+    function materialNames(printer) {
+        var names = []
+        for (var i = 0; i < printer.materialListView.count; ++i)
+            names.push(printer.materialListView.itemAtIndex(i).materialName)
+        return names
+    }
+
+    function connectedSection(address, mode) {
+        startPrinter(address, mode)
+        var section = makeSection()
+        typeInto(section.printer.homeSectionSettingsPrinterIP, address)
+        mouseClick(section.printer.connectDisconnectButton)
+        tryCompare(section.printer.connectDisconnectButton, "text", "Disconnect", 5000)
+        tryCompare(section.printer.materialListView, "count", 2, 5000)
+        return section
+    }
+
+    function test_connectAndDisconnect() {
+        startPrinter("127.0.0.90", "accept")
+        var section = makeSection()
+        var printer = section.printer
+        var button = printer.connectDisconnectButton
+        compare(printer.currentConnectionLabel.text, "Not Connected")
+        typeInto(printer.homeSectionSettingsPrinterIP, "127.0.0.90")
+        mouseClick(button)
+        compare(button.text, "Connecting...")
+        mouseClick(button) // ignored while pending
+        tryCompare(button, "text", "Disconnect", 5000)
+        compare(NetworkConnectionMediator.printerCount, 1)
+        tryCompare(printer.currentConnectionLabel, "text",
+                   "Functional Connected IP = 127.0.0.90\nPrinter Name = " + printerName, 5000)
+        tryCompare(printer.materialListView, "count", 2, 5000)
+        compare(materialNames(printer), ["Grey Resin", "Clear Resin"])
+        compare(printer.recentPrinters, [printerName + " (127.0.0.90)"])
+
+        // Home shown again while connected: no new connection, the button offers Disconnect.
+        section = rebuilt(section)
+        printer = section.printer
+        button = printer.connectDisconnectButton
+        compare(button.text, "Disconnect")
+        verify(printer.connectionRow.visible)
+        compare(printer.homeSectionSettingsPrinterIP.text, "127.0.0.90")
+        compare(printer.recentPrinters, [printerName + " (127.0.0.90)"])
+        compare(testSupport.printerLog("127.0.0.90").filter(function (l) { return l.event === "connected" }).length, 1)
+
+        mouseClick(button)
+        compare(button.text, "Disconnecting...")
+        tryCompare(button, "text", "Connect", 5000)
+        verify(!NetworkConnectionMediator.connected)
+        tryCompare(printer.currentConnectionLabel, "text", "Not Connected")
+        compare(printer.materialListView.count, 0)
+        section.destroy()
+        wait(0)
+        compare(testSupport.storedSetting("PrinterIP/printerIP"), "127.0.0.90")
+        compare(String(testSupport.storedSetting("PrinterIP/wasConnectedOnLastLoad")), "false")
+        compare(String(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList")),
+                printerName + " (127.0.0.90)")
+    }
+
+    function test_connectionEnds_data() {
+        return [
+            { tag: "nothing listens", address: "127.0.0.91",
+              status: "Failed to connect to printer. Please check your network connection and try again." },
+            { tag: "printer goes away", address: "127.0.0.92", status: "The printer was disconnected." }
+        ]
+    }
+
+    function test_connectionEnds(data) {
+        var section
+        if (data.tag === "nothing listens") {
+            section = makeSection()
+            typeInto(section.printer.homeSectionSettingsPrinterIP, data.address)
+            mouseClick(section.printer.connectDisconnectButton)
+            compare(section.printer.connectDisconnectButton.text, "Connecting...")
+        } else {
+            section = connectedSection(data.address, "accept")
+            testSupport.stopPrinter(data.address)
+        }
+        tryCompare(section.printer.currentConnectionLabel, "text", data.status, 5000)
+        compare(section.printer.connectDisconnectButton.text, "Connect")
+        compare(section.printer.materialListView.count, 0)
+    }
+
+    function test_startUpReconnect_data() {
+        return [
+            { tag: "printer answers", address: "127.0.0.93", printer: true, button: "Disconnect" },
+            { tag: "no stored address", address: "", button: "Connect" },
+            { tag: "printer unreachable, one retry after 5 s", address: "127.0.0.94", button: "Connect",
+              status: "Failed to connect to printer. Please check your network connection and try again." }
+        ]
+    }
+
+    function test_startUpReconnect(data) {
+        if (data.printer)
+            startPrinter(data.address, "accept")
+        testSupport.setStoredSetting("PrinterIP/printerIP", data.address)
+        testSupport.setStoredSetting("PrinterIP/wasConnectedOnLastLoad", true)
+        var printer = makeSection().printer
+        compare(printer.connectionRow.visible, data.address === "")
+        compare(printer.attemptingToConnectText.visible, data.address !== "")
+        if (data.status) {
+            wait(2000)
+            verify(printer.attemptingToConnectText.visible)
+        }
+        tryCompare(printer.connectionRow, "visible", true, 8000)
+        verify(!printer.attemptingToConnectText.visible)
+        tryCompare(printer.connectDisconnectButton, "text", data.button, 3000)
+        if (data.status)
+            compare(printer.currentConnectionLabel.text, data.status)
+    }
+
+    // The address is the text in the entry's last parentheses: names may hold some too.
+    function test_recentPrinters() {
+        startPrinter("127.0.0.95", "accept")
+        testSupport.setStoredSetting("PrinterIP/previousPrintersDropdownList",
+                                     ["Lab (north) (127.0.0.95)", "Other (127.0.0.96)"])
+        var section = makeSection()
+        var printer = section.printer
+        var dropdown = printer.homeSectionSettingsPrinterIPDropdown
+        verify(printer.recentPrintersTriangle.visible)
+        mouseClick(printer.recentPrintersTriangle)
+        tryCompare(dropdown.popup, "opened", true)
+        verify(printer.clearRecentLink.visible)
+        mouseClick(dropdown.popup.contentItem.itemAtIndex(0))
+        tryCompare(dropdown, "visible", false)
+        compare(printer.homeSectionSettingsPrinterIP.text, "127.0.0.95")
+        tryCompare(printer.connectDisconnectButton, "text", "Disconnect", 5000)
+        tryCompare(printer, "recentPrinters",
+                   [printerName + " (127.0.0.95)", "Lab (north) (127.0.0.95)", "Other (127.0.0.96)"], 5000)
+
+        mouseClick(printer.recentPrintersTriangle)
+        tryCompare(dropdown.popup, "opened", true)
+        mouseClick(printer.clearRecentLink)
+        compare(printer.recentPrinters, [])
+        verify(!printer.recentPrintersTriangle.visible)
+        verify(!dropdown.visible)
+        compare(rebuilt(section).printer.recentPrinters, [])
+    }
+
+    function test_deleteMaterial_data() {
+        return [
+            { tag: "accepted", address: "127.0.0.97", mode: "accept", left: ["Grey Resin"], reply: "accepted" },
+            { tag: "denied", address: "127.0.0.98", mode: "deny", failed: true, reply: "denied" },
+            { tag: "old printer", address: "127.0.0.99", mode: "oldfirmware", failed: true,
+              reply: "denied, unknown key" }
+        ]
+    }
+
+    // A refused removal is never reported as a failed install.
+    function test_deleteMaterial(data) {
+        var header = createTemporaryObject(headerComponent, testCase)
+        var printer = connectedSection(data.address, data.mode).printer
+        mouseClick(printer.materialListView.itemAtIndex(1).removeButton)
+        var dialog = printer.deleteMaterialDialog
+        tryCompare(dialog, "opened", true)
+        compare(dialog.title, "Delete Clear Resin")
+        compare(dialog.message, "Are you sure you want to delete Clear Resin from " + printerName + "?")
+        dialog.close()
+        dialog.clickedConfirm()
+        tryVerify(function () { return setRequests(data.address).length === 1 }, 5000)
+        var set = setRequests(data.address)[0]
+        compare(set.key, "ZqNetValueKey_MLIB_RemoveMaterial")
+        compare(set.material, "Clear Resin")
+        compare(set.reply, data.reply)
+        if (data.failed) {
+            tryCompare(printer.failedToDeleteDialog, "opened", true, 5000)
+            compare(printer.failedToDeleteDialog.title, "Material Could Not Be Deleted.")
+            compare(materialNames(printer), ["Grey Resin", "Clear Resin"])
+            wait(300)
+            verify(!header.installFailedDialog.opened)
+            printer.failedToDeleteDialog.close()
+        } else {
+            tryVerify(function () { return materialNames(printer).length === 1 }, 5000)
+            compare(materialNames(printer), data.left)
+        }
+    }
+
+    Component { id: headerComponent; FormSectionHeader { width: 1000 } }
 }

@@ -1,0 +1,70 @@
+#ifndef GELV_PRINTERSTANDINPROCESS_H
+#define GELV_PRINTERSTANDINPROCESS_H
+
+// The printer stand-in (tools/printerstandin) run as a child process on one loopback
+// address, with its JSON-lines log read back from its standard output.
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QVariantList>
+
+class PrinterStandInProcess
+{
+public:
+    PrinterStandInProcess() = default;
+    PrinterStandInProcess(const PrinterStandInProcess &) = delete;
+    PrinterStandInProcess &operator=(const PrinterStandInProcess &) = delete;
+    ~PrinterStandInProcess() { stop(); }
+
+    // Starts it with the stand-in's own options (--mode, --name, --group-key, --material ...)
+    // and waits until it listens. Loopback addresses only.
+    bool start(const QString &program, const QString &address, const QStringList &options)
+    {
+        stop();
+        if (!QHostAddress(address).isLoopback())
+            return false;
+        m_log.clear();
+        m_process.setProgram(program);
+        m_process.setArguments(QStringList{QStringLiteral("--address"), address} + options);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start();
+        const QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+            if (m_process.waitForReadyRead(100))
+                m_log += m_process.readAllStandardOutput();
+            if (m_log.contains("\"event\":\"listening\""))
+                return true;
+        }
+        stop();
+        return false;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    // Every log line so far, each as an object.
+    QVariantList log()
+    {
+        m_log += m_process.readAllStandardOutput();
+        QVariantList lines;
+        for (const QByteArray &line : m_log.split('\n')) {
+            if (!line.isEmpty())
+                lines.append(QJsonDocument::fromJson(line).object().toVariantMap());
+        }
+        return lines;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+#endif
