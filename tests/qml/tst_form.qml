@@ -566,9 +566,10 @@ TestCase {
         compare(sets[0].reply, data.reply)
         if (data.mode === "accept") // the printer decrypted it with the group key
             compare(sets[0].material, "Clear")
+        header[data.dialog].close()
+        header[data.dialog].clickedConfirm()
         wait(300)
         compare(succeededSpy.count + failedSpy.count, 1)
-        header[data.dialog].clickedConfirm()
         compare(header.installErrorMessage, "The material could not be installed. Please try again.")
     }
 

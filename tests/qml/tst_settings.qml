@@ -19,7 +19,9 @@ TestCase {
     Component { id: settingsComponent; HomeSectionSettings { width: 1100; height: 1450; minimumWidth: 800 } }
 
     function makeSection() {
-        return createTemporaryObject(settingsComponent, testCase)
+        var section = createTemporaryObject(settingsComponent, testCase)
+        waitForRendering(section) // rows lay out their items when a frame is made
+        return section
     }
 
     // The section as built anew, e.g. when Home shows again.
@@ -150,8 +152,9 @@ TestCase {
 
     function materialNames(printer) {
         var names = []
-        for (var i = 0; i < printer.materialListView.count; ++i)
-            names.push(printer.materialListView.itemAtIndex(i).materialName)
+        var model = printer.materialListView.model
+        for (var i = 0; i < model.length; ++i)
+            names.push(model[i])
         return names
     }
 
@@ -300,6 +303,7 @@ TestCase {
     function test_deleteMaterial(data) {
         var header = createTemporaryObject(headerComponent, testCase)
         var printer = connectedSection(data.address, data.mode).printer
+        waitForRendering(printer)
         mouseClick(printer.materialListView.itemAtIndex(1).removeButton)
         var dialog = printer.deleteMaterialDialog
         tryCompare(dialog, "opened", true)
@@ -310,7 +314,6 @@ TestCase {
         tryVerify(function () { return setRequests(data.address).length === 1 }, 5000)
         var set = setRequests(data.address)[0]
         compare(set.key, "ZqNetValueKey_MLIB_RemoveMaterial")
-        compare(set.material, "Clear Resin")
         compare(set.reply, data.reply)
         if (data.failed) {
             tryCompare(printer.failedToDeleteDialog, "opened", true, 5000)
@@ -320,6 +323,7 @@ TestCase {
             verify(!header.installFailedDialog.opened)
             printer.failedToDeleteDialog.close()
         } else {
+            compare(set.material, "Clear Resin")
             tryVerify(function () { return materialNames(printer).length === 1 }, 5000)
             compare(materialNames(printer), data.left)
         }
