@@ -5,6 +5,7 @@
 #include "interfacefont.h"
 #include "registertypes.h"
 #include "updatehelper.h"
+#include "windowimage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,11 +38,7 @@ bool waitFor(const std::function<bool()> &done, int ms = 20000)
 
 void shoot(QQuickWindow *window, const QString &name)
 {
-    QSignalSpy frames(window, &QQuickWindow::frameSwapped);
-    window->update();
-    frames.wait(5000);
-    QTest::qWait(500); // web content composites asynchronously
-    const bool saved = window->grabWindow().save(outputDir + QLatin1Char('/') + name);
+    const bool saved = saveWindowImage(window, outputDir + QLatin1Char('/') + name);
     qInfo("%s %s", saved ? "wrote" : "FAILED", qPrintable(name));
     failures += saved ? 0 : 1;
 }
