@@ -11,24 +11,23 @@
 #include <QStringList>
 #include <QVariantList>
 
-class PrinterStandInProcess
-{
+class PrinterStandInProcess {
 public:
     PrinterStandInProcess() = default;
-    PrinterStandInProcess(const PrinterStandInProcess &) = delete;
-    PrinterStandInProcess &operator=(const PrinterStandInProcess &) = delete;
+    PrinterStandInProcess(const PrinterStandInProcess&) = delete;
+    PrinterStandInProcess& operator=(const PrinterStandInProcess&) = delete;
     ~PrinterStandInProcess() { stop(); }
 
     // Starts it with the stand-in's own options (--mode, --name, --group-key, --material ...)
     // and waits until it listens. Loopback addresses only.
-    bool start(const QString &program, const QString &address, const QStringList &options)
+    bool start(const QString& program, const QString& address, const QStringList& options)
     {
         stop();
         if (!QHostAddress(address).isLoopback())
             return false;
         m_log.clear();
         m_process.setProgram(program);
-        m_process.setArguments(QStringList{QStringLiteral("--address"), address} + options);
+        m_process.setArguments(QStringList { QStringLiteral("--address"), address } + options);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
         const QDeadlineTimer deadline(10000);
@@ -55,7 +54,7 @@ public:
     {
         m_log += m_process.readAllStandardOutput();
         QVariantList lines;
-        for (const QByteArray &line : m_log.split('\n')) {
+        for (const QByteArray& line : m_log.split('\n')) {
             if (!line.isEmpty())
                 lines.append(QJsonDocument::fromJson(line).object().toVariantMap());
         }

@@ -23,12 +23,21 @@ const QString PrinterAddress = QStringLiteral("127.0.0.110");
 const QString PrinterName = QStringLiteral("Tour Printer");
 const QString GroupKey = QStringLiteral("0123456789abcdef0123456789ABCDEF");
 
-// The first visible item that has the property (with the value, when one is given).
-QQuickItem *findItem(QQuickItem *root, const char *property, const QVariant &value = QVariant())
+// Every item below root in the visual tree (list delegates have no object parent there).
+QList<QQuickItem*> itemsBelow(QQuickItem* root)
 {
+    QList<QQuickItem*> items;
     if (!root)
-        return nullptr;
-    for (QQuickItem *item : root->findChildren<QQuickItem *>()) {
+        return items;
+    for (QQuickItem* child : root->childItems())
+        items << child << itemsBelow(child);
+    return items;
+}
+
+// The first visible item that has the property (with the value, when one is given).
+QQuickItem* findItem(QQuickItem* root, const char* property, const QVariant& value = QVariant())
+{
+    for (QQuickItem* item : itemsBelow(root)) {
         const QVariant found = item->property(property);
         if (found.isValid() && item->isVisible() && (value.isNull() || found == value))
             return item;
@@ -36,15 +45,25 @@ QQuickItem *findItem(QQuickItem *root, const char *property, const QVariant &val
     return nullptr;
 }
 
-QObject *objectProperty(QObject *object, const char *property)
+// A Home sidebar link.
+QQuickItem* findLink(QQuickItem* root, const QString& text)
 {
-    return object ? object->property(property).value<QObject *>() : nullptr;
+    for (QQuickItem* item : itemsBelow(root)) {
+        if (item->property("backgroundColorSelected").isValid() && item->property("text") == text
+            && item->isVisible())
+            return item;
+    }
+    return nullptr;
+}
+
+QObject* objectProperty(QObject* object, const char* property)
+{
+    return object ? object->property(property).value<QObject*>() : nullptr;
 }
 
 } // namespace
 
-class tst_PrinterTour : public QObject
-{
+class tst_PrinterTour : public QObject {
     Q_OBJECT
 
 private slots:
@@ -52,27 +71,27 @@ private slots:
     void tour();
 
 private:
-    QQuickItem *root() const { return m_window->contentItem(); }
-    bool click(QQuickItem *item);
-    void scrollIntoView(QQuickItem *item);
-    bool clickDialogButton(QObject *dialog, const QString &text);
+    QQuickItem* root() const { return m_window->contentItem(); }
+    bool click(QQuickItem* item);
+    void scrollIntoView(QQuickItem* item);
+    bool clickDialogButton(QObject* dialog, const QString& text);
     bool showSettings();
-    void shoot(const QString &name);
+    void shoot(const QString& name);
 
     PrinterStandInProcess m_printer;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    QQuickWindow *m_window = nullptr;
+    QQuickWindow* m_window = nullptr;
 };
 
 void tst_PrinterTour::initTestCase()
 {
     QVERIFY(GuiTest::setUpApplication());
     QVERIFY(m_printer.start(QStringLiteral(GELV_PRINTER_STANDIN), PrinterAddress,
-                            {QStringLiteral("--name"), PrinterName, QStringLiteral("--group-key"), GroupKey,
-                             QStringLiteral("--material"), QStringLiteral("Grey Resin")}));
+        { QStringLiteral("--name"), PrinterName, QStringLiteral("--group-key"), GroupKey,
+            QStringLiteral("--material"), QStringLiteral("Grey Resin") }));
 }
 
-bool tst_PrinterTour::click(QQuickItem *item)
+bool tst_PrinterTour::click(QQuickItem* item)
 {
     if (!item)
         return false;
@@ -82,26 +101,28 @@ bool tst_PrinterTour::click(QQuickItem *item)
     return true;
 }
 
-// As a user scrolls a page: the nearest flickable shows the item.
-void tst_PrinterTour::scrollIntoView(QQuickItem *item)
+// As a user scrolls a page: the nearest scrolling flickable shows the item.
+void tst_PrinterTour::scrollIntoView(QQuickItem* item)
 {
-    QQuickItem *flickable = item->parentItem();
-    while (flickable && !flickable->inherits("QQuickFlickable"))
+    QQuickItem* flickable = item->parentItem();
+    while (
+        flickable && !(flickable->inherits("QQuickFlickable") && flickable->property("interactive").toBool()))
         flickable = flickable->parentItem();
     if (!flickable)
         return;
-    auto *content = flickable->property("contentItem").value<QQuickItem *>();
+    auto* content = flickable->property("contentItem").value<QQuickItem*>();
     const qreal top = item->mapToItem(content, QPointF(0, 0)).y();
     const qreal maximum = qMax<qreal>(0, flickable->property("contentHeight").toReal() - flickable->height());
-    if (top < flickable->property("contentY").toReal() || top + item->height() > flickable->property("contentY").toReal() + flickable->height())
+    if (top < flickable->property("contentY").toReal()
+        || top + item->height() > flickable->property("contentY").toReal() + flickable->height())
         flickable->setProperty("contentY", qBound<qreal>(0, top - 50, maximum));
     QTest::qWait(50);
 }
 
-bool tst_PrinterTour::clickDialogButton(QObject *dialog, const QString &text)
+bool tst_PrinterTour::clickDialogButton(QObject* dialog, const QString& text)
 {
-    auto *content = objectProperty(dialog, "contentItem");
-    return click(findItem(qobject_cast<QQuickItem *>(content), "text", text));
+    auto* content = qobject_cast<QQuickItem*>(objectProperty(dialog, "contentItem"));
+    return click(findItem(content, "text", text));
 }
 
 // Home, then its Settings link.
@@ -109,13 +130,14 @@ bool tst_PrinterTour::showSettings()
 {
     if (!click(findItem(root(), "toolTipText", QStringLiteral("Home"))))
         return false;
-    QQuickItem *link = nullptr;
-    if (!QTest::qWaitFor([&] { return (link = findItem(root(), "backgroundColorSelected", QStringLiteral("Settings"))); }))
+    QQuickItem* link = nullptr;
+    if (!QTest::qWaitFor([&] { return (link = findLink(root(), QStringLiteral("Settings"))); }))
         return false;
-    return click(link) && QTest::qWaitFor([this] { return findItem(root(), "connectDisconnectButton") != nullptr; });
+    return click(link)
+        && QTest::qWaitFor([this] { return findItem(root(), "connectDisconnectButton") != nullptr; });
 }
 
-void tst_PrinterTour::shoot(const QString &name)
+void tst_PrinterTour::shoot(const QString& name)
 {
     QDir().mkpath(QStringLiteral(GELV_TEST_OUTPUT_DIR));
     QVERIFY2(saveWindowImage(m_window, QStringLiteral(GELV_TEST_OUTPUT_DIR "/") + name), qPrintable(name));
@@ -137,56 +159,59 @@ void tst_PrinterTour::tour()
     // 2. Started with the document, as main starts the application.
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->rootContext()->setContextProperty(
-        QStringLiteral("openFilePath"), Startup::openFilePath({QStringLiteral("gelvantrium"), document}));
+        QStringLiteral("openFilePath"), Startup::openFilePath({ QStringLiteral("gelvantrium"), document }));
     m_engine->load(Startup::rootQmlUrl());
     QVERIFY(!m_engine->rootObjects().isEmpty());
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
     QVERIFY(m_window);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->property("initialLoadDone").toBool(), 30000);
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    QQuickItem *header = nullptr;
+    QQuickItem* header = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((header = findItem(root(), "installButton")), 10000);
     shoot(QStringLiteral("printer_tour_1_opened.png"));
 
     // 3. Connect from Settings.
     QVERIFY(showSettings());
-    QQuickItem *printer = findItem(root(), "connectDisconnectButton");
-    auto *button = qobject_cast<QQuickItem *>(objectProperty(printer, "connectDisconnectButton"));
-    QCOMPARE(objectProperty(printer, "homeSectionSettingsPrinterIP")->property("text").toString(), PrinterAddress);
+    QQuickItem* printer = findItem(root(), "connectDisconnectButton");
+    auto* button = qobject_cast<QQuickItem*>(objectProperty(printer, "connectDisconnectButton"));
+    QCOMPARE(
+        objectProperty(printer, "homeSectionSettingsPrinterIP")->property("text").toString(), PrinterAddress);
     QVERIFY(click(button));
     QTRY_COMPARE_WITH_TIMEOUT(button->property("text").toString(), QStringLiteral("Disconnect"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(objectProperty(printer, "currentConnectionLabel")->property("text").toString(),
-                              QStringLiteral("Functional Connected IP = 127.0.0.110\nPrinter Name = Tour Printer"),
-                              5000);
+        QStringLiteral("Functional Connected IP = 127.0.0.110\nPrinter Name = Tour Printer"), 5000);
     shoot(QStringLiteral("printer_tour_2_connected.png"));
 
     // 4. Back to the document through the recent list, install it, see it listed.
-    QVERIFY(click(findItem(root(), "backgroundColorSelected", QStringLiteral("Materials"))));
-    QVERIFY(click(findItem(root(), "fileName", QStringLiteral("Tour material.zqmat"))));
+    QVERIFY(click(findLink(root(), QStringLiteral("Materials"))));
+    QQuickItem* recent = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (recent = findItem(root(), "fileName", QStringLiteral("Tour material.zqmat"))), 5000);
+    QVERIFY(click(recent));
     QTRY_VERIFY_WITH_TIMEOUT((header = findItem(root(), "installButton")), 5000);
-    QVERIFY(click(qobject_cast<QQuickItem *>(objectProperty(header, "installButton"))));
-    QObject *succeeded = objectProperty(header, "installSucceededDialog");
+    QVERIFY(click(qobject_cast<QQuickItem*>(objectProperty(header, "installButton"))));
+    QObject* succeeded = objectProperty(header, "installSucceededDialog");
     QTRY_VERIFY_WITH_TIMEOUT(succeeded->property("opened").toBool(), 5000);
     QCOMPARE(succeeded->property("message").toString(),
-             QStringLiteral("Tour Printer (127.0.0.110) can now print using these material settings."));
+        QStringLiteral("Tour Printer (127.0.0.110) can now print using these material settings."));
     shoot(QStringLiteral("printer_tour_3_installed.png"));
     QVERIFY(clickDialogButton(succeeded, QStringLiteral("OK")));
     QTRY_VERIFY(!succeeded->property("visible").toBool());
 
     QVERIFY(showSettings());
     printer = findItem(root(), "connectDisconnectButton");
-    QQuickItem *installed = nullptr;
+    QQuickItem* installed = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((installed = findItem(root(), "materialName", QStringLiteral("Clear"))), 5000);
     QVERIFY(findItem(root(), "materialName", QStringLiteral("Grey Resin")));
     scrollIntoView(installed);
     shoot(QStringLiteral("printer_tour_4_listed.png"));
 
     // 5. Delete it after the confirmation.
-    QVERIFY(click(qobject_cast<QQuickItem *>(objectProperty(installed, "removeButton"))));
-    QObject *confirm = objectProperty(printer, "deleteMaterialDialog");
+    QVERIFY(click(qobject_cast<QQuickItem*>(objectProperty(installed, "removeButton"))));
+    QObject* confirm = objectProperty(printer, "deleteMaterialDialog");
     QTRY_VERIFY(confirm->property("opened").toBool());
     QCOMPARE(confirm->property("message").toString(),
-             QStringLiteral("Are you sure you want to delete Clear from Tour Printer?"));
+        QStringLiteral("Are you sure you want to delete Clear from Tour Printer?"));
     shoot(QStringLiteral("printer_tour_5_confirm_delete.png"));
     QVERIFY(clickDialogButton(confirm, QStringLiteral("OK")));
     QTRY_VERIFY_WITH_TIMEOUT(!findItem(root(), "materialName", QStringLiteral("Clear")), 5000);
@@ -195,15 +220,16 @@ void tst_PrinterTour::tour()
 
     // The printer saw one install it could decrypt with the group key and one removal.
     QStringList sets;
-    for (const QVariant &line : m_printer.log()) {
+    for (const QVariant& line : m_printer.log()) {
         const QVariantMap entry = line.toMap();
         if (entry.value(QStringLiteral("request")) == QLatin1String("set"))
             sets << entry.value(QStringLiteral("key")).toString() + QLatin1Char(' ')
-                        + entry.value(QStringLiteral("material")).toString() + QLatin1Char(' ')
-                        + entry.value(QStringLiteral("reply")).toString();
+                    + entry.value(QStringLiteral("material")).toString() + QLatin1Char(' ')
+                    + entry.value(QStringLiteral("reply")).toString();
     }
-    QCOMPARE(sets, QStringList({QStringLiteral("ZqNetValueKey_CustomMaterialXMLString Clear accepted"),
-                                QStringLiteral("ZqNetValueKey_MLIB_RemoveMaterial Clear accepted")}));
+    QCOMPARE(sets,
+        QStringList({ QStringLiteral("ZqNetValueKey_CustomMaterialXMLString Clear accepted"),
+            QStringLiteral("ZqNetValueKey_MLIB_RemoveMaterial Clear accepted") }));
 }
 
 GELV_GUI_TEST_MAIN(tst_PrinterTour)

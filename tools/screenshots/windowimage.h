@@ -7,7 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-inline bool saveWindowImage(QQuickWindow *window, const QString &path)
+inline bool saveWindowImage(QQuickWindow* window, const QString& path)
 {
     QSignalSpy frames(window, &QQuickWindow::frameSwapped);
     window->update();
