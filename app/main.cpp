@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtWebEngine>
@@ -64,6 +65,7 @@ int main(int argc, char *argv[])
         return -1;
 
     QObject *window = engine.rootObjects().constFirst();
+    Startup::renderFirstFrameAhead(qobject_cast<QQuickWindow *>(window));
     QObject::connect(fileOpenEventHandler, SIGNAL(openFile(QVariant)), window, SLOT(openFile(QVariant)));
     QObject::connect(&app, SIGNAL(handleQuitApplication()), window, SLOT(handleQuitApplication()));
 

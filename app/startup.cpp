@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QQuickWindow>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -22,6 +23,27 @@ void onTerminationSignal(int)
         // Nothing safe to do inside a signal handler.
     }
 }
+
+// Renders its window once off screen (the window is not shown yet), then is done.
+class FirstFrameRenderer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FirstFrameRenderer(QQuickWindow *window) : QObject(window), m_window(window) {}
+
+public slots:
+    void render()
+    {
+        if (!m_window->isVisible()) {
+            m_window->create(); // its native window, still unmapped
+            m_window->grabWindow();
+        }
+        deleteLater();
+    }
+
+private:
+    QQuickWindow *m_window;
+};
 
 } // namespace
 
@@ -80,6 +102,14 @@ bool disableWebSandboxForRoot()
     return true;
 }
 
+void renderFirstFrameAhead(QQuickWindow *window)
+{
+    if (!window)
+        return;
+    auto *renderer = new FirstFrameRenderer(window);
+    QObject::connect(window, SIGNAL(screensBuilt()), renderer, SLOT(render()), Qt::DirectConnection);
+}
+
 bool protectSettingsFile(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
@@ -96,3 +126,5 @@ bool protectSettingsFile(const QString &path)
 }
 
 } // namespace Startup
+
+#include "startup.moc"

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 class QCoreApplication;
+class QQuickWindow;
 
 namespace Startup {
 
@@ -32,5 +33,10 @@ bool disableWebSandboxForRoot();
 // text: its folder is made 0700 and the file 0600 (created empty when missing),
 // which later atomic rewrites of the file keep. False when either can't be set.
 bool protectSettingsFile(const QString &path);
+
+// On the window's screensBuilt() signal (emitted just before it is first shown), renders
+// one frame of it off screen. That compiles the scene's shaders while the splash is still
+// up, so the window, once shown, is not left empty while they compile.
+void renderFirstFrameAhead(QQuickWindow *window);
 
 } // namespace Startup

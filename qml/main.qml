@@ -33,6 +33,9 @@ ApplicationWindow {
 
     signal closeApplicationSignal()
     signal openFileSignal(var filePath)
+    // The screens are built and the window is about to be shown; the program renders a
+    // first frame out of sight on it, so the shown window draws at once.
+    signal screensBuilt()
 
     Settings {
         category: "ApplicationWindow"
@@ -45,6 +48,23 @@ ApplicationWindow {
         id: popupFileOpen
         title: qsTr("Open failed.")
         buttonVisibleCancel: false
+    }
+
+    // Ends at the window's first frame, or after a while should no frame come.
+    Timer {
+        id: firstFrameWait
+        interval: 2000
+        onTriggered: ApplicationWindowMediator.splashScreenVisible = false
+    }
+    property bool firstFrameDrawn: false
+    onFrameSwapped: {
+        if (firstFrameDrawn || !visible)
+            return
+        firstFrameDrawn = true
+        if (firstFrameWait.running) {
+            firstFrameWait.stop()
+            ApplicationWindowMediator.splashScreenVisible = false
+        }
     }
 
     Loader {
@@ -130,7 +150,9 @@ ApplicationWindow {
                     function hideSplashScreen() {
                         applicationWindow.visible = true
                         splashWindow.visible = false
-                        ApplicationWindowMediator.splashScreenVisible = false
+                        // What waits for the splash (the update check) starts once the window
+                        // has drawn, so it does not hold up the first frame.
+                        firstFrameWait.start()
                     }
                 }
             }
@@ -150,6 +172,7 @@ ApplicationWindow {
                 applicationWindow.openFile(applicationWindow.startupFileUrl)
             }
 
+            applicationWindow.screensBuilt()
             stack.hideSplashScreen()
             applicationWindow.initialLoadDone = true
 

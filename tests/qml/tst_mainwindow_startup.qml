@@ -16,6 +16,11 @@ TestCase {
         var component = Qt.createComponent("qrc:/main.qml")
         verify(component.status === Component.Ready, component.errorString())
         var window = createTemporaryObject(component, null)
+        var visibleWhenBuilt = null
+        var drawnWhenHidden = null
+        window.screensBuilt.connect(function () { visibleWhenBuilt = window.visible })
+        var onHidden = function () { drawnWhenHidden = window.firstFrameDrawn }
+        ApplicationWindowMediator.splashScreenHiddenSignal.connect(onHidden)
 
         // Nothing is shown but the splash until the stack is built.
         compare(window.visible, false)
@@ -28,7 +33,13 @@ TestCase {
         verify(stack.isCurrentScreen(stack.screenNameHome))
         compare(window.visible, true)
         compare(window.splashWindow.visible, false)
-        compare(ApplicationWindowMediator.splashScreenVisible, false)
+        // The first frame is rendered ahead while the window is still hidden.
+        compare(visibleWhenBuilt, false)
+        // Regression: work waiting for the splash (the update check) held up the first frame,
+        // leaving the shown window black; it starts once a frame is on screen.
+        tryCompare(ApplicationWindowMediator, "splashScreenVisible", false, 3000)
+        ApplicationWindowMediator.splashScreenHiddenSignal.disconnect(onHidden)
+        compare(drawnWhenHidden, true, "the update check started before the first frame")
         wait(100)
         compare(hiddenSpy.count, 1)
     }
