@@ -324,6 +324,91 @@ private slots:
         QCOMPARE(pair.peerRead(12 + 512 + 10280).mid(12 + 512), pattern(10240 + 40));
     }
 
+    // Data that ends like the start of the marker: the sender completes the
+    // marker from there, or the receiver would find it 8 bytes early and read
+    // the rest as a header.
+    void cancelAfterDataEndingLikeTheMarker()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("tmp")) && QDir().mkpath(dir.filePath("root")));
+        QByteArray data = pattern(100000);
+        data.replace(10240 - 8, 8, "filestop");
+        writeFile(dir.filePath("f.bin"), data);
+        ConnectionPair pair;
+        QVERIFY(pair.open("127.0.0.40", dir.filePath("tmp")));
+        pair.host->setFileReceiveRoot(dir.filePath("root"));
+        FileLog hostLog(pair.host.get());
+        bool cancelled = false;
+        connect(pair.client.get(), &ZqNetHostConnection::filePercentileComplete, this, [&] {
+            if (!cancelled)
+                cancelled = pair.client->cancelFileSend(dir.filePath("f.bin"), "f.bin");
+        });
+        QVERIFY(pair.client->sendFile(dir.filePath("f.bin"), "f.bin"));
+        QTRY_VERIFY(cancelled);
+        QVERIFY(pair.client->SendMessage("next"));
+        QTRY_COMPARE(hostLog.messages, QList<QByteArray> { "next" });
+        QCOMPARE(hostLog.events, QStringList { "startReceive f.bin f.bin" });
+        QCOMPARE(tempFiles(dir.filePath("tmp")), QStringList());
+        QVERIFY(pair.host->IsConnected());
+    }
+
+    // The frame holds the size taken at the start: a file that grows is cut
+    // there, one that shrinks is ended with the marker.
+    void fileChangingWhileSent_data()
+    {
+        QTest::addColumn<int>("newSize");
+        QTest::newRow("grows") << 200000;
+        QTest::newRow("shrinks") << 30000;
+    }
+    void fileChangingWhileSent()
+    {
+        QFETCH(int, newSize);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("f.bin"), pattern(100000));
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.41"));
+        FileLog log(&pair.connection);
+        connect(&pair.connection, &ZqNetHostConnection::fileStartSend, this,
+            [&] { writeFile(dir.filePath("f.bin"), pattern(newSize)); });
+        QVERIFY(pair.connection.sendFile(dir.filePath("f.bin"), "f.bin"));
+        QTRY_VERIFY(log.ended());
+        QVERIFY(pair.connection.SendMessage("next"));
+        const QByteArray next = frame(ZqMessage_GenericMessage, "next");
+        QByteArray wire;
+        QTRY_VERIFY((wire += pair.peer->readAll()).endsWith(next));
+        QCOMPARE(wire.left(12), fileFrameHeader(100000));
+        const QByteArray body = wire.mid(12 + 512, wire.size() - 12 - 512 - next.size());
+        if (newSize > 100000) {
+            QCOMPARE(body, pattern(100000));
+            QCOMPARE(log.events.mid(1), (QStringList { "sent f.bin f.bin", "complete" }));
+        } else {
+            QVERIFY(body.size() < 100000 && body.endsWith(marker));
+            QCOMPARE(
+                body.left(body.size() - marker.size()), pattern(newSize).left(body.size() - marker.size()));
+            QCOMPARE(log.events.mid(1), (QStringList { "complete", "failed" }));
+        }
+    }
+
+    // A queued file that can no longer be opened fails; the next one goes.
+    void unopenableQueuedFileFailsAndTheQueueMovesOn()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("first"), pattern(50000));
+        writeFile(dir.filePath("gone"), "gone");
+        writeFile(dir.filePath("last"), "last");
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.42"));
+        FileLog log(&pair.connection);
+        QVERIFY(pair.connection.sendFile(dir.filePath("first"), "first"));
+        QVERIFY(pair.connection.sendFile(dir.filePath("gone"), "gone"));
+        QVERIFY(pair.connection.sendFile(dir.filePath("last"), "last"));
+        QVERIFY(QFile::remove(dir.filePath("gone")));
+        QTRY_COMPARE(log.events.count("complete"), 2);
+        QCOMPARE(log.events,
+            (QStringList { "startSend first first", "sent first first", "complete", "failed",
+                "startSend last last", "sent last last", "complete" }));
+    }
+
     // The receiver takes the marker inside a file as a cancel, so the sender
     // stops there as well and the next message still arrives.
     void markerInsideFileEndsItOnBothSides()
