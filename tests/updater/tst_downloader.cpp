@@ -175,6 +175,8 @@ private slots:
             << answer(302, "<html>moved</html>", { { "Location", "http://127.0.0.1:9/x.dmg" } }) << false;
         QTest::newRow("six redirects")
             << at("/hops.dmg") << answer(302, "", { { "Location", "/hop1" } }) << false;
+        // A 3xx that is not followed (no Location) was saved as the installer.
+        QTest::newRow("3xx without a Location") << at("/300.dmg") << answer(300, "<html>choose</html>") << false;
         QTest::newRow("dropped half-way") << at("/dropped.dmg") << generated(2 * 1024 * 1024, 1024 * 1024) << false;
         QTest::newRow("shorter than its length") << at("/truncated.dmg") << truncated << false;
         // Regression: these never ended, and the interface allows no second download.
