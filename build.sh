@@ -5,6 +5,7 @@
 #   ./build.sh asan               build the C++ tests with ASan+UBSan and run them
 #   ./build.sh screenshots        build, then render each screen into build/test-output/*.png
 #   ./build.sh format             apply .clang-format to every tracked C++ file
+#   ./build.sh fuzz [seconds]     build the fuzz targets with clang, run each for seconds (default 10; 0: build only)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 mode=${1:-run}
@@ -20,10 +21,13 @@ packages=(
     qml-module-qtquick-window2 qml-module-qtqml-models2
     libcrypto++-dev libx11-dev openssl nodejs npm xvfb xauth xdotool python3-cryptography clang-format
 )
+# Only for ./build.sh fuzz.
+fuzz_packages=(clang libclang-rt-14-dev)
 
+# install_missing [extra package...]
 install_missing() {
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "${packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     # npm may come from outside Debian (e.g. nodesource); don't fight it.
@@ -81,8 +85,14 @@ format)
     install_missing
     cd "$here" && git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
     ;;
+fuzz)
+    install_missing "${fuzz_packages[@]}"
+    CC=clang CXX=clang++ configure_and_build "$here/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DGELV_FUZZ=ON -DGELV_BUILD_UI=OFF -DGELV_BUILD_BENCH=OFF
+    if [ "${1:-10}" != 0 ]; then "$here/tests/fuzz/run.sh" "$here/build-fuzz" "${1:-10}"; fi
+    ;;
 *)
-    echo "usage: $0 run [file.zqmat] | test | asan | screenshots | format" >&2
+    echo "usage: $0 run [file.zqmat] | test | asan | screenshots | format | fuzz [seconds]" >&2
     exit 2
     ;;
 esac

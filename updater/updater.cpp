@@ -77,9 +77,15 @@ void Updater::onReply(QNetworkReply* reply)
         return;
     }
 
+    readFeed(reply->readAll());
+    emit checkingFinished(m_url);
+}
+
+void Updater::readFeed(const QByteArray &body)
+{
     // A body that is not JSON reads like a feed without our entry: every
     // field empty, so the answer is a defined "no update".
-    const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+    const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonObject entry
         = document.object().value(QLatin1String("updates")).toObject().value(m_platformKey).toObject();
     m_changelog = entry.value(QLatin1String("changelog")).toString();
@@ -100,5 +106,4 @@ void Updater::onReply(QNetworkReply* reply)
         available = false;
     }
     setUpdateAvailable(available);
-    emit checkingFinished(m_url);
 }

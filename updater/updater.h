@@ -36,6 +36,9 @@ public:
     // as failed, whatever the server sends. Only tests shorten it.
     static int checkTimeoutMs;
 
+    // Takes the fields of a fetched feed body, as a finished check does.
+    void readFeed(const QByteArray &body);
+
 public slots:
     // Starts a GET of url(); every call is a request of its own. Follows at
     // most maxRedirects https redirects, never to http.

@@ -1,0 +1,31 @@
+// The material document reader on the bytes of a file. What it reads must
+// save and read back to the same text.
+#include "fuzzsupport.h"
+
+#include "pelluxmaterialdocument.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzSupport::start();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString path = FuzzSupport::scratch() + QStringLiteral("/input.zqmat");
+    FuzzSupport::writeFile(path, QByteArray(reinterpret_cast<const char*>(data), int(size)));
+    PelluxMaterialDocument document;
+    document.readFromPath(path);
+    if (document.HasError())
+        return 0;
+    const QString text = document.ToXMLString();
+    document.Validate(true);
+    const QString copyPath = FuzzSupport::scratch() + QStringLiteral("/copy.zqmat");
+    document.writeToPath(copyPath);
+    FuzzSupport::require(!document.HasError(), "a document read could not be saved");
+    PelluxMaterialDocument copy;
+    copy.readFromPath(copyPath);
+    FuzzSupport::require(!copy.HasError(), "a saved document could not be read back");
+    FuzzSupport::require(copy.ToXMLString() == text, "a saved document read back differently");
+    return 0;
+}
