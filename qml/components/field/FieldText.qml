@@ -32,6 +32,7 @@ Item {
 
     // Set while setText() fills the field: no range check, no userEdited.
     property bool filling: false
+    property string filledText: ""
 
     signal editingFinished()
     // A change of the text that did not come from setText().
@@ -51,6 +52,7 @@ Item {
         filling = true
         input.text = value
         validatedValue = value
+        filledText = value
         filling = false
     }
 
@@ -61,8 +63,9 @@ Item {
     }
 
     // Text that is not a number when editing ends is cleared, as a user would.
+    // Text filled in from the document is never cleared: it is what the document holds.
     function finishEditing() {
-        if (isNumber && input.text !== "" && isNaN(parseValue(input.text)))
+        if (isNumber && input.text !== "" && input.text !== filledText && isNaN(parseValue(input.text)))
             input.text = ""
     }
 
