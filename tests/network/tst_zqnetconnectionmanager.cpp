@@ -20,7 +20,6 @@ class tst_ZqNetConnectionManager : public QObject {
     Q_OBJECT
 private slots:
     void listenFailureIsReported();
-    void secondConnectToSameAddressIsRefused();
     void connectionIsParkedOnceAndFreed();
     void ignoreSetIsStoredAndReadBounded();
     void serverRelaysMessagesAndReportsSends();
@@ -37,15 +36,6 @@ void tst_ZqNetConnectionManager::listenFailureIsReported()
         "The bound address is already in use");
     LoopbackServer second("127.0.0.50");
     QVERIFY(!second.server->isListening());
-}
-
-void tst_ZqNetConnectionManager::secondConnectToSameAddressIsRefused()
-{
-    LoopbackServer printer("127.0.0.51");
-    ZqNetConnectionManager client(&printer.store, false, QString());
-    QVERIFY(client.AttemptConnectionToServer(QHostAddress("127.0.0.51"), 1000));
-    QVERIFY(!client.AttemptConnectionToServer(QHostAddress("127.0.0.51"), 1000));
-    QCOMPARE(client.findChildren<ZqNetHostConnection*>().size(), 1);
 }
 
 void tst_ZqNetConnectionManager::connectionIsParkedOnceAndFreed()
