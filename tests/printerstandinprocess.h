@@ -13,9 +13,6 @@
 
 class PrinterStandInProcess {
 public:
-    PrinterStandInProcess() = default;
-    PrinterStandInProcess(const PrinterStandInProcess&) = delete;
-    PrinterStandInProcess& operator=(const PrinterStandInProcess&) = delete;
     ~PrinterStandInProcess() { stop(); }
 
     // Starts it with the stand-in's own options (--mode, --name, --group-key, --material ...)
