@@ -1,6 +1,5 @@
+#include "filetestsupport.h"
 #include "networktest.h"
-
-#include "../fulldisk.h"
 
 #include <QCryptographicHash>
 #include <QTemporaryDir>
@@ -11,28 +10,9 @@ namespace {
 
 const QByteArray marker = "filestopfilestopfilestopfilestopfilestopfilestop";
 
-QByteArray pattern(int size, int seed = 0)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = char(i * 13 + i / 509 + seed);
-    return data;
-}
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(data), qint64(data.size()));
-}
-
 QByteArray sha(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()
-        : QByteArray("<missing>");
+    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex();
 }
 
 QStringList tempFiles(const QString& dir)
@@ -178,15 +158,12 @@ private slots:
         QVERIFY(pair.client->SendMessage("after the file"));
         QTRY_COMPARE(hostLog.events.count("complete"), 2);
         QTRY_COMPARE(clientLog.events.count("complete"), 2);
-        const QStringList sending { "startSend down.bin copy.bin", "sent down.bin copy.bin", "complete" };
-        const QStringList receiving { "startReceive up.bin up.bin", "received up.bin up.bin", "complete" };
-        QStringList ordered = hostLog.events;
-        std::sort(ordered.begin(), ordered.end());
-        QStringList expected = sending + receiving;
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(ordered, expected);
-        QVERIFY(hostLog.events.indexOf(sending.at(0)) < hostLog.events.indexOf(sending.at(1)));
-        QVERIFY(hostLog.events.indexOf(receiving.at(0)) < hostLog.events.indexOf(receiving.at(1)));
+        // The two directions interleave; sorted, the host saw each signal once.
+        QStringList events = hostLog.events;
+        events.sort();
+        QCOMPARE(events,
+            (QStringList { "complete", "complete", "received up.bin up.bin", "sent down.bin copy.bin",
+                "startReceive up.bin up.bin", "startSend down.bin copy.bin" }));
         QCOMPARE(sha(dir.filePath("hostroot/in/up.bin")), sha(dir.filePath("up.bin")));
         QCOMPARE(sha(dir.filePath("clientroot/down/copy.bin")), sha(dir.filePath("down.bin")));
         QCOMPARE(hostLog.messages, QList<QByteArray> { "after the file" });
@@ -205,14 +182,13 @@ private slots:
         QTest::newRow("dot dot") << true << QByteArray("a/../../victim/file");
         QTest::newRow("link out") << true << QByteArray("out/file");
         QTest::newRow("dangling link") << true << QByteArray("dangling");
-        QTest::newRow("folder") << true << QByteArray("sub");
     }
     void refusedDestinations()
     {
         QFETCH(bool, root);
         QFETCH(QByteArray, destination);
         QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("root/sub")) && QDir().mkpath(dir.filePath("victim")));
+        QVERIFY(QDir().mkpath(dir.filePath("root")) && QDir().mkpath(dir.filePath("victim")));
         QVERIFY(QFile::link(dir.filePath("victim"), dir.filePath("root/out")));
         QVERIFY(QFile::link(dir.filePath("victim/new"), dir.filePath("root/dangling")));
         destination.replace("/victim", dir.filePath("victim").toUtf8());
@@ -239,7 +215,6 @@ private slots:
         QTest::addColumn<int>("split");
         QTest::newRow("one write") << 0;
         QTest::newRow("split across writes") << 20;
-        QTest::newRow("next frame apart") << -1;
     }
     void cancelMarkerFromPeer()
     {
@@ -259,10 +234,6 @@ private slots:
             QTRY_VERIFY(tempFiles(temp).size() == 1
                 && QFileInfo(temp + "/" + tempFiles(temp).first()).size() == 5020);
             pair.peerWrite(marker.mid(split) + next);
-        } else if (split < 0) {
-            pair.peerWrite(start + marker);
-            QTRY_VERIFY(log.events.size() == 1 && tempFiles(temp).isEmpty());
-            pair.peerWrite(next);
         } else {
             pair.peerWrite(start + marker + next);
         }
@@ -324,34 +295,6 @@ private slots:
         QCOMPARE(pair.peerRead(12 + 512 + 10280).mid(12 + 512), pattern(10240 + 40));
     }
 
-    // Data that ends like the start of the marker: the sender completes the
-    // marker from there, or the receiver would find it 8 bytes early and read
-    // the rest as a header.
-    void cancelAfterDataEndingLikeTheMarker()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("tmp")) && QDir().mkpath(dir.filePath("root")));
-        QByteArray data = pattern(100000);
-        data.replace(10240 - 8, 8, "filestop");
-        writeFile(dir.filePath("f.bin"), data);
-        ConnectionPair pair;
-        QVERIFY(pair.open("127.0.0.40", dir.filePath("tmp")));
-        pair.host->setFileReceiveRoot(dir.filePath("root"));
-        FileLog hostLog(pair.host.get());
-        bool cancelled = false;
-        connect(pair.client.get(), &ZqNetHostConnection::filePercentileComplete, this, [&] {
-            if (!cancelled)
-                cancelled = pair.client->cancelFileSend(dir.filePath("f.bin"), "f.bin");
-        });
-        QVERIFY(pair.client->sendFile(dir.filePath("f.bin"), "f.bin"));
-        QTRY_VERIFY(cancelled);
-        QVERIFY(pair.client->SendMessage("next"));
-        QTRY_COMPARE(hostLog.messages, QList<QByteArray> { "next" });
-        QCOMPARE(hostLog.events, QStringList { "startReceive f.bin f.bin" });
-        QCOMPARE(tempFiles(dir.filePath("tmp")), QStringList());
-        QVERIFY(pair.host->IsConnected());
-    }
-
     // The frame holds the size taken at the start: a file that grows is cut
     // there, one that shrinks is ended with the marker.
     void fileChangingWhileSent_data()
@@ -409,27 +352,46 @@ private slots:
                 "startSend last last", "sent last last", "complete" }));
     }
 
-    // The receiver takes the marker inside a file as a cancel, so the sender
-    // stops there as well and the next message still arrives.
-    void markerInsideFileEndsItOnBothSides()
+    // Two ways the receiver finds a marker where the sender put one, so the
+    // stream stays in step: a marker inside the file's own bytes (the sender
+    // stops after it), and a cancel just after data ending like the start of
+    // the marker (the sender completes it from there, else the receiver would
+    // find it 8 bytes early and read the rest as a header).
+    void markerStaysInStep_data()
     {
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QByteArray>("planted");
+        QTest::addColumn<QStringList>("senderEnd");
+        QTest::newRow("marker inside the file") << 15000 << marker << QStringList { "complete", "failed" };
+        QTest::newRow("cancel after a marker start") << 10240 - 8 << QByteArray("filestop") << QStringList {};
+    }
+    void markerStaysInStep()
+    {
+        QFETCH(int, at);
+        QFETCH(QByteArray, planted);
+        QFETCH(QStringList, senderEnd);
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath("tmp")) && QDir().mkpath(dir.filePath("root")));
-        QByteArray data = pattern(30000);
-        data.replace(15000, marker.size(), marker);
-        writeFile(dir.filePath("odd.bin"), data);
+        writeFile(dir.filePath("f.bin"), pattern(100000).replace(at, planted.size(), planted));
         ConnectionPair pair;
         QVERIFY(pair.open("127.0.0.36", dir.filePath("tmp")));
         pair.host->setFileReceiveRoot(dir.filePath("root"));
         FileLog clientLog(pair.client.get());
         FileLog hostLog(pair.host.get());
-        QVERIFY(pair.client->sendFile(dir.filePath("odd.bin"), "odd.bin"));
+        bool cancelled = false;
+        if (senderEnd.isEmpty()) {
+            connect(pair.client.get(), &ZqNetHostConnection::filePercentileComplete, this, [&] {
+                if (!cancelled)
+                    QVERIFY(cancelled = pair.client->cancelFileSend(dir.filePath("f.bin"), "f.bin"));
+            });
+        }
+        QVERIFY(pair.client->sendFile(dir.filePath("f.bin"), "f.bin"));
+        QTRY_VERIFY(cancelled || clientLog.ended());
         QVERIFY(pair.client->SendMessage("next"));
         QTRY_COMPARE(hostLog.messages, QList<QByteArray> { "next" });
-        QCOMPARE(clientLog.events, (QStringList { "startSend odd.bin odd.bin", "complete", "failed" }));
-        QCOMPARE(hostLog.events, QStringList { "startReceive odd.bin odd.bin" });
-        QCOMPARE(QDir(dir.filePath("root")).entryList(QDir::Files), QStringList());
-        QCOMPARE(tempFiles(dir.filePath("tmp")), QStringList());
+        QCOMPARE(clientLog.events, QStringList { "startSend f.bin f.bin" } + senderEnd);
+        QCOMPARE(hostLog.events, QStringList { "startReceive f.bin f.bin" });
+        QCOMPARE(tree(dir.filePath("root")) + tempFiles(dir.filePath("tmp")), QStringList());
     }
 
     // A name taken, or a link planted where the next temporary file would go,
@@ -437,7 +399,7 @@ private slots:
     void tempFileNeverFollowsALink()
     {
         QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("tmp")) && QDir().mkpath(dir.filePath("root")));
+        QVERIFY(QDir().mkpath(dir.filePath("root")));
         writeFile(dir.filePath("victim"), "victim");
         LoopbackPair pair;
         QVERIFY(pair.open("127.0.0.37"));
@@ -450,56 +412,27 @@ private slots:
         pair.peerWrite(fileFrameHeader(4) + field("f.bin") + field("/x/f.bin") + "data");
         QTRY_VERIFY(log.ended());
         QCOMPARE(log.events.last(), QString("complete"));
-        QCOMPARE(sha(dir.filePath("root/f.bin")),
-            QCryptographicHash::hash("data", QCryptographicHash::Sha256).toHex());
-        QCOMPARE(sha(dir.filePath("victim")),
-            QCryptographicHash::hash("victim", QCryptographicHash::Sha256).toHex());
-        QCOMPARE(
-            sha(temp.arg(next + 1)), QCryptographicHash::hash("taken", QCryptographicHash::Sha256).toHex());
+        QCOMPARE(readFile(dir.filePath("root/f.bin")) + readFile(dir.filePath("victim"))
+                + readFile(temp.arg(next + 1)),
+            QByteArray("datavictimtaken"));
         QCOMPARE(ZqNetHostConnection::uniqueTempFileTagId, next + 3);
         QFile::remove(temp.arg(next));
         QFile::remove(temp.arg(next + 1));
     }
 
-    // A full disk under the temporary file: the frame is still read to its end.
-    void fullDiskWhileReceiving()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("tmp")) && QDir().mkpath(dir.filePath("root")));
-        FullDisk disk(dir.filePath("tmp"));
-        if (!disk.mounted())
-            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
-        QVERIFY(disk.fill(16 * 1024));
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress("127.0.0.38"), 0));
-        ZqNetHostConnection connection(dir.filePath("tmp"), nullptr);
-        connection.setFileReceiveRoot(dir.filePath("root"));
-        connection.Socket()->connectToHost(server.serverAddress(), server.serverPort());
-        QVERIFY(server.waitForNewConnection(2000));
-        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
-        QTRY_VERIFY(connection.IsConnected());
-        FileLog log(&connection);
-        peer->write(fileFrameHeader(200000) + field("big") + field("/x/big") + pattern(200000)
-            + frame(ZqMessage_GenericMessage, "next"));
-        QTRY_COMPARE(log.messages, QList<QByteArray> { "next" });
-        QCOMPARE(log.events, (QStringList { "startReceive big big", "complete", "failed" }));
-        QCOMPARE(tempFiles(dir.filePath("tmp")), QStringList());
-        QVERIFY(!QFileInfo::exists(dir.filePath("root/big")));
-    }
-
     void disconnectRemovesThePartialFile()
     {
         QTemporaryDir dir;
-        std::unique_ptr<LoopbackPair> pair(new LoopbackPair);
-        QVERIFY(pair->open("127.0.0.39"));
-        pair->connection.setFileReceiveRoot(dir.path());
-        FileLog log(&pair->connection);
-        pair->peerWrite(fileFrameHeader(100000) + field("part") + field("/x/part") + pattern(1000));
-        QTRY_COMPARE(tempFiles(pair->connection.TempDirectory()).size(), 1);
-        pair->peer->disconnectFromHost();
+        LoopbackPair pair;
+        QVERIFY(pair.open("127.0.0.39"));
+        pair.connection.setFileReceiveRoot(dir.path());
+        FileLog log(&pair.connection);
+        pair.peerWrite(fileFrameHeader(100000) + field("part") + field("/x/part") + pattern(1000));
+        QTRY_COMPARE(tempFiles(pair.connection.TempDirectory()).size(), 1);
+        pair.peer->disconnectFromHost();
         QTRY_VERIFY(log.ended());
         QCOMPARE(log.events, (QStringList { "startReceive part part", "complete", "failed" }));
-        QCOMPARE(tempFiles(pair->connection.TempDirectory()), QStringList());
+        QCOMPARE(tempFiles(pair.connection.TempDirectory()), QStringList());
     }
 };
 
