@@ -23,6 +23,9 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     connect(socket, &QTcpSocket::readyRead, this, &ZqNetHostConnection::OnReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &ZqNetHostConnection::OnDisconnected);
     connect(socket, &QTcpSocket::bytesWritten, this, &ZqNetHostConnection::OnBytesWritten);
+    // A coarse timer may fire up to 5 % early; the ping and the watchdog promise whole intervals.
+    pingTimer.setTimerType(Qt::PreciseTimer);
+    watchDogTimer.setTimerType(Qt::PreciseTimer);
     connect(&pingTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnPingTimeout);
     connect(&watchDogTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnWatchDogTimeout);
     reset();
