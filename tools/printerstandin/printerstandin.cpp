@@ -148,7 +148,7 @@ private:
         ping->setInterval(PingInterval);
         connect(ping, &QTimer::timeout, client, [this, client] { send(client, WatchDogPing, "ZqWD"); });
         connect(client, &QTcpSocket::bytesWritten, ping, qOverload<>(&QTimer::start));
-        if (mode != "mute")
+        if (mode != "mute" && mode != "trickle")
             ping->start();
         connect(client, &QTcpSocket::readyRead, this, [this, client] { read(client); });
         const QString peer = client->peerAddress().toString();
@@ -158,6 +158,32 @@ private:
             client->deleteLater();
         });
         write({ { "event", "connected" }, { "peer", peer } });
+        misbehave(client);
+    }
+
+    // The hostile modes: what a broken or malicious printer sends first.
+    void misbehave(QTcpSocket* client)
+    {
+        const QByteArray named = frame(ValueUpdateBroadcast, text(NameKey) + blob(name.toUtf8()));
+        QByteArray header(8, '\0');
+        if (mode == "oversized" || mode == "negative") {
+            qToBigEndian(mode == "oversized" ? qint64(1) << 40 : qint64(-2), header.data());
+            client->write(header + u32(0x82443225) + QByteArray(1024 * 1024, 'x'));
+        } else if (mode == "garbage") {
+            client->write(named + QByteArray("GARBAGE!") + QByteArray(56, '\xff'));
+        } else if (mode == "fileframe") {
+            const auto field
+                = [](const QByteArray& path) { return path + QByteArray(256 - path.size(), '\0'); };
+            client->write(
+                frame(0x82703EC2, field("../outside/planted.txt") + field("planted.txt") + "planted")
+                + named);
+        } else if (mode == "trickle") {
+            // One byte a second of an endless run of frames.
+            auto* timer = new QTimer(client);
+            connect(timer, &QTimer::timeout, client,
+                [client, named, at = 0]() mutable { client->write(named.mid(at++ % named.size(), 1)); });
+            timer->start(1000);
+        }
     }
 
     void send(QTcpSocket* client, quint32 type, const QByteArray& payload)
@@ -173,7 +199,7 @@ private:
 
     QByteArray listValue() const
     {
-        QByteArray bytes = u32(quint32(materials.size()));
+        QByteArray bytes = u32(mode == "hugelist" ? 0x7FFFFFFF : quint32(materials.size()));
         for (const QString& m : materials)
             bytes += text(m);
         return bytes;
@@ -202,7 +228,7 @@ private:
     {
         Reader in { payload };
         QJsonObject line { { "peer", client->peerAddress().toString() } };
-        if (type == WatchDogPing)
+        if (type == WatchDogPing || mode == "trickle")
             return;
         if ((type == FileTransferRequest || type == FileRetrieveRequest) && mode != "silent") {
             const quint32 id = in.u32();
@@ -311,7 +337,14 @@ int main(int argc, char** argv)
         "  oldfirmware  deny every set request as an unknown key\n"
         "  silent       answer nothing (keep-alive pings still go out)\n"
         "  drop         answer gets; close the connection at the first set request\n"
-        "  mute         like accept, but never ping (clients time out after 25 s)\n\n"
+        "  mute         like accept, but never ping (clients time out after 25 s)\n"
+        "Hostile modes, each otherwise like accept:\n"
+        "  oversized    at connect, a frame header announcing 2^40 payload bytes, then 1 MiB\n"
+        "  negative     at connect, a frame header with the length -2, then 1 MiB\n"
+        "  hugelist     material lists claim 2147483647 names\n"
+        "  trickle      at connect, name broadcasts one byte a second, for ever; no pings, no answers\n"
+        "  garbage      at connect, a name broadcast, then 64 bytes of garbage\n"
+        "  fileframe    at connect, a file frame for ../outside/planted.txt, then a name broadcast\n\n"
         "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|...} "
         "or a request {\"peer\",\"request\":\"get\"|\"set\"|\"file transfer\"|\"file retrieve\","
         "\"id\",\"key\",\"reply\"[,\"material\"|\"value\"]}.");
@@ -323,7 +356,7 @@ int main(int argc, char** argv)
         "name", "Friendly printer name (default \"Stand-in printer\").", "name", "Stand-in printer");
     const QCommandLineOption material("material", "A material already installed (repeatable).", "name");
     const QCommandLineOption mode(
-        "mode", "accept, deny, oldfirmware, silent, drop or mute.", "mode", "accept");
+        "mode", "accept, deny, oldfirmware, silent, drop, mute or a hostile mode.", "mode", "accept");
     const QCommandLineOption log(
         "log", "Append the JSON-lines log to this file (default: standard output).", "file");
     parser.addOptions({ address, groupKey, name, material, mode, log });
@@ -334,7 +367,8 @@ int main(int argc, char** argv)
     standIn.groupKey = parser.value(groupKey);
     standIn.name = parser.value(name);
     standIn.materials = parser.values(material);
-    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute" };
+    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute", "oversized",
+        "negative", "hugelist", "trickle", "garbage", "fileframe" };
     if (!modes.contains(standIn.mode)) {
         std::fprintf(stderr, "printerstandin: unknown mode %s\n", qPrintable(standIn.mode));
         return 2;

@@ -1,0 +1,123 @@
+// A client against a printer stand-in that misbehaves on purpose: it must stay
+// responsive, keep its memory bounded and disconnect cleanly.
+#include "../printerstandinprocess.h"
+#include "zqnethostconnection.h"
+#include "zqnetrequester.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace ZqNetValueKeys;
+
+namespace {
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+// The longest pause of the event loop over ms milliseconds, seen by a 10 ms timer.
+qint64 longestStall(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = qMax(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(10);
+    QTest::qWait(ms);
+    return longest;
+}
+
+} // namespace
+
+class tst_HostilePrinter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void clientSurvives_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("closedByClient"); // the client itself ends the connection
+        QTest::addColumn<bool>("nameArrives"); // a valid frame before or after the hostile bytes
+        // Addresses 127.0.0.120 to 127.0.0.139.
+        QTest::newRow("oversized length") << "oversized"
+                                          << "127.0.0.120" << true << false;
+        QTest::newRow("negative length") << "negative"
+                                         << "127.0.0.121" << true << false;
+        QTest::newRow("garbage after a valid frame") << "garbage"
+                                                     << "127.0.0.122" << true << true;
+        QTest::newRow("file frame to a client") << "fileframe"
+                                                << "127.0.0.123" << false << true;
+        QTest::newRow("huge list count") << "hugelist"
+                                         << "127.0.0.124" << false << false;
+        QTest::newRow("one byte a second") << "trickle"
+                                           << "127.0.0.125" << false << false;
+    }
+    void clientSurvives()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, address);
+        QFETCH(bool, closedByClient);
+        QFETCH(bool, nameArrives);
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(
+            PRINTERSTANDIN_BINARY, address, { "--mode", mode, "--name", "Hostile", "--material", "Resin" }));
+        QTemporaryDir temp;
+        const qint64 residentBefore = residentKiB();
+
+        ZqNetHostConnection connection(temp.path(), nullptr);
+        ZqNetRequester requester;
+        requester.setHostConnection(&connection);
+        QSignalSpy connected(&connection, &ZqNetHostConnection::connected);
+        QSignalSpy disconnected(&connection, &ZqNetHostConnection::disconnected);
+        QSignalSpy broadcasts(&requester, &ZqNetRequester::valueUpdateBroadcast);
+        QSignalSpy answers(&requester, &ZqNetRequester::getRequestAccepted);
+        connection.setHostAddress(address);
+        QVERIFY(connected.wait(5000));
+        requester.sendGetRequest(ZqNetValueKey_MLIB_MaterialNameList, false);
+
+        QVERIFY2(longestStall(mode == "trickle" ? 2500 : 500) < 250, "the event loop stalled");
+        QCOMPARE(disconnected.count(), closedByClient ? 1 : 0);
+        QCOMPARE(broadcasts.count(), nameArrives ? 1 : 0);
+        if (nameArrives)
+            QCOMPARE(broadcasts.at(0).at(1).toByteArray(), QByteArray("Hostile"));
+        if (mode == "hugelist" || mode == "fileframe") {
+            // Still in step with the printer: the list's answer arrives; a list that
+            // claims more names than its bytes hold reads as none.
+            QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 1, 5000);
+            bool decoded = true;
+            const QStringList names
+                = ZqMessageTypes::decodeStringList(answers.at(0).at(2).toByteArray(), &decoded);
+            QCOMPARE(decoded, mode != "hugelist");
+            QCOMPARE(names, mode == "hugelist" ? QStringList() : QStringList { "Resin" });
+        }
+        // The 1 MiB behind a refused header is not kept.
+        QVERIFY2(residentKiB() - residentBefore < 8 * 1024,
+            qPrintable(QStringLiteral("grew by %1 KiB").arg(residentKiB() - residentBefore)));
+        QDirIterator planted(temp.path(), QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY2(!planted.hasNext(), "a file the printer sent was written");
+        QVERIFY(!QFileInfo::exists(QDir(temp.path()).filePath("../outside")));
+
+        connection.forceDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(connection.Socket()->state(), QAbstractSocket::UnconnectedState, 2000);
+        QCOMPARE(disconnected.count(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_HostilePrinter)
+#include "tst_hostileprinter.moc"
