@@ -79,8 +79,11 @@ Rectangle {
             invalidGroupKeyDialog.open()
             return
         }
+        var document = MaterialDocumentMediator.document
+        if (!document)
+            return
         isEnabled = false
-        var xml = MaterialDocumentMediator.document.ToXMLString()
+        var xml = document.ToXMLString()
         if (!NetworkConnectionMediator.sendMaterialString(utility.encryptDocumentForInstall(groupKey, xml))) {
             installFailed(installErrorGeneric)
             return
