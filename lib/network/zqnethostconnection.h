@@ -76,7 +76,8 @@ public:
     // that the peer names: no absolute path, no "..", and no link leading out
     // of the folder. Empty, the default, refuses every incoming file: its frame
     // is read and dropped, a warning logged and fileTransferFailed() emitted.
-    // The client role leaves it empty.
+    // The client role leaves it empty. Receive signals name the absolute
+    // destination below this folder.
     void setFileReceiveRoot(const QString& directory) { fileReceiveRoot = directory; }
     QString FileReceiveRoot() const { return fileReceiveRoot; }
 
