@@ -4,6 +4,8 @@
 // home sidebar's colour at its bottom left corner (the floor paints the same
 // colour). Cold: every start gets empty cache folders, as a first run; warm: the
 // caches of an earlier start are kept, as on every later run.
+#include "benchrow.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -274,5 +276,8 @@ int main(int argc, char *argv[])
     std::printf("  bare window             %7lld KiB / %7lld KiB\n", floorMemory.rssKiB, floorMemory.totalRssKiB);
     std::printf("  gelvantrium home screen %7lld KiB / %7lld KiB  %5.2fx\n", appMemory.rssKiB, appMemory.totalRssKiB,
                 double(appMemory.rssKiB) / floorMemory.rssKiB);
+    benchRow("start-up to first frame, warm", aw, fw, "ms", "<=1.5");
+    benchRow("start-up to first frame, cold", ac, fc, "ms", "<=3");
+    benchRow("idle memory on Home", appMemory.rssKiB, floorMemory.rssKiB, "KiB", "<=1.3");
     return 0;
 }

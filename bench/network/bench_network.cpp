@@ -1,5 +1,6 @@
 // Request/reply round trips through ZqNetRequester and ZqNetHostConnection against a
 // raw QTcpSocket ping-pong of the same bytes, both to one in-process loopback server.
+#include "benchrow.h"
 #include "zqnetrequester.h"
 
 #include <QCoreApplication>
@@ -154,6 +155,8 @@ int main(int argc, char** argv)
         std::printf("get round trips, %6d-byte value: %8.0f/s, floor %8.0f/s, ratio %.2f\n", valueSize,
             Trips * 1000.0 / ours, Trips * 1000.0 / floor, ratio);
         worst = std::min(worst, ratio);
+        const QByteArray name = "protocol round trip, " + QByteArray::number(valueSize) + " B value";
+        benchRow(name.constData(), Trips * 1000.0 / ours, Trips * 1000.0 / floor, "/s", ">=0.5");
     }
     std::printf("worst ratio %.2f (target at least 0.50)%s\n", worst, ok ? "" : "  RESULTS DIFFER");
     return ok ? 0 : 1;
