@@ -31,7 +31,8 @@ protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
         const qint64 size = qMin(maxSize, bytesAvailable());
-        memcpy(data, incoming.constData() + position, size_t(size));
+        if (size > 0)
+            memcpy(data, incoming.constData() + position, size_t(size));
         position += int(size);
         return size;
     }
