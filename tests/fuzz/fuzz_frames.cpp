@@ -1,12 +1,14 @@
 // The frame decoder of a host connection and the payload readers, on the bytes
 // that a printer sends, with a requester waiting for replies to four requests.
-// Input: one byte that sets the size of the pieces the bytes arrive in, then
-// the stream.
+// Input: one byte whose low 7 bits set the size of the pieces the bytes arrive
+// in (0: at once) and whose top bit lets the connection take files (as the
+// server role does) below a folder of its own; then the stream.
 #include "fuzzsupport.h"
 
 #include "zqnethostconnection.h"
 #include "zqnetrequester.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 
 namespace {
@@ -63,21 +65,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const int piece = data[0] == 0 ? int(size) : data[0];
+    const int piece = (data[0] & 0x7F) == 0 ? int(size) : data[0] & 0x7F;
+    const bool takesFiles = data[0] & 0x80;
     const QByteArray stream(reinterpret_cast<const char*>(data) + 1, int(size) - 1);
+    const QDir scratch(FuzzSupport::scratch());
+    const QString root = scratch.filePath(QStringLiteral("root"));
+    const QString temp = scratch.filePath(QStringLiteral("temp"));
+    QDir(root).removeRecursively();
+    QDir(temp).removeRecursively();
+    scratch.mkpath(root);
+    scratch.mkpath(temp);
 
-    FeedSocket socket;
-    ZqNetHostConnection connection(&socket, FuzzSupport::scratch(), nullptr);
-    ZqNetRequester requester;
-    requester.setHostConnection(&connection);
-    requester.sendGetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, false);
-    requester.sendSetRequest(ZqNetValueKeys::ZqNetValueKey_CustomMaterialXMLString, "AB");
-    requester.sendGetRequest(ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName, false);
-    requester.sendSetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial, "name");
-    QObject::connect(&connection, &ZqNetHostConnection::messageReceived, readPayload);
+    {
+        FeedSocket socket;
+        ZqNetHostConnection connection(&socket, temp, nullptr);
+        if (takesFiles)
+            connection.setFileReceiveRoot(root);
+        ZqNetRequester requester;
+        requester.setHostConnection(&connection);
+        requester.sendGetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, false);
+        requester.sendSetRequest(ZqNetValueKeys::ZqNetValueKey_CustomMaterialXMLString, "AB");
+        requester.sendGetRequest(ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName, false);
+        requester.sendSetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial, "name");
+        QObject::connect(&connection, &ZqNetHostConnection::messageReceived, readPayload);
 
-    for (int at = 0; at < stream.size(); at += piece)
-        socket.feed(stream.mid(at, piece));
-    QCoreApplication::sendPostedEvents();
+        int started = 0, ended = 0;
+        QObject::connect(&connection, &ZqNetHostConnection::fileStartReceive, [&] { ++started; });
+        QObject::connect(&connection, &ZqNetHostConnection::fileTransferComplete, [&] { ++ended; });
+
+        for (int at = 0; at < stream.size(); at += piece)
+            socket.feed(stream.mid(at, piece));
+        // Copies into place report from their own thread; a file cut off by the
+        // end of the input never does.
+        QElapsedTimer waited;
+        waited.start();
+        do
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        while (ended < started && waited.elapsed() < 20);
+    }
+    // A received file lands below the root, never beside it.
+    const QStringList beside = scratch.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    FuzzSupport::require(
+        beside == QStringList({ "root", "temp" }), "a received file was written outside its folder");
     return 0;
 }
