@@ -1,0 +1,801 @@
+import QtQuick 2.15
+import QtTest 1.2
+import "qrc:/"
+import "qrc:/components/home"
+import "qrc:/components/form"
+import "qrc:/components/screen"
+
+// The Home screen's sections, each built on its own with stand-ins where it talks to
+// the outside: the sidebar with its update bar, Materials with the real document
+// workspace, Getting Started, Settings with printer stand-ins on 127.0.0.90 to
+// 127.0.0.109, and Support.
+TestCase {
+    id: testCase
+    name: "Home"
+    width: 1200
+    height: 1500 // the printer's materials are below the fold of a smaller window
+    visible: true // hidden items get no pointer events
+    when: windowShown
+
+    // Stands in for the window's screen stack, which Materials pops to reveal a document.
+    Item {
+        id: stackView
+        property int pops: 0
+        function popScreen() { ++pops }
+    }
+
+    // A file dialog hands over a url value, not a text.
+    QtObject { id: chosenFile; property url value }
+
+    // Stands in for UpdateHelper: it answers only when a test makes it, and counts the calls.
+    Component {
+        id: updateHelperStandIn
+        QtObject {
+            property bool installerReady: false
+            property bool launchResult: true
+            property int checks: 0
+            property int downloads: 0
+            property int launches: 0
+            signal returnCheckForUpdateResponse(var updateExists)
+            signal returnDownloadProgressUpdate(var received, var total, var sizeReceived, var sizeTotal, var timeRemaining)
+            signal returnDownloadUpdateResponse(var downloadWasSuccessful)
+            signal returnDownloadFileNotFound(string url)
+            function checkForUpdate() { ++checks }
+            function getUpdateVersionNumber() { return "1.2.0" }
+            function getUpdateReleaseNotes() { return "Faster and safer." }
+            function startDownload() { ++downloads }
+            function isInstallerReady() { return installerReady }
+            function launchInstaller() { ++launches; return launchResult }
+        }
+    }
+    Component {
+        id: openerStandIn
+        QtObject { property var opened: []; function open(url) { opened = opened.concat([String(url)]) } }
+    }
+    Component {
+        id: utilitiesStandIn
+        QtObject {
+            property var bodies: []
+            signal supportRequestFail(string errorString)
+            signal supportRequestSuccess()
+            function submitSupportRequest(body) { bodies = bodies.concat([body]) }
+        }
+    }
+
+    Component { id: sidebarComponent; HomeSectionWelcome { width: 300; height: 760 } }
+    Component {
+        id: materialsComponent
+        HomeSectionMaterials { width: 900; height: 700; minimumWidth: 800; model: MaterialDocumentMediator.recentFiles }
+    }
+    Component { id: gettingStartedComponent; HomeSectionGettingStarted { width: 900; height: 650; minimumWidth: 800 } }
+    Component { id: settingsComponent; HomeSectionSettings { width: 1100; height: 1450; minimumWidth: 800 } }
+    Component { id: supportComponent; HomeSectionSupport { width: 800; height: 650; minimumWidth: 700 } }
+    Component { id: homeScreenComponent; ScreenHome {} }
+    Component { id: headerComponent; FormSectionHeader { width: 1000 } }
+
+    SignalSpy { id: closeSpy; target: ApplicationWindowMediator; signalName: "closeApplicationSignal" }
+
+    readonly property string defaultModels: "{\"ORV_2.0_AA\":\"Orvo A\",\"ORV_2.0_BB\":\"Orvo B\",\"ORV_2.0_TT\":\"Tesk Print\"}"
+    readonly property string tempFolder: testSupport.tempPath()
+    readonly property string printerName: "Bench (north) Printer"
+    readonly property string connectFailed: "Failed to connect to printer. Please check your network connection and try again."
+    property var helper: null
+    property var stand: null // the link opener or the support desk of the current test
+    property var startedPrinters: []
+    property string configuredDomain: ""
+
+    function initTestCase() { configuredDomain = Qt.application.domain }
+
+    function init() {
+        ApplicationWindowMediator.splashScreenVisible = false
+        Globals.updateAutomaticallyPromptShown = false
+        ;["FirstName", "LastName", "Email", "Company", "GroupKey"].forEach(function (f) { Globals["settingsUser_Set" + f]("") })
+        Globals.settingsUser_SetUpdateAutomaticallyPrompt(true)
+        Globals.settingsUser_SetPrinterModels(defaultModels)
+        DistributionMediator.distributionPassword = ""
+        testSupport.removeStoredSetting("Home/selectedPrinterModelName")
+        testSupport.setStoredSetting("PrinterIP/printerIP", "")
+        testSupport.setStoredSetting("PrinterIP/wasConnectedOnLastLoad", false)
+        testSupport.removeStoredSetting("PrinterIP/previousPrintersDropdownList")
+        MaterialDocumentMediator.recentFiles.clear()
+        stackView.pops = 0
+        closeSpy.clear()
+    }
+
+    function cleanup() {
+        MaterialDocumentMediator.openDocumentKeys().forEach(function (key) { MaterialDocumentMediator.closeDocument(key) })
+        NetworkConnectionMediator.disconnectFromPrinter(NetworkConnectionMediator.getPrinterIP(-1))
+        startedPrinters.forEach(function (address) { testSupport.stopPrinter(address) })
+        startedPrinters = []
+        Qt.application.domain = configuredDomain
+    }
+
+    // The recent list is stored at exit; leave none for the tests that follow.
+    function cleanupTestCase() { MaterialDocumentMediator.recentFiles.clear() }
+
+    function make(component, properties) {
+        var section = createTemporaryObject(component, testCase, properties || {})
+        waitForRendering(section) // rows lay out their items when a frame is made
+        return section
+    }
+
+    // The section as built anew, e.g. when Home shows again.
+    function rebuilt(section, component) {
+        section.destroy()
+        wait(0)
+        return make(component)
+    }
+
+    function typeInto(field, text) {
+        mouseClick(field)
+        keyClick(Qt.Key_A, Qt.ControlModifier)
+        keyClick(Qt.Key_Delete)
+        for (var i = 0; i < text.length; ++i)
+            keyClick(text.charAt(i))
+    }
+
+    // ---- sidebar and update bar ----
+
+    function makeSidebar(helperProperties) {
+        helper = createTemporaryObject(updateHelperStandIn, testCase, helperProperties || {})
+        return createTemporaryObject(sidebarComponent, testCase, { updateHelper: helper })
+    }
+
+    // The sidebar with an update offered and its automatic dialog already shown this run.
+    function offeringSidebar() {
+        Globals.updateAutomaticallyPromptShown = true
+        var sidebar = makeSidebar()
+        helper.returnCheckForUpdateResponse(true)
+        return sidebar
+    }
+
+    function test_sidebarLinks_data() {
+        return [
+            { tag: "settings", link: "navOptionSettings", from: "navOptionSupport", signal: "showHomeSectionSettings" },
+            { tag: "materials again", link: "navOptionMaterials", from: "navOptionSettings", signal: "showHomeSectionMaterials" }
+        ]
+    }
+
+    function test_sidebarLinks(data) {
+        var sidebar = makeSidebar()
+        var selected = function () {
+            return ["navOptionGettingStarted", "navOptionMaterials", "navOptionSettings", "navOptionSupport"]
+                .filter(function (link) { return sidebar[link].selected })
+        }
+        compare(selected(), ["navOptionMaterials"])
+        // Start from another link so that every row, Materials included, is a real change.
+        mouseClick(sidebar[data.from])
+        var spy = createTemporaryQmlObject("import QtTest 1.2; SignalSpy {}", testCase)
+        spy.target = sidebar
+        spy.signalName = data.signal
+        mouseClick(sidebar[data.link])
+        mouseClick(sidebar[data.link]) // a click on the selected link does nothing
+        compare(selected(), [data.link])
+        compare(spy.count, 1)
+    }
+
+    // The check runs when the splash goes, and whenever Home shows again.
+    function test_updateCheckTriggers() {
+        ApplicationWindowMediator.splashScreenVisible = true
+        var sidebar = makeSidebar()
+        compare(helper.checks, 0)
+        ApplicationWindowMediator.splashScreenVisible = false
+        compare(helper.checks, 1)
+        sidebar.visible = false
+        sidebar.visible = true
+        compare(helper.checks, 2)
+        helper.returnCheckForUpdateResponse(false)
+        verify(!sidebar.applicationUpdateNotification.visible)
+        verify(!sidebar.applicationUpdateNotificationDialog.visible)
+    }
+
+    // The automatic dialog opens once per run and only when the user wants it; the bar offers the update.
+    function test_updateOffer_data() {
+        return [ { tag: "prompt on", prompt: true }, { tag: "prompt off", prompt: false } ]
+    }
+
+    function test_updateOffer(data) {
+        Globals.settingsUser_SetUpdateAutomaticallyPrompt(data.prompt)
+        var first = makeSidebar()
+        helper.returnCheckForUpdateResponse(true)
+        var dialog = first.applicationUpdateNotificationDialog
+        if (data.prompt) {
+            tryCompare(dialog, "visible", true)
+            compare([dialog.title, dialog.message], ["Gelvantrium Update 1.2.0", "Faster and safer."])
+            dialog.close()
+            tryCompare(dialog, "visible", false)
+        }
+        // Home shown again builds a new sidebar: the bar is offered, the dialog is not.
+        var second = makeSidebar()
+        helper.returnCheckForUpdateResponse(true)
+        wait(50)
+        verify(!dialog.visible && !second.applicationUpdateNotificationDialog.visible)
+        compare(second.applicationUpdateNotification.text, "Download Version 1.2.0")
+        mouseClick(second.applicationUpdateNotification)
+        tryCompare(second.applicationUpdateNotificationDialog, "visible", true)
+    }
+
+    function test_downloadShowsProgressThenInstallText() {
+        var sidebar = offeringSidebar()
+        var bar = sidebar.applicationUpdateNotification
+        sidebar.applicationUpdateNotificationDialog.clickedConfirm()
+        helper.returnDownloadProgressUpdate(250, 1000, "250 bytes", "1000 bytes", "")
+        verify(bar.downloading && !bar.textVisible)
+        compare([bar.progressValue, bar.progressMaximum], [250, 1000])
+        // A click while downloading neither opens the dialog nor starts another download.
+        mouseClick(bar)
+        wait(50)
+        verify(!sidebar.applicationUpdateNotificationDialog.visible)
+        compare(helper.downloads, 1)
+        helper.installerReady = true
+        helper.returnDownloadUpdateResponse(true)
+        verify(!bar.downloading)
+        compare(bar.text, "Quit and Install Now")
+    }
+
+    // Regression: a failed download was offered as "Quit and Install Now".
+    function test_failedDownloadShowsUpdateFailed_data() {
+        return [
+            { tag: "download not successful", fileNotFound: false },
+            { tag: "installer not saved", fileNotFound: true },
+            { tag: "launch without installer", launch: true }
+        ]
+    }
+
+    function test_failedDownloadShowsUpdateFailed(data) {
+        var sidebar = offeringSidebar()
+        var bar = sidebar.applicationUpdateNotification
+        if (data.launch) {
+            bar.launchInstaller()
+        } else {
+            sidebar.startDownload()
+            helper.returnDownloadProgressUpdate(10, 1000, "10 bytes", "1000 bytes", "")
+            if (data.fileNotFound)
+                helper.returnDownloadFileNotFound("https://127.0.0.1/installer.pkg")
+            else
+                helper.returnDownloadUpdateResponse(false)
+        }
+        var failed = sidebar.applicationUpdateNotificationFailedDialog
+        tryCompare(failed, "visible", true)
+        compare(failed.title, "Update failed.")
+        compare(failed.message, "Please quit Gelvantrium and try to update again. If the problem persists, contact "
+                + Globals.zqContactEmail + ".")
+        compare(bar.text, "Download Version 1.2.0")
+        verify(bar.textVisible && !bar.downloading)
+        compare([helper.launches, closeSpy.count], [0, 0])
+    }
+
+    // A ready installer is offered without a check; a refused launch keeps the offer and
+    // says so (regression: it did nothing at all); unsaved changes stop the launch
+    // (regression: the application force-closed over them).
+    function test_readyInstaller_data() {
+        return [
+            { tag: "launched", launchResult: true, launches: 1, closes: 1 },
+            { tag: "launch refused", launchResult: false, launches: 1, closes: 0, dialog: "LaunchFailedDialog" },
+            { tag: "edited document", documents: 1, launches: 0, closes: 0, dialog: "UnsavedChangesDialog" },
+            { tag: "edited document in the background", documents: 2, launches: 0, closes: 0, dialog: "UnsavedChangesDialog" }
+        ]
+    }
+
+    function test_readyInstaller(data) {
+        if (data.documents) {
+            verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+            MaterialDocumentMediator.document.friendlyName = "Edited resin"
+            if (data.documents > 1)
+                verify(MaterialDocumentMediator.createDocument("ORV_2.0_BB"))
+        }
+        var sidebar = makeSidebar({ installerReady: true, launchResult: data.launchResult !== false })
+        compare(helper.checks, 0)
+        compare(sidebar.applicationUpdateNotification.text, "Quit and Install Now")
+        mouseClick(sidebar.applicationUpdateNotification)
+        compare([helper.launches, closeSpy.count], [data.launches, data.closes])
+        if (data.closes)
+            compare(closeSpy.signalArguments[0][0], true)
+        ;["LaunchFailedDialog", "UnsavedChangesDialog", "FailedDialog"].forEach(function (name) {
+            tryCompare(sidebar["applicationUpdateNotification" + name], "visible", name === data.dialog)
+            sidebar["applicationUpdateNotification" + name].close()
+        })
+        if (data.documents)
+            compare(sidebar.applicationUpdateNotificationUnsavedChangesDialog.message,
+                    "Gelvantrium must restart to install the update. Please save and close all open material files.")
+        if (!data.closes)
+            compare(sidebar.applicationUpdateNotification.text, "Quit and Install Now")
+    }
+
+    // ---- Materials ----
+
+    function keyOf(name) { return Globals.filePrefix + tempFolder + "/" + name }
+
+    function fileUrl(name) {
+        chosenFile.value = "file://" + tempFolder + "/" + name
+        return chosenFile.value
+    }
+
+    // Writes a real document file through the workspace and closes it again.
+    function saveDocumentAs(name, model) {
+        verify(MaterialDocumentMediator.createDocument(model))
+        var key = MaterialDocumentMediator.saveDocument(keyOf(name))
+        compare(key, keyOf(name))
+        MaterialDocumentMediator.closeDocument(key)
+        return key
+    }
+
+    // The list view lays out its rows on the next frame.
+    function rowAt(section, index, fileName) {
+        tryVerify(function () {
+            var row = section.recentList.itemAtIndex(index)
+            return row !== null && (fileName === undefined || row.fileName === fileName)
+        })
+        return section.recentList.itemAtIndex(index)
+    }
+
+    function recentEntry(name) {
+        return { fileName: name, path: keyOf(name), printerModel: "Orvo A",
+                 lastUpdatedDate: "Monday, January 5, 2026 10:00:00 AM", friendlyColor: "#ff8000" }
+    }
+
+    function test_printerModelList_data() {
+        return [
+            { tag: "stored name", models: defaultModels, stored: "Tesk Print",
+              names: ["Orvo A", "Orvo B", "Tesk Print"], index: 2, shown: true },
+            { tag: "stale stored name", models: defaultModels, stored: "Orvo Z",
+              names: ["Orvo A", "Orvo B", "Tesk Print"], index: 0, shown: true },
+            { tag: "single model", models: "{\"ORV_2.0_BB\":\"Orvo B\"}", stored: "Orvo A",
+              names: ["Orvo B"], index: 0, shown: false },
+            { tag: "two models in stored order", models: "{\"ORV_2.0_TT\":\"Tesk Print\",\"ORV_2.0_AA\":\"Orvo A\"}",
+              stored: "", names: ["Tesk Print", "Orvo A"], index: 0, shown: true }
+        ]
+    }
+
+    function test_printerModelList(data) {
+        Globals.settingsUser_SetPrinterModels(data.models)
+        if (data.stored !== "")
+            testSupport.setStoredSetting("Home/selectedPrinterModelName", data.stored)
+        var section = make(materialsComponent)
+        var combo = section.printerModelComboBox
+        compare([combo.values, combo.currentIndex, combo.visible], [data.names, data.index, data.shown])
+        verify(section.newButton.enabled)
+        // Filling the list never overwrites what the user chose last.
+        compare(section.selectedPrinterModelName, data.stored)
+        // The list follows the stored models; without any, New is off.
+        Globals.settingsUser_SetPrinterModels("{\"ORV_2.0_TT\":\"Tesk Print\"}")
+        compare([combo.values, combo.visible], [["Tesk Print"], false])
+        Globals.settingsUser_SetPrinterModels("{}")
+        compare(combo.currentIndex, -1)
+        verify(!section.newButton.enabled)
+    }
+
+    function test_newCreatesDocumentOfChosenModel_data() {
+        return [
+            { tag: "third of three", models: defaultModels, choose: 2, id: "ORV_2.0_TT" },
+            { tag: "only model", models: "{\"ORV_2.0_BB\":\"Orvo B\"}", choose: -1, id: "ORV_2.0_BB" }
+        ]
+    }
+
+    function test_newCreatesDocumentOfChosenModel(data) {
+        Globals.settingsUser_SetPrinterModels(data.models)
+        var section = make(materialsComponent)
+        if (data.choose >= 0)
+            section.printerModelComboBox.currentIndex = data.choose
+        var before = MaterialDocumentMediator.numberOfNewMaterials
+        mouseClick(section.newButton)
+        compare(stackView.pops, 1)
+        compare(MaterialDocumentMediator.documentKey, "NewMaterial" + (before + 1))
+        var machine = MaterialDocumentMediator.machine
+        compare(machine.machineModelNameToString(machine.modelName), data.id)
+        // The choice is kept for the next time Home shows.
+        compare(rebuilt(section, materialsComponent).printerModelComboBox.currentIndex, Math.max(data.choose, 0))
+    }
+
+    function test_fileOpens_data() {
+        return [
+            { tag: "from the recent list", browsed: false, opens: true },
+            { tag: "browsed", browsed: true, opens: true },
+            { tag: "browsed, not a material", browsed: true, opens: false }
+        ]
+    }
+
+    function test_fileOpens(data) {
+        var key = saveDocumentAs("recent open.zqmat", "ORV_2.0_BB")
+        if (!data.opens)
+            verify(testSupport.writeTextFile(tempFolder + "/recent open.zqmat", "not a material"))
+        var section = make(materialsComponent)
+        if (data.browsed) {
+            compare(section.openFileAccepted(fileUrl("recent open.zqmat")), data.opens)
+        } else {
+            var row = rowAt(section, 0)
+            compare([row.fileName, row.printerModel], ["recent open.zqmat", "Orvo B"])
+            mouseClick(row)
+        }
+        compare(stackView.pops, data.opens ? 1 : 0)
+        compare(MaterialDocumentMediator.documentKey, data.opens ? key : "")
+        tryCompare(section.popupFileOpen, "visible", !data.opens)
+        if (!data.opens)
+            compare(section.popupFileOpen.title, "Open failed.")
+    }
+
+    // Files deleted before Home shows are dropped; one that vanishes while it shows is
+    // removed once the user has been told.
+    function test_missingRecentFile() {
+        MaterialDocumentMediator.recentFiles.append(recentEntry("never-written.zqmat"))
+        var keep = saveDocumentAs("kept.zqmat", "ORV_2.0_AA")
+        var section = make(materialsComponent)
+        compare(MaterialDocumentMediator.recentFiles.count, 1)
+        MaterialDocumentMediator.recentFiles.insert(0, recentEntry("gone.zqmat"))
+        mouseClick(rowAt(section, 0, "gone.zqmat"))
+        tryCompare(section.popupFileMissing, "visible", true)
+        compare(section.popupFileMissing.title, "Could not open file")
+        compare(section.popupFileMissing.message, "The file at " + tempFolder + "/gone.zqmat"
+                + " could not be opened. It will be removed from the recent Materials list.")
+        compare(stackView.pops, 0)
+        section.popupFileMissing.close()
+        section.popupFileMissing.clickedConfirm()
+        compare(MaterialDocumentMediator.recentFiles.count, 1)
+        compare(MaterialDocumentMediator.recentFiles.get(0).path, keep)
+    }
+
+    function test_removeIconRemovesOneEntry() {
+        var first = saveDocumentAs("first.zqmat", "ORV_2.0_AA")
+        saveDocumentAs("second.zqmat", "ORV_2.0_AA")
+        var section = make(materialsComponent)
+        var stored = function () { return testSupport.readResource(testSupport.settingsFilePath()) }
+        verify(stored().indexOf("second.zqmat") >= 0)
+        mouseClick(rowAt(section, 0, "second.zqmat").removeButton)
+        compare(MaterialDocumentMediator.recentFiles.count, 1)
+        compare(MaterialDocumentMediator.recentFiles.get(0).path, first)
+        // Regression: the removal was stored only at the next addition or at exit.
+        compare(stored().indexOf("second.zqmat"), -1)
+        verify(stored().indexOf("first.zqmat") >= 0)
+        compare(stackView.pops, 0)
+        mouseClick(rowAt(section, 0, "first.zqmat").removeButton)
+        tryCompare(section.noRecentMaterialsText, "visible", true)
+    }
+
+    // Regression: at the smallest size the window allowed, New and the model list lay outside it.
+    function test_materialsHeaderFitsTheSmallestWindow() {
+        var home = createTemporaryObject(homeScreenComponent, testCase,
+                                         { width: Globals.windowMinimumWidth, height: Globals.windowMinimumHeight })
+        var section = home.materialsSection
+        var right = section.newButton.mapToItem(home, section.newButton.width, 0).x
+        verify(right <= home.width, "New ends at " + right + " in a window " + home.width + " wide")
+        verify(section.printerModelComboBox.mapToItem(home, 0, 0).x >= 300)
+    }
+
+    // ---- Getting Started ----
+
+    function makeGettingStarted() {
+        stand = createTemporaryObject(openerStandIn, testCase)
+        return createTemporaryObject(gettingStartedComponent, testCase, { linkOpener: stand })
+    }
+
+    function waitForPage(view, url) {
+        tryVerify(function () { return String(view.url).indexOf(url) === 0 && !view.loading && view.loadProgress === 100 },
+                  20000)
+    }
+
+    function runJavaScript(view, script) {
+        var result = null
+        view.runJavaScript(script, function (value) { result = value })
+        tryVerify(function () { return result !== null }, 5000)
+        return result
+    }
+
+    // Regression: the links pointed at a placeholder host and the page named buttons
+    // (Validate, Install) that the application does not have.
+    function test_gettingStartedLinksAndControls() {
+        Qt.application.domain = "example.test"
+        var view = makeGettingStarted().webView
+        waitForPage(view, "qrc:/html/GettingStarted/GettingStarted.html")
+        var joined = function (selector, expression, separator) {
+            return runJavaScript(view, "Array.prototype.map.call(document.querySelectorAll('" + selector
+                                 + "'), function (e) { return " + expression + "; }).join('" + separator + "')")
+        }
+        compare(joined("a", "e.href", " "),
+                "https://example.test/gelvantrium/quick-start https://example.test/gelvantrium/faq")
+        compare(joined("strong", "e.textContent", "|"), "Browse...|New|New|Distribute|Save|Help|Home|X")
+    }
+
+    function test_clickedLinksGoToTheBrowser_data() {
+        return [ { tag: "same window", id: "plain" }, { tag: "new window", id: "blank" } ]
+    }
+
+    function test_clickedLinksGoToTheBrowser(data) {
+        var page = tempFolder + "/links.html"
+        verify(testSupport.writeTextFile(page, "<html><body style='margin:0'>"
+            + "<a id='plain' href='https://127.0.0.1/plain' style='display:block;height:50px'>plain</a>"
+            + "<a id='blank' href='https://127.0.0.1/blank' target='_blank' style='display:block;height:50px'>blank</a>"
+            + "</body></html>"))
+        var view = makeGettingStarted().webView
+        var pageUrl = "file://" + page
+        view.url = pageUrl
+        waitForPage(view, pageUrl)
+        // The centre of the link, in view coordinates.
+        var centre = runJavaScript(view, "(function() { var r = document.getElementById('" + data.id
+                                   + "').getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+        mouseClick(view, centre[0], centre[1])
+        tryCompare(stand, "opened", ["https://127.0.0.1/" + data.id], 5000)
+        wait(200)
+        compare(String(view.url), pageUrl)
+        compare(stand.opened.length, 1)
+    }
+
+    // ---- Settings ----
+
+    // Typed, kept in the store, shown by a newly built section and read again when Settings shows.
+    function test_profileFieldPersists_data() {
+        return [
+            { tag: "first name", field: "profileSettingsFirstNameField", key: "User/nameFirst", name: "FirstName", text: "Ada" },
+            { tag: "last name", field: "profileSettingsLastNameField", key: "User/nameLast", name: "LastName",
+              text: "Lovelace-King" },
+            { tag: "email", field: "profileSettingsEmailField", key: "User/email", name: "Email", text: "ada@example.invalid" },
+            { tag: "company", field: "profileSettingsCompanyField", key: "User/company", name: "Company", text: "Veltrisan & Co" },
+            { tag: "group key of 32 characters", field: "profileSettingsGroupKeyField", key: "User/groupKey", name: "GroupKey",
+              text: "0123456789abcdefABCDEF0123456789" }
+        ]
+    }
+
+    function test_profileFieldPersists(data) {
+        var section = make(settingsComponent)
+        typeInto(section[data.field], data.text)
+        compare(Globals["settingsUser_Get" + data.name](), data.text)
+        tryVerify(function () { return testSupport.storedSetting(data.key) === data.text }, 3000)
+        section = rebuilt(section, settingsComponent)
+        compare(section[data.field].text, data.text)
+        Globals["settingsUser_Set" + data.name]("Grace")
+        section.getUserSettingsValues()
+        compare(section[data.field].text, "Grace")
+    }
+
+    function test_updatePromptPreferencePersists() {
+        var section = make(settingsComponent)
+        verify(section.automaticUpdatePromptEnabled.isChecked)
+        mouseClick(section.automaticUpdatePromptEnabled)
+        verify(!Globals.settingsUser_GetUpdateAutomaticallyPrompt())
+        tryVerify(function () { return String(testSupport.storedSetting("User/updateAutomaticallyPrompt")) === "false" }, 3000)
+        section = rebuilt(section, settingsComponent)
+        verify(!section.automaticUpdatePromptEnabled.isChecked)
+        Globals.settingsUser_SetUpdateAutomaticallyPrompt(true)
+        section.getUserSettingsValues()
+        verify(section.automaticUpdatePromptEnabled.isChecked)
+    }
+
+    function test_distributionPassword_data() {
+        return [
+            { tag: "valid", typed: "Abcdef1!", kept: "Abcdef1!", valid: true },
+            { tag: "no symbol", typed: "Abcdefg1", kept: "Abcdefg1", valid: false },
+            { tag: "cut at twelve", typed: "Abcdefgh12#zXY", kept: "Abcdefgh12#z", valid: true }
+        ]
+    }
+
+    function test_distributionPassword(data) {
+        var section = make(settingsComponent)
+        verify(section.distributionPasswordInvalidMark.visible)
+        typeInto(section.distributionPasswordField, data.typed)
+        var shown = function () {
+            return [section.distributionPasswordField.text, section.distributionPasswordValidMark.visible,
+                    section.distributionPasswordInvalidMark.visible]
+        }
+        compare(shown(), [data.kept, data.valid, !data.valid])
+        compare(DistributionMediator.distributionPassword, data.kept)
+        tryVerify(function () { return testSupport.storedSetting("distributionPassword/password") === data.kept }, 3000)
+        section = rebuilt(section, settingsComponent)
+        compare(shown(), [data.kept, data.valid, !data.valid])
+    }
+
+    function startPrinter(address, mode) {
+        verify(testSupport.startPrinter(address, ["--mode", mode, "--name", printerName,
+                                                  "--material", "Grey Resin", "--material", "Clear Resin"]))
+        startedPrinters.push(address)
+    }
+
+    // A section connected by typing the address and pressing Connect.
+    function connectedSection(address) {
+        var section = make(settingsComponent)
+        typeInto(section.printer.homeSectionSettingsPrinterIP, address)
+        mouseClick(section.printer.connectDisconnectButton)
+        compare(section.printer.connectDisconnectButton.text, "Connecting...")
+        mouseClick(section.printer.connectDisconnectButton) // ignored while pending
+        return section
+    }
+
+    function test_connectAndDisconnect() {
+        startPrinter("127.0.0.90", "accept")
+        var section = connectedSection("127.0.0.90")
+        var printer = section.printer
+        tryCompare(printer.connectDisconnectButton, "text", "Disconnect", 5000)
+        tryCompare(printer.currentConnectionLabel, "text",
+                   "Functional Connected IP = 127.0.0.90\nPrinter Name = " + printerName, 5000)
+        tryCompare(printer.materialListView, "model", ["Grey Resin", "Clear Resin"], 5000)
+        compare(printer.recentPrinters, [printerName + " (127.0.0.90)"])
+
+        // Home shown again while connected: no new connection, the button offers Disconnect.
+        section = rebuilt(section, settingsComponent)
+        printer = section.printer
+        compare(printer.connectDisconnectButton.text, "Disconnect")
+        compare(testSupport.printerLog("127.0.0.90").filter(function (l) { return l.event === "connected" }).length, 1)
+
+        mouseClick(printer.connectDisconnectButton)
+        compare(printer.connectDisconnectButton.text, "Disconnecting...")
+        tryCompare(printer.connectDisconnectButton, "text", "Connect", 5000)
+        tryCompare(printer.currentConnectionLabel, "text", "Not Connected")
+        compare(printer.materialListView.count, 0)
+        section.destroy()
+        wait(0)
+        compare(testSupport.storedSetting("PrinterIP/printerIP"), "127.0.0.90")
+        compare(String(testSupport.storedSetting("PrinterIP/wasConnectedOnLastLoad")), "false")
+        compare(String(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList")), printerName + " (127.0.0.90)")
+    }
+
+    function test_connectionEnds_data() {
+        return [
+            { tag: "nothing listens", address: "127.0.0.91", status: connectFailed },
+            { tag: "printer goes away", address: "127.0.0.92", printer: true, status: "The printer was disconnected." }
+        ]
+    }
+
+    function test_connectionEnds(data) {
+        if (data.printer)
+            startPrinter(data.address, "accept")
+        var printer = connectedSection(data.address).printer
+        if (data.printer) {
+            tryCompare(printer.materialListView, "count", 2, 5000)
+            testSupport.stopPrinter(data.address)
+        }
+        tryCompare(printer.currentConnectionLabel, "text", data.status, 5000)
+        compare(printer.connectDisconnectButton.text, "Connect")
+        compare(printer.materialListView.count, 0)
+    }
+
+    function test_startUpReconnect_data() {
+        return [
+            { tag: "printer answers", address: "127.0.0.93", printer: true, button: "Disconnect" },
+            { tag: "no stored address", address: "", button: "Connect" },
+            { tag: "printer unreachable, one retry after 5 s", address: "127.0.0.94", button: "Connect", status: connectFailed }
+        ]
+    }
+
+    function test_startUpReconnect(data) {
+        if (data.printer)
+            startPrinter(data.address, "accept")
+        testSupport.setStoredSetting("PrinterIP/printerIP", data.address)
+        testSupport.setStoredSetting("PrinterIP/wasConnectedOnLastLoad", true)
+        var printer = make(settingsComponent).printer
+        compare(printer.attemptingToConnectText.visible, data.address !== "")
+        if (data.status) {
+            wait(2000)
+            verify(printer.attemptingToConnectText.visible)
+        }
+        tryCompare(printer.connectionRow, "visible", true, 8000)
+        verify(!printer.attemptingToConnectText.visible)
+        tryCompare(printer.connectDisconnectButton, "text", data.button, 3000)
+        if (data.status)
+            compare(printer.currentConnectionLabel.text, data.status)
+    }
+
+    // The address is the text in the entry's last parentheses: names may hold some too.
+    function test_recentPrinters() {
+        startPrinter("127.0.0.95", "accept")
+        testSupport.setStoredSetting("PrinterIP/previousPrintersDropdownList", ["Lab (north) (127.0.0.95)", "Other (127.0.0.96)"])
+        var section = make(settingsComponent)
+        var printer = section.printer
+        var dropdown = printer.homeSectionSettingsPrinterIPDropdown
+        mouseClick(printer.recentPrintersTriangle)
+        tryCompare(dropdown.popup, "opened", true)
+        mouseClick(dropdown.popup.contentItem.itemAtIndex(0))
+        tryCompare(dropdown, "visible", false)
+        compare(printer.homeSectionSettingsPrinterIP.text, "127.0.0.95")
+        tryCompare(printer, "recentPrinters",
+                   [printerName + " (127.0.0.95)", "Lab (north) (127.0.0.95)", "Other (127.0.0.96)"], 5000)
+        mouseClick(printer.recentPrintersTriangle)
+        tryCompare(dropdown.popup, "opened", true)
+        mouseClick(printer.clearRecentLink)
+        verify(!printer.recentPrintersTriangle.visible)
+        compare(rebuilt(section, settingsComponent).printer.recentPrinters, [])
+    }
+
+    // Refused removals; an older printer's is never reported as a failed install.
+    function test_refusedRemoval_data() {
+        return [
+            { tag: "denied", address: "127.0.0.98", mode: "deny" },
+            { tag: "old printer", address: "127.0.0.99", mode: "oldfirmware" }
+        ]
+    }
+
+    function test_refusedRemoval(data) {
+        var header = createTemporaryObject(headerComponent, testCase)
+        startPrinter(data.address, data.mode)
+        var printer = connectedSection(data.address).printer
+        tryCompare(printer.materialListView, "count", 2, 5000)
+        waitForRendering(printer)
+        mouseClick(printer.materialListView.itemAtIndex(1).removeButton)
+        var dialog = printer.deleteMaterialDialog
+        tryCompare(dialog, "opened", true)
+        compare(dialog.title, "Delete Clear Resin")
+        compare(dialog.message, "Are you sure you want to delete Clear Resin from " + printerName + "?")
+        dialog.close()
+        dialog.clickedConfirm()
+        tryCompare(printer.failedToDeleteDialog, "opened", true, 5000)
+        compare(testSupport.printerLog(data.address).filter(function (l) { return l.request === "set" }).length, 1)
+        wait(300)
+        verify(!header.installFailedDialog.opened)
+        printer.failedToDeleteDialog.close()
+    }
+
+    // ---- Support ----
+
+    function makeSupport(profile) {
+        profile = profile || ["Ada", "Lovelace", "ada@example.invalid", "Veltrisan Labs"]
+        ;["FirstName", "LastName", "Email", "Company"].forEach(function (f, i) { Globals["settingsUser_Set" + f](profile[i]) })
+        stand = createTemporaryObject(utilitiesStandIn, testCase)
+        return createTemporaryObject(supportComponent, testCase, { utility: stand })
+    }
+
+    // The exact body: key order, separators, escapes, and the platform named as "linux".
+    function test_supportBodyIsExact_data() {
+        var head = "{\"serviceDeskId\":\"3\",\"requestTypeId\":\"42\",\"requestFieldValues\":{\"summary\":\""
+        var tail = "\\n\\nApplication version: 1.0.0\\nOperating system: linux\\n\"}}"
+        return [
+            { tag: "typical", profile: ["Ada", "Lovelace", "ada@example.invalid", "Veltrisan Labs"], message: "The vat leaks.",
+              expected: head + "Veltrisan Labs \u2013 Ada Lovelace\",\"description\":\"The vat leaks.\\n\\n"
+                        + "Name: Ada Lovelace\\nEmail: ada@example.invalid\\nCompany: Veltrisan Labs" + tail },
+            { tag: "quotes, line breaks, markers and non-ASCII", profile: ["Zoë", "O\"Neil", "z@example.invalid", "Ünïon %1"],
+              message: "Line 1\nLine \"2\"\t%1 \\ end",
+              expected: head + "Ünïon %1 \u2013 Zoë O\\\"Neil\",\"description\":\"Line 1\\nLine \\\"2\\\"\\t%1 \\\\ end"
+                        + "\\n\\nName: Zoë O\\\"Neil\\nEmail: z@example.invalid\\nCompany: Ünïon %1" + tail }
+        ]
+    }
+
+    function test_supportBodyIsExact(data) {
+        var support = makeSupport(data.profile)
+        support.supportMessageField.text = data.message
+        mouseClick(support.supportMessageSubmitButton)
+        compare(stand.bodies, [data.expected])
+        // The desk reads it as JSON with the message intact.
+        compare(JSON.parse(stand.bodies[0]).requestFieldValues.description.indexOf(data.message), 0)
+    }
+
+    // Regression: a second click while the first request was pending sent it twice.
+    function test_supportDoubleSubmitSendsOneRequest() {
+        var support = makeSupport()
+        mouseClick(support.supportMessageSubmitButton)
+        compare(stand.bodies.length, 0) // nothing to send yet
+        support.supportMessageField.text = "Please call me."
+        mouseClick(support.supportMessageSubmitButton)
+        mouseClick(support.supportMessageSubmitButton)
+        support.supportMessageSubmitButton.sendHTTPRequest()
+        compare(stand.bodies.length, 1)
+        compare(support.supportMessageSubmitStatus.text, "Submitting...")
+    }
+
+    // Regression: a failed request must leave the user's text for another try. The text
+    // is read-only while pending, so that a success cannot wipe out anything typed meanwhile.
+    function test_supportAnswer_data() {
+        return [
+            { tag: "failure keeps the text", success: false, text: "Firstx",
+              status: "Failed to submit. Please check your connection and try again.\n(Host 127.0.0.9 not found)" },
+            { tag: "success clears it", success: true, text: "x", status: "Your support request has been submitted." }
+        ]
+    }
+
+    function test_supportAnswer(data) {
+        var support = makeSupport()
+        support.supportMessageField.text = "First"
+        mouseClick(support.supportMessageSubmitButton)
+        mouseClick(support.supportMessageField)
+        keyClick(Qt.Key_X)
+        compare(support.supportMessageField.text, "First")
+        if (data.success)
+            stand.supportRequestSuccess()
+        else
+            stand.supportRequestFail("Host 127.0.0.9 not found")
+        compare(support.supportMessageSubmitStatus.text, data.status)
+        mouseClick(support.supportMessageField)
+        keyClick(Qt.Key_End, Qt.ControlModifier)
+        keyClick(Qt.Key_X)
+        compare(support.supportMessageField.text, data.text)
+        // Typing again hides the status; the same request can be sent again.
+        verify(!support.supportMessageSubmitStatus.visible)
+        mouseClick(support.supportMessageSubmitButton)
+        compare(stand.bodies.length, 2)
+    }
+}
