@@ -17,7 +17,7 @@ TestCase {
 
     function init() {
         ["nameFirst", "nameLast", "groupKey", "printerModels", "updateAutomaticallyPrompt"].forEach(function (key) {
-            testSupport.removeStoredSetting("User/" + key)
+            testSupport.setStoredSetting("User/" + key, undefined)
         })
     }
 
@@ -26,17 +26,9 @@ TestCase {
         tryVerify(function () { return testSupport.storedSetting(key) === expected }, 2000, key)
     }
 
-    function test_firstStartStoresDefaultModelsInOrder() {
-        var globals = freshGlobals()
-        var models = globals.settingsUser_GetPrinterModels()
-        compare(Object.keys(models), defaultModelIds)
-        compare([models["ORV_2.0_AA"], models["ORV_2.0_BB"], models["ORV_2.0_TT"]], ["Orvo A", "Orvo B", "Tesk Print"])
-        verify(globals.settingsUser_GetUpdateAutomaticallyPrompt())
-        waitForStored("User/printerModels", '{"ORV_2.0_AA":"Orvo A","ORV_2.0_BB":"Orvo B","ORV_2.0_TT":"Tesk Print"}')
-    }
-
     function test_updatePromptForcedOnWithoutGroupKey_data() {
         return [
+            { tag: "nothing stored", groupKey: "k", expected: true },
             { tag: "no group key, prompt off", groupKey: "", stored: false, expected: true },
             { tag: "group key, prompt off", groupKey: "k", stored: false, expected: false },
             { tag: "group key, prompt on", groupKey: "k", stored: true, expected: true }
@@ -51,10 +43,10 @@ TestCase {
 
     function test_printerLookups_data() {
         var rows = [
-            [2, "Tesk Print"], [3, undefined], ["ORV_2.0_BB", "Orvo B"], ["orv_2.0_bb", undefined], ["Orvo A", undefined]
+            [2, "Tesk Print"], [3, undefined], ["ORV_2.0_BB", "Orvo B"], ["Orvo A", undefined]
         ].map(function (r) { return { tag: "friendly name of " + r[0], lookup: "getPrinterFriendlyName", input: r[0], expected: r[1] } })
         return rows.concat([
-            ["Tesk Print", "ORV_2.0_TT"], ["ORV_2.0_TT", undefined], ["tesk print", undefined]
+            ["Tesk Print", "ORV_2.0_TT"], ["ORV_2.0_TT", undefined]
         ].map(function (r) { return { tag: "name of '" + r[0] + "'", lookup: "getPrinterName", input: r[0], expected: r[1] } }))
     }
 

@@ -93,10 +93,10 @@ TestCase {
         Globals.settingsUser_SetUpdateAutomaticallyPrompt(true)
         Globals.settingsUser_SetPrinterModels(defaultModels)
         DistributionMediator.distributionPassword = ""
-        testSupport.removeStoredSetting("Home/selectedPrinterModelName")
+        testSupport.setStoredSetting("Home/selectedPrinterModelName", undefined)
         testSupport.setStoredSetting("PrinterIP/printerIP", "")
         testSupport.setStoredSetting("PrinterIP/wasConnectedOnLastLoad", false)
-        testSupport.removeStoredSetting("PrinterIP/previousPrintersDropdownList")
+        testSupport.setStoredSetting("PrinterIP/previousPrintersDropdownList", undefined)
         MaterialDocumentMediator.recentFiles.clear()
         stackView.pops = 0
         closeSpy.clear()
@@ -438,7 +438,7 @@ TestCase {
         var first = saveDocumentAs("first.zqmat", "ORV_2.0_AA")
         saveDocumentAs("second.zqmat", "ORV_2.0_AA")
         var section = make(materialsComponent)
-        var stored = function () { return testSupport.readResource(testSupport.settingsFilePath()) }
+        var stored = function () { return testSupport.settingsFileText() }
         verify(stored().indexOf("second.zqmat") >= 0)
         mouseClick(rowAt(section, 0, "second.zqmat").removeButton)
         compare(MaterialDocumentMediator.recentFiles.count, 1)

@@ -51,22 +51,16 @@ public:
     // "Category/key" as the QML settings store it.
     Q_INVOKABLE QVariant storedSetting(const QString &key) const { return QSettings().value(key); }
 
+    // Removes the key when value is undefined.
     Q_INVOKABLE void setStoredSetting(const QString &key, const QVariant &value)
     {
         QSettings settings;
-        settings.setValue(key, value);
+        if (value.isValid())
+            settings.setValue(key, value);
+        else
+            settings.remove(key);
         settings.sync();
     }
-
-    Q_INVOKABLE void removeStoredSetting(const QString &key)
-    {
-        QSettings settings;
-        settings.remove(key);
-        settings.sync();
-    }
-
-    // The settings file the interface writes.
-    Q_INVOKABLE QString settingsFilePath() const { return QSettings().fileName(); }
 
     // The test's own temporary folder (isolated per test run), without a trailing slash.
     Q_INVOKABLE QString tempPath() const { return QDir::tempPath(); }
@@ -80,10 +74,10 @@ public:
         return file.commit();
     }
 
-    // A file of the compiled-in resources (":/..."), one character per byte; null when absent.
-    Q_INVOKABLE QString readResource(const QString &path) const
+    // The settings file the interface writes, one character per byte; null when absent.
+    Q_INVOKABLE QString settingsFileText() const
     {
-        QFile file(path);
+        QFile file(QSettings().fileName());
         if (!file.open(QIODevice::ReadOnly))
             return QString();
         const QByteArray bytes = file.readAll();
@@ -146,8 +140,6 @@ private:
 class Setup : public QObject
 {
     Q_OBJECT
-public:
-
 public slots:
     void applicationAvailable() { GuiTest::setUpApplication(); }
 
