@@ -1,40 +1,42 @@
+#include "../fulldisk.h"
 #include "downloader.h"
 #include "updatertest.h"
-#include "../fulldisk.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QtTest>
 
 #include <memory>
 
 namespace {
 
-QByteArray readAll(const QString &path)
+QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Every file under the temporary folder whose name starts with prefix,
-// including half-written ones.
-QStringList filesStartingWith(const QString &prefix)
+// Every file under the temporary folder whose name starts with prefix, half-written ones too.
+QStringList filesStartingWith(const QString& prefix)
 {
     QStringList found;
-    QDirIterator it(QDir::tempPath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (it.fileName().startsWith(prefix))
+    for (QDirIterator it(QDir::tempPath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();)
+        if (it.next(), it.fileName().startsWith(prefix))
             found.append(it.filePath());
-    }
     return found;
 }
+
+// Stands in for the desktop's opener, so that nothing is launched.
+class LaunchCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
 
 } // namespace
 
@@ -47,30 +49,22 @@ class tst_Downloader : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_server.start(), qPrintable(m_server.failureReason()));
-        m_server.trustInProcess();
+        startServer(m_server, answer(200, "installer"));
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_catcher, "open");
     }
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
 
-    void sizeTexts_data()
-    {
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<QString>("total");
-        QTest::addColumn<QString>("received");
-        QTest::newRow("1023") << qint64(1023) << "1023 bytes" << "1023 bytes";
-        QTest::newRow("1024") << qint64(1024) << "1 KB" << "1 KB";
-        QTest::newRow("1048576") << qint64(1048576) << "1 MB" << "1 MB";
-        QTest::newRow("a million MB") << qint64(1000000) * 1048576 << "1e+06 MB" << "1000000 MB";
-    }
     void sizeTexts()
     {
-        QFETCH(qint64, bytes);
-        QFETCH(QString, total);
-        QFETCH(QString, received);
-        QCOMPARE(Downloader::totalSizeText(bytes), total);
-        QCOMPARE(Downloader::receivedSizeText(bytes), received);
+        const QList<QPair<qint64, QString>> rows { { 1023, "1023 bytes" }, { 1024, "1 KB" },
+            { 1048576, "1 MB" } };
+        for (const auto& row : rows) {
+            QCOMPARE(Downloader::totalSizeText(row.first), row.second);
+            QCOMPARE(Downloader::receivedSizeText(row.first), row.second);
+        }
+        QCOMPARE(Downloader::totalSizeText(qint64(1000000) * 1048576), QStringLiteral("1e+06 MB"));
+        QCOMPARE(Downloader::receivedSizeText(qint64(1000000) * 1048576), QStringLiteral("1000000 MB"));
     }
 
     void timeRemainingText_data()
@@ -85,7 +79,7 @@ private slots:
         QTest::newRow("90 s rounds up") << qint64(1000) << qint64(90000) << qint64(1) << "About 2 minutes";
         QTest::newRow("7200 s") << qint64(1000) << qint64(7200000) << qint64(1) << "About 120 minutes";
         QTest::newRow("7201 s") << qint64(1000) << qint64(7201000) << qint64(1) << "About 2 hours";
-        QTest::newRow("whole download, not the rest")
+        QTest::newRow("whole, not the rest")
             << qint64(5000000) << qint64(50000000) << qint64(10) << "About 2 minutes";
         QTest::newRow("nothing elapsed") << qint64(1000) << qint64(60000) << qint64(0) << "";
         QTest::newRow("speed zero") << qint64(5) << qint64(60000) << qint64(10) << "";
@@ -105,18 +99,15 @@ private slots:
     void goodDownloadIsSavedAndLaunched()
     {
         const qint64 size = 3 * 1024 * 1024 + 17;
-        m_server.setAnswer(
-            "/Gelvantrium-1.0.1.dmg?mb=300", answer(302, "", { { "Location", "/store/8f3a" } }));
+        m_server.setAnswer("/Gelvantrium-1.0.1.dmg?mb=300", answer(302, "", "/store/8f3a"));
         m_server.setAnswer("/store/8f3a", generated(size));
-        const QUrl url = m_server.url(QStringLiteral("/Gelvantrium-1.0.1.dmg?mb=300"));
         Downloader downloader;
         QSignalSpy progress(&downloader, &Downloader::downloadProgressUpdate);
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
         QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
-        downloader.startDownload(url);
+        downloader.startDownload(m_server.url(QStringLiteral("/Gelvantrium-1.0.1.dmg?mb=300")));
         QVERIFY(finished.wait(WaitMs));
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(notFound.count(), 0);
+        QCOMPARE(finished.count() + notFound.count(), 1);
         const QString path = finished.at(0).at(1).toString();
         QCOMPARE(finished.at(0).at(0).toString(), m_server.url(QStringLiteral("/store/8f3a")).toString());
         QCOMPARE(downloader.filePath(), path);
@@ -131,10 +122,9 @@ private slots:
         QCOMPARE(folder.permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         qint64 last = -1;
-        for (const QList<QVariant> &report : qAsConst(progress)) {
-            const qint64 received = report.at(0).toLongLong();
-            QVERIFY2(received >= last, "progress went backwards");
-            last = received;
+        for (const QList<QVariant>& report : qAsConst(progress)) {
+            QVERIFY2(report.at(0).toLongLong() >= last, "progress went backwards");
+            last = report.at(0).toLongLong();
             QCOMPARE(report.at(1).toLongLong(), size);
             QCOMPARE(report.at(3).toString(), QStringLiteral("3 MB"));
         }
@@ -142,7 +132,7 @@ private slots:
 
         m_catcher.opened.clear();
         QVERIFY(downloader.openDownload());
-        QCOMPARE(m_catcher.opened, QList<QUrl>{ QUrl::fromLocalFile(path) });
+        QCOMPARE(m_catcher.opened, QList<QUrl> { QUrl::fromLocalFile(path) });
     }
 
     // Nothing is saved, ready or launched; only https is fetched at all.
@@ -150,78 +140,66 @@ private slots:
     {
         QTest::addColumn<QUrl>("url");
         QTest::addColumn<HttpsStandIn::Answer>("served");
-        QTest::addColumn<bool>("fullDisk");
-        HttpsStandIn::Answer truncated = answer(200, QByteArray(4000, 'x'));
-        truncated.declaredLength = 8000;
-        const auto at = [this](const char *path) { return m_server.url(QString::fromLatin1(path)); };
+        const auto at = [this](const char* path) { return m_server.url(QString::fromLatin1(path)); };
         QUrl http = at("/plain.dmg");
         http.setScheme(QStringLiteral("http"));
-        HttpsStandIn::Answer silent;
-        silent.neverAnswer = true;
-        HttpsStandIn::Answer trickle = answer(200, QByteArray(4000, 't'));
-        trickle.trickleMs = 100;
-        HttpsStandIn::Answer headerFlood = answer(200, "installer");
-        headerFlood.endlessHead = true;
-        HttpsStandIn::Answer shortOpen = truncated;
-        shortOpen.keepOpen = true;
-        HttpsStandIn::Answer noLength = generated(500000, 400000);
-        noLength.noLength = true;
         // 100,000 zero bytes in 132.
         const QByteArray gzipped = QByteArray::fromHex("1f8b0800000000000203edc13101000000c2a0f54f6d0d0fa0")
             + QByteArray(96, '\0') + QByteArray::fromHex("8057037d9511d4a0860100");
-        QTest::newRow("404 page") << at("/404.dmg") << answer(404, "<html>Not Found</html>") << false;
+        HttpsStandIn::Answer gzip = answer(200, gzipped);
+        gzip.headers.append(HttpsStandIn::Header("Content-Encoding", "gzip"));
+        QTest::newRow("404 page") << at("/404.dmg") << answer(404, "<html>Not Found</html>");
         QTest::newRow("redirect to http")
-            << at("/302.dmg")
-            << answer(302, "<html>moved</html>", { { "Location", "http://127.0.0.1:9/x.dmg" } }) << false;
-        QTest::newRow("six redirects")
-            << at("/hops.dmg") << answer(302, "", { { "Location", "/hop1" } }) << false;
+            << at("/302.dmg") << answer(302, "<html>moved</html>", "http://127.0.0.1:9/x.dmg");
+        QTest::newRow("six redirects") << at("/hops.dmg") << answer(302, "", "/hop1");
         // A 3xx that is not followed (no Location) was saved as the installer.
-        QTest::newRow("3xx without a Location") << at("/300.dmg") << answer(300, "<html>choose</html>") << false;
-        QTest::newRow("dropped half-way") << at("/dropped.dmg") << generated(2 * 1024 * 1024, 1024 * 1024) << false;
-        QTest::newRow("shorter than its length") << at("/truncated.dmg") << truncated << false;
+        QTest::newRow("3xx without a Location") << at("/300.dmg") << answer(300, "<html>choose</html>");
+        QTest::newRow("shorter than its length")
+            << at("/short.dmg") << generated(2 * 1024 * 1024, 1024 * 1024);
         // Regression: these never ended, and the interface allows no second download.
-        QTest::newRow("silent server") << at("/silent.dmg") << silent << false;
-        QTest::newRow("one byte at a time") << at("/trickle.dmg") << trickle << false;
-        QTest::newRow("endless header lines") << at("/flood.dmg") << headerFlood << false;
-        QTest::newRow("short body, socket kept open") << at("/open.dmg") << shortOpen << false;
+        QTest::newRow("silent server") << at("/silent.dmg") << answer(200, "", {}, HttpsStandIn::NeverAnswer);
+        QTest::newRow("one byte at a time")
+            << at("/trickle.dmg") << answer(200, QByteArray(4000, 't'), {}, HttpsStandIn::Trickle);
+        QTest::newRow("endless header lines")
+            << at("/flood.dmg") << answer(200, "installer", {}, HttpsStandIn::EndlessHead);
+        QTest::newRow("short body, socket kept open")
+            << at("/open.dmg") << generated(8000, 4000, HttpsStandIn::KeepOpen);
         // Regression: a body without a length, cut by a bare close, was offered.
-        QTest::newRow("no length, cut") << at("/nolength.dmg") << noLength << false;
+        QTest::newRow("no length, cut")
+            << at("/nolength.dmg") << generated(500000, 400000, HttpsStandIn::NoLength);
         // Regression: asked with Qt's default encodings, a small compressed body
         // was inflated to any size on disk.
-        QTest::newRow("gzip") << at("/gzip.dmg") << answer(200, gzipped, { { "Content-Encoding", "gzip" } })
-                              << false;
-        QTest::newRow("empty body") << at("/empty.dmg") << answer(200, QByteArray()) << false;
-        QTest::newRow("address ending in a slash") << at("/installers/") << answer(200, "listing") << false;
-        QTest::newRow("http") << http << answer(200, "installer") << false;
-        QTest::newRow("empty address") << QUrl() << answer(200, "") << false;
+        QTest::newRow("gzip") << at("/gzip.dmg") << gzip;
+        QTest::newRow("empty body") << at("/empty.dmg") << answer(200, QByteArray());
+        QTest::newRow("address ending in a slash") << at("/installers/") << answer(200, "listing");
+        QTest::newRow("http") << http << answer(200, "installer");
+        QTest::newRow("empty address") << QUrl() << answer(200, "");
         // Regression: an installer small enough to sit in the write buffer was cut
         // off at the disk's end, reported saved and offered for launch.
-        QTest::newRow("full disk") << at("/full.dmg") << answer(200, HttpsStandIn::generatedBody(0, 10000)) << true;
+        QTest::newRow("full disk") << at("/full.dmg") << generated(10000);
     }
     void failedDownloadIsNotFound()
     {
         QFETCH(QUrl, url);
         QFETCH(HttpsStandIn::Answer, served);
-        QFETCH(bool, fullDisk);
         QTemporaryDir dir;
-        std::unique_ptr<FullDisk> disk(fullDisk ? new FullDisk(dir.path()) : nullptr);
+        const QByteArray previousTemp = qgetenv("TMPDIR");
+        const int previousWindow = Downloader::lowSpeedWindowMs;
+        const auto restore = qScopeGuard([&] {
+            qputenv("TMPDIR", previousTemp);
+            Downloader::lowSpeedWindowMs = previousWindow;
+        });
+        std::unique_ptr<FullDisk> disk(
+            QTest::currentDataTag() == QLatin1String("full disk") ? new FullDisk(dir.path()) : nullptr);
         if (disk && !disk->mounted())
             QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
-        const QByteArray previousTemp = qgetenv("TMPDIR");
-        const auto restoreTemp = qScopeGuard([&] { qputenv("TMPDIR", previousTemp); });
         if (disk) {
             QVERIFY(disk->fill());
             qputenv("TMPDIR", QFile::encodeName(dir.path()));
         }
         m_server.setAnswer(url.path().toUtf8(), served);
-        for (int hop = 1; hop <= 5; ++hop)
-            m_server.setAnswer("/hop" + QByteArray::number(hop),
-                               answer(302, "", { { "Location", "/hop" + QByteArray::number(hop + 1) } }));
-        m_server.setAnswer("/hop6", answer(200, "installer"));
         m_server.clearRequests();
-        const int defaultWindow = Downloader::lowSpeedWindowMs;
         Downloader::lowSpeedWindowMs = 1000;
-        const auto restoreWindow = qScopeGuard([&] { Downloader::lowSpeedWindowMs = defaultWindow; });
         QElapsedTimer timer;
         timer.start();
         Downloader downloader;
@@ -234,7 +212,8 @@ private slots:
         QCOMPARE(finished.count(), 0);
         QCOMPARE(notFound.count(), 1);
         QCOMPARE(notFound.at(0).at(0).toString(), url.toString());
-        QCOMPARE(m_server.requestCount() > 0, url.scheme() == QLatin1String("https")); // Qt may retry a dropped one
+        QCOMPARE(m_server.requestCount() > 0,
+            url.scheme() == QLatin1String("https")); // Qt may retry a dropped one
         if (m_server.requestCount() > 0) // a compressed answer could not grow on disk
             QCOMPARE(m_server.lastRequest().header("Accept-Encoding"), QByteArray("identity"));
         QVERIFY(!downloader.isInstallerReady());
@@ -253,38 +232,32 @@ private slots:
         QVERIFY(!folder.isEmpty());
         QVERIFY(QFile(folder + "/left-by-an-earlier-run.dmg").open(QIODevice::WriteOnly));
         // A chunked body's end can be verified, so it needs no length.
-        HttpsStandIn::Answer chunked = answer(200, "installer one");
-        chunked.chunked = true;
-        m_server.setAnswer("/keep/setup.pkg", chunked);
+        m_server.setAnswer("/keep/setup.pkg", answer(200, "installer one", {}, HttpsStandIn::Chunked));
         Downloader downloader;
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
         QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
         downloader.startDownload(m_server.url(QStringLiteral("/keep/setup.pkg")));
         QVERIFY(finished.wait(WaitMs));
         QCOMPARE(readAll(downloader.filePath()), QByteArray("installer one"));
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{ "setup.pkg" });
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { "setup.pkg" });
 
         // Starting again removes it at once, so a failed download leaves nothing.
-        m_server.setAnswer("/keep/other.pkg", answer(404, "gone"));
-        downloader.startDownload(m_server.url(QStringLiteral("/keep/other.pkg")));
+        downloader.startDownload(m_server.url(QStringLiteral("/keep/other.pkg"))); // 404
         QVERIFY(!downloader.isInstallerReady());
         QVERIFY(notFound.wait(WaitMs));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 
         // A folder of the shared name that is not private is never used.
-        QVERIFY(QDir(folder).removeRecursively());
-        QVERIFY(QDir().mkpath(folder));
         QVERIFY(
             QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
         QVERIFY(Downloader::saveFolder().isEmpty());
         QVERIFY(QDir(folder).removeRecursively());
     }
 
+    // A new download abandons the running one silently; cancelling reports not found.
     void secondDownloadReplacesFirst()
     {
-        HttpsStandIn::Answer stalled;
-        stalled.neverAnswer = true;
-        m_server.setAnswer("/first.dmg", stalled);
+        m_server.setAnswer("/first.dmg", answer(200, "", {}, HttpsStandIn::NeverAnswer));
         m_server.setAnswer("/second.dmg", answer(200, "second installer"));
         Downloader downloader;
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
@@ -292,21 +265,17 @@ private slots:
         QSignalSpy received(&m_server, &HttpsStandIn::requestReceived);
         downloader.startDownload(m_server.url(QStringLiteral("/first.dmg")));
         QVERIFY(received.wait(WaitMs));
-
         downloader.startDownload(m_server.url(QStringLiteral("/second.dmg")));
         QVERIFY(finished.wait(WaitMs));
         QTest::qWait(100);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(notFound.count(), 0); // the abandoned download reports nothing
+        QCOMPARE(finished.count() + notFound.count(), 1);
         QCOMPARE(readAll(downloader.filePath()), QByteArray("second installer"));
 
-        // Cancelling reports the download as not found.
-        m_server.setAnswer("/stalled.dmg", stalled);
-        downloader.startDownload(m_server.url(QStringLiteral("/stalled.dmg")));
+        downloader.startDownload(m_server.url(QStringLiteral("/first.dmg")));
         QVERIFY(received.wait(WaitMs));
         downloader.cancelDownload();
-        QTRY_VERIFY_WITH_TIMEOUT(!notFound.isEmpty() || !finished.isEmpty(), WaitMs);
-        QCOMPARE(filesStartingWith(QStringLiteral("stalled.dmg")), QStringList());
+        QTRY_COMPARE_WITH_TIMEOUT(notFound.count(), 1, WaitMs);
+        QCOMPARE(filesStartingWith(QStringLiteral("first.dmg")), QStringList());
     }
 };
 

@@ -1,7 +1,6 @@
 #include "httpsstandin.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QProcess>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -12,30 +11,11 @@ namespace {
 
 constexpr qint64 ChunkSize = 256 * 1024;
 constexpr qint64 HighWater = 1024 * 1024;
-constexpr int PatternPeriod = 65521;
-
-const QByteArray& pattern()
-{
-    static const QByteArray bytes = [] {
-        QByteArray p(PatternPeriod, Qt::Uninitialized);
-        quint32 x = 2463534242u;
-        for (int i = 0; i < PatternPeriod; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            p[i] = char(x & 0xff);
-        }
-        return p;
-    }();
-    return bytes;
-}
 
 // Making a key takes a moment: once per address and process. Empty failure on success.
 QString makeCredentials(const QString& ip, QSslCertificate& certificate, QSslKey& key)
 {
-    static QMutex mutex;
     static QHash<QString, QPair<QSslCertificate, QSslKey>> made;
-    QMutexLocker lock(&mutex);
     if (!made.contains(ip)) {
         QTemporaryDir dir;
         QProcess openssl;
@@ -78,10 +58,8 @@ private:
     void onReadyRead()
     {
         m_buffer += m_socket->readAll();
-        if (m_answered)
-            return;
         const int end = m_buffer.indexOf("\r\n\r\n");
-        if (end < 0)
+        if (m_answered || end < 0)
             return;
         HttpsStandIn::Request request;
         const QList<QByteArray> lines = m_buffer.left(end).split('\n');
@@ -105,33 +83,27 @@ private:
     void respond(const HttpsStandIn::Answer& answer)
     {
         m_answer = answer;
-        if (answer.neverAnswer)
+        if (answer.trick == HttpsStandIn::NeverAnswer)
             return;
-        if (answer.chunked)
+        if (answer.trick == HttpsStandIn::Chunked)
             m_answer.body
                 = QByteArray::number(answer.body.size(), 16) + "\r\n" + answer.body + "\r\n0\r\n\r\n";
-        m_size = answer.generatedSize >= 0 ? answer.generatedSize : m_answer.body.size();
-        m_limit = answer.dropAfter >= 0 ? qMin(answer.dropAfter, m_size) : m_size;
+        const qint64 size = answer.generatedSize >= 0 ? answer.generatedSize : m_answer.body.size();
+        m_limit = answer.cutAfter >= 0 ? qMin(answer.cutAfter, size) : size;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
         for (const HttpsStandIn::Header& h : answer.headers)
             head += h.first + ": " + h.second + "\r\n";
-        if (answer.chunked)
+        if (answer.trick == HttpsStandIn::Chunked)
             head += "Transfer-Encoding: chunked\r\n";
-        else if (!answer.noLength)
-            head += "Content-Length: "
-                + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : m_size) + "\r\n";
-        m_socket->write(head + "Connection: close\r\n");
-        if (answer.endlessHead) {
-            m_flooding = true;
-            pump();
-            return;
-        }
-        m_socket->write("\r\n");
-        if (answer.trickleMs > 0) {
+        else if (answer.trick != HttpsStandIn::NoLength)
+            head += "Content-Length: " + QByteArray::number(size) + "\r\n";
+        m_socket->write(
+            head + "Connection: close\r\n" + (answer.trick == HttpsStandIn::EndlessHead ? "" : "\r\n"));
+        if (answer.trick == HttpsStandIn::Trickle) {
             auto* timer = new QTimer(this);
             connect(timer, &QTimer::timeout, this,
                 [this] { m_socket->write(m_answer.body.mid(int(m_sent++), 1)); });
-            timer->start(answer.trickleMs);
+            timer->start(100);
             return;
         }
         m_sending = true;
@@ -143,24 +115,18 @@ private:
     void pump()
     {
         static const QByteArray filler = "X-Filler: " + QByteArray(1000, 'f') + "\r\n";
-        while (m_flooding && queued() < HighWater)
-            m_socket->write(filler);
-        if (!m_sending)
-            return;
-        while (m_sent < m_limit && queued() < HighWater) {
-            const qint64 n = qMin(ChunkSize, m_limit - m_sent);
-            m_socket->write(m_answer.generatedSize >= 0 ? HttpsStandIn::generatedBody(m_sent, n)
-                                                        : m_answer.body.mid(int(m_sent), int(n)));
+        const bool flood = m_answer.trick == HttpsStandIn::EndlessHead;
+        while (m_sending && queued() < HighWater && (flood || m_sent < m_limit)) {
+            const qint64 n = flood ? 0 : qMin(ChunkSize, m_limit - m_sent);
+            m_socket->write(flood                 ? filler
+                    : m_answer.generatedSize >= 0 ? HttpsStandIn::generatedBody(m_sent, n)
+                                                  : m_answer.body.mid(int(m_sent), int(n)));
             m_sent += n;
         }
-        if (m_sent < m_limit || (m_limit < m_size && queued() > 0))
+        if (!m_sending || flood || m_sent < m_limit)
             return;
         m_sending = false;
-        if (m_answer.keepOpen)
-            return;
-        if (m_limit < m_size)
-            m_socket->abort(); // an abrupt drop once what was promised has left
-        else
+        if (m_answer.trick != HttpsStandIn::KeepOpen)
             m_socket->disconnectFromHost(); // flushes first
     }
 
@@ -169,9 +135,7 @@ private:
     QByteArray m_buffer;
     bool m_answered = false;
     bool m_sending = false;
-    bool m_flooding = false;
     HttpsStandIn::Answer m_answer;
-    qint64 m_size = 0;
     qint64 m_limit = 0;
     qint64 m_sent = 0;
 };
@@ -183,11 +147,6 @@ QByteArray HttpsStandIn::Request::header(const QByteArray& name) const
             return h.second;
     }
     return QByteArray();
-}
-
-HttpsStandIn::HttpsStandIn(QObject* parent)
-    : QTcpServer(parent)
-{
 }
 
 bool HttpsStandIn::start(const QHostAddress& address)
@@ -216,10 +175,12 @@ void HttpsStandIn::trustInProcess() const
 
 QByteArray HttpsStandIn::generatedBody(qint64 offset, qint64 length)
 {
-    QByteArray bytes;
-    bytes.reserve(int(length));
-    for (qint64 pos = offset % PatternPeriod; bytes.size() < length; pos = 0)
-        bytes += pattern().mid(int(pos), int(qMin<qint64>(length - bytes.size(), PatternPeriod - pos)));
+    QByteArray bytes(int(length), Qt::Uninitialized);
+    qint64 at = offset % 65521;
+    for (char& byte : bytes) {
+        byte = char(at ^ (at >> 8));
+        at = at == 65520 ? 0 : at + 1;
+    }
     return bytes;
 }
 

@@ -24,25 +24,19 @@ public:
         QByteArray header(const QByteArray& name) const; // first value, name in any case; null if absent
     };
 
+    // Hostile behaviours: no answer at all; no Content-Length (the body ends with the
+    // connection); a chunked body; the connection left open after what was sent; the
+    // body one byte every 100 ms; header lines without end.
+    enum Trick { NoTrick, NeverAnswer, NoLength, Chunked, KeepOpen, Trickle, EndlessHead };
+
     struct Answer {
         int status = 200;
         QList<Header> headers;
         QByteArray body;
         qint64 generatedSize = -1; // >= 0: send this many bytes of generatedBody() instead of body
-        qint64 declaredLength = -1; // >= 0: announce this Content-Length whatever is sent
-        qint64 dropAfter = -1; // >= 0: abort the connection after this many body bytes
-        bool neverAnswer = false;
-        // Hostile answers: no Content-Length (the body ends with the connection);
-        // a chunked body (from body); the connection left open after the body;
-        // body sent one byte every trickleMs, never ending; header lines without end.
-        bool noLength = false;
-        bool chunked = false;
-        bool keepOpen = false;
-        int trickleMs = 0;
-        bool endlessHead = false;
+        qint64 cutAfter = -1; // >= 0: close (or keep open) after this many body bytes, length as promised
+        Trick trick = NoTrick;
     };
-
-    explicit HttpsStandIn(QObject* parent = nullptr);
 
     // Listens on an ephemeral port of a 127.0.0.0/8 address.
     bool start(const QHostAddress& address = QHostAddress(QStringLiteral("127.0.0.1")));
