@@ -1,5 +1,6 @@
 // The real application under the X server the test runs in. No window manager runs,
 // so the window moves exactly as xdotool asks.
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
@@ -60,6 +61,28 @@ int modeOf(const QString& path)
     return int(status.st_mode & 0777);
 }
 
+// Starts a build with its root QML replaced by a file of the test data; the test-hooks build obeys.
+void startWith(QProcess& app, const char* binary, const char* qml)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/") + qml);
+    environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+    app.setProcessEnvironment(environment);
+    if (app.processChannelMode() == QProcess::SeparateChannels)
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QString::fromUtf8(binary), QStringList());
+}
+
+// True when the process says `text` on standard output within 30 s.
+bool says(QProcess& app, const QByteArray& text)
+{
+    QByteArray output;
+    const QDeadlineTimer deadline(30000);
+    while (!(output += app.readAllStandardOutput()).contains(text) && !deadline.hasExpired())
+        app.waitForReadyRead(100);
+    return output.contains(text);
+}
+
 } // namespace
 
 class tst_Gelvantrium : public QObject {
@@ -91,16 +114,12 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     QCOMPARE(::chmod(QFile::encodeName(settingsFile).constData(), 0644), 0);
 
     // The shipped program is steered by no test variable.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/broken.qml"));
     QProcess first;
-    first.setProcessEnvironment(environment);
-    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    first.start(QStringLiteral(GELV_APP_BINARY), QStringList());
+    startWith(first, GELV_APP_BINARY, "broken.qml");
     const QString window = findWindow(first);
     QVERIFY2(!window.isEmpty(), "no visible window named Gelvantrium");
-    QCOMPARE(logs.entryList({QStringLiteral("log_*.zqlog")}, QDir::Files).size(), 1);
-    QCOMPARE(logs.entryList({QStringLiteral("errors_*.zqlog")}, QDir::Files).size(), 1);
+    QCOMPARE(logs.entryList({ QStringLiteral("log_*.zqlog") }, QDir::Files).size(), 1);
+    QCOMPARE(logs.entryList({ QStringLiteral("errors_*.zqlog") }, QDir::Files).size(), 1);
     QFile config(logs.filePath(QStringLiteral("config")));
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(config.readAll(), QByteArray("1\n"));
@@ -118,8 +137,8 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
     // config and a bare folder line.
     const QByteArray output = first.readAllStandardOutput();
     QVERIFY2(!output.contains("log config file")
-                 && !output.contains(QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8()),
-             output.constData());
+            && !output.contains(QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8()),
+        output.constData());
 
     // They hold the distribution password and the group key: the user's alone, also
     // after the application has rewritten the file.
@@ -133,9 +152,8 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
         moved);
 
     QProcess second;
-    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     second.setStandardOutputFile(QProcess::nullDevice());
-    second.start(QStringLiteral(GELV_APP_BINARY), QStringList());
+    startWith(second, GELV_APP_BINARY, "broken.qml");
     const QString again = findWindow(second);
     QVERIFY2(!again.isEmpty(), "the window did not appear after the restart");
     QCOMPARE(geometryOf(again), moved);
@@ -144,12 +162,9 @@ void tst_Gelvantrium::logsAndKeepsGeometryAcrossRestart()
 
 void tst_Gelvantrium::brokenRootQmlExitsWithMinusOne()
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/broken.qml"));
     QProcess app;
-    app.setProcessEnvironment(environment);
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(GELV_TESTHOOKS_BINARY), QStringList());
+    startWith(app, GELV_TESTHOOKS_BINARY, "broken.qml");
     QVERIFY(app.waitForFinished(30000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 255); // -1
@@ -160,15 +175,9 @@ void tst_Gelvantrium::brokenRootQmlExitsWithMinusOne()
 // process waited for SIGKILL, holding up service stops and shutdown.
 void tst_Gelvantrium::terminationEndsTheProgramDespiteItsPrompt()
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(
-        QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/refusesclose.qml"));
     QProcess app;
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(QStringLiteral(GELV_TESTHOOKS_BINARY), QStringList());
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += app.readAllStandardOutput()).contains("window shown\n"), 30000);
+    startWith(app, GELV_TESTHOOKS_BINARY, "refusesclose.qml");
+    QVERIFY(says(app, "window shown\n"));
     QVERIFY2(quit(app), "SIGTERM did not end the program");
     const QDir logs(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Veltrisan/Gelvantrium/logs"));
     QFile log(logs.filePath(
@@ -183,15 +192,9 @@ void tst_Gelvantrium::webPageShowsWhenRunAsRoot()
 {
     if (::geteuid() != 0)
         QSKIP("needs to run as root");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("GELV_ROOT_QML"), QStringLiteral(GELV_TEST_DATA_DIR "/webpage.qml"));
-    environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
     QProcess app;
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(QStringLiteral(GELV_TESTHOOKS_BINARY), QStringList());
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += app.readAllStandardOutput()).contains("page loaded\n"), 30000);
+    startWith(app, GELV_TESTHOOKS_BINARY, "webpage.qml");
+    QVERIFY(says(app, "page loaded\n"));
     QVERIFY(quit(app));
 }
 
