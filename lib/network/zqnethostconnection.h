@@ -64,7 +64,7 @@ public:
 
     // Files. A file goes as one frame: the header, a 512-byte block with the
     // destination and the sender's path (UTF-8, zero-padded to 256 bytes each),
-    // then the file's bytes in 10240-byte chunks, one per bytesWritten. The
+    // then the file's bytes in 10240-byte chunks, topped up at each bytesWritten. The
     // 48-byte FileStopMarker written in place of the remaining bytes halts it.
     // Signals of one transfer: fileStartSend or fileStartReceive, then
     // filePercentileComplete at each change, then fileSent or fileReceived and
@@ -88,6 +88,8 @@ public:
     static bool dataContainsFileStop(const QByteArray& data);
     static const QByteArray FileStopMarker;
     static constexpr int FileChunkSize = 10240;
+    // Chunks are added while the socket holds fewer bytes than this.
+    static constexpr qint64 FileSendBacklog = 8 * FileChunkSize;
     // Numbers the temporary receive files of all connections.
     static quint32 uniqueTempFileTagId;
 
@@ -166,6 +168,8 @@ private:
     // Feeds the next chunk of the file in flight; true once the file has finished and
     // the send tracker is clear.
     bool sendNextFileChunk();
+    // Reads and writes one chunk; true when that ended the file (as failed).
+    bool writeFileChunk();
     void updateCurrentSendPercentage();
     void updateCurrentReceivePercentStats();
     // Writes the marker in place of the rest of the file in flight; false when

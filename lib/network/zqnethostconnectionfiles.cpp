@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <cerrno>
 #include <cstring>
@@ -176,6 +177,21 @@ bool ZqNetHostConnection::sendNextFileChunk()
         clearCurrentSendTrackers();
         return true;
     }
+    // Several chunks wait in the socket, so that it never runs dry between two
+    // bytesWritten; a slot of the progress signal may halt the file meanwhile.
+    const QPointer<ZqNetHostConnection> self(this);
+    do {
+        if (writeFileChunk())
+            return true;
+        if (!self)
+            return false;
+    } while (currentSendMessageType == ZqMessage_FileDataMessage && currentSendBytesRemaining > 0
+        && socket->bytesToWrite() < FileSendBacklog);
+    return false;
+}
+
+bool ZqNetHostConnection::writeFileChunk()
+{
     // Never more than the header announced, even if the file has grown.
     const qint64 wanted = qint64(qMin<quint64>(FileChunkSize, currentSendBytesRemaining));
     const QByteArray chunk = currentSendFile.read(wanted);
