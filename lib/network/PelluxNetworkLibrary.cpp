@@ -275,7 +275,7 @@ void PelluxNetworkLib::onDeniedByHost(int requestID, ZqNetValueKeys::ZqNetValues
     case ZqNetValueKeys::ZqNetValueKey_InvalidKey:
         qWarning() << "Invalid key recieved? onDeniedByHost";
         qWarning() << "requestID is" << requestID;
-        qWarning() << "ZqNetValueKey is" << ZqNetValueKeys::KeyStringFromKey(key);
+        qWarning().noquote() << "ZqNetValueKey is" << ZqNetValueKeys::KeyStringFromKey(key);
         emit deniedByInvalidKey();
         break;
     case ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial:

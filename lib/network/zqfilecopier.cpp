@@ -26,13 +26,13 @@ ZqFileCopier::ZqFileCopier(bool makeDestinationDirectories, QObject* parent)
     , m_makeDestinationDirectories(makeDestinationDirectories)
 {
     qRegisterMetaType<ZqFileCopier*>();
-    m_workerThread.start(QThread::InheritPriority);
+    workerThread.start(QThread::InheritPriority);
 }
 
 ZqFileCopier::~ZqFileCopier()
 {
-    m_workerThread.quit();
-    m_workerThread.wait();
+    workerThread.quit();
+    workerThread.wait();
 }
 
 void ZqFileCopier::setOriginFile(const QString& path) { m_originFile = path; }
@@ -54,7 +54,7 @@ void ZqFileCopier::setMakeDestinationDirectories(bool make)
 bool ZqFileCopier::copy()
 {
     m_percentComplete = 0;
-    if (m_worker) {
+    if (worker) {
         qInfo("ZqFileCopier::copy: Already Currently Copying....");
         return false;
     }
@@ -70,33 +70,33 @@ bool ZqFileCopier::copy()
         qWarning().noquote() << "ZqFileCopier::copy: " + m_destinationFile + " is the origin itself";
         return false;
     }
-    m_worker = new ZqFileCopyWorker(m_originFile, m_destinationFile, m_makeDestinationDirectories);
-    m_worker->moveToThread(&m_workerThread);
-    connect(&m_workerThread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(this, &ZqFileCopier::deleteWorker, m_worker, &QObject::deleteLater);
-    connect(this, &ZqFileCopier::startCopy, m_worker, &ZqFileCopyWorker::Copy);
-    connect(m_worker, &ZqFileCopyWorker::percentComplete, this, &ZqFileCopier::onPercentComplete);
-    connect(m_worker, &ZqFileCopyWorker::copyCancelled, this, &ZqFileCopier::onCopyCancelled);
-    connect(m_worker, &ZqFileCopyWorker::copyFailed, this, &ZqFileCopier::onCopyFailed);
+    worker = new ZqFileCopyWorker(m_originFile, m_destinationFile, m_makeDestinationDirectories);
+    worker->moveToThread(&workerThread);
+    connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(this, &ZqFileCopier::deleteWorker, worker, &QObject::deleteLater);
+    connect(this, &ZqFileCopier::startCopy, worker, &ZqFileCopyWorker::Copy);
+    connect(worker, &ZqFileCopyWorker::percentComplete, this, &ZqFileCopier::onPercentComplete);
+    connect(worker, &ZqFileCopyWorker::copyCancelled, this, &ZqFileCopier::onCopyCancelled);
+    connect(worker, &ZqFileCopyWorker::copyFailed, this, &ZqFileCopier::onCopyFailed);
     emit startCopy();
     return true;
 }
 
 bool ZqFileCopier::cancelCopy()
 {
-    if (!m_worker || m_percentComplete > 99)
+    if (!worker || m_percentComplete > 99)
         return false;
     // Directly, not queued: a queued call would run only after the copy.
-    m_worker->setCancelled();
+    worker->setCancelled();
     return true;
 }
 
 void ZqFileCopier::releaseWorker()
 {
     // A worker not yet deleted must not take the next copy's start too.
-    disconnect(this, &ZqFileCopier::startCopy, m_worker, nullptr);
+    disconnect(this, &ZqFileCopier::startCopy, worker, nullptr);
     emit deleteWorker();
-    m_worker = nullptr;
+    worker = nullptr;
 }
 
 void ZqFileCopier::onPercentComplete(int percentComp)

@@ -56,11 +56,11 @@ protected slots:
 private:
     void releaseWorker();
 
-    ZqFileCopyWorker* m_worker = nullptr;
+    ZqFileCopyWorker* worker = nullptr;
     QString m_originFile;
     QString m_destinationFile;
     bool m_makeDestinationDirectories;
-    QThread m_workerThread;
+    QThread workerThread;
     int m_percentComplete = 0;
 };
 

@@ -8,23 +8,23 @@
 ZqFileCopyWorker::ZqFileCopyWorker(
     QString originFile, QString destinationFile, bool makeDestinationDirectories, QObject* parent)
     : QObject(parent)
-    , m_sourceFile(originFile, this)
-    , m_destinationFile(destinationFile, this)
-    , m_makeDestinationDirectories(makeDestinationDirectories)
+    , sourceFile(originFile, this)
+    , destinationFile(destinationFile, this)
+    , makeDestinationDirectories(makeDestinationDirectories)
 {
 }
 
 ZqFileCopyWorker::~ZqFileCopyWorker() = default;
 
-void ZqFileCopyWorker::setCancelled() { m_cancelled = true; }
+void ZqFileCopyWorker::setCancelled() { cancelled = true; }
 
 void ZqFileCopyWorker::discardDestination()
 {
-    if (m_destinationFile.isOpen()) {
-        m_destinationFile.cancelWriting();
-        m_destinationFile.commit(); // removes the temporary file
+    if (destinationFile.isOpen()) {
+        destinationFile.cancelWriting();
+        destinationFile.commit(); // removes the temporary file
     }
-    m_sourceFile.close();
+    sourceFile.close();
 }
 
 void ZqFileCopyWorker::fail(const QString& errorString)
@@ -35,30 +35,30 @@ void ZqFileCopyWorker::fail(const QString& errorString)
 
 void ZqFileCopyWorker::Copy()
 {
-    if (m_cancelled) {
+    if (cancelled) {
         qDebug("ZqFileCopyWorker: Copy Process cancelled");
-        m_cancelled = false;
+        cancelled = false;
         emit copyCancelled();
         return;
     }
-    const QString destinationName = m_destinationFile.fileName();
+    const QString destinationName = destinationFile.fileName();
     if (QFileInfo::exists(destinationName))
-        qInfo().noquote() << "ZqFileCopyWorker: replacing existing file " + destinationName;
-    const qint64 size = m_sourceFile.size();
-    if (m_makeDestinationDirectories)
+        qInfo().noquote() << "ZqFileCopyWorker: removing existing file " + destinationName;
+    const qint64 size = sourceFile.size();
+    if (makeDestinationDirectories)
         ZqFileSystemUtils::CreateDirectory(QFileInfo(destinationName).absolutePath());
 
-    if (!m_destinationFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    if (!destinationFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open destination, Error String: "
-                + m_destinationFile.errorString();
+                + destinationFile.errorString();
         qDebug().noquote() << "DestinationFile:" + destinationName;
-        emit copyFailed(m_destinationFile.errorString());
+        emit copyFailed(destinationFile.errorString());
         return;
     }
-    if (!m_sourceFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!sourceFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open source, Error String: "
-                + m_sourceFile.errorString();
-        fail(m_sourceFile.errorString());
+                + sourceFile.errorString();
+        fail(sourceFile.errorString());
         return;
     }
 
@@ -69,18 +69,18 @@ void ZqFileCopyWorker::Copy()
     QByteArray block(int(LocalCopyChunkSize * 256), Qt::Uninitialized);
     qint64 total = 0;
     while (total < size) {
-        const qint64 got = m_sourceFile.read(block.data(), qMin(qint64(block.size()), size - total));
+        const qint64 got = sourceFile.read(block.data(), qMin(qint64(block.size()), size - total));
         if (got <= 0) {
             const QString error = got < 0
-                ? m_sourceFile.errorString()
+                ? sourceFile.errorString()
                 : QStringLiteral("source ended after %1 of %2 bytes").arg(total).arg(size);
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
                     + error;
             fail(error);
             return;
         }
-        if (m_destinationFile.write(block.constData(), got) != got) {
-            const QString error = m_destinationFile.errorString();
+        if (destinationFile.write(block.constData(), got) != got) {
+            const QString error = destinationFile.errorString();
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
                     + error;
             fail(error);
@@ -89,39 +89,39 @@ void ZqFileCopyWorker::Copy()
         for (const qint64 end = total + got; total < end;) {
             total = qMin(end, total + LocalCopyChunkSize);
             const int percent = total == size ? 100 : qMin(99, int(double(total) / double(size) * 100.0));
-            if (percent > m_reportedPercent) {
-                m_reportedPercent = percent;
+            if (percent > reportedPercent) {
+                reportedPercent = percent;
                 if (percent >= 100)
                     break;
                 emit percentComplete(percent);
             }
-            if (m_cancelled) {
+            if (cancelled) {
                 qDebug("ZqFileCopyWorker: Copy Process cancelled");
                 discardDestination();
-                m_reportedPercent = 0;
-                m_cancelled = false;
+                reportedPercent = 0;
+                cancelled = false;
                 emit copyCancelled();
                 return;
             }
         }
     }
-    m_sourceFile.close();
+    sourceFile.close();
     // A full disk may fail only when the last buffered bytes go out, which
     // commit() alone does not always report.
-    if (!m_destinationFile.flush()) {
-        const QString error = m_destinationFile.errorString();
+    if (!destinationFile.flush()) {
+        const QString error = destinationFile.errorString();
         qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
                 + error;
         fail(error);
         return;
     }
-    if (!m_destinationFile.commit()) {
-        const QString error = m_destinationFile.errorString();
+    if (!destinationFile.commit()) {
+        const QString error = destinationFile.errorString();
         qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
                 + error;
         emit copyFailed(error);
         return;
     }
-    m_reportedPercent = 100;
-    emit percentComplete(m_reportedPercent);
+    reportedPercent = 100;
+    emit percentComplete(reportedPercent);
 }

@@ -37,9 +37,9 @@ private:
     void discardDestination();
     void fail(const QString& errorString);
 
-    QFile m_sourceFile;
-    QSaveFile m_destinationFile;
-    bool m_makeDestinationDirectories;
-    int m_reportedPercent = 0;
-    std::atomic<bool> m_cancelled { false };
+    QFile sourceFile;
+    QSaveFile destinationFile;
+    bool makeDestinationDirectories;
+    int reportedPercent = 0;
+    std::atomic<bool> cancelled { false };
 };

@@ -249,8 +249,8 @@ void ZqNetConnectionManager::ProcessPendingDatagrams()
 
 void ZqNetConnectionManager::OnServerDisconnected(ZqNetHostConnection* host)
 {
-    qInfo() << "ZqNetConnectionManager::OnServerDisconnected: " << host << " (" << host->hostAddressString()
-            << ")";
+    qInfo().noquote().nospace() << "ZqNetConnectionManager::OnServerDisconnected: " << host << " ("
+                                << host->hostAddressString() << ")";
     emit serverDisconnected(host);
     RemoveServer(host);
 }
@@ -271,15 +271,15 @@ void ZqNetConnectionManager::OnNewClientConnection()
     // Owned by its connection, so that it goes when the connection goes.
     socket->setParent(host);
     host->PreparePersistantConnection();
-    qDebug() << "Peer Address: " << host->hostAddressString();
+    qDebug().noquote() << "Peer Address: " + host->hostAddressString();
     AddClient(host);
 }
 
 void ZqNetConnectionManager::OnErrorClientConnection(QAbstractSocket::SocketError err)
 {
     qWarning() << "Client Connection Error!";
-    qWarning() << "Socket Error Code: " << int(err);
-    qWarning() << "Socket Error String: " << (tcpServer ? tcpServer->errorString() : QString());
+    qWarning().nospace() << "Socket Error Code: " << int(err);
+    qWarning().noquote() << "Socket Error String: " + (tcpServer ? tcpServer->errorString() : QString());
 }
 
 void ZqNetConnectionManager::OnClientDisconnected(ZqNetHostConnection* host)

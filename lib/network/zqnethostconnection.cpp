@@ -212,8 +212,11 @@ void ZqNetHostConnection::protocolError(const QString& reason)
 {
     qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): protocol error, " + reason;
     clearCurrentReceiveTrackers();
+    // A slot of the socket's disconnected() may delete this connection.
+    const QPointer<ZqNetHostConnection> self(this);
     socket->abort();
-    OnDisconnected();
+    if (self)
+        OnDisconnected();
 }
 
 void ZqNetHostConnection::OnHostFound() { }
@@ -221,17 +224,19 @@ void ZqNetHostConnection::OnHostFound() { }
 void ZqNetHostConnection::OnConnected()
 {
     qInfo().noquote() << "ZqNetHostConnection(" + hostAddressString() + ") Connected";
-    emit connectedChanged();
-    emit connected();
+    // Ready before the signals: a slot that ends the connection at once must
+    // find it connected, or its end would go unreported until the watchdog.
     isDisconnected = false;
     PreparePersistantConnection();
+    emit connectedChanged();
+    emit connected();
 }
 
 void ZqNetHostConnection::OnDisconnected()
 {
     if (isDisconnected)
         return;
-    qInfo().noquote() << this << " (" + hostAddressString() + ") Disconnect";
+    qInfo().noquote().nospace() << this << " (" + hostAddressString() + ") Disconnect";
     qDebug().noquote() << "socket error string: " + socket->errorString();
     abandonFileTransfers();
     clearCurrentSendTrackers();
@@ -248,9 +253,11 @@ void ZqNetHostConnection::OnWatchDogTimeout()
         return;
     watchDogTimedOut = true;
     qDebug().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): WatchDog Timeout";
+    const QPointer<ZqNetHostConnection> self(this);
     OnDisconnected();
     // A silent peer must not keep the socket (and its buffers) alive.
-    socket->abort();
+    if (self)
+        socket->abort();
 }
 
 void ZqNetHostConnection::clearCurrentReceiveTrackers()

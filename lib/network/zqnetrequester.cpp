@@ -178,7 +178,10 @@ QString ZqNetRequester::debugHeaderString(int indent) const
 
 void ZqNetRequester::finishRequest(int id, RequestTypes type, RequestReturnCode code)
 {
+    const QPointer<ZqNetRequester> self(this);
     emit requestFinished(id, type, code);
+    if (!self)
+        return;
     if (code == RequestCode_Accepted)
         emit requestAccepted(id, type);
     else

@@ -43,9 +43,9 @@ bool valueKeysSanityCheck()
     if (valueKeyStrings[0] == QLatin1String("ZqNetValueKey_InvalidKey")
         && valueKeyStrings[KeyCount - 1] == QLatin1String("ZqNetValueKey_EndingInvalidKey"))
         return true;
-    qDebug() << "Number of value keys: " << KeyCount;
-    qDebug() << "First key string: " << valueKeyStrings[0];
-    qDebug() << "Last key string: " << valueKeyStrings[KeyCount - 1];
+    qDebug().nospace() << "Number of value keys: " << KeyCount;
+    qDebug().noquote() << "First key string: " + valueKeyStrings[0];
+    qDebug().noquote() << "Last key string: " + valueKeyStrings[KeyCount - 1];
     return false;
 }
 

@@ -170,6 +170,16 @@ private slots:
         QCOMPARE(pair.peer->readAll().size(), replyFirst ? 15 : 0);
     }
 
+    // Ended by a slot of connected(): reported at once, not by the watchdog 25 s later.
+    void forceDisconnectInsideConnectedIsReported()
+    {
+        LoopbackPair pair;
+        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
+        connect(&pair.connection, &ZqNetHostConnection::connected, [&] { pair.connection.forceDisconnect(); });
+        QVERIFY(pair.open("127.0.0.140"));
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 2000);
+    }
+
     void watchDogActsOncePerConnection()
     {
         LoopbackPair pair;
