@@ -236,14 +236,16 @@ void ZqNetHostConnection::OnDisconnected()
 {
     if (isDisconnected)
         return;
+    // Set first: a slot of the file failure signals below may end the socket,
+    // which comes back here.
+    isDisconnected = true;
     qInfo().noquote().nospace() << this << " (" + hostAddressString() + ") Disconnect";
     qDebug().noquote() << "socket error string: " + socket->errorString();
+    pingTimer.stop();
+    watchDogTimer.stop();
     abandonFileTransfers();
     clearCurrentSendTrackers();
     clearCurrentReceiveTrackers();
-    pingTimer.stop();
-    watchDogTimer.stop();
-    isDisconnected = true;
     emit disconnected(this);
 }
 

@@ -420,19 +420,35 @@ private slots:
         QFile::remove(temp.arg(next + 1));
     }
 
+    void disconnectRemovesThePartialFile_data()
+    {
+        QTest::addColumn<bool>("byWatchDog");
+        QTest::newRow("peer closes") << false;
+        // A slot of the failure that ends the connection again: still one disconnected.
+        QTest::newRow("watchdog, failure slot ends it") << true;
+    }
     void disconnectRemovesThePartialFile()
     {
+        QFETCH(bool, byWatchDog);
         QTemporaryDir dir;
         LoopbackPair pair;
         QVERIFY(pair.open("127.0.0.39"));
         pair.connection.setFileReceiveRoot(dir.path());
         FileLog log(&pair.connection);
+        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
         pair.peerWrite(fileFrameHeader(100000) + field("part") + field("/x/part") + pattern(1000));
         QTRY_COMPARE(tempFiles(pair.connection.TempDirectory()).size(), 1);
-        pair.peer->disconnectFromHost();
+        if (byWatchDog) {
+            connect(&pair.connection, &ZqNetHostConnection::fileTransferFailed, &log,
+                [&] { pair.connection.forceDisconnect(); });
+            pair.connection.setWatchDogTimeout(50);
+        } else {
+            pair.peer->disconnectFromHost();
+        }
         QTRY_VERIFY(log.ended());
         QCOMPARE(log.events, (QStringList { "startReceive part part", "complete", "failed" }));
         QCOMPARE(tempFiles(pair.connection.TempDirectory()), QStringList());
+        QCOMPARE(disconnected.count(), 1);
     }
 };
 
