@@ -55,43 +55,26 @@ private slots:
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
 
-    void sizeTexts()
+    void texts()
     {
-        const QList<QPair<qint64, QString>> rows { { 1023, "1023 bytes" }, { 1024, "1 KB" },
-            { 1048576, "1 MB" } };
-        for (const auto& row : rows) {
+        for (const auto& row :
+            QList<QPair<qint64, QString>> { { 1023, "1023 bytes" }, { 1024, "1 KB" }, { 1048576, "1 MB" } }) {
             QCOMPARE(Downloader::totalSizeText(row.first), row.second);
             QCOMPARE(Downloader::receivedSizeText(row.first), row.second);
         }
         QCOMPARE(Downloader::totalSizeText(qint64(1000000) * 1048576), QStringLiteral("1e+06 MB"));
         QCOMPARE(Downloader::receivedSizeText(qint64(1000000) * 1048576), QStringLiteral("1000000 MB"));
-    }
-
-    void timeRemainingText_data()
-    {
-        QTest::addColumn<qint64>("received");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<qint64>("elapsed");
-        QTest::addColumn<QString>("text");
-        // 1000 bytes in one second: the total in thousands is the estimate in seconds.
-        QTest::newRow("60 s") << qint64(1000) << qint64(60000) << qint64(1) << "60 seconds";
-        QTest::newRow("61 s") << qint64(1000) << qint64(61000) << qint64(1) << "About 1 minutes";
-        QTest::newRow("90 s rounds up") << qint64(1000) << qint64(90000) << qint64(1) << "About 2 minutes";
-        QTest::newRow("7200 s") << qint64(1000) << qint64(7200000) << qint64(1) << "About 120 minutes";
-        QTest::newRow("7201 s") << qint64(1000) << qint64(7201000) << qint64(1) << "About 2 hours";
-        QTest::newRow("whole, not the rest")
-            << qint64(5000000) << qint64(50000000) << qint64(10) << "About 2 minutes";
-        QTest::newRow("nothing elapsed") << qint64(1000) << qint64(60000) << qint64(0) << "";
-        QTest::newRow("speed zero") << qint64(5) << qint64(60000) << qint64(10) << "";
-        QTest::newRow("unknown total") << qint64(1) << qint64(-1) << qint64(1) << "0 seconds";
-    }
-    void timeRemainingText()
-    {
-        QFETCH(qint64, received);
-        QFETCH(qint64, total);
-        QFETCH(qint64, elapsed);
-        QFETCH(QString, text);
-        QCOMPARE(Downloader::timeRemainingText(received, total, elapsed), text);
+        // received, total, elapsed seconds; 1000 bytes in one second: the total in thousands is the estimate.
+        const struct {
+            qint64 received, total, elapsed;
+            const char* text;
+        } rows[] = { { 1000, 60000, 1, "60 seconds" }, { 1000, 61000, 1, "About 1 minutes" },
+            { 1000, 90000, 1, "About 2 minutes" }, { 1000, 7200000, 1, "About 120 minutes" },
+            { 1000, 7201000, 1, "About 2 hours" },
+            { 5000000, 50000000, 10, "About 2 minutes" }, // from the whole download, not the rest
+            { 1000, 60000, 0, "" }, { 5, 60000, 10, "" }, { 1, -1, 1, "0 seconds" } };
+        for (const auto& row : rows)
+            QCOMPARE(Downloader::timeRemainingText(row.received, row.total, row.elapsed), QString(row.text));
     }
 
     // Release hosts redirect installer addresses; the name comes from the
