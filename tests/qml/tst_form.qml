@@ -391,22 +391,6 @@ TestCase {
         return path
     }
 
-    function test_passwordValidity_data() {
-        return [
-            { tag: "valid 8", password: "Abcdef1!", valid: true },
-            { tag: "valid 12", password: "Abcdefgh12#$", valid: true },
-            { tag: "7 characters", password: "Abcde1!", valid: false },
-            { tag: "13 characters", password: "Abcdefgh123#$", valid: false },
-            { tag: "underscore as the symbol", password: "Abcdef1_", valid: false },
-            { tag: "line break", password: "Abc\ndef1!", valid: false }
-        ]
-    }
-
-    function test_passwordValidity(data) {
-        DistributionMediator.distributionPassword = data.password
-        compare(DistributionMediator.distributionPasswordValid, data.valid)
-    }
-
     function test_distributedFileLengthAndCleanDocument_data() {
         return [
             { tag: "plain document", distributed: false },
@@ -474,8 +458,11 @@ TestCase {
 
     // Nothing is written unless the group key's length and the password are valid.
     function test_mediatorRefusesBeforeWriting_data() {
-        var rows = [ { tag: "invalid password", length: 32, password: "nope",
-                       message: "A valid distrbution password must be set in Settings before distributing a material document" } ]
+        var refused = "A valid distrbution password must be set in Settings before distributing a material document"
+        var rows = [ ["8 characters", "Abcdef1!", ""], ["12 characters", "Abcdefgh12#$", ""],
+                     ["7 characters", "Abcde1!", refused], ["13 characters", "Abcdefgh123#$", refused],
+                     ["underscore as the symbol", "Abcdef1_", refused], ["line break", "Abc\ndef1!", refused] ]
+            .map(function (r) { return { tag: "password, " + r[0], length: 32, password: r[1], message: r[2] } })
         ;[31, 32, 34, 48, 65, 66].forEach(function (n) {
             var valid = [32, 33, 48, 49, 64, 65].indexOf(n) >= 0
             rows.push({ tag: "group key length " + n, length: n, message: valid ? "" : "group key" })

@@ -598,52 +598,49 @@ TestCase {
         return section
     }
 
-    function test_connectAndDisconnect() {
-        startPrinter("127.0.0.90", "accept")
-        var section = connectedSection("127.0.0.90")
-        var printer = section.printer
-        tryCompare(printer.connectDisconnectButton, "text", "Disconnect", 5000)
-        tryCompare(printer.currentConnectionLabel, "text",
-                   "Functional Connected IP = 127.0.0.90\nPrinter Name = " + printerName, 5000)
-        tryCompare(printer.materialListView, "model", ["Grey Resin", "Clear Resin"], 5000)
-        compare(printer.recentPrinters, [printerName + " (127.0.0.90)"])
-
-        // Home shown again while connected: no new connection, the button offers Disconnect.
-        section = rebuilt(section, settingsComponent)
-        printer = section.printer
-        compare(printer.connectDisconnectButton.text, "Disconnect")
-        compare(testSupport.printerLog("127.0.0.90").filter(function (l) { return l.event === "connected" }).length, 1)
-
-        mouseClick(printer.connectDisconnectButton)
-        compare(printer.connectDisconnectButton.text, "Disconnecting...")
-        tryCompare(printer.connectDisconnectButton, "text", "Connect", 5000)
-        tryCompare(printer.currentConnectionLabel, "text", "Not Connected")
-        compare(printer.materialListView.count, 0)
-        section.destroy()
-        wait(0)
-        compare(testSupport.storedSetting("PrinterIP/printerIP"), "127.0.0.90")
-        compare(String(testSupport.storedSetting("PrinterIP/wasConnectedOnLastLoad")), "false")
-        compare(String(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList")), printerName + " (127.0.0.90)")
-    }
-
-    function test_connectionEnds_data() {
+    // Connected until the user disconnects, the printer goes away, or nothing listens.
+    function test_connection_data() {
         return [
-            { tag: "nothing listens", address: "127.0.0.91", status: connectFailed },
-            { tag: "printer goes away", address: "127.0.0.92", printer: true, status: "The printer was disconnected." }
+            { tag: "user disconnects", address: "127.0.0.90", printer: true, status: "Not Connected" },
+            { tag: "printer goes away", address: "127.0.0.92", printer: true, stops: true, status: "The printer was disconnected." },
+            { tag: "nothing listens", address: "127.0.0.91", status: connectFailed }
         ]
     }
 
-    function test_connectionEnds(data) {
+    function test_connection(data) {
         if (data.printer)
             startPrinter(data.address, "accept")
-        var printer = connectedSection(data.address).printer
+        var section = connectedSection(data.address)
+        var printer = section.printer
         if (data.printer) {
-            tryCompare(printer.materialListView, "count", 2, 5000)
+            tryCompare(printer.connectDisconnectButton, "text", "Disconnect", 5000)
+            tryCompare(printer.currentConnectionLabel, "text",
+                       "Functional Connected IP = " + data.address + "\nPrinter Name = " + printerName, 5000)
+            tryCompare(printer.materialListView, "model", ["Grey Resin", "Clear Resin"], 5000)
+            compare(printer.recentPrinters, [printerName + " (" + data.address + ")"])
+        }
+        if (data.stops) {
             testSupport.stopPrinter(data.address)
+        } else if (data.printer) {
+            // Home shown again while connected: no new connection, the button offers Disconnect.
+            section = rebuilt(section, settingsComponent)
+            printer = section.printer
+            compare(printer.connectDisconnectButton.text, "Disconnect")
+            compare(testSupport.printerLog(data.address).filter(function (l) { return l.event === "connected" }).length, 1)
+            mouseClick(printer.connectDisconnectButton)
+            compare(printer.connectDisconnectButton.text, "Disconnecting...")
         }
         tryCompare(printer.currentConnectionLabel, "text", data.status, 5000)
         compare(printer.connectDisconnectButton.text, "Connect")
         compare(printer.materialListView.count, 0)
+        if (data.printer && !data.stops) {
+            section.destroy()
+            wait(0)
+            compare(testSupport.storedSetting("PrinterIP/printerIP"), data.address)
+            compare(String(testSupport.storedSetting("PrinterIP/wasConnectedOnLastLoad")), "false")
+            compare(String(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList")),
+                    printerName + " (" + data.address + ")")
+        }
     }
 
     function test_startUpReconnect_data() {

@@ -206,48 +206,34 @@ TestCase {
         fuzzyCompare(window.y, data.ey, 2)
     }
 
-    readonly property var screen1600: ({ width: 1600, height: 1000 })
-    readonly property var screen800: ({ width: 800, height: 500 })
+    // Sizes are kept within the screen; the first start is 1280x720. A minimum size is set
+    // only once the window allows it (after its first width change).
+    function test_windowSize_data() {
+        var large = { width: 1600, height: 1000 }
+        var small = { width: 800, height: 500 }
+        return [
+            { tag: "width undefined keeps width", w: undefined, h: 600, screen: large, ew: 1280, eh: 600 },
+            { tag: "wider than screen", w: 1601, h: 700, screen: large, ew: 1600, eh: 700 },
+            { tag: "exactly the screen", w: 1600, h: 1000, screen: large, ew: 1600, eh: 1000 },
+            { tag: "both beyond a small screen", w: 2000, h: 2000, screen: small, ew: 800, eh: 500 },
+            { tag: "minimum, large screen", minimum: true, w: 1000, h: 600, screen: large, ew: 1000, eh: 600 },
+            { tag: "minimum lowered to a small screen", minimum: true, w: 1000, h: 600, screen: small, ew: 800, eh: 500 }
+        ]
+    }
 
-    function freshWindowMediator(screen) {
+    function test_windowSize(data) {
         var component = Qt.createComponent("qrc:/ApplicationWindowMediator.qml")
-        verify(component.status === Component.Ready, component.errorString())
-        var mediator = createTemporaryObject(component, testCase)
-        if (screen !== undefined)
-            mediator.windowScreen = screen
-        return mediator
-    }
-
-    // The first start is 1280x720.
-    function test_resize_data() {
-        return [
-            { tag: "width undefined keeps width", w: undefined, h: 600, screen: screen1600, ew: 1280, eh: 600 },
-            { tag: "wider than screen", w: 1601, h: 700, screen: screen1600, ew: 1600, eh: 700 },
-            { tag: "exactly the screen", w: 1600, h: 1000, screen: screen1600, ew: 1600, eh: 1000 },
-            { tag: "both beyond a small screen", w: 2000, h: 2000, screen: screen800, ew: 800, eh: 500 }
-        ]
-    }
-
-    function test_resize(data) {
-        var mediator = freshWindowMediator(data.screen)
-        mediator.resize(data.w, data.h)
-        compare([mediator.width, mediator.height], [data.ew, data.eh])
-    }
-
-    function test_minimumSize_data() {
-        return [
-            { tag: "large screen", screen: screen1600, ew: 1000, eh: 600 },
-            { tag: "lowered to a small screen", screen: screen800, ew: 800, eh: 500 }
-        ]
-    }
-
-    // Only once the window allows it (after its first width change).
-    function test_minimumSize(data) {
-        var mediator = freshWindowMediator(data.screen)
-        mediator.setMinimumSize(1000, 600)
-        compare([mediator.minimumWidth, mediator.minimumHeight], [1, 1])
-        mediator.canSetMinimumSize = true
-        mediator.setMinimumSize(1000, 600)
-        compare([mediator.minimumWidth, mediator.minimumHeight], [data.ew, data.eh])
+        var mediator = createTemporaryObject(component, testCase, { windowScreen: data.screen })
+        verify(mediator !== null, component.errorString())
+        if (data.minimum) {
+            mediator.setMinimumSize(data.w, data.h)
+            compare([mediator.minimumWidth, mediator.minimumHeight], [1, 1])
+            mediator.canSetMinimumSize = true
+            mediator.setMinimumSize(data.w, data.h)
+            compare([mediator.minimumWidth, mediator.minimumHeight], [data.ew, data.eh])
+        } else {
+            mediator.resize(data.w, data.h)
+            compare([mediator.width, mediator.height], [data.ew, data.eh])
+        }
     }
 }

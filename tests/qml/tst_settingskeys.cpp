@@ -92,8 +92,6 @@ void tst_SettingsKeys::valuesLandUnderTheirKeys_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("group key") << "User/groupKey" << "0123456789abcdef0123456789abcdef";
-    QTest::newRow("update prompt") << "User/updateAutomaticallyPrompt" << "false";
     QTest::newRow("printer models in order")
         << "User/printerModels" << R"({"ORV_2.0_AA":"Orvo A","ORV_2.0_BB":"Orvo B","ORV_2.0_TT":"Tesk Print"})";
     QTest::newRow("width") << "ApplicationWindow/width" << "777";
