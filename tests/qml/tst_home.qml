@@ -215,45 +215,43 @@ TestCase {
         tryCompare(second.applicationUpdateNotificationDialog, "visible", true)
     }
 
-    function test_downloadShowsProgressThenInstallText() {
-        var sidebar = offeringSidebar()
-        var bar = sidebar.applicationUpdateNotification
-        sidebar.applicationUpdateNotificationDialog.clickedConfirm()
-        helper.returnDownloadProgressUpdate(250, 1000, "250 bytes", "1000 bytes", "")
-        verify(bar.downloading && !bar.textVisible)
-        compare([bar.progressValue, bar.progressMaximum], [250, 1000])
-        // A click while downloading neither opens the dialog nor starts another download.
-        mouseClick(bar)
-        wait(50)
-        verify(!sidebar.applicationUpdateNotificationDialog.visible)
-        compare(helper.downloads, 1)
-        helper.installerReady = true
-        helper.returnDownloadUpdateResponse(true)
-        verify(!bar.downloading)
-        compare(bar.text, "Quit and Install Now")
-    }
-
-    // Regression: a failed download was offered as "Quit and Install Now".
-    function test_failedDownloadShowsUpdateFailed_data() {
+    // The download shows its progress, then offers the install. Regression: a failed
+    // download was offered as "Quit and Install Now".
+    function test_download_data() {
         return [
-            { tag: "download not successful", fileNotFound: false },
+            { tag: "downloaded", result: true },
+            { tag: "download not successful", result: false },
             { tag: "installer not saved", fileNotFound: true },
             { tag: "launch without installer", launch: true }
         ]
     }
 
-    function test_failedDownloadShowsUpdateFailed(data) {
+    function test_download(data) {
         var sidebar = offeringSidebar()
         var bar = sidebar.applicationUpdateNotification
         if (data.launch) {
             bar.launchInstaller()
         } else {
-            sidebar.startDownload()
-            helper.returnDownloadProgressUpdate(10, 1000, "10 bytes", "1000 bytes", "")
+            sidebar.applicationUpdateNotificationDialog.clickedConfirm()
+            helper.returnDownloadProgressUpdate(250, 1000, "250 bytes", "1000 bytes", "")
+            verify(bar.downloading && !bar.textVisible)
+            compare([bar.progressValue, bar.progressMaximum], [250, 1000])
+            // A click while downloading neither opens the dialog nor starts another download.
+            mouseClick(bar)
+            wait(50)
+            verify(!sidebar.applicationUpdateNotificationDialog.visible)
+            compare(helper.downloads, 1)
+            helper.installerReady = data.result === true
             if (data.fileNotFound)
                 helper.returnDownloadFileNotFound("https://127.0.0.1/installer.pkg")
             else
-                helper.returnDownloadUpdateResponse(false)
+                helper.returnDownloadUpdateResponse(data.result)
+        }
+        verify(bar.textVisible && !bar.downloading)
+        compare([helper.launches, closeSpy.count], [0, 0])
+        if (data.result) {
+            compare(bar.text, "Quit and Install Now")
+            return
         }
         var failed = sidebar.applicationUpdateNotificationFailedDialog
         tryCompare(failed, "visible", true)
@@ -261,8 +259,6 @@ TestCase {
         compare(failed.message, "Please quit Gelvantrium and try to update again. If the problem persists, contact "
                 + Globals.zqContactEmail + ".")
         compare(bar.text, "Download Version 1.2.0")
-        verify(bar.textVisible && !bar.downloading)
-        compare([helper.launches, closeSpy.count], [0, 0])
     }
 
     // A ready installer is offered without a check; a refused launch keeps the offer and
