@@ -131,7 +131,8 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
         clearCurrentSendTrackers();
     }
     sendNextQueued();
-    if (!fileSendQueue.isEmpty() && currentSendMessageType == ZqMessage_None)
+    // A waiting file follows the message just written; only a file in flight holds it back.
+    if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
         handleFileSendQueue();
 }
 

@@ -134,7 +134,7 @@ bool ZqNetHostConnection::handleFileSendQueue()
         return false;
     }
     // A slot of fileTransferFailed may start a file itself.
-    while (!fileSendQueue.isEmpty() && currentSendMessageType == ZqMessage_None) {
+    while (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage) {
         const QPair<QString, QString> pair = fileSendQueue.takeLast();
         currentSendFile.close();
         currentSendFile.setFileName(pair.first);
