@@ -51,6 +51,7 @@ private slots:
     {
         startServer(m_server, answer(200, "installer"));
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_catcher, "open");
+        Downloader::lowSpeedWindowMs = 1000;
     }
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
@@ -167,11 +168,7 @@ private slots:
         QFETCH(HttpsStandIn::Answer, served);
         QTemporaryDir dir;
         const QByteArray previousTemp = qgetenv("TMPDIR");
-        const int previousWindow = Downloader::lowSpeedWindowMs;
-        const auto restore = qScopeGuard([&] {
-            qputenv("TMPDIR", previousTemp);
-            Downloader::lowSpeedWindowMs = previousWindow;
-        });
+        const auto restore = qScopeGuard([&] { qputenv("TMPDIR", previousTemp); });
         std::unique_ptr<FullDisk> disk(
             QTest::currentDataTag() == QLatin1String("full disk") ? new FullDisk(dir.path()) : nullptr);
         if (disk && !disk->mounted())
@@ -182,7 +179,6 @@ private slots:
         }
         m_server.setAnswer(url.path().toUtf8(), served);
         m_server.clearRequests();
-        Downloader::lowSpeedWindowMs = 1000;
         QElapsedTimer timer;
         timer.start();
         Downloader downloader;

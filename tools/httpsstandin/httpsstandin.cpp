@@ -26,10 +26,8 @@ QString makeCredentials(const QString& ip, QSslCertificate& certificate, QSslKey
                 dir.filePath("cert.pem") });
         if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
             return "openssl failed: " + QString::fromLocal8Bit(openssl.readAll());
-        QFile certFile(dir.filePath("cert.pem"));
-        QFile keyFile(dir.filePath("key.pem"));
-        certFile.open(QIODevice::ReadOnly);
-        keyFile.open(QIODevice::ReadOnly);
+        QFile certFile(dir.filePath("cert.pem")), keyFile(dir.filePath("key.pem"));
+        certFile.open(QIODevice::ReadOnly), keyFile.open(QIODevice::ReadOnly);
         made.insert(ip, { QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa) });
     }
     certificate = made.value(ip).first;
