@@ -1,7 +1,9 @@
 #include "networktest.h"
 #include "printerstandinprocess.h"
 
-// Takes real seconds: the keep-alive interval is fixed.
+#include <QPointer>
+
+// Takes real seconds: the keep-alive interval and the free queue's delay are fixed.
 class TestKeepAlive : public QObject {
     Q_OBJECT
 
@@ -30,6 +32,27 @@ private slots:
         QTest::qWait(5500);
         QCOMPARE(toPinging.readAll().toHex(), hex("0000000000000004 7943A2A5 5A715744").toHex());
         QCOMPARE(toMute.bytesAvailable(), 0);
+    }
+
+    // Ended printer connections live on for 10000 ms after the first of them ended,
+    // then go together.
+    void endedConnectionsAreDeletedAtTenSeconds()
+    {
+        LoopbackServer printer("127.0.0.56");
+        ZqNetConnectionManager client(&printer.store, false, QString());
+        QVERIFY(client.AttemptConnectionToServer(QHostAddress("127.0.0.56"), 1000));
+        QPointer<ZqNetHostConnection> first = client.ServerConnections().first();
+        QPointer<ZqNetHostConnection> second = new ZqNetHostConnection(QString(), &client);
+        QElapsedTimer clock;
+        clock.start();
+        client.disconnectFromHost(first);
+        QVERIFY(client.ServerConnections().isEmpty());
+        QTest::qWait(1000);
+        client.RemoveServer(second);
+        QTRY_VERIFY_WITH_TIMEOUT(!first, 12000);
+        QVERIFY(!second);
+        QVERIFY2(clock.elapsed() >= 10000 && clock.elapsed() < 10500,
+            qPrintable(QString::number(clock.elapsed())));
     }
 };
 

@@ -44,39 +44,27 @@ class TestPrinterStandIn : public QObject {
     Q_OBJECT
 
 private slots:
-    void installsListsRenamesAndRemoves()
+    // Listing, renaming and installing through the item: tst_pelluxnetworklib.
+    void installsAndRemoves()
     {
         PrinterStandInProcess printer;
-        QVERIFY(
-            printer.start("127.0.0.12", { "--group-key", GroupKey, "--name", "Vat", "--material", "Äther" }));
+        QVERIFY(printer.start("127.0.0.12", { "--group-key", GroupKey, "--material", "Äther" }));
         Client client;
         QVERIFY(client.open("127.0.0.12"));
-        QSignalSpy got(&client.requester, &ZqNetRequester::getRequestAccepted);
-        client.requester.sendGetRequest(ZqNetValueKey_MLIB_MaterialNameList, false);
-        client.requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false);
-        QTRY_COMPARE(got.count(), 2);
-        QCOMPARE(client.materials(), QStringList { "Äther" });
-        QCOMPARE(got.at(1).at(2).toByteArray(), QByteArray("Vat"));
-
         QSignalSpy broadcasts(&client.requester, &ZqNetRequester::valueUpdateBroadcast);
-        QSignalSpy accepted(&client.requester, &ZqNetRequester::setRequestAccepted);
         client.requester.sendSetRequest(ZqNetValueKey_CustomMaterialXMLString, install("Grey"));
-        QTRY_COMPARE(broadcasts.count(), 1);
-        QCOMPARE(accepted.count(), 1);
-        QCOMPARE(client.materials(), (QStringList { "Äther", "Grey" }));
+        QTRY_COMPARE(client.materials(), (QStringList { "Äther", "Grey" }));
         client.requester.sendSetRequest(ZqNetValueKey_MLIB_RemoveMaterial, QString("Äther").toUtf8());
         QTRY_COMPARE(client.materials(), QStringList { "Grey" });
-        client.requester.sendSetRequest(ZqNetValueKey_FriendlyPrinterName, "Vat 2");
-        QTRY_COMPARE(broadcasts.count(), 3);
-        QCOMPARE(broadcasts.at(2).at(1).toByteArray(), QByteArray("Vat 2"));
-
+        QCOMPARE(broadcasts.count(), 2);
         const QJsonObject line = printer.waitFor("material", "Grey");
-        QCOMPARE(line.value("request").toString(), QString("set"));
+        QCOMPARE(line.value("request").toString() + line.value("reply").toString()
+                + QString::number(line.value("id").toInt()),
+            QString("setaccepted0"));
         QCOMPARE(line.value("key").toString(), QString("ZqNetValueKey_CustomMaterialXMLString"));
-        QCOMPARE(line.value("reply").toString(), QString("accepted"));
-        QCOMPARE(line.value("id").toInt(), 2);
     }
 
+    // Denial and old firmware through the item: tst_pelluxnetworklib.
     void refusals_data()
     {
         QTest::addColumn<QString>("address");
@@ -86,10 +74,6 @@ private slots:
         QTest::addColumn<uint>("deniedKey");
         const uint xml = ZqNetValueKey_CustomMaterialXMLString;
         const uint invalid = 0x80D4D5BC;
-        QTest::newRow("deny") << "127.0.0.13"
-                              << "deny" << xml << install("Grey") << uint(0x80D4D667);
-        QTest::newRow("old firmware") << "127.0.0.14"
-                                      << "oldfirmware" << xml << install("Grey") << invalid;
         QTest::newRow("wrong group key")
             << "127.0.0.15"
             << "accept" << xml << install("Grey", QString(32, 'k')) << uint(0x80D4D667);
@@ -99,8 +83,6 @@ private slots:
         QTest::newRow("unknown key") << "127.0.0.15"
                                      << "accept" << uint(ZqNetValueKey_PrinterState) << QByteArray("1")
                                      << invalid;
-        QTest::newRow("drop") << "127.0.0.16"
-                              << "drop" << xml << install("Grey") << 0u;
         QTest::newRow("silent") << "127.0.0.17"
                                 << "silent" << xml << install("Grey") << 1u;
     }
@@ -117,12 +99,9 @@ private slots:
         QVERIFY(client.open(address));
         QSignalSpy denied(&client.requester, &ZqNetRequester::setRequestDenied);
         QSignalSpy finished(&client.requester, &ZqNetRequester::requestFinished);
-        QSignalSpy dropped(&client.connection, &ZqNetHostConnection::disconnected);
         client.requester.sendSetRequest(ZqNetValuesKey(key), value);
         QVERIFY(!printer.waitFor("request", "set").isEmpty());
-        if (deniedKey == 0) {
-            QTRY_COMPARE(dropped.count(), 1);
-        } else if (deniedKey == 1) {
+        if (deniedKey == 1) {
             // The reply would have gone out before the log line.
             QTest::qWait(100);
             QCOMPARE(finished.count(), 0);

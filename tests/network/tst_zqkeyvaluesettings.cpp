@@ -22,12 +22,81 @@ const QByteArray twoEntries
 class tst_ZqKeyValueSettings : public QObject {
     Q_OBJECT
 private slots:
-    void fileHasExactBytes_data();
-    void fileHasExactBytes();
-    void unchangedValueIsNotWritten();
-    void unreadableFileIsKeptBeforeOverwrite_data();
-    void unreadableFileIsKeptBeforeOverwrite();
-    void fullDiskKeepsOldFile();
+    void fileHasExactBytes_data()
+    {
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<QByteArray>>("values");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("empty") << QStringList() << QList<QByteArray>() << QByteArray::fromHex("00000000");
+        QTest::newRow("two keys") << QStringList { "a", "b" } << QList<QByteArray> { "1", "2" } << twoEntries;
+        QTest::newRow("non-ASCII key, null value")
+            << QStringList { QStringLiteral("\u00e9\U0001F600") } << QList<QByteArray> { QByteArray() }
+            << QByteArray::fromHex("00000001 00000006 00e9d83dde00 ffffffff");
+    }
+
+    void fileHasExactBytes()
+    {
+        QFETCH(QStringList, keys);
+        QFETCH(QList<QByteArray>, values);
+        QFETCH(QByteArray, file);
+        ZqKeyValueSettings store(path(), true);
+        for (int i = 0; i < keys.size(); ++i)
+            store.SetValue(keys.at(i), values.at(i));
+        QCOMPARE(readAll(path()), file);
+        ZqKeyValueSettings reloaded(path(), false);
+        QCOMPARE(reloaded.GetAllSettings(), store.GetAllSettings());
+        QCOMPARE(reloaded.GetValue(keys.value(0), "default").isNull(), values.value(0, "default").isNull());
+    }
+
+    void unchangedValueIsNotWritten()
+    {
+        ZqKeyValueSettings store(path(), true);
+        store.SetValue(QStringLiteral("k"), "v");
+        // Any save from here on would create the file again.
+        QVERIFY(QFile::remove(path()));
+        store.SetValue(QStringLiteral("k"), "v");
+        QVERIFY(!QFile::exists(path()));
+    }
+
+    void unreadableFileIsKeptBeforeOverwrite_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("truncated entry") << twoEntries.left(twoEntries.size() - 1);
+        QTest::newRow("huge count") << QByteArray::fromHex("7fffffff");
+    }
+
+    void unreadableFileIsKeptBeforeOverwrite()
+    {
+        QFETCH(QByteArray, content);
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable content"));
+        ZqKeyValueSettings store(path(), true);
+        QVERIFY(store.GetAllSettings().isEmpty());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable content"));
+        QVERIFY(!store.LoadFrom(path()));
+        store.SetValue(QStringLiteral("a"), "1");
+        store.SetValue(QStringLiteral("b"), "2");
+        QCOMPARE(readAll(path() + ".corrupt"), content);
+        QCOMPARE(readAll(path()), twoEntries);
+    }
+
+    void fullDiskKeepsOldFile()
+    {
+        FullDisk disk(m_dir.path());
+        if (!disk.mounted())
+            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        ZqKeyValueSettings store(path(), true);
+        store.SetValue(QStringLiteral("b"), "2");
+        store.SetValue(QStringLiteral("a"), "1");
+        QVERIFY(disk.fill());
+        // Less than the file's write buffer, more than the space left.
+        store.SetValue(QStringLiteral("big"), QByteArray(12000, 'x'));
+        QCOMPARE(readAll(path()), twoEntries);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("writing .* failed"));
+        QVERIFY(!store.SaveTo(path() + ".plain"));
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -36,82 +105,6 @@ private:
         return m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".settings");
     }
 };
-
-void tst_ZqKeyValueSettings::fileHasExactBytes_data()
-{
-    QTest::addColumn<QStringList>("keys");
-    QTest::addColumn<QList<QByteArray>>("values");
-    QTest::addColumn<QByteArray>("file");
-    QTest::newRow("empty") << QStringList() << QList<QByteArray>() << QByteArray::fromHex("00000000");
-    QTest::newRow("two keys") << QStringList { "a", "b" } << QList<QByteArray> { "1", "2" } << twoEntries;
-    QTest::newRow("non-ASCII key, null value")
-        << QStringList { QStringLiteral("\u00e9\U0001F600") } << QList<QByteArray> { QByteArray() }
-        << QByteArray::fromHex("00000001 00000006 00e9d83dde00 ffffffff");
-}
-
-void tst_ZqKeyValueSettings::fileHasExactBytes()
-{
-    QFETCH(QStringList, keys);
-    QFETCH(QList<QByteArray>, values);
-    QFETCH(QByteArray, file);
-    ZqKeyValueSettings store(path(), true);
-    for (int i = 0; i < keys.size(); ++i)
-        store.SetValue(keys.at(i), values.at(i));
-    QCOMPARE(readAll(path()), file);
-    ZqKeyValueSettings reloaded(path(), false);
-    QCOMPARE(reloaded.GetAllSettings(), store.GetAllSettings());
-    QCOMPARE(reloaded.GetValue(keys.value(0), "default").isNull(), values.value(0, "default").isNull());
-}
-
-void tst_ZqKeyValueSettings::unchangedValueIsNotWritten()
-{
-    ZqKeyValueSettings store(path(), true);
-    store.SetValue(QStringLiteral("k"), "v");
-    // Any save from here on would create the file again.
-    QVERIFY(QFile::remove(path()));
-    store.SetValue(QStringLiteral("k"), "v");
-    QVERIFY(!QFile::exists(path()));
-}
-
-void tst_ZqKeyValueSettings::unreadableFileIsKeptBeforeOverwrite_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("truncated entry") << twoEntries.left(twoEntries.size() - 1);
-    QTest::newRow("huge count") << QByteArray::fromHex("7fffffff");
-}
-
-void tst_ZqKeyValueSettings::unreadableFileIsKeptBeforeOverwrite()
-{
-    QFETCH(QByteArray, content);
-    QFile file(path());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-    file.close();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable content"));
-    ZqKeyValueSettings store(path(), true);
-    QVERIFY(store.GetAllSettings().isEmpty());
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable content"));
-    QVERIFY(!store.LoadFrom(path()));
-    store.SetValue(QStringLiteral("a"), "1");
-    store.SetValue(QStringLiteral("b"), "2");
-    QCOMPARE(readAll(path() + ".corrupt"), content);
-    QCOMPARE(readAll(path()), twoEntries);
-}
-
-void tst_ZqKeyValueSettings::fullDiskKeepsOldFile()
-{
-    FullDisk disk(m_dir.path());
-    if (!disk.mounted())
-        QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
-    ZqKeyValueSettings store(path(), true);
-    store.SetValue(QStringLiteral("b"), "2");
-    store.SetValue(QStringLiteral("a"), "1");
-    QVERIFY(disk.fill());
-    // Less than the file's write buffer, more than the space left.
-    store.SetValue(QStringLiteral("big"), QByteArray(12000, 'x'));
-    QCOMPARE(readAll(path()), twoEntries);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("writing .* failed"));
-    QVERIFY(!store.SaveTo(path() + ".plain"));
-}
 
 QTEST_GUILESS_MAIN(tst_ZqKeyValueSettings)
 #include "tst_zqkeyvaluesettings.moc"

@@ -1,5 +1,4 @@
-#include "managertestsupport.h"
-#include "zqnethostconnection.h"
+#include "networktest.h"
 
 #include <QDir>
 #include <QPointer>
@@ -19,109 +18,105 @@ int openDescriptors()
 class tst_ZqNetConnectionManager : public QObject {
     Q_OBJECT
 private slots:
-    void listenFailureIsReported();
-    void connectionIsParkedOnceAndFreed();
-    void ignoreSetIsStoredAndReadBounded();
-    void serverRelaysMessagesAndReportsSends();
-    void droppedClientsLeakNoDescriptor();
-    void waitForServerConnectionSleeps();
-};
+    void listenFailureIsReported()
+    {
+        LoopbackServer first("127.0.0.50");
+        QVERIFY(first.server->isListening());
+        QTest::ignoreMessage(QtWarningMsg,
+            "ZqNetConnectionManager: cannot listen on 127.0.0.50 port 32889 : "
+            "The bound address is already in use");
+        LoopbackServer second("127.0.0.50");
+        QVERIFY(!second.server->isListening());
+    }
 
-void tst_ZqNetConnectionManager::listenFailureIsReported()
-{
-    LoopbackServer first("127.0.0.50");
-    QVERIFY(first.server->isListening());
-    QTest::ignoreMessage(QtWarningMsg,
-        "ZqNetConnectionManager: cannot listen on 127.0.0.50 port 32889 : "
-        "The bound address is already in use");
-    LoopbackServer second("127.0.0.50");
-    QVERIFY(!second.server->isListening());
-}
-
-void tst_ZqNetConnectionManager::connectionIsParkedOnceAndFreed()
-{
-    LoopbackServer printer("127.0.0.52");
-    ZqNetConnectionManager client(&printer.store, false, QString());
-    // Not listed, yet parked; parked twice, it would be deleted twice.
-    QPointer<ZqNetHostConnection> host = new ZqNetHostConnection(QString(), &client);
-    client.RemoveServer(host);
-    client.RemoveServer(host);
-    QVERIFY(QMetaObject::invokeMethod(&client, "OnFreeQueueTimeout"));
-    QVERIFY(!host);
-}
-
-void tst_ZqNetConnectionManager::ignoreSetIsStoredAndReadBounded()
-{
-    LoopbackServer printer("127.0.0.53");
-    ZqNetConnectionManager(&printer.store, false, QString()).AddServerToIgnoreSet(QHostAddress("127.0.0.60"));
-    const QString key = QStringLiteral("ConnectionManagerIgnoreList");
-    QCOMPARE(printer.store.GetValue(key, QByteArray()), QByteArray::fromHex("00000001 00 7f00003c"));
-    QVERIFY(ZqNetConnectionManager(&printer.store, false, QString())
-                .serverInIgnoreSet(QHostAddress("127.0.0.60")));
-    // A huge count is read element by element, never reserved.
-    printer.store.SetValue(key, QByteArray::fromHex("7fffffff 00 7f00003d 00 7f00"));
-    QCOMPARE(ZqNetConnectionManager(&printer.store, false, QString()).IgnoredServers(),
-        QList<QHostAddress> { QHostAddress("127.0.0.61") });
-}
-
-void tst_ZqNetConnectionManager::serverRelaysMessagesAndReportsSends()
-{
-    LoopbackServer printer("127.0.0.54");
-    ZqNetConnectionManager client(&printer.store, false, QString());
-    QSignalSpy relayed(printer.server.get(), &ZqNetConnectionManager::clientMessageReceived);
-    QVERIFY(client.AttemptConnectionToServer(QHostAddress("127.0.0.54"), 1000));
-    QVERIFY(
-        client.ServerConnections().first()->SendMessage("hello", ZqMessageTypes::ZqMessage_GenericMessage));
-    QVERIFY(relayed.wait(2000));
-    ZqNetHostConnection* host = printer.server->ClientConnections().first();
-    QCOMPARE(relayed.first().first().value<ZqNetHostConnection*>(), host);
-    QVERIFY(printer.server->BroadCastMessageToClients("b", ZqMessageTypes::ZqMessage_GenericMessage));
-    // A send the connection refuses is reported as failed.
-    QTest::ignoreMessage(QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
-    QVERIFY(!printer.server->SendMessageToClient(host, "c", ZqMessageTypes::ZqMessage_FileDataMessage));
-    QTest::ignoreMessage(QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
-    QVERIFY(!printer.server->BroadCastMessageToClients("d", ZqMessageTypes::ZqMessage_FileDataMessage));
-}
-
-void tst_ZqNetConnectionManager::droppedClientsLeakNoDescriptor()
-{
-    LoopbackServer printer("127.0.0.55");
-    ZqNetConnectionManager client(&printer.store, false, QString());
-    QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
-    QSignalSpy ended(&client, &ZqNetConnectionManager::serverDisconnected);
-    QPointer<QTcpSocket> socket;
-    // The server drops a client whose socket is still open: only closing that
-    // socket lets the client see the end.
-    auto cycle = [&] {
-        QVERIFY(client.AttemptConnectionToServer(QHostAddress("127.0.0.55"), 1000));
-        QVERIFY(accepted.count() > 0 || accepted.wait(2000));
-        socket = printer.server->ClientConnections().last()->Socket();
-        printer.server->RemoveClient(printer.server->ClientConnections().last());
-        QVERIFY(ended.count() > 0 || ended.wait(2000));
-        accepted.clear();
-        ended.clear();
+    void connectionIsParkedOnceAndFreed()
+    {
+        LoopbackServer printer("127.0.0.52");
+        ZqNetConnectionManager client(&printer.store, false, QString());
+        // Not listed, yet parked; parked twice, it would be deleted twice.
+        QPointer<ZqNetHostConnection> host = new ZqNetHostConnection(QString(), &client);
+        client.RemoveServer(host);
+        client.RemoveServer(host);
         QVERIFY(QMetaObject::invokeMethod(&client, "OnFreeQueueTimeout"));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    };
-    cycle();
-    const int before = openDescriptors();
-    for (int i = 0; i < 1000 && !QTest::currentTestFailed(); ++i)
-        cycle();
-    QCOMPARE(openDescriptors(), before);
-    QVERIFY(!socket);
-}
+        QVERIFY(!host);
+    }
 
-void tst_ZqNetConnectionManager::waitForServerConnectionSleeps()
-{
-    LoopbackServer printer("127.0.0.57");
-    ZqNetConnectionManager client(&printer.store, false, QString());
-    QTimer::singleShot(
-        300, &client, [&] { client.AttemptConnectionToServer(QHostAddress("127.0.0.57"), 1000); });
-    const std::clock_t start = std::clock();
-    client.WaitForServerConnection();
-    // Spinning would burn the whole 300 ms.
-    QVERIFY(double(std::clock() - start) / CLOCKS_PER_SEC < 0.1);
-}
+    void ignoreSetIsStoredAndReadBounded()
+    {
+        LoopbackServer printer("127.0.0.53");
+        ZqNetConnectionManager(&printer.store, false, QString())
+            .AddServerToIgnoreSet(QHostAddress("127.0.0.60"));
+        const QString key = QStringLiteral("ConnectionManagerIgnoreList");
+        QCOMPARE(printer.store.GetValue(key, QByteArray()), QByteArray::fromHex("00000001 00 7f00003c"));
+        QVERIFY(ZqNetConnectionManager(&printer.store, false, QString())
+                    .serverInIgnoreSet(QHostAddress("127.0.0.60")));
+        // A huge count is read element by element, never reserved.
+        printer.store.SetValue(key, QByteArray::fromHex("7fffffff 00 7f00003d 00 7f00"));
+        QCOMPARE(ZqNetConnectionManager(&printer.store, false, QString()).IgnoredServers(),
+            QList<QHostAddress> { QHostAddress("127.0.0.61") });
+    }
+
+    void serverRelaysMessagesAndReportsSends()
+    {
+        LoopbackServer printer("127.0.0.54");
+        ZqNetConnectionManager client(&printer.store, false, QString());
+        QSignalSpy relayed(printer.server.get(), &ZqNetConnectionManager::clientMessageReceived);
+        QVERIFY(client.AttemptConnectionToServer(QHostAddress("127.0.0.54"), 1000));
+        QVERIFY(client.ServerConnections().first()->SendMessage(
+            "hello", ZqMessageTypes::ZqMessage_GenericMessage));
+        QVERIFY(relayed.wait(2000));
+        ZqNetHostConnection* host = printer.server->ClientConnections().first();
+        QCOMPARE(relayed.first().first().value<ZqNetHostConnection*>(), host);
+        QVERIFY(printer.server->BroadCastMessageToClients("b", ZqMessageTypes::ZqMessage_GenericMessage));
+        // A send the connection refuses is reported as failed.
+        QTest::ignoreMessage(
+            QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
+        QVERIFY(!printer.server->SendMessageToClient(host, "c", ZqMessageTypes::ZqMessage_FileDataMessage));
+        QTest::ignoreMessage(
+            QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
+        QVERIFY(!printer.server->BroadCastMessageToClients("d", ZqMessageTypes::ZqMessage_FileDataMessage));
+    }
+
+    void droppedClientsLeakNoDescriptor()
+    {
+        LoopbackServer printer("127.0.0.55");
+        ZqNetConnectionManager client(&printer.store, false, QString());
+        QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
+        QSignalSpy ended(&client, &ZqNetConnectionManager::serverDisconnected);
+        QPointer<QTcpSocket> socket;
+        // The server drops a client whose socket is still open: only closing that
+        // socket lets the client see the end.
+        auto cycle = [&] {
+            QVERIFY(client.AttemptConnectionToServer(QHostAddress("127.0.0.55"), 1000));
+            QVERIFY(accepted.count() > 0 || accepted.wait(2000));
+            socket = printer.server->ClientConnections().last()->Socket();
+            printer.server->RemoveClient(printer.server->ClientConnections().last());
+            QVERIFY(ended.count() > 0 || ended.wait(2000));
+            accepted.clear();
+            ended.clear();
+            QVERIFY(QMetaObject::invokeMethod(&client, "OnFreeQueueTimeout"));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        };
+        cycle();
+        const int before = openDescriptors();
+        for (int i = 0; i < 1000 && !QTest::currentTestFailed(); ++i)
+            cycle();
+        QCOMPARE(openDescriptors(), before);
+        QVERIFY(!socket);
+    }
+
+    void waitForServerConnectionSleeps()
+    {
+        LoopbackServer printer("127.0.0.57");
+        ZqNetConnectionManager client(&printer.store, false, QString());
+        QTimer::singleShot(
+            300, &client, [&] { client.AttemptConnectionToServer(QHostAddress("127.0.0.57"), 1000); });
+        const std::clock_t start = std::clock();
+        client.WaitForServerConnection();
+        // Spinning would burn the whole 300 ms.
+        QVERIFY(double(std::clock() - start) / CLOCKS_PER_SEC < 0.1);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_ZqNetConnectionManager)
 #include "tst_zqnetconnectionmanager.moc"

@@ -127,47 +127,38 @@ private slots:
         QTest::addColumn<QByteArray>("incoming");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("queuedAfter");
+        const auto row = [](const char* name, const QString& request, const QByteArray& incoming,
+                             const QStringList& expected, int queuedAfter = 0) {
+            QTest::newRow(name) << (request.isEmpty() ? QStringList() : QStringList(request)) << incoming
+                                << expected << queuedAfter;
+        };
         // Types: 1 get, 2 set, 3 file transfer, 4 file retrieve; codes: 0 denied, 1 accepted.
-        QTest::newRow("accepted get") << QStringList { "get" } << accepted(0, FriendlyName, "Vat")
-                                      << QStringList { "cache FriendlyName Vat", "finished 0 1 1 queued",
-                                             "accepted 0 1", "getAccepted 0 FriendlyName Vat" }
-                                      << 0;
-        QTest::newRow("accepted set") << QStringList { "set" } << accepted(0, MaterialXml, "AB")
-                                      << QStringList { "cache MaterialXml AB", "finished 0 2 1 queued",
-                                             "accepted 0 2", "setAccepted 0 MaterialXml AB" }
-                                      << 0;
-        QTest::newRow("denied get") << QStringList { "get" } << getDenied(0, FriendlyName)
-                                    << QStringList { "finished 0 1 0 queued", "denied 0 1",
-                                           "getDenied 0 FriendlyName" }
-                                    << 0;
-        QTest::newRow("set denied by old firmware")
-            << QStringList { "set" } << setDenied(0, "ZqNetValueKey_SomethingNew")
-            << QStringList { "finished 0 2 0 queued", "denied 0 2", "setDenied 0 Invalid" } << 0;
-        QTest::newRow("get denial of a set request")
-            << QStringList { "set" } << getDenied(0, MaterialXml)
-            << QStringList { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 MaterialXml" } << 0;
-        QTest::newRow("file accepted for a get")
-            << QStringList { "get" } << reply(0x17FAE602, be32(0)) << QStringList {} << 0;
-        QTest::newRow("file retrieve accepted")
-            << QStringList { "retrieve" } << reply(0x17FAE602, be32(0))
-            << QStringList { "finished 0 4 1 queued", "accepted 0 4" } << 0;
-        QTest::newRow("file transfer denied") << QStringList { "transfer" } << reply(0x64A5933A, be32(0))
-                                              << QStringList { "finished 0 3 0 queued", "denied 0 3" } << 0;
-        QTest::newRow("file retrieve denied") << QStringList { "retrieve" } << reply(0x24A4855B, be32(0))
-                                              << QStringList { "finished 0 4 0 queued", "denied 0 4" } << 0;
-        QTest::newRow("unknown id only caches") << QStringList { "get" } << accepted(7, FriendlyName, "x")
-                                                << QStringList { "cache FriendlyName x" } << 1;
-        QTest::newRow("same broadcast twice")
-            << QStringList {} << broadcast(FriendlyName, "A") + broadcast(FriendlyName, "A")
-            << QStringList { "cache FriendlyName A", "broadcast FriendlyName A", "broadcast FriendlyName A" }
-            << 0;
-        QTest::newRow("empty first value is a change")
-            << QStringList {} << broadcast(FriendlyName, "")
-            << QStringList { "cache FriendlyName ", "broadcast FriendlyName " } << 0;
-        QTest::newRow("pings and requests are ignored")
-            << QStringList { "get" }
-            << frame(0x7943A2A5, "ZqWD") + frame(0x7D218C12, be32(0) + str(FriendlyName)) << QStringList {}
-            << 1;
+        row("accepted get", "get", accepted(0, FriendlyName, "Vat"),
+            { "cache FriendlyName Vat", "finished 0 1 1 queued", "accepted 0 1",
+                "getAccepted 0 FriendlyName Vat" });
+        row("accepted set", "set", accepted(0, MaterialXml, "AB"),
+            { "cache MaterialXml AB", "finished 0 2 1 queued", "accepted 0 2",
+                "setAccepted 0 MaterialXml AB" });
+        row("denied get", "get", getDenied(0, FriendlyName),
+            { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 FriendlyName" });
+        row("set denied by old firmware", "set", setDenied(0, "ZqNetValueKey_SomethingNew"),
+            { "finished 0 2 0 queued", "denied 0 2", "setDenied 0 Invalid" });
+        row("get denial of a set request", "set", getDenied(0, MaterialXml),
+            { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 MaterialXml" });
+        row("file accepted for a get", "get", reply(0x17FAE602, be32(0)), {});
+        row("file retrieve accepted", "retrieve", reply(0x17FAE602, be32(0)),
+            { "finished 0 4 1 queued", "accepted 0 4" });
+        row("file transfer denied", "transfer", reply(0x64A5933A, be32(0)),
+            { "finished 0 3 0 queued", "denied 0 3" });
+        row("file retrieve denied", "retrieve", reply(0x24A4855B, be32(0)),
+            { "finished 0 4 0 queued", "denied 0 4" });
+        row("unknown id only caches", "get", accepted(7, FriendlyName, "x"), { "cache FriendlyName x" }, 1);
+        row("same broadcast twice", "", broadcast(FriendlyName, "A") + broadcast(FriendlyName, "A"),
+            { "cache FriendlyName A", "broadcast FriendlyName A", "broadcast FriendlyName A" });
+        row("empty first value is a change", "", broadcast(FriendlyName, ""),
+            { "cache FriendlyName ", "broadcast FriendlyName " });
+        row("pings and requests are ignored", "get",
+            frame(0x7943A2A5, "ZqWD") + frame(0x7D218C12, be32(0) + str(FriendlyName)), {}, 1);
     }
     void repliesEmitInOrder()
     {
