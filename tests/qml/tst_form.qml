@@ -223,18 +223,12 @@ TestCase {
             openFixture("full.zqmat")
         else
             verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        typeInto("Name", "Resin")
-        typeInto("Time Multiplier", "2.5")
-        typeInto("XY Bleed (mm)", "1,5")
-        finishEditing()
-        typeInto("Z Bleed Depth (mm)", ".")
-        finishEditing()
-        typeInto("Release Min (ms)", "1,000")
-        finishEditing()
-        typeInto("Kick (ms)", "-")
-        finishEditing()
-        clearField("Over Exposure Factor")
-        clearField("Release Max (ms)")
+        ;[["Name", "Resin"], ["Time Multiplier", "2.5"], ["XY Bleed (mm)", "1,5"], ["Z Bleed Depth (mm)", "."],
+          ["Release Min (ms)", "1,000"], ["Kick (ms)", "-"], ["Over Exposure Factor", ""], ["Release Max (ms)", ""]
+        ].forEach(function (typed) {
+            (typed[1] === "" ? clearField : typeInto)(typed[0], typed[1])
+            finishEditing()
+        })
         if (data.open) {
             clearField("Description")
             field("Thickness (µm)").input.currentIndex = FormFields.thicknessValues.indexOf("120")
@@ -670,9 +664,8 @@ TestCase {
         }
         compare(tabKeys().length, data.tabClosed ? 0 : 1)
         var after = readText(path)
-        compare(after !== before, data.fileChanged)
-        if (data.fileChanged)
-            verify(after.indexOf("edited before closing") > 0)
+        compare(after === before ? "unchanged" : after.indexOf("edited before closing") > 0,
+                data.fileChanged ? true : "unchanged")
     }
 
     function test_failedSaveKeepsKeyAndUnsavedStateAndShowsTheError() {
@@ -681,14 +674,11 @@ TestCase {
         var directory = MaterialDocumentMediator.documentFileDirectoryPath
         MaterialDocumentMediator.document.description = "unsaved"
         saveAs(tempDir + "missing-folder/elsewhere.zqmat")
-        compare(MaterialDocumentMediator.documentKey, key)
-        compare(MaterialDocumentMediator.documentFilename, path.substring(path.lastIndexOf("/") + 1))
-        compare(MaterialDocumentMediator.documentFileDirectoryPath, directory)
+        compare([MaterialDocumentMediator.documentKey, MaterialDocumentMediator.documentFilename,
+                 MaterialDocumentMediator.documentFileDirectoryPath], [key, fileName(path), directory])
         compare(tabKeys(), [key])
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
-        verify(screenForm.messageDialog.opened)
-        compare(screenForm.messageDialog.title, "Save failed.")
-        verify(screenForm.messageDialog.message.length > 0)
+        compare([screenForm.messageDialog.opened, screenForm.messageDialog.title], [true, "Save failed."])
     }
 
     function test_savingOverAnotherTabsFile_data() {
@@ -709,16 +699,13 @@ TestCase {
         MaterialDocumentMediator.document.friendlyName = "Overwriter"
         saveAs(path)
         if (data.otherDirty) {
-            compare(readText(path), before)
-            compare(tabKeys().length, 2)
-            verify(screenForm.messageDialog.opened)
+            compare([readText(path), tabKeys().length, screenForm.messageDialog.opened], [before, 2, true])
             verify(screenForm.messageDialog.message.indexOf("unsaved changes") > 0)
             verify(MaterialDocumentMediator.documentKey.indexOf("NewMaterial") === 0)
             MaterialDocumentMediator.switchDocument(otherKey)
             compare(MaterialDocumentMediator.document.description, "other tab's work")
         } else {
-            compare(tabKeys(), [otherKey])
-            compare(tabTitles(), [path.substring(path.lastIndexOf("/") + 1)])
+            compare([tabKeys(), tabTitles()], [[otherKey], [fileName(path)]])
             compare(MaterialDocumentMediator.document.friendlyName, "Overwriter")
             // The replaced document is freed.
             tryVerify(function () { return otherDocument === null || otherDocument === undefined || !otherDocument.ToXMLString })
