@@ -255,9 +255,8 @@ TestCase {
         }
         var failed = sidebar.applicationUpdateNotificationFailedDialog
         tryCompare(failed, "visible", true)
-        compare(failed.title, "Update failed.")
-        compare(failed.message, "Please quit Gelvantrium and try to update again. If the problem persists, contact "
-                + Globals.zqContactEmail + ".")
+        compare([failed.title, failed.message], ["Update failed.", "Please quit Gelvantrium and try to update again. "
+                + "If the problem persists, contact " + Globals.zqContactEmail + "."])
         compare(bar.text, "Download Version 1.2.0")
     }
 
@@ -420,14 +419,12 @@ TestCase {
         MaterialDocumentMediator.recentFiles.insert(0, recentEntry("gone.zqmat"))
         mouseClick(rowAt(section, 0, "gone.zqmat"))
         tryCompare(section.popupFileMissing, "visible", true)
-        compare(section.popupFileMissing.title, "Could not open file")
-        compare(section.popupFileMissing.message, "The file at " + tempFolder + "/gone.zqmat"
-                + " could not be opened. It will be removed from the recent Materials list.")
+        compare([section.popupFileMissing.title, section.popupFileMissing.message], ["Could not open file", "The file at "
+                + tempFolder + "/gone.zqmat could not be opened. It will be removed from the recent Materials list."])
         compare(stackView.pops, 0)
         section.popupFileMissing.close()
         section.popupFileMissing.clickedConfirm()
-        compare(MaterialDocumentMediator.recentFiles.count, 1)
-        compare(MaterialDocumentMediator.recentFiles.get(0).path, keep)
+        compare([MaterialDocumentMediator.recentFiles.count, MaterialDocumentMediator.recentFiles.get(0).path], [1, keep])
     }
 
     function test_removeIconRemovesOneEntry() {
@@ -437,8 +434,7 @@ TestCase {
         var stored = function () { return testSupport.settingsFileText() }
         verify(stored().indexOf("second.zqmat") >= 0)
         mouseClick(rowAt(section, 0, "second.zqmat").removeButton)
-        compare(MaterialDocumentMediator.recentFiles.count, 1)
-        compare(MaterialDocumentMediator.recentFiles.get(0).path, first)
+        compare([MaterialDocumentMediator.recentFiles.count, MaterialDocumentMediator.recentFiles.get(0).path], [1, first])
         // Regression: the removal was stored only at the next addition or at exit.
         compare(stored().indexOf("second.zqmat"), -1)
         verify(stored().indexOf("first.zqmat") >= 0)
@@ -627,15 +623,12 @@ TestCase {
             compare(printer.connectDisconnectButton.text, "Disconnecting...")
         }
         tryCompare(printer.currentConnectionLabel, "text", data.status, 5000)
-        compare(printer.connectDisconnectButton.text, "Connect")
-        compare(printer.materialListView.count, 0)
+        compare([printer.connectDisconnectButton.text, printer.materialListView.count], ["Connect", 0])
         if (data.printer && !data.stops) {
             section.destroy()
             wait(0)
-            compare(testSupport.storedSetting("PrinterIP/printerIP"), data.address)
-            compare(String(testSupport.storedSetting("PrinterIP/wasConnectedOnLastLoad")), "false")
-            compare(String(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList")),
-                    printerName + " (" + data.address + ")")
+            compare(["printerIP", "wasConnectedOnLastLoad", "previousPrintersDropdownList"].map(function (key) {
+                return String(testSupport.storedSetting("PrinterIP/" + key)) }), [data.address, "false", printerName + " (" + data.address + ")"])
         }
     }
 
@@ -703,8 +696,8 @@ TestCase {
         mouseClick(printer.materialListView.itemAtIndex(1).removeButton)
         var dialog = printer.deleteMaterialDialog
         tryCompare(dialog, "opened", true)
-        compare(dialog.title, "Delete Clear Resin")
-        compare(dialog.message, "Are you sure you want to delete Clear Resin from " + printerName + "?")
+        compare([dialog.title, dialog.message],
+                ["Delete Clear Resin", "Are you sure you want to delete Clear Resin from " + printerName + "?"])
         dialog.close()
         dialog.clickedConfirm()
         tryCompare(printer.failedToDeleteDialog, "opened", true, 5000)
