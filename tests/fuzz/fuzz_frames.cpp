@@ -89,8 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         requester.sendSetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial, "name");
         QObject::connect(&connection, &ZqNetHostConnection::messageReceived, readPayload);
 
-        int started = 0, ended = 0;
+        int started = 0, whole = 0, ended = 0;
         QObject::connect(&connection, &ZqNetHostConnection::fileStartReceive, [&] { ++started; });
+        QObject::connect(&connection, &ZqNetHostConnection::filePercentileComplete,
+            [&](uint percent) { whole += percent == 100; });
         QObject::connect(&connection, &ZqNetHostConnection::fileTransferComplete, [&] { ++ended; });
 
         for (int at = 0; at < stream.size(); at += piece)
@@ -101,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         waited.start();
         do
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        while (ended < started && waited.elapsed() < 20);
+        while (ended < qMin(started, whole) && waited.elapsed() < 1000);
+        FuzzSupport::require(ended >= qMin(started, whole), "a whole received file never reported its end");
     }
     // A received file lands below the root, never beside it.
     const QStringList beside = scratch.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
