@@ -47,7 +47,6 @@ public:
 
     // Looked up by exact target; anything else is answered 404.
     void setAnswer(const QByteArray& target, const Answer& answer) { m_answers.insert(target, answer); }
-    void clearAnswers() { m_answers.clear(); }
 
     int requestCount() const { return m_requests.size(); }
     Request lastRequest() const { return m_requests.value(m_requests.size() - 1); }
