@@ -71,23 +71,17 @@ private slots:
         QTest::addColumn<QString>("removed");
         QTest::addColumn<QByteArray>("outcome");
         QTest::addColumn<QStringList>("listAfter");
-        const QStringList listed { "Zeta" };
-        QTest::newRow("install accepted")
-            << "127.0.0.61"
-            << "accept"
-            << "Resin X" << QString() << QByteArray(SIGNAL(jsonAccepted(QByteArray)))
-            << QStringList { "Zeta", "Resin X" };
-        QTest::newRow("install denied")
-            << "127.0.0.62"
-            << "deny"
-            << "Resin X" << QString() << QByteArray(SIGNAL(materialDenied())) << listed;
-        QTest::newRow("old firmware")
-            << "127.0.0.63"
-            << "oldfirmware"
-            << "Resin X" << QString() << QByteArray(SIGNAL(deniedByInvalidKey())) << listed;
-        QTest::newRow("removal denied")
-            << "127.0.0.65"
-            << "accept" << QString() << "Unknown" << QByteArray(SIGNAL(materialRemovalDenied())) << listed;
+        const auto row
+            = [](const char* name, const char* address, const char* mode, const char* installed,
+                  const char* removed, const char* outcome, const QStringList& listAfter = { "Zeta" }) {
+                  QTest::newRow(name)
+                      << address << mode << installed << removed << QByteArray(outcome) << listAfter;
+              };
+        row("install accepted", "127.0.0.61", "accept", "Resin X", "", SIGNAL(jsonAccepted(QByteArray)),
+            { "Zeta", "Resin X" });
+        row("install denied", "127.0.0.62", "deny", "Resin X", "", SIGNAL(materialDenied()));
+        row("old firmware", "127.0.0.63", "oldfirmware", "Resin X", "", SIGNAL(deniedByInvalidKey()));
+        row("removal denied", "127.0.0.65", "accept", "", "Unknown", SIGNAL(materialRemovalDenied()));
     }
 
     void printerAnswers()

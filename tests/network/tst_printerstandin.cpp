@@ -64,7 +64,7 @@ private slots:
         QCOMPARE(line.value("key").toString(), QString("ZqNetValueKey_CustomMaterialXMLString"));
     }
 
-    // Denial and old firmware through the item: tst_pelluxnetworklib.
+    // Denial, old firmware and an unknown removal through the item: tst_pelluxnetworklib.
     void refusals_data()
     {
         QTest::addColumn<QString>("address");
@@ -77,9 +77,6 @@ private slots:
         QTest::newRow("wrong group key")
             << "127.0.0.15"
             << "accept" << xml << install("Grey", QString(32, 'k')) << uint(0x80D4D667);
-        QTest::newRow("remove unknown material")
-            << "127.0.0.15"
-            << "accept" << uint(ZqNetValueKey_MLIB_RemoveMaterial) << QByteArray("None") << uint(0x80D4D63B);
         QTest::newRow("unknown key") << "127.0.0.15"
                                      << "accept" << uint(ZqNetValueKey_PrinterState) << QByteArray("1")
                                      << invalid;

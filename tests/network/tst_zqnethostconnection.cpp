@@ -175,7 +175,8 @@ private slots:
     {
         LoopbackPair pair;
         QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        connect(&pair.connection, &ZqNetHostConnection::connected, [&] { pair.connection.forceDisconnect(); });
+        connect(
+            &pair.connection, &ZqNetHostConnection::connected, [&] { pair.connection.forceDisconnect(); });
         QVERIFY(pair.open("127.0.0.140"));
         QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 2000);
     }

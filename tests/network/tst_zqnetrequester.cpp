@@ -237,8 +237,6 @@ private slots:
         QVERIFY(!requester.deQueueRequestById(0));
         const ZqNetRequester::SentRequest none = requester.sentRequestFromId(0);
         QVERIFY(!none.valid);
-        QCOMPARE(none.sentTime, -1);
-        QCOMPARE(none.requestId, -1);
         QCOMPARE(none.requestType, ZqNetRequester::RequestType_Unknown);
     }
 
@@ -250,7 +248,6 @@ private slots:
         QSignalSpy changed(&requester, &ZqNetRequester::connectionChanged);
         requester.setHostConnection(&pair.connection);
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(requester.debugHeaderString(1), QString("-----ZqNetRequester(127.0.0.11)::"));
         pair.peerWrite(broadcast(FriendlyName, "Vat"));
         QTRY_VERIFY(requester.keyInCache(ZqNetValueKey_FriendlyPrinterName));
         QCOMPARE(requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, true), -1);
@@ -260,7 +257,6 @@ private slots:
         pair.peer->disconnectFromHost();
         QVERIFY(detached.wait(2000));
         QVERIFY(!requester.hostConnection);
-        QCOMPARE(requester.debugHeaderString(2), QString("----------ZqNetRequester(NO_CONN)::"));
         bool found = true;
         QCOMPARE(
             requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, true), QByteArray());
