@@ -144,38 +144,6 @@ private slots:
         QVERIFY(machine.Validate(true));
     }
 
-    void machineModelNames()
-    {
-        Machine machine;
-        const QStringList names = { "ORV_2.0_AA", "ORV_2.0_BB", "ORV_2.0_TT", "Unknown Machine" };
-        const QList<Machine::MachineModelNames> models
-            = { Machine::ORVO_A, Machine::ORVO_B, Machine::TESK, Machine::Unknown };
-        for (int i = 0; i < names.size(); ++i) {
-            QCOMPARE(machine.machineModelNameToString(models[i]), names[i]);
-            QCOMPARE(machine.machineModelNameFromString(names[i]), models[i]);
-        }
-        QCOMPARE(machine.machineModelNameToString(Machine::MachineModelNames(7)),
-            QStringLiteral("Unknown Machine"));
-        for (const char* text : { "ORV_2.0_AA ", "" })
-            QCOMPARE(machine.machineModelNameFromString(text), Machine::Unknown);
-    }
-
-    // "65636" wrapping to 100 is in read/lenient.zqmat; beyond a 64-bit integer the
-    // conversion fails, which used to read as 0.
-    void oversizedColorComponentSaturates()
-    {
-        const QList<QPair<QString, int>> rows
-            = { { "99999999999999999999", 32767 }, { " -99999999999999999999", -32768 }, { "12.5", 0 } };
-        for (const auto& row : rows) {
-            PelluxMaterialDocument document;
-            QXmlStreamReader reader(
-                QStringLiteral("<ZqMaterial><FriendlyColorRed>%1</FriendlyColorRed></ZqMaterial>")
-                    .arg(row.first));
-            QVERIFY(document.FromXML(reader));
-            QCOMPARE(int(document.FriendlyColorRed()), row.second);
-        }
-    }
-
     // Null appends are ignored, indexes outside the list give null, clearing deletes.
     void machinesListProperty()
     {
@@ -473,7 +441,8 @@ private slots:
         QCOMPARE(machine->_qualityLevelAt(1)->Name(), QStringLiteral("(Dev) - 100"));
     }
 
-    // What older or hand-edited files hold, and the unknown elements skipped whole at each level.
+    // What older or hand-edited files hold: wrapping and overlong colours, model names with a
+    // blank or none, and the unknown elements skipped whole at each level.
     void lenientFileIsReadAsStoredFilesExpect()
     {
         PelluxMaterialDocument document;
