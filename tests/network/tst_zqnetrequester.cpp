@@ -24,16 +24,9 @@ QString text(int value) { return QString::number(value); }
 QString text(const QByteArray& value) { return QString::fromUtf8(value); }
 QString text(ZqNetValuesKey key)
 {
-    switch (quint32(key)) {
-    case 0x80D4D5BC:
-        return "Invalid";
-    case 0x80D4D5BF:
-        return "FriendlyName";
-    case 0x80D4D667:
-        return "MaterialXml";
-    default:
-        return QString::number(key, 16);
-    }
+    return QHash<quint32, QString> {
+        { 0x80D4D5BC, "Invalid" }, { 0x80D4D5BF, "FriendlyName" }, { 0x80D4D667, "MaterialXml" }
+    }.value(key, QString::number(key, 16));
 }
 
 // Logs every signal with its arguments, in emission order.
@@ -47,11 +40,8 @@ public:
     {
         // Whether slots still find the record when a reply is reported.
         connect(this, &ZqNetRequester::requestFinished, [this](int id, int type, int code) {
-            log << QStringLiteral("finished %1 %2 %3 %4")
-                       .arg(id)
-                       .arg(type)
-                       .arg(code)
-                       .arg(sentRequestFromId(id).valid ? "queued" : "gone");
+            const char* record = sentRequestFromId(id).valid ? "queued" : "gone";
+            log << QStringLiteral("finished %1 %2 %3 ").arg(id).arg(type).arg(code) + record;
         });
         record("accepted", &ZqNetRequester::requestAccepted);
         record("denied", &ZqNetRequester::requestDenied);
