@@ -224,7 +224,7 @@ TestCase {
         else
             verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
         ;[["Name", "Resin"], ["Time Multiplier", "2.5"], ["XY Bleed (mm)", "1,5"], ["Z Bleed Depth (mm)", "."],
-          ["Release Min (ms)", "1,000"], ["Kick (ms)", "-"], ["Over Exposure Factor", ""], ["Release Max (ms)", ""]
+          ["Release Min (ms)", "1,000"], ["Kick (ms)", "-"], ["Over Exposure Factor", ""], ["Settle Max (ms)", ""]
         ].forEach(function (typed) {
             (typed[1] === "" ? clearField : typeInto)(typed[0], typed[1])
             finishEditing()
@@ -249,7 +249,7 @@ TestCase {
             }
         })
         compare(field("XY Bleed (mm)").input.text, "1")
-        compare([field("Over Exposure Factor").input.text, field("Release Max (ms)").input.text], ["", ""])
+        compare([field("Over Exposure Factor").input.text, field("Settle Max (ms)").input.text], ["", ""])
         // A chosen thickness names the level; a new document's level is named by its thickness too.
         verify(xml.indexOf(data.open ? '<Quality Name="120" Thickness_um="120">' : '<Quality Name="30" Thickness_um="30">') >= 0, xml)
         if (data.open)

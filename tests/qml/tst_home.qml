@@ -412,8 +412,8 @@ TestCase {
     // Files deleted before Home shows are dropped; one that vanishes while it shows is
     // removed once the user has been told.
     function test_missingRecentFile() {
-        MaterialDocumentMediator.recentFiles.append(recentEntry("never-written.zqmat"))
         var keep = saveDocumentAs("kept.zqmat", "ORV_2.0_AA")
+        MaterialDocumentMediator.recentFiles.append(recentEntry("never-written.zqmat"))
         var section = make(materialsComponent)
         compare(MaterialDocumentMediator.recentFiles.count, 1)
         MaterialDocumentMediator.recentFiles.insert(0, recentEntry("gone.zqmat"))
