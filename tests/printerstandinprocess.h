@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTest>
 #include <QVariantList>
 
 class PrinterStandInProcess {
@@ -56,6 +57,22 @@ public:
                 lines.append(QJsonDocument::fromJson(line).object().toVariantMap());
         }
         return lines;
+    }
+
+    // The first log line, read so far or arriving within the time-out, whose field has that
+    // value; empty when none does. Keeps the event loop running while it waits.
+    QVariantMap waitFor(const QString& field, const QString& value, int timeoutMs = 5000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            for (const QVariant& line : log()) {
+                if (line.toMap().value(field).toString() == value)
+                    return line.toMap();
+            }
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+                return {};
+            QTest::qWait(5);
+        }
     }
 
 private:

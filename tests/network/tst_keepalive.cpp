@@ -1,5 +1,5 @@
+#include "../printerstandinprocess.h"
 #include "networktest.h"
-#include "printerstandinprocess.h"
 
 #include <QPointer>
 
@@ -23,8 +23,8 @@ private slots:
     void standInPingsUnlessMute()
     {
         PrinterStandInProcess pinging, mute;
-        QVERIFY(pinging.start("127.0.0.21"));
-        QVERIFY(mute.start("127.0.0.22", { "--mode", "mute" }));
+        QVERIFY(pinging.start(PRINTERSTANDIN_BINARY, "127.0.0.21", {}));
+        QVERIFY(mute.start(PRINTERSTANDIN_BINARY, "127.0.0.22", { "--mode", "mute" }));
         QTcpSocket toPinging, toMute;
         toPinging.connectToHost(QHostAddress("127.0.0.21"), 32889);
         toMute.connectToHost(QHostAddress("127.0.0.22"), 32889);

@@ -1,6 +1,6 @@
+#include "../printerstandinprocess.h"
 #include "PelluxNetworkLibrary.h"
 #include "encrypt.h"
-#include "printerstandinprocess.h"
 #include "zqnetconnectionmanager.h"
 #include "zqnetrequester.h"
 
@@ -26,7 +26,7 @@ struct Printer {
         ip = address;
         QTest::ignoreMessage(QtCriticalMsg, "ZqKeyValueSettings: Can't Open  \"\"");
         item.reset(new PelluxNetworkLib);
-        return standIn.start(ip, arguments);
+        return standIn.start(PRINTERSTANDIN_BINARY, ip, arguments);
     }
     QString ip;
     PrinterStandInProcess standIn;
@@ -49,8 +49,8 @@ private slots:
         QVERIFY(p.item->connectToPrinter(p.ip));
         QCOMPARE(connectedSpy.value(0), QVariantList { p.ip });
         QCOMPARE(listSpy.value(0), QVariantList { p.ip });
-        QCOMPARE(p.standIn.waitFor("key", "ZqNetValueKey_MLIB_MaterialNameList").value("id").toInt(-1), 0);
-        QCOMPARE(p.standIn.waitFor("key", "ZqNetValueKey_FriendlyPrinterName").value("id").toInt(-1), 1);
+        QCOMPARE(p.standIn.waitFor("key", "ZqNetValueKey_MLIB_MaterialNameList").value("id", -1).toInt(), 0);
+        QCOMPARE(p.standIn.waitFor("key", "ZqNetValueKey_FriendlyPrinterName").value("id", -1).toInt(), 1);
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), (QStringList { "Zeta", "Alpha" }));
         QTRY_COMPARE(p.item->getPrinterName(), QStringLiteral("Lab printer"));
 

@@ -1,6 +1,6 @@
 // The library against the printer stand-in, whose encoder and decoder are its own.
+#include "../printerstandinprocess.h"
 #include "encrypt.h"
-#include "printerstandinprocess.h"
 #include "zqnetrequester.h"
 
 #include <QSignalSpy>
@@ -48,7 +48,8 @@ private slots:
     void installsAndRemoves()
     {
         PrinterStandInProcess printer;
-        QVERIFY(printer.start("127.0.0.12", { "--group-key", GroupKey, "--material", "Äther" }));
+        QVERIFY(printer.start(
+            PRINTERSTANDIN_BINARY, "127.0.0.12", { "--group-key", GroupKey, "--material", "Äther" }));
         Client client;
         QVERIFY(client.open("127.0.0.12"));
         QSignalSpy broadcasts(&client.requester, &ZqNetRequester::valueUpdateBroadcast);
@@ -57,7 +58,7 @@ private slots:
         client.requester.sendSetRequest(ZqNetValueKey_MLIB_RemoveMaterial, QString("Äther").toUtf8());
         QTRY_COMPARE(client.materials(), QStringList { "Grey" });
         QCOMPARE(broadcasts.count(), 2);
-        const QJsonObject line = printer.waitFor("material", "Grey");
+        const QVariantMap line = printer.waitFor("material", "Grey");
         QCOMPARE(line.value("request").toString() + line.value("reply").toString()
                 + QString::number(line.value("id").toInt()),
             QString("setaccepted0"));
@@ -91,7 +92,7 @@ private slots:
         QFETCH(QByteArray, value);
         QFETCH(uint, deniedKey);
         PrinterStandInProcess printer;
-        QVERIFY(printer.start(address, { "--group-key", GroupKey, "--mode", mode }));
+        QVERIFY(printer.start(PRINTERSTANDIN_BINARY, address, { "--group-key", GroupKey, "--mode", mode }));
         Client client;
         QVERIFY(client.open(address));
         QSignalSpy denied(&client.requester, &ZqNetRequester::setRequestDenied);
