@@ -204,19 +204,26 @@ private slots:
         QVERIFY(m_catcher.opened.isEmpty());
     }
 
-    // Regression: every download left its own folder with a full installer.
-    void newDownloadRemovesPreviousInstaller()
+    // Regression: every download left its own folder with a full installer. A new download
+    // abandons the running one silently; cancelling reports the download as not found.
+    void downloadsFollowEachOther()
     {
         const QString folder = Downloader::saveFolder();
         QVERIFY(!folder.isEmpty());
         QVERIFY(QFile(folder + "/left-by-an-earlier-run.dmg").open(QIODevice::WriteOnly));
+        m_server.setAnswer("/stalled.dmg", answer(200, "", {}, HttpsStandIn::NeverAnswer));
         // A chunked body's end can be verified, so it needs no length.
         m_server.setAnswer("/keep/setup.pkg", answer(200, "installer one", {}, HttpsStandIn::Chunked));
         Downloader downloader;
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
         QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
+        QSignalSpy received(&m_server, &HttpsStandIn::requestReceived);
+        downloader.startDownload(m_server.url(QStringLiteral("/stalled.dmg")));
+        QVERIFY(received.wait(WaitMs));
         downloader.startDownload(m_server.url(QStringLiteral("/keep/setup.pkg")));
         QVERIFY(finished.wait(WaitMs));
+        QTest::qWait(100);
+        QCOMPARE(finished.count() + notFound.count(), 1);
         QCOMPARE(readAll(downloader.filePath()), QByteArray("installer one"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { "setup.pkg" });
 
@@ -226,35 +233,17 @@ private slots:
         QVERIFY(notFound.wait(WaitMs));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 
+        downloader.startDownload(m_server.url(QStringLiteral("/stalled.dmg")));
+        QVERIFY(received.wait(WaitMs));
+        downloader.cancelDownload();
+        QTRY_COMPARE_WITH_TIMEOUT(notFound.count(), 2, WaitMs);
+        QCOMPARE(filesStartingWith(QStringLiteral("stalled.dmg")), QStringList());
+
         // A folder of the shared name that is not private is never used.
         QVERIFY(
             QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
         QVERIFY(Downloader::saveFolder().isEmpty());
         QVERIFY(QDir(folder).removeRecursively());
-    }
-
-    // A new download abandons the running one silently; cancelling reports not found.
-    void secondDownloadReplacesFirst()
-    {
-        m_server.setAnswer("/first.dmg", answer(200, "", {}, HttpsStandIn::NeverAnswer));
-        m_server.setAnswer("/second.dmg", answer(200, "second installer"));
-        Downloader downloader;
-        QSignalSpy finished(&downloader, &Downloader::downloadFinished);
-        QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
-        QSignalSpy received(&m_server, &HttpsStandIn::requestReceived);
-        downloader.startDownload(m_server.url(QStringLiteral("/first.dmg")));
-        QVERIFY(received.wait(WaitMs));
-        downloader.startDownload(m_server.url(QStringLiteral("/second.dmg")));
-        QVERIFY(finished.wait(WaitMs));
-        QTest::qWait(100);
-        QCOMPARE(finished.count() + notFound.count(), 1);
-        QCOMPARE(readAll(downloader.filePath()), QByteArray("second installer"));
-
-        downloader.startDownload(m_server.url(QStringLiteral("/first.dmg")));
-        QVERIFY(received.wait(WaitMs));
-        downloader.cancelDownload();
-        QTRY_COMPARE_WITH_TIMEOUT(notFound.count(), 1, WaitMs);
-        QCOMPARE(filesStartingWith(QStringLiteral("first.dmg")), QStringList());
     }
 };
 
