@@ -1,17 +1,12 @@
 #include "zqkeyvaluesettings.h"
 
 #include "../fulldisk.h"
+#include "filetestsupport.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // Count 2, then "b" -> "2", then "a" -> "1": the greatest key comes first.
 const QByteArray twoEntries
@@ -42,7 +37,7 @@ private slots:
         ZqKeyValueSettings store(path(), true);
         for (int i = 0; i < keys.size(); ++i)
             store.SetValue(keys.at(i), values.at(i));
-        QCOMPARE(readAll(path()), file);
+        QCOMPARE(readFile(path()), file);
         ZqKeyValueSettings reloaded(path(), false);
         QCOMPARE(reloaded.GetAllSettings(), store.GetAllSettings());
         QCOMPARE(reloaded.GetValue(keys.value(0), "default").isNull(), values.value(0, "default").isNull());
@@ -68,9 +63,7 @@ private slots:
     void unreadableFileIsKeptBeforeOverwrite()
     {
         QFETCH(QByteArray, content);
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        writeFile(path(), content);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable content"));
         ZqKeyValueSettings store(path(), true);
         QVERIFY(store.GetAllSettings().isEmpty());
@@ -78,8 +71,8 @@ private slots:
         QVERIFY(!store.LoadFrom(path()));
         store.SetValue(QStringLiteral("a"), "1");
         store.SetValue(QStringLiteral("b"), "2");
-        QCOMPARE(readAll(path() + ".corrupt"), content);
-        QCOMPARE(readAll(path()), twoEntries);
+        QCOMPARE(readFile(path() + ".corrupt"), content);
+        QCOMPARE(readFile(path()), twoEntries);
     }
 
     void fullDiskKeepsOldFile()
@@ -93,7 +86,7 @@ private slots:
         QVERIFY(disk.fill());
         // Less than the file's write buffer, more than the space left.
         store.SetValue(QStringLiteral("big"), QByteArray(12000, 'x'));
-        QCOMPARE(readAll(path()), twoEntries);
+        QCOMPARE(readFile(path()), twoEntries);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("writing .* failed"));
         QVERIFY(!store.SaveTo(path() + ".plain"));
     }
