@@ -180,6 +180,8 @@ private:
     void failFileSend();
     void beginFileReceive();
     void finishFileReceive();
+    // Removes the copier's record and its temp file; false when the copier is not ours.
+    bool takePendingCopy(ZqFileCopier* copier, PendingLocalCopy* done);
     void failFileReceive();
     // The absolute destination below fileReceiveRoot, or empty with a reason.
     QString receiveDestination(const QString& remotePath, QString& reason) const;

@@ -471,33 +471,36 @@ void ZqNetHostConnection::finishFileReceive()
     }
 }
 
-void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
+bool ZqNetHostConnection::takePendingCopy(ZqFileCopier* copier, PendingLocalCopy* done)
 {
     for (int i = 0; i < pendingLocalCopies.size(); ++i) {
         if (pendingLocalCopies.at(i).copier != copier)
             continue;
-        const PendingLocalCopy done = pendingLocalCopies.takeAt(i);
-        done.copier->deleteLater();
-        QFile::remove(done.tempFilePath);
-        emit fileReceived(done.localFilePath, done.remoteFilePath);
-        emit fileTransferComplete();
-        return;
+        *done = pendingLocalCopies.takeAt(i);
+        done->copier->deleteLater();
+        QFile::remove(done->tempFilePath);
+        return true;
     }
+    return false;
+}
+
+void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
+{
+    PendingLocalCopy done;
+    if (!takePendingCopy(copier, &done))
+        return;
+    emit fileReceived(done.localFilePath, done.remoteFilePath);
+    emit fileTransferComplete();
 }
 
 void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString)
 {
     qWarning().noquote() << "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString;
-    for (int i = 0; i < pendingLocalCopies.size(); ++i) {
-        if (pendingLocalCopies.at(i).copier != copier)
-            continue;
-        const PendingLocalCopy done = pendingLocalCopies.takeAt(i);
-        done.copier->deleteLater();
-        QFile::remove(done.tempFilePath);
-        emit fileTransferComplete();
-        emit fileTransferFailed();
+    PendingLocalCopy done;
+    if (!takePendingCopy(copier, &done))
         return;
-    }
+    emit fileTransferComplete();
+    emit fileTransferFailed();
 }
 
 void ZqNetHostConnection::abandonFileTransfers()
