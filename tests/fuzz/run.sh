@@ -3,6 +3,7 @@
 #   tests/fuzz/run.sh <build folder> <seconds per target> [target...]
 # New inputs go to <build>/fuzz/corpus/<target>, crash inputs to
 # <build>/fuzz/crashes/<target>; the exit status is 1 when any target crashed.
+# A single allocation over 512 MB counts as a crash: no input here needs one.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build folder}" && pwd)
@@ -27,10 +28,11 @@ for t in "${targets[@]}"; do
     # a mount namespace of its own where it can, so file writes cost no disk.
     mkdir -p "$build/fuzz/home"
     run=(env GELV_TEST_ROOT="$build/fuzz/home/$t" "$here/../isolated.sh" "$build/tests/fuzz/fuzz_$t"
-        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1
-        -artifact_prefix="$crashes/" "$corpus" "${existing[@]}")
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=512 -max_len=65536
+        -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" "${existing[@]}")
     if unshare -rm true 2>/dev/null; then
-        unshare -rm sh -c 'mount -t tmpfs -o size=512m tmpfs "$0" && exec "$@"' "$build/fuzz/home" "${run[@]}" >"$log" 2>&1
+        unshare -rm sh -c 'mount -t tmpfs -o size=512m tmpfs "$0" && exec "$@"' "$build/fuzz/home" "${run[@]}" \
+            >"$log" 2>&1
     else
         "${run[@]}" >"$log" 2>&1
     fi
