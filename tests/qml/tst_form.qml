@@ -59,13 +59,10 @@ TestCase {
     }
 
     // A fresh path in the temporary folder.
-    function tempPath(name) {
-        fileCounter += 1
-        return tempDir + fileCounter + "_" + name
-    }
-
+    function tempPath(name) { return tempDir + (++fileCounter) + "_" + name }
     function keyOf(path) { return MaterialDocumentMediator.keyFromPath(path) }
     function fileName(path) { return path.substring(path.lastIndexOf("/") + 1) }
+    function url(path) { return MaterialDocumentMediator.urlFromLocalPath(path) }
 
     // A fresh copy of a clean material file in the temporary folder.
     function newFile(name) {
@@ -77,50 +74,34 @@ TestCase {
     // The file's text, or null when it cannot be read.
     function readText(path) {
         var request = new XMLHttpRequest()
-        request.open("GET", String(MaterialDocumentMediator.urlFromLocalPath(path)), false)
+        request.open("GET", String(url(path)), false)
         request.send()
         return request.status === 200 ? request.responseText : null
     }
 
     // Each tab's key or title, in strip order.
     function tabRoles(role) {
-        var values = []
-        for (var i = 0; i < tabView.tabNames.count; ++i)
-            values.push(tabView.tabNames.get(i)[role])
-        return values
+        return Array.from({ length: tabView.tabNames.count }, function (_, i) { return tabView.tabNames.get(i)[role] })
     }
     function tabKeys() { return tabRoles("filePath") }
     function tabTitles() { return tabRoles("tabName") }
-
-    function currentForm() {
-        var tab = tabView.tabView.getTab(tabView.tabView.currentIndex)
-        return tab ? tab.item : null
-    }
-
+    function currentForm() { var tab = tabView.tabView.getTab(tabView.tabView.currentIndex); return tab ? tab.item : null }
     function newDocument() {
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
         return MaterialDocumentMediator.documentKey
     }
-
     function openFile(path) {
         compare(MaterialDocumentMediator.loadDocument(keyOf(path)), true)
         return MaterialDocumentMediator.documentKey
     }
-
     function openFixture(name) { return openFile(dataDir + name) }
-
-    function field(label) {
-        var item = currentForm().fieldByLabel(label)
-        verify(item !== null, label)
-        return item
-    }
+    function field(label) { var item = currentForm().fieldByLabel(label); verify(item !== null, label); return item }
 
     function typeInto(label, keys) {
         var input = field(label).input.inputItem
         input.forceActiveFocus()
         input.selectAll()
-        for (var i = 0; i < keys.length; ++i)
-            keyClick(keys.charAt(i))
+        keys.split("").forEach(function (key) { keyClick(key) })
         return input
     }
 
@@ -133,7 +114,7 @@ TestCase {
     function finishEditing() { screenForm.forceActiveFocus() }
 
     function saveTo(path) {
-        screenForm.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        screenForm.saveDialogAccepted(url(path))
         verify(!MaterialDocumentMediator.document.hasError)
         return readText(path)
     }
@@ -142,7 +123,7 @@ TestCase {
     function saveAs(path) {
         screenForm.saveDocument()
         compare(openedDialogs[openedDialogs.length - 1], screenForm.saveDialog)
-        screenForm.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+        screenForm.saveDialogAccepted(url(path))
     }
 
     // Loaded, shown and saved again unchanged. The out-of-range value stays and is reported;
@@ -219,10 +200,7 @@ TestCase {
     }
 
     function test_savedFileHoldsWhatTheFieldsShow(data) {
-        if (data.open)
-            openFixture("full.zqmat")
-        else
-            verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        data.open ? openFixture("full.zqmat") : newDocument()
         ;[["Name", "Resin"], ["Time Multiplier", "2.5"], ["XY Bleed (mm)", "1,5"], ["Z Bleed Depth (mm)", "."],
           ["Release Min (ms)", "1,000"], ["Kick (ms)", "-"], ["Over Exposure Factor", ""], ["Settle Max (ms)", ""]
         ].forEach(function (typed) {
@@ -275,7 +253,7 @@ TestCase {
 
     function test_everyFieldAndLabelFitsTheTab(data) {
         harness.width = data.width
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        newDocument()
         var form = currentForm()
         var problems = function () {
             var found = []
@@ -305,10 +283,7 @@ TestCase {
     }
 
     function test_saveDialogProposesTheRuleName(data) {
-        if (data.file !== "")
-            openFixture(data.file)
-        else
-            verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        data.file ? openFixture(data.file) : newDocument()
         if (data.name !== "")
             typeInto("Name", data.name)
         screenForm.openFileDialog = function (dialog) { dialog.open() }
@@ -332,7 +307,7 @@ TestCase {
     }
 
     function test_fieldTextsAreTranslated(data) {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        newDocument()
         testSupport.setTranslation("FormFields", data.source, "Übersetzt")
         var translated = data.shown(field("Exposure (mJ)"))
         testSupport.setTranslation("", "", "")
@@ -362,7 +337,7 @@ TestCase {
 
     // Save with errors opens the list instead of the file dialog.
     function test_saveWithValidationErrorsShowsTheDialog() {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
+        newDocument()
         var requested = 0
         screenForm.openFileDialog = function (dialog) { requested += 1 }
         var dialog = screenForm.formHeader.validationDialog
@@ -379,7 +354,7 @@ TestCase {
         openFile(path)
         if (distributed) {
             MaterialDocumentMediator.document.distributedFlag = true
-            screenForm.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+            screenForm.saveDialogAccepted(url(path))
         }
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
     }
@@ -397,18 +372,15 @@ TestCase {
             { tag: "write fails", target: "no-such-folder/x.zqmatd", title: "Distribution failed.",
               shown: "Failed to write the distributable document to path - " }
         ]
-        ;[["8 characters", "Abcdef1!", true], ["12 characters", "Abcdefgh12#$", true], ["7 characters", "Abcde1!"],
-          ["13 characters", "Abcdefgh123#$"], ["underscore as the symbol", "Abcdef1_"], ["line break", "Abc\ndef1!"]
-        ].forEach(function (r) {
-            rows.push(r[2] ? { tag: "password, " + r[0], password: r[1] }
-                           : { tag: "password, " + r[0], password: r[1], title: "Invalid distribution password", message: password })
-        })
-        ;[31, 32, 34, 48, 65, 66].forEach(function (n) {
-            rows.push([32, 33, 48, 49, 64, 65].indexOf(n) >= 0 ? { tag: "group key length " + n, keyLength: n }
-                : { tag: "group key length " + n, keyLength: n, title: "Invalid group key",
-                    message: MaterialDocumentMediator.invalidGroupKeyMessage })
-        })
-        return rows
+        var invalid = { title: "Invalid distribution password", message: password }
+        ;[["8 characters", "Abcdef1!", {}], ["12 characters", "Abcdefgh12#$", {}], ["7 characters", "Abcde1!", invalid],
+          ["13 characters", "Abcdefgh123#$", invalid], ["underscore as the symbol", "Abcdef1_", invalid],
+          ["line break", "Abc\ndef1!", invalid]
+        ].forEach(function (r) { rows.push(Object.assign({ tag: "password, " + r[0], password: r[1] }, r[2])) })
+        invalid = { title: "Invalid group key", message: MaterialDocumentMediator.invalidGroupKeyMessage }
+        return rows.concat([31, 32, 34, 48, 65, 66].map(function (n) {
+            return Object.assign({ tag: "group key length " + n, keyLength: n }, [32, 48, 65].indexOf(n) >= 0 ? {} : invalid)
+        }))
     }
 
     function test_distribute(data) {
@@ -510,10 +482,7 @@ TestCase {
             if (mode !== "silent")
                 tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1) === printerName }, 5000)
         }
-        if (data.file)
-            openFixture(data.file)
-        else
-            openClean(false)
+        data.file ? openFixture(data.file) : openClean(false)
         if (data.edit)
             MaterialDocumentMediator.document.description = "not saved yet"
         if (data.keyLength)
@@ -650,7 +619,7 @@ TestCase {
         if (data.answer === "save") {
             screenForm.closePrompt.clickedConfirm()
             verify(screenForm.saveBeforeClosingInProgress)
-            screenForm.saveDialogAccepted(MaterialDocumentMediator.urlFromLocalPath(path))
+            screenForm.saveDialogAccepted(url(path))
         } else if (data.answer === "discard") {
             screenForm.closePrompt.close()
             screenForm.closePrompt.clickedCancel()
@@ -770,9 +739,7 @@ TestCase {
         compare(result.map(function (f) { return f.filename }), data.names)
     }
 
-    function openPaths(names) {
-        return names.map(function (name) { return openFile(newFile(name)) })
-    }
+    function openPaths(names) { return names.map(function (name) { return openFile(newFile(name)) }) }
 
     // A clean tab closes at once; the right tab and document become current, and the closed
     // tab's document is freed.
@@ -824,8 +791,6 @@ TestCase {
         compare(tabTitles(), ["a.zqmat"])
     }
 
-    // Regression: a width change of the tab view froze every title's width, so a
-    // title that grew later (a save under a longer name) was cut short.
     // File names are shown as written ("<i>" is not markup). Regression: a width change of the
     // tab view froze every title's width, so a title that grew later was cut short.
     function test_titleWidth_data() {

@@ -50,9 +50,7 @@ TestCase {
         ].map(function (r) { return { tag: "name of '" + r[0] + "'", lookup: "getPrinterName", input: r[0], expected: r[1] } }))
     }
 
-    function test_printerLookups(data) {
-        compare(freshGlobals()[data.lookup](data.input), data.expected)
-    }
+    function test_printerLookups(data) { compare(freshGlobals()[data.lookup](data.input), data.expected) }
 
     function test_setPrinterModelsStoresSignalsAndKeepsOrder() {
         var globals = freshGlobals()
