@@ -32,23 +32,16 @@ QByteArray fileFrameHeader(qint64 fileSize) { return frame(ZqMessage_FileDataMes
 struct FileLog : QObject {
     explicit FileLog(ZqNetHostConnection* c)
     {
-        connect(c, &ZqNetHostConnection::fileStartSend, this,
-            [this](QString l, QString r) { add("startSend", l, r); });
-        connect(c, &ZqNetHostConnection::fileSent, this, [this](QString l, QString r) { add("sent", l, r); });
-        connect(c, &ZqNetHostConnection::fileStartReceive, this,
-            [this](QString l, QString r) { add("startReceive", l, r); });
-        connect(c, &ZqNetHostConnection::fileReceived, this,
-            [this](QString l, QString r) { add("received", l, r); });
-        connect(c, &ZqNetHostConnection::fileTransferComplete, this, [this] { events << "complete"; });
-        connect(c, &ZqNetHostConnection::fileTransferFailed, this, [this] { events << "failed"; });
-        connect(
-            c, &ZqNetHostConnection::filePercentileComplete, this, [this](uint p) { percents << int(p); });
-        connect(c, &ZqNetHostConnection::messageReceived, this,
-            [this](QByteArray m, ZqMessageType) { messages << m; });
-    }
-    void add(const char* what, const QString& local, const QString& remote)
-    {
-        events << QString("%1 %2 %3").arg(what, QFileInfo(local).fileName(), QFileInfo(remote).fileName());
+        using C = ZqNetHostConnection;
+        for (auto [signal, what] : { std::pair { &C::fileStartSend, "startSend" }, { &C::fileSent, "sent" },
+                 { &C::fileStartReceive, "startReceive" }, { &C::fileReceived, "received" } })
+            connect(c, signal, this, [this, what = what](QString l, QString r) {
+                events << QString("%1 %2 %3").arg(what, QFileInfo(l).fileName(), QFileInfo(r).fileName());
+            });
+        connect(c, &C::fileTransferComplete, this, [this] { events << "complete"; });
+        connect(c, &C::fileTransferFailed, this, [this] { events << "failed"; });
+        connect(c, &C::filePercentileComplete, this, [this](uint p) { percents << int(p); });
+        connect(c, &C::messageReceived, this, [this](QByteArray m) { messages << m; });
     }
     bool ended() const { return events.contains("complete") || events.contains("failed"); }
     QStringList events;
@@ -56,16 +49,37 @@ struct FileLog : QObject {
     QList<QByteArray> messages;
 };
 
-// Two host connections over loopback: `client` made its own socket,
-// `host` wraps the accepted one as the server role does.
-struct ConnectionPair {
-    QTcpServer server;
-    std::unique_ptr<ZqNetHostConnection> client;
-    std::unique_ptr<ZqNetHostConnection> host;
+// A connection to a raw peer, its file signals, and a folder of the test's own.
+struct Link : LoopbackPair {
+    QTemporaryDir dir;
+    FileLog log { &connection };
+    QString at(const QString& name) const { return dir.filePath(name); }
 
-    bool open(const char* address, const QString& tempDir)
+    // What the peer received up to a "next" message sent after it.
+    QByteArray wireUntilNext()
     {
-        if (!server.listen(QHostAddress(QString::fromLatin1(address)), 0))
+        const QByteArray next = frame(ZqMessage_GenericMessage, "next");
+        QByteArray wire;
+        connection.SendMessage("next");
+        const bool ended = QTest::qWaitFor([&] { return (wire += peer->readAll()).endsWith(next); }, 5000);
+        return ended ? wire.chopped(next.size()) : "no next: " + wire;
+    }
+};
+
+// Two host connections over loopback, with their logs: `client` made its own
+// socket, `host` wraps the accepted one as the server role does. Both keep
+// temporary files in tmp/, the host receives into root/.
+struct ConnectionPair {
+    QTemporaryDir dir;
+    QTcpServer server;
+    std::unique_ptr<ZqNetHostConnection> client, host;
+    std::unique_ptr<FileLog> clientLog, hostLog;
+    QString at(const QString& name) const { return dir.filePath(name); }
+
+    bool open(const char* address)
+    {
+        const QString tempDir = at("tmp");
+        if (!QDir().mkpath(tempDir) || !QDir().mkpath(at("root")) || !server.listen(QHostAddress(address), 0))
             return false;
         client.reset(new ZqNetHostConnection(tempDir, nullptr));
         QSignalSpy connected(client.get(), &ZqNetHostConnection::connected);
@@ -76,6 +90,9 @@ struct ConnectionPair {
         host.reset(new ZqNetHostConnection(accepted, tempDir, nullptr));
         accepted->setParent(host.get());
         host->PreparePersistantConnection();
+        host->setFileReceiveRoot(at("root"));
+        clientLog.reset(new FileLog(client.get()));
+        hostLog.reset(new FileLog(host.get()));
         return connected.count() == 1 || connected.wait(2000);
     }
 };
@@ -108,10 +125,10 @@ private slots:
         QFETCH(int, fieldBytes);
         QFETCH(QByteArray, header);
         QFETCH(QList<int>, percents);
-        QTemporaryDir dir;
-        QString local = dir.filePath("data.bin");
+        Link t;
+        QString local = t.at("data.bin");
         if (asciiBytes > 0) {
-            local = dir.path() + "/";
+            local = t.dir.path() + "/";
             for (int i = 1; local.size() < asciiBytes; ++i)
                 local += i % 200 == 0 ? '/' : 'x';
             local += QString::fromUtf8("é") + (fieldBytes < 256 ? "tail" : "");
@@ -119,56 +136,48 @@ private slots:
                 QSKIP("temporary folder too long for this row");
         }
         writeFile(local, pattern(size));
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.30"));
-        FileLog log(&pair.connection);
+        QVERIFY(t.open("127.0.0.30"));
         const QString remote = QString::fromUtf8("dest/ü.bin");
-        QVERIFY(pair.connection.sendFile(local, remote));
-        QCOMPARE(pair.peerRead(12).toHex(), header.toHex());
-        QCOMPARE(pair.peerRead(256), field(remote.toUtf8()));
-        const QByteArray localField = pair.peerRead(256);
-        QCOMPARE(localField, field(local.toUtf8().left(fieldBytes > 0 ? fieldBytes : 256)));
-        QCOMPARE(pair.peerRead(size), pattern(size));
-        QTRY_VERIFY(log.ended());
+        QVERIFY(t.connection.sendFile(local, remote));
+        QCOMPARE(t.peerRead(12).toHex(), header.toHex());
+        QCOMPARE(t.peerRead(256), field(remote.toUtf8()));
+        QCOMPARE(t.peerRead(256), field(local.toUtf8().left(fieldBytes > 0 ? fieldBytes : 256)));
+        QCOMPARE(t.peerRead(size), pattern(size));
+        QTRY_VERIFY(t.log.ended());
         const QString name = QFileInfo(local).fileName();
-        QCOMPARE(log.events,
+        QCOMPARE(t.log.events,
             (QStringList { "startSend " + name + " ü.bin", "sent " + name + " ü.bin", "complete" }));
-        QCOMPARE(log.percents, percents);
-        QVERIFY(!pair.connection.sendFile(local, QString(257, 'r')));
-        QVERIFY(!pair.connection.sendFile(dir.filePath("missing"), remote));
+        QCOMPARE(t.log.percents, percents);
+        QVERIFY(!t.connection.sendFile(local, QString(257, 'r')));
+        QVERIFY(!t.connection.sendFile(t.at("missing"), remote));
     }
 
     // Both ends send a file at once; each lands where its own frame said.
     void bothDirectionsAtOnce()
     {
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("tmp")));
-        ConnectionPair pair;
-        QVERIFY(pair.open("127.0.0.31", dir.filePath("tmp")));
-        pair.client->setFileReceiveRoot(dir.filePath("clientroot"));
-        pair.host->setFileReceiveRoot(dir.filePath("hostroot"));
-        QVERIFY(QDir().mkpath(dir.filePath("clientroot")) && QDir().mkpath(dir.filePath("hostroot")));
-        writeFile(dir.filePath("up.bin"), pattern(300000, 1));
-        writeFile(dir.filePath("down.bin"), pattern(200000, 2));
-        writeFile(dir.filePath("hostroot/in/up.bin"), "an older file");
-        FileLog clientLog(pair.client.get());
-        FileLog hostLog(pair.host.get());
-        QVERIFY(pair.client->sendFile(dir.filePath("up.bin"), "in/up.bin"));
-        QVERIFY(pair.host->sendFile(dir.filePath("down.bin"), "down/copy.bin"));
-        QVERIFY(pair.client->SendMessage("after the file"));
-        QTRY_COMPARE(hostLog.events.count("complete"), 2);
-        QTRY_COMPARE(clientLog.events.count("complete"), 2);
+        ConnectionPair p;
+        QVERIFY(p.open("127.0.0.31"));
+        p.client->setFileReceiveRoot(p.at("clientroot"));
+        QVERIFY(QDir().mkpath(p.at("clientroot")));
+        writeFile(p.at("up.bin"), pattern(300000, 1));
+        writeFile(p.at("down.bin"), pattern(200000, 2));
+        writeFile(p.at("root/in/up.bin"), "an older file");
+        QVERIFY(p.client->sendFile(p.at("up.bin"), "in/up.bin"));
+        QVERIFY(p.host->sendFile(p.at("down.bin"), "down/copy.bin"));
+        QVERIFY(p.client->SendMessage("after the file"));
+        QTRY_COMPARE(p.hostLog->events.count("complete"), 2);
+        QTRY_COMPARE(p.clientLog->events.count("complete"), 2);
         // The two directions interleave; sorted, the host saw each signal once.
-        QStringList events = hostLog.events;
+        QStringList events = p.hostLog->events;
         events.sort();
         QCOMPARE(events,
             (QStringList { "complete", "complete", "received up.bin up.bin", "sent down.bin copy.bin",
                 "startReceive up.bin up.bin", "startSend down.bin copy.bin" }));
-        QCOMPARE(sha(dir.filePath("hostroot/in/up.bin")), sha(dir.filePath("up.bin")));
-        QCOMPARE(sha(dir.filePath("clientroot/down/copy.bin")), sha(dir.filePath("down.bin")));
-        QCOMPARE(hostLog.messages, QList<QByteArray> { "after the file" });
-        QCOMPARE(hostLog.percents.last(), 100);
-        QCOMPARE(tempFiles(dir.filePath("tmp")), QStringList());
+        QCOMPARE(sha(p.at("root/in/up.bin")), sha(p.at("up.bin")));
+        QCOMPARE(sha(p.at("clientroot/down/copy.bin")), sha(p.at("down.bin")));
+        QCOMPARE(p.hostLog->messages, QList<QByteArray> { "after the file" });
+        QCOMPARE(p.hostLog->percents.last(), 100);
+        QCOMPARE(tempFiles(p.at("tmp")), QStringList());
     }
 
     // A peer must not choose where its file goes: with no receive folder
@@ -187,26 +196,22 @@ private slots:
     {
         QFETCH(bool, root);
         QFETCH(QByteArray, destination);
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("root")) && QDir().mkpath(dir.filePath("victim")));
-        QVERIFY(QFile::link(dir.filePath("victim"), dir.filePath("root/out")));
-        QVERIFY(QFile::link(dir.filePath("victim/new"), dir.filePath("root/dangling")));
-        destination.replace("/victim", dir.filePath("victim").toUtf8());
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.32"));
+        Link t;
+        QVERIFY(QDir().mkpath(t.at("root")) && QDir().mkpath(t.at("victim")));
+        QVERIFY(QFile::link(t.at("victim"), t.at("root/out")));
+        QVERIFY(QFile::link(t.at("victim/new"), t.at("root/dangling")));
+        destination.replace("/victim", t.at("victim").toUtf8());
+        QVERIFY(t.open("127.0.0.32"));
         if (root)
-            pair.connection.setFileReceiveRoot(dir.filePath("root"));
-        FileLog log(&pair.connection);
+            t.connection.setFileReceiveRoot(t.at("root"));
         const QByteArray data = pattern(30000);
-        pair.peerWrite(fileFrameHeader(data.size()) + field(destination) + field("/peer/file") + data
+        t.peerWrite(fileFrameHeader(data.size()) + field(destination) + field("/peer/file") + data
             + frame(ZqMessage_GenericMessage, "next"));
-        QTRY_COMPARE(log.messages, QList<QByteArray> { "next" });
-        QCOMPARE(log.events, QStringList { "failed" });
-        QCOMPARE(log.percents, QList<int> {});
-        QCOMPARE(
-            QDir(dir.filePath("victim")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-        QCOMPARE(tempFiles(pair.connection.TempDirectory()), QStringList());
-        QVERIFY(pair.connection.IsConnected());
+        QTRY_COMPARE(t.log.messages, QList<QByteArray> { "next" });
+        QCOMPARE(t.log.events, QStringList { "failed" });
+        QCOMPARE(t.log.percents, QList<int> {});
+        QCOMPARE(tree(t.at("victim")) + tempFiles(t.connection.TempDirectory()), QStringList());
+        QVERIFY(t.connection.IsConnected());
     }
 
     // The marker may arrive whole, split across reads, or with the next frame.
@@ -219,80 +224,66 @@ private slots:
     void cancelMarkerFromPeer()
     {
         QFETCH(int, split);
-        QTemporaryDir dir;
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.33"));
-        pair.connection.setFileReceiveRoot(dir.path());
-        FileLog log(&pair.connection);
+        Link t;
+        QVERIFY(t.open("127.0.0.33"));
+        t.connection.setFileReceiveRoot(t.dir.path());
         const QByteArray start
             = fileFrameHeader(100000) + field("got.bin") + field("/peer/got.bin") + pattern(5000);
         const QByteArray next = frame(ZqMessage_GenericMessage, "next");
-        const QString temp = pair.connection.TempDirectory();
+        const QString temp = t.connection.TempDirectory();
         if (split > 0) {
-            pair.peerWrite(start + marker.left(split));
+            t.peerWrite(start + marker.left(split));
             // The marker's first bytes are taken as file data until it is whole.
             QTRY_VERIFY(tempFiles(temp).size() == 1
                 && QFileInfo(temp + "/" + tempFiles(temp).first()).size() == 5020);
-            pair.peerWrite(marker.mid(split) + next);
+            t.peerWrite(marker.mid(split) + next);
         } else {
-            pair.peerWrite(start + marker + next);
+            t.peerWrite(start + marker + next);
         }
-        QTRY_COMPARE(log.messages, QList<QByteArray> { "next" });
-        QCOMPARE(log.events, QStringList { "startReceive got.bin got.bin" });
-        QCOMPARE(tempFiles(pair.connection.TempDirectory()), QStringList());
-        QVERIFY(!QFileInfo::exists(dir.filePath("got.bin")));
+        QTRY_COMPARE(t.log.messages, QList<QByteArray> { "next" });
+        QCOMPARE(t.log.events, QStringList { "startReceive got.bin got.bin" });
+        QCOMPARE(tempFiles(temp) + tree(t.dir.path()), QStringList());
     }
 
     void cancelFileSend()
     {
-        QTemporaryDir dir;
-        writeFile(dir.filePath("big"), pattern(1 << 20));
-        writeFile(dir.filePath("queued"), "q");
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.34"));
-        FileLog log(&pair.connection);
-        QVERIFY(!pair.connection.cancelFileSend(dir.filePath("big"), "big"));
-        QVERIFY(pair.connection.sendFile(dir.filePath("big"), "big"));
-        QVERIFY(pair.connection.sendFile(dir.filePath("queued"), "queued"));
-        QVERIFY(pair.connection.cancelFileSend(dir.filePath("queued"), "queued"));
-        QVERIFY(!pair.connection.cancelFileSend(dir.filePath("queued"), "queued"));
-        QTRY_VERIFY(log.percents.size() >= 2);
+        Link t;
+        writeFile(t.at("big"), pattern(1 << 20));
+        writeFile(t.at("queued"), "q");
+        QVERIFY(t.open("127.0.0.34"));
+        QVERIFY(!t.connection.cancelFileSend(t.at("big"), "big"));
+        QVERIFY(t.connection.sendFile(t.at("big"), "big"));
+        QVERIFY(t.connection.sendFile(t.at("queued"), "queued"));
+        QVERIFY(t.connection.cancelFileSend(t.at("queued"), "queued"));
+        QVERIFY(!t.connection.cancelFileSend(t.at("queued"), "queued"));
+        QTRY_VERIFY(t.log.percents.size() >= 2);
         // Only the matching pair halts the file in flight.
-        QVERIFY(!pair.connection.cancelFileSend(dir.filePath("big"), "other"));
-        QVERIFY(pair.connection.cancelFileSend(dir.filePath("big"), "big"));
-        QVERIFY(pair.connection.SendMessage("next"));
-        const QByteArray next = frame(ZqMessage_GenericMessage, "next");
-        QByteArray wire;
-        QTRY_VERIFY((wire += pair.peer->readAll()).endsWith(next));
-        const QByteArray data = wire.mid(12 + 512, wire.size() - 12 - 512 - marker.size() - next.size());
+        QVERIFY(!t.connection.cancelFileSend(t.at("big"), "other"));
+        QVERIFY(t.connection.cancelFileSend(t.at("big"), "big"));
+        const QByteArray wire = t.wireUntilNext();
+        QVERIFY(wire.endsWith(marker));
+        const QByteArray data = wire.mid(12 + 512).chopped(marker.size());
         QCOMPARE(data, pattern(1 << 20).left(data.size()));
-        QCOMPARE(wire.mid(wire.size() - marker.size() - next.size(), marker.size()), marker);
         QTest::qWait(50);
-        QCOMPARE(log.events, QStringList { "startSend big big" });
+        QCOMPARE(t.log.events, QStringList { "startSend big big" });
     }
 
     // A marker with fewer than 48 bytes left would desynchronise the stream.
     void tooLateToCancelFinishes()
     {
-        QTemporaryDir dir;
-        writeFile(dir.filePath("file"), pattern(10240 + 40));
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.35"));
-        FileLog log(&pair.connection);
+        Link t;
+        writeFile(t.at("file"), pattern(10240 + 40));
+        QVERIFY(t.open("127.0.0.35"));
         bool cancelled = true;
-        bool tried = false;
-        connect(&pair.connection, &ZqNetHostConnection::filePercentileComplete, this, [&](uint percent) {
-            if (!tried) {
-                tried = true;
-                QCOMPARE(percent, 99u);
-                cancelled = pair.connection.cancelFileSend(dir.filePath("file"), "file");
-            }
+        connect(&t.connection, &ZqNetHostConnection::filePercentileComplete, this, [&](uint percent) {
+            if (t.log.percents.size() == 1)
+                cancelled = percent != 99 || t.connection.cancelFileSend(t.at("file"), "file");
         });
-        QVERIFY(pair.connection.sendFile(dir.filePath("file"), "file"));
-        QTRY_VERIFY(log.ended());
+        QVERIFY(t.connection.sendFile(t.at("file"), "file"));
+        QTRY_VERIFY(t.log.ended());
         QVERIFY(!cancelled);
-        QCOMPARE(log.events.last(), QString("complete"));
-        QCOMPARE(pair.peerRead(12 + 512 + 10280).mid(12 + 512), pattern(10240 + 40));
+        QCOMPARE(t.log.events.last(), QString("complete"));
+        QCOMPARE(t.peerRead(12 + 512 + 10280).mid(12 + 512), pattern(10240 + 40));
     }
 
     // The frame holds the size taken at the start: a file that grows is cut
@@ -306,48 +297,40 @@ private slots:
     void fileChangingWhileSent()
     {
         QFETCH(int, newSize);
-        QTemporaryDir dir;
-        writeFile(dir.filePath("f.bin"), pattern(100000));
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.41"));
-        FileLog log(&pair.connection);
-        connect(&pair.connection, &ZqNetHostConnection::fileStartSend, this,
-            [&] { writeFile(dir.filePath("f.bin"), pattern(newSize)); });
-        QVERIFY(pair.connection.sendFile(dir.filePath("f.bin"), "f.bin"));
-        QTRY_VERIFY(log.ended());
-        QVERIFY(pair.connection.SendMessage("next"));
-        const QByteArray next = frame(ZqMessage_GenericMessage, "next");
-        QByteArray wire;
-        QTRY_VERIFY((wire += pair.peer->readAll()).endsWith(next));
+        Link t;
+        writeFile(t.at("f.bin"), pattern(100000));
+        QVERIFY(t.open("127.0.0.41"));
+        connect(&t.connection, &ZqNetHostConnection::fileStartSend, this,
+            [&] { writeFile(t.at("f.bin"), pattern(newSize)); });
+        QVERIFY(t.connection.sendFile(t.at("f.bin"), "f.bin"));
+        QTRY_VERIFY(t.log.ended());
+        const QByteArray wire = t.wireUntilNext();
         QCOMPARE(wire.left(12), fileFrameHeader(100000));
-        const QByteArray body = wire.mid(12 + 512, wire.size() - 12 - 512 - next.size());
+        const QByteArray body = wire.mid(12 + 512);
         if (newSize > 100000) {
             QCOMPARE(body, pattern(100000));
-            QCOMPARE(log.events.mid(1), (QStringList { "sent f.bin f.bin", "complete" }));
+            QCOMPARE(t.log.events.mid(1), (QStringList { "sent f.bin f.bin", "complete" }));
         } else {
             QVERIFY(body.size() < 100000 && body.endsWith(marker));
-            QCOMPARE(
-                body.left(body.size() - marker.size()), pattern(newSize).left(body.size() - marker.size()));
-            QCOMPARE(log.events.mid(1), (QStringList { "complete", "failed" }));
+            QCOMPARE(body.chopped(48), pattern(newSize).left(body.size() - 48));
+            QCOMPARE(t.log.events.mid(1), (QStringList { "complete", "failed" }));
         }
     }
 
     // A queued file that can no longer be opened fails; the next one goes.
     void unopenableQueuedFileFailsAndTheQueueMovesOn()
     {
-        QTemporaryDir dir;
-        writeFile(dir.filePath("first"), pattern(50000));
-        writeFile(dir.filePath("gone"), "gone");
-        writeFile(dir.filePath("last"), "last");
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.42"));
-        FileLog log(&pair.connection);
-        QVERIFY(pair.connection.sendFile(dir.filePath("first"), "first"));
-        QVERIFY(pair.connection.sendFile(dir.filePath("gone"), "gone"));
-        QVERIFY(pair.connection.sendFile(dir.filePath("last"), "last"));
-        QVERIFY(QFile::remove(dir.filePath("gone")));
-        QTRY_COMPARE(log.events.count("complete"), 2);
-        QCOMPARE(log.events,
+        Link t;
+        writeFile(t.at("first"), pattern(50000));
+        writeFile(t.at("gone"), "gone");
+        writeFile(t.at("last"), "last");
+        QVERIFY(t.open("127.0.0.42"));
+        QVERIFY(t.connection.sendFile(t.at("first"), "first"));
+        QVERIFY(t.connection.sendFile(t.at("gone"), "gone"));
+        QVERIFY(t.connection.sendFile(t.at("last"), "last"));
+        QVERIFY(QFile::remove(t.at("gone")));
+        QTRY_COMPARE(t.log.events.count("complete"), 2);
+        QCOMPARE(t.log.events,
             (QStringList { "startSend first first", "sent first first", "complete", "failed",
                 "startSend last last", "sent last last", "complete" }));
     }
@@ -370,50 +353,42 @@ private slots:
         QFETCH(int, at);
         QFETCH(QByteArray, planted);
         QFETCH(QStringList, senderEnd);
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("tmp")) && QDir().mkpath(dir.filePath("root")));
-        writeFile(dir.filePath("f.bin"), pattern(100000).replace(at, planted.size(), planted));
-        ConnectionPair pair;
-        QVERIFY(pair.open("127.0.0.36", dir.filePath("tmp")));
-        pair.host->setFileReceiveRoot(dir.filePath("root"));
-        FileLog clientLog(pair.client.get());
-        FileLog hostLog(pair.host.get());
+        ConnectionPair p;
+        QVERIFY(p.open("127.0.0.36"));
+        writeFile(p.at("f.bin"), pattern(100000).replace(at, planted.size(), planted));
         bool cancelled = false;
         if (senderEnd.isEmpty()) {
-            connect(pair.client.get(), &ZqNetHostConnection::filePercentileComplete, this, [&] {
+            connect(p.client.get(), &ZqNetHostConnection::filePercentileComplete, this, [&] {
                 if (!cancelled)
-                    QVERIFY(cancelled = pair.client->cancelFileSend(dir.filePath("f.bin"), "f.bin"));
+                    QVERIFY(cancelled = p.client->cancelFileSend(p.at("f.bin"), "f.bin"));
             });
         }
-        QVERIFY(pair.client->sendFile(dir.filePath("f.bin"), "f.bin"));
-        QTRY_VERIFY(cancelled || clientLog.ended());
-        QVERIFY(pair.client->SendMessage("next"));
-        QTRY_COMPARE(hostLog.messages, QList<QByteArray> { "next" });
-        QCOMPARE(clientLog.events, QStringList { "startSend f.bin f.bin" } + senderEnd);
-        QCOMPARE(hostLog.events, QStringList { "startReceive f.bin f.bin" });
-        QCOMPARE(tree(dir.filePath("root")) + tempFiles(dir.filePath("tmp")), QStringList());
+        QVERIFY(p.client->sendFile(p.at("f.bin"), "f.bin"));
+        QTRY_VERIFY(cancelled || p.clientLog->ended());
+        QVERIFY(p.client->SendMessage("next"));
+        QTRY_COMPARE(p.hostLog->messages, QList<QByteArray> { "next" });
+        QCOMPARE(p.clientLog->events, QStringList { "startSend f.bin f.bin" } + senderEnd);
+        QCOMPARE(p.hostLog->events, QStringList { "startReceive f.bin f.bin" });
+        QCOMPARE(tree(p.at("root")) + tempFiles(p.at("tmp")), QStringList());
     }
 
     // A name taken, or a link planted where the next temporary file would go,
     // is skipped: nothing is written through the link.
     void tempFileNeverFollowsALink()
     {
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("root")));
-        writeFile(dir.filePath("victim"), "victim");
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.37"));
-        pair.connection.setFileReceiveRoot(dir.filePath("root"));
-        const QString temp = pair.connection.TempDirectory() + "/f.bin_127.0.0.37_%1.tmp";
+        Link t;
+        QVERIFY(QDir().mkpath(t.at("root")));
+        writeFile(t.at("victim"), "victim");
+        QVERIFY(t.open("127.0.0.37"));
+        t.connection.setFileReceiveRoot(t.at("root"));
+        const QString temp = t.connection.TempDirectory() + "/f.bin_127.0.0.37_%1.tmp";
         const quint32 next = ZqNetHostConnection::uniqueTempFileTagId;
-        QVERIFY(QFile::link(dir.filePath("victim"), temp.arg(next)));
+        QVERIFY(QFile::link(t.at("victim"), temp.arg(next)));
         writeFile(temp.arg(next + 1), "taken");
-        FileLog log(&pair.connection);
-        pair.peerWrite(fileFrameHeader(4) + field("f.bin") + field("/x/f.bin") + "data");
-        QTRY_VERIFY(log.ended());
-        QCOMPARE(log.events.last(), QString("complete"));
-        QCOMPARE(readFile(dir.filePath("root/f.bin")) + readFile(dir.filePath("victim"))
-                + readFile(temp.arg(next + 1)),
+        t.peerWrite(fileFrameHeader(4) + field("f.bin") + field("/x/f.bin") + "data");
+        QTRY_VERIFY(t.log.ended());
+        QCOMPARE(t.log.events.last(), QString("complete"));
+        QCOMPARE(readFile(t.at("root/f.bin")) + readFile(t.at("victim")) + readFile(temp.arg(next + 1)),
             QByteArray("datavictimtaken"));
         QCOMPARE(ZqNetHostConnection::uniqueTempFileTagId, next + 3);
         QFile::remove(temp.arg(next));
@@ -430,24 +405,22 @@ private slots:
     void disconnectRemovesThePartialFile()
     {
         QFETCH(bool, byWatchDog);
-        QTemporaryDir dir;
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.39"));
-        pair.connection.setFileReceiveRoot(dir.path());
-        FileLog log(&pair.connection);
-        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        pair.peerWrite(fileFrameHeader(100000) + field("part") + field("/x/part") + pattern(1000));
-        QTRY_COMPARE(tempFiles(pair.connection.TempDirectory()).size(), 1);
+        Link t;
+        QVERIFY(t.open("127.0.0.39"));
+        t.connection.setFileReceiveRoot(t.dir.path());
+        QSignalSpy disconnected(&t.connection, &ZqNetHostConnection::disconnected);
+        t.peerWrite(fileFrameHeader(100000) + field("part") + field("/x/part") + pattern(1000));
+        QTRY_COMPARE(tempFiles(t.connection.TempDirectory()).size(), 1);
         if (byWatchDog) {
-            connect(&pair.connection, &ZqNetHostConnection::fileTransferFailed, &log,
-                [&] { pair.connection.forceDisconnect(); });
-            pair.connection.setWatchDogTimeout(50);
+            connect(&t.connection, &ZqNetHostConnection::fileTransferFailed, &t.log,
+                [&] { t.connection.forceDisconnect(); });
+            t.connection.setWatchDogTimeout(50);
         } else {
-            pair.peer->disconnectFromHost();
+            t.peer->disconnectFromHost();
         }
-        QTRY_VERIFY(log.ended());
-        QCOMPARE(log.events, (QStringList { "startReceive part part", "complete", "failed" }));
-        QCOMPARE(tempFiles(pair.connection.TempDirectory()), QStringList());
+        QTRY_VERIFY(t.log.ended());
+        QCOMPARE(t.log.events, (QStringList { "startReceive part part", "complete", "failed" }));
+        QCOMPARE(tempFiles(t.connection.TempDirectory()), QStringList());
         QCOMPARE(disconnected.count(), 1);
     }
 };

@@ -81,6 +81,7 @@ private slots:
             { "Zeta", "Resin X" });
         row("install denied", "127.0.0.62", "deny", "Resin X", "", SIGNAL(materialDenied()));
         row("old firmware", "127.0.0.63", "oldfirmware", "Resin X", "", SIGNAL(deniedByInvalidKey()));
+        row("removal accepted", "127.0.0.64", "accept", "", "Zeta", SIGNAL(materialListChanged(QString)), {});
         row("removal denied", "127.0.0.65", "accept", "", "Unknown", SIGNAL(materialRemovalDenied()));
     }
 
