@@ -52,9 +52,8 @@ private slots:
         QTest::addColumn<bool>("closedByClient"); // the client itself ends the connection
         QTest::addColumn<bool>("nameArrives"); // a valid frame before or after the hostile bytes
         // Addresses 127.0.0.120 to 127.0.0.139.
-        const auto row = [](const char* name, const char* mode, const char* address, bool closed, bool arrives) {
-            QTest::newRow(name) << mode << address << closed << arrives;
-        };
+        const auto row = [](const char* name, const char* mode, const char* address, bool closed,
+                             bool arrives) { QTest::newRow(name) << mode << address << closed << arrives; };
         row("oversized length", "oversized", "127.0.0.120", true, false);
         row("negative length", "negative", "127.0.0.121", true, false);
         row("garbage after a valid frame", "garbage", "127.0.0.122", true, true);

@@ -54,7 +54,8 @@ private slots:
         client.RemoveServer(second);
         QTRY_VERIFY_WITH_TIMEOUT(!first, 20000);
         QVERIFY(!second);
-        QVERIFY2(clock.elapsed() >= 10000 && clock.elapsed() < 12500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= 10000 && clock.elapsed() < 12500,
+            qPrintable(QString::number(clock.elapsed())));
     }
 };
 

@@ -11,13 +11,7 @@
 
 namespace {
 
-QStringList names(const QJsonArray& array)
-{
-    QStringList result;
-    for (const QJsonValue& value : array)
-        result.append(value.toString());
-    return result;
-}
+QStringList names(const QJsonArray& array) { return QVariant(array.toVariantList()).toStringList(); }
 
 // The printer stand-in on its own loopback address, and an item to connect to it.
 struct Printer {

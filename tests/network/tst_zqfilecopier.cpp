@@ -23,11 +23,7 @@ struct Outcome : QObject {
         connect(copier, &ZqFileCopier::copyFailed, this, [this] { events << "failed"; });
         connect(copier, &ZqFileCopier::copyCancelled, this, [this] { events << "cancelled"; });
     }
-    bool finished() const
-    {
-        return !events.isEmpty()
-            && QStringList({ "complete", "failed", "cancelled" }).contains(events.last());
-    }
+    bool finished() const { return !events.isEmpty() && !events.last().startsWith('p'); }
     QStringList events;
     int finalPercent = -1;
 };

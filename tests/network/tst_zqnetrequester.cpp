@@ -9,15 +9,15 @@ const QString FriendlyName = QStringLiteral("ZqNetValueKey_FriendlyPrinterName")
 const QString MaterialXml = QStringLiteral("ZqNetValueKey_CustomMaterialXMLString");
 
 QByteArray reply(quint32 type, const QByteArray& fields) { return frame(type, fields); }
-QByteArray accepted(int id, const QString& key, const QByteArray& value)
+QByteArray accepted(int id, const QString& k, const QByteArray& v)
 {
-    return reply(0x1504101D, be32(id) + str(key) + bytesField(value));
+    return reply(0x1504101D, be32(id) + str(k) + bytesField(v));
 }
 QByteArray getDenied(int id, const QString& key) { return reply(0x2ED27536, be32(id) + str(key)); }
 QByteArray setDenied(int id, const QString& key) { return reply(0x27E26376, be32(id) + str(key)); }
-QByteArray broadcast(const QString& key, const QByteArray& value)
+QByteArray broadcast(const QString& k, const QByteArray& v)
 {
-    return reply(0xDC9B44C3, str(key) + bytesField(value));
+    return reply(0xDC9B44C3, str(k) + bytesField(v));
 }
 
 QString text(int value) { return QString::number(value); }
@@ -73,6 +73,26 @@ public:
     }
 };
 
+// A requester on a connection to a raw peer.
+struct Rig : LoopbackPair {
+    Requester requester;
+    bool attach()
+    {
+        if (!open("127.0.0.11"))
+            return false;
+        requester.setHostConnection(&connection);
+        return true;
+    }
+    // The peer's bytes, handled to the end.
+    bool deliver(const QByteArray& incoming)
+    {
+        QSignalSpy received(&connection, &ZqNetHostConnection::messageReceived);
+        peerWrite(incoming);
+        return QTest::qWaitFor(
+            [&] { return received.count() > 0 && connection.Socket()->bytesAvailable() == 0; });
+    }
+};
+
 } // namespace
 
 class TestRequester : public QObject {
@@ -101,14 +121,12 @@ private slots:
         QFETCH(int, skippedIds);
         QFETCH(QString, request);
         QFETCH(QByteArray, wire);
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.11"));
-        Requester requester;
-        requester.setHostConnection(&pair.connection);
-        for (int i = 0; i < skippedIds; ++i)
-            requester.generateRequestId();
-        requester.request(request);
-        QCOMPARE(pair.peerRead(wire.size()).toHex(), wire.toHex());
+        Rig rig;
+        QVERIFY(rig.attach());
+        while (skippedIds-- > 0)
+            rig.requester.generateRequestId();
+        rig.requester.request(request);
+        QCOMPARE(rig.peerRead(wire.size()).toHex(), wire.toHex());
     }
 
     void repliesEmitInOrder_data()
@@ -156,18 +174,14 @@ private slots:
         QFETCH(QByteArray, incoming);
         QFETCH(QStringList, expected);
         QFETCH(int, queuedAfter);
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.11"));
-        Requester requester;
-        requester.setHostConnection(&pair.connection);
+        Rig rig;
+        QVERIFY(rig.attach());
         for (const QString& r : requests)
-            requester.request(r);
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
-        pair.peerWrite(incoming);
-        QTRY_VERIFY(received.count() > 0 && pair.connection.Socket()->bytesAvailable() == 0);
-        QTRY_COMPARE(requester.log, expected);
+            rig.requester.request(r);
+        QVERIFY(rig.deliver(incoming));
+        QTRY_COMPARE(rig.requester.log, expected);
         for (int id = 0; id < requests.size(); ++id)
-            QCOMPARE(requester.sentRequestFromId(id).valid, id < queuedAfter);
+            QCOMPARE(rig.requester.sentRequestFromId(id).valid, id < queuedAfter);
     }
 
     void truncatedRepliesMatchNothing_data()
@@ -183,21 +197,15 @@ private slots:
         QFETCH(QByteArray, incoming);
         // The frame length must cover exactly the bytes sent.
         QByteArray cut = frame(qFromBigEndian<quint32>(incoming.constData() + 8), incoming.mid(12));
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.11"));
-        Requester requester;
-        requester.setHostConnection(&pair.connection);
-        requester.request("set");
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        Rig rig;
+        QVERIFY(rig.attach());
+        rig.requester.request("set");
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression("^ZqNetRequester\\(127\\.0\\.0\\.11\\)::.*incomplete"));
-        pair.peerWrite(cut);
-        QVERIFY(received.wait(2000));
-        QCOMPARE(requester.log, QStringList());
-        QVERIFY(requester.sentRequestFromId(0).valid);
-        bool found = true;
-        requester.GetCurrentCacheValue(ZqNetValueKey_CustomMaterialXMLString, found, false);
-        QVERIFY(!found);
+        QVERIFY(rig.deliver(cut));
+        QCOMPARE(rig.requester.log, QStringList());
+        QVERIFY(rig.requester.sentRequestFromId(0).valid);
+        QVERIFY(!rig.requester.keyInCache(ZqNetValueKey_CustomMaterialXMLString));
     }
 
     void idsWrapToZero()
@@ -232,19 +240,18 @@ private slots:
 
     void cacheAndDetach()
     {
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.11"));
-        Requester requester;
+        Rig rig;
+        Requester& requester = rig.requester;
         QSignalSpy changed(&requester, &ZqNetRequester::connectionChanged);
-        requester.setHostConnection(&pair.connection);
+        QVERIFY(rig.attach());
         QCOMPARE(changed.count(), 1);
-        pair.peerWrite(broadcast(FriendlyName, "Vat"));
+        rig.peerWrite(broadcast(FriendlyName, "Vat"));
         QTRY_VERIFY(requester.keyInCache(ZqNetValueKey_FriendlyPrinterName));
         QCOMPARE(requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, true), -1);
         QVERIFY(!requester.sentRequestFromId(0).valid);
 
         QSignalSpy detached(&requester, &ZqNetRequester::disconnect);
-        pair.peer->disconnectFromHost();
+        rig.peer->disconnectFromHost();
         QVERIFY(detached.wait(2000));
         QVERIFY(!requester.hostConnection);
         bool found = true;
@@ -264,16 +271,12 @@ private slots:
 
     void earlierConnectionIsIgnored()
     {
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.11"));
-        Requester requester;
-        requester.setHostConnection(&pair.connection);
+        Rig rig;
+        QVERIFY(rig.attach());
         ZqNetHostConnection later;
-        requester.setHostConnection(&later);
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
-        pair.peerWrite(broadcast(FriendlyName, "old"));
-        QVERIFY(received.wait(2000));
-        QCOMPARE(requester.log, QStringList());
+        rig.requester.setHostConnection(&later);
+        QVERIFY(rig.deliver(broadcast(FriendlyName, "old")));
+        QCOMPARE(rig.requester.log, QStringList());
     }
 };
 
