@@ -46,6 +46,7 @@ TestCase {
 
     // Closes every tab without prompting and forgets the recent list.
     function init() {
+        screenForm.ensureContent()
         while (tabView.tabNames.count > 0)
             tabView.closeTab(tabView.tabNames.get(0).filePath)
         MaterialDocumentMediator.recentFiles.clear()

@@ -15,14 +15,16 @@ Rectangle {
     property string closeTabKey: ""
     property bool saveBeforeClosingInProgress: false
 
-    readonly property alias formHeader: formHeader
-    readonly property alias closeableTabView: closeableTabView
-    readonly property alias documentationDrawer: documentationDrawer
-    readonly property alias saveDialog: saveDialog
-    readonly property alias distributeDialog: distributeDialog
-    readonly property alias validationDialog: validationDialog
-    readonly property alias closePrompt: closePrompt
-    readonly property alias messageDialog: messageDialog
+    // The screen lives at the bottom of the stack from the start; its content is built
+    // the first time it is shown or a document needs it (ensureContent()).
+    readonly property var formHeader: content.item ? content.item.formHeader : null
+    readonly property var closeableTabView: content.item ? content.item.closeableTabView : null
+    readonly property var documentationDrawer: content.item ? content.item.documentationDrawer : null
+    readonly property var saveDialog: content.item ? content.item.saveDialog : null
+    readonly property var distributeDialog: content.item ? content.item.distributeDialog : null
+    readonly property var validationDialog: content.item ? content.item.validationDialog : null
+    readonly property var closePrompt: content.item ? content.item.closePrompt : null
+    readonly property var messageDialog: content.item ? content.item.messageDialog : null
 
     // Opens a file dialog; tests replace it to answer the dialog themselves.
     property var openFileDialog: function (dialog) { dialog.open() }
@@ -33,8 +35,35 @@ Rectangle {
         target: MaterialDocumentMediator
         function onOpenNewFormTabSignal() { screenForm.openDocument() }
         function onDocumentSwitchedSignal(key) { screenForm.documentSwitchedSlot() }
-        function onCloseTabSignal(key) { closeableTabView.closeTabSlot(key) }
-        function onTabKeyChangedSignal(oldKey, newKey) { closeableTabView.tabKeyChangedSlot(oldKey, newKey) }
+        // Without content there is no tab to close or rename.
+        function onCloseTabSignal(key) {
+            if (screenForm.closeableTabView)
+                screenForm.closeableTabView.closeTabSlot(key)
+        }
+        function onTabKeyChangedSignal(oldKey, newKey) {
+            if (screenForm.closeableTabView)
+                screenForm.closeableTabView.tabKeyChangedSlot(oldKey, newKey)
+        }
+    }
+
+    // Built on the first show after start-up, not while the stack is being filled: Home
+    // is pushed over this screen at once.
+    onVisibleChanged: {
+        if (visible)
+            Qt.callLater(screenForm.ensureContentIfVisible)
+    }
+    Component.onCompleted: {
+        if (visible)
+            Qt.callLater(screenForm.ensureContentIfVisible)
+    }
+
+    function ensureContentIfVisible() {
+        if (visible)
+            ensureContent()
+    }
+
+    function ensureContent() {
+        content.active = true
     }
 
     Component {
@@ -43,6 +72,7 @@ Rectangle {
     }
 
     function openDocument() {
+        ensureContent()
         closeableTabView.insertTab(MaterialDocumentMediator.documentKey, formComponent)
         documentSwitchedSlot()
     }
@@ -50,10 +80,13 @@ Rectangle {
     function documentSwitchedSlot() {
         var machine = MaterialDocumentMediator.machine
         var name = machine ? Globals.getPrinterFriendlyName(machine.modelName) : undefined
+        if (!formHeader)
+            return
         formHeader.machineModelName = name === undefined ? "" : name
     }
 
     function showMessage(title, message) {
+        ensureContent()
         messageDialog.title = title
         messageDialog.message = message
         // Each message gets the height it needs.
@@ -90,10 +123,12 @@ Rectangle {
     }
 
     function saveDocument() {
+        ensureContent()
         openFileDialogWithProposal(saveDialog, proposedFileUrl(proposedSaveName()))
     }
 
     function saveDialogAccepted(fileUrl) {
+        ensureContent()
         var result = MaterialDocumentMediator.saveDocument(fileUrl)
         var document = MaterialDocumentMediator.document
         var saved = document !== null && !document.hasError && result === MaterialDocumentMediator.documentKey
@@ -124,6 +159,7 @@ Rectangle {
     // ---- close ----
 
     function closeClickedHandler(key) {
+        ensureContent()
         closeTabKey = key
         if (MaterialDocumentMediator.documentHasUnsavedChanges(key)) {
             closeableTabView.switchToTabByKey(key)
@@ -134,11 +170,13 @@ Rectangle {
     }
 
     function closeTab() {
+        ensureContent()
         closeableTabView.closeTab(closeTabKey)
         closeTabKey = ""
     }
 
     function closePromptSave() {
+        ensureContent()
         MaterialDocumentMediator.validateDocumentFields()
         if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
             validationDialog.open()
@@ -151,6 +189,7 @@ Rectangle {
     // ---- distribute ----
 
     function distributeDocument() {
+        ensureContent()
         if (MaterialDocumentMediator.documentHasUnsavedChanges()) {
             showMessage(qsTr("Unsaved changes"),
                         qsTr("Click the Save icon to save your changes. Then click the Distribute button again."))
@@ -172,6 +211,7 @@ Rectangle {
     }
 
     function distributeDialogAccepted(fileUrl) {
+        ensureContent()
         var result = MaterialDocumentMediator.distributeDocument(fileUrl)
         if (result !== true) {
             console.error(result)
@@ -182,6 +222,7 @@ Rectangle {
     // ---- help drawer ----
 
     function toggleDocumentationDrawer() {
+        ensureContent()
         if (documentationDrawer.visible) {
             documentationDrawer.previousWidth = documentationDrawer.width
             documentationDrawer.width = 0
@@ -196,115 +237,134 @@ Rectangle {
         }
     }
 
-    // Tab view and help drawer side by side; the handle between them moves the divider.
-    Item {
-        id: splitView
-        anchors.top: formHeader.bottom
-        anchors.left: parent.left
-        anchors.right: parent.right
-        anchors.bottom: parent.bottom
+    Loader {
+        id: content
+        anchors.fill: parent
+        active: false
+        onLoaded: screenForm.documentSwitchedSlot()
+        sourceComponent: Component {
+            Item {
+                readonly property alias formHeader: formHeader
+                readonly property alias closeableTabView: closeableTabView
+                readonly property alias documentationDrawer: documentationDrawer
+                readonly property alias saveDialog: saveDialog
+                readonly property alias distributeDialog: distributeDialog
+                readonly property alias validationDialog: validationDialog
+                readonly property alias closePrompt: closePrompt
+                readonly property alias messageDialog: messageDialog
 
-        CloseableTabView {
-            id: closeableTabView
-            anchors.top: parent.top
-            anchors.bottom: parent.bottom
-            anchors.left: parent.left
-            anchors.right: documentationDrawer.visible ? dividerHandle.left : parent.right
-            onCloseClicked: screenForm.closeClickedHandler(key)
-        }
+                // Tab view and help drawer side by side; the handle between them moves the divider.
+                Item {
+                    id: splitView
+                    anchors.top: formHeader.bottom
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.bottom: parent.bottom
 
-        Rectangle {
-            id: dividerHandle
-            visible: documentationDrawer.visible
-            anchors.top: parent.top
-            anchors.bottom: parent.bottom
-            anchors.right: documentationDrawer.left
-            width: 4
-            color: Globals.colorNeutral3
+                    CloseableTabView {
+                        id: closeableTabView
+                        anchors.top: parent.top
+                        anchors.bottom: parent.bottom
+                        anchors.left: parent.left
+                        anchors.right: documentationDrawer.visible ? dividerHandle.left : parent.right
+                        onCloseClicked: screenForm.closeClickedHandler(key)
+                    }
 
-            MouseArea {
-                anchors.fill: parent
-                anchors.margins: -3
-                cursorShape: Qt.SplitHCursor
-                property real pressX: 0
-                onPressed: pressX = mouse.x
-                onPositionChanged: {
-                    var wanted = documentationDrawer.width - (mouse.x - pressX)
-                    documentationDrawer.width = Math.max(100, Math.min(wanted, splitView.width - 200))
+                    Rectangle {
+                        id: dividerHandle
+                        visible: documentationDrawer.visible
+                        anchors.top: parent.top
+                        anchors.bottom: parent.bottom
+                        anchors.right: documentationDrawer.left
+                        width: 4
+                        color: Globals.colorNeutral3
+
+                        MouseArea {
+                            anchors.fill: parent
+                            anchors.margins: -3
+                            cursorShape: Qt.SplitHCursor
+                            property real pressX: 0
+                            onPressed: pressX = mouse.x
+                            onPositionChanged: {
+                                var wanted = documentationDrawer.width - (mouse.x - pressX)
+                                documentationDrawer.width = Math.max(100, Math.min(wanted, splitView.width - 200))
+                            }
+                        }
+                    }
+
+                    Item {
+                        id: documentationDrawer
+                        property int previousWidth: 400
+                        property bool everShown: false
+                        anchors.top: parent.top
+                        anchors.bottom: parent.bottom
+                        anchors.right: parent.right
+                        visible: false
+                        width: 0
+
+                        // The web engine starts only once the drawer is first opened.
+                        Loader {
+                            id: helpLoader
+                            anchors.fill: parent
+                            anchors.topMargin: Globals.gridSpacing
+                            active: documentationDrawer.everShown
+                            source: "../form/FormHelpView.qml"
+                        }
+                    }
+                }
+
+                FormSectionHeader {
+                    id: formHeader
+                    anchors.top: parent.top
+                    width: parent.width
+                    z: 1
+                    onSaveDocumentRequested: screenForm.saveDocument()
+                    onDistributeDocumentRequested: screenForm.distributeDocument()
+                    onDocumentDrawerToggled: screenForm.toggleDocumentationDrawer()
+                }
+
+                Platform.FileDialog {
+                    id: saveDialog
+                    title: qsTr("Please choose a file")
+                    fileMode: Platform.FileDialog.SaveFile
+                    defaultSuffix: Globals.materialFileExtension
+                    nameFilters: [qsTr("Veltrisan Material File (*") + Globals.materialFileExtension + ")"]
+                    onAccepted: screenForm.saveDialogAccepted(saveDialog.file)
+                    onRejected: screenForm.saveDialogRejected()
+                }
+
+                Platform.FileDialog {
+                    id: distributeDialog
+                    title: qsTr("Please choose a file")
+                    fileMode: Platform.FileDialog.SaveFile
+                    defaultSuffix: Globals.materialFileDistributableExtension
+                    nameFilters: [qsTr("Veltrisan Distributable Material File (*") + Globals.materialFileDistributableExtension + ")"]
+                    onAccepted: screenForm.distributeDialogAccepted(distributeDialog.file)
+                }
+
+                FormValidationDialog {
+                    id: validationDialog
+                }
+
+                PopupDialog {
+                    id: closePrompt
+                    title: qsTr("Do you want to save before closing?")
+                    buttonTextConfirm: qsTr("Save")
+                    buttonTextCancel: qsTr("Close without saving")
+                    buttonWidthCancel: 200
+                    popupWidth: 500
+                    closeOnClickOutside: true
+                    onClickedConfirm: screenForm.closePromptSave()
+                    onClickedCancel: screenForm.closeTab()
+                }
+
+                // Refusals and failures of save and distribute.
+                PopupDialog {
+                    id: messageDialog
+                    buttonVisibleCancel: false
+                    closeOnClickOutside: true
                 }
             }
         }
-
-        Item {
-            id: documentationDrawer
-            property int previousWidth: 400
-            property bool everShown: false
-            anchors.top: parent.top
-            anchors.bottom: parent.bottom
-            anchors.right: parent.right
-            visible: false
-            width: 0
-
-            // The web engine starts only once the drawer is first opened.
-            Loader {
-                id: helpLoader
-                anchors.fill: parent
-                anchors.topMargin: Globals.gridSpacing
-                active: documentationDrawer.everShown
-                source: "../form/FormHelpView.qml"
-            }
-        }
-    }
-
-    FormSectionHeader {
-        id: formHeader
-        anchors.top: parent.top
-        width: parent.width
-        z: 1
-        onSaveDocumentRequested: screenForm.saveDocument()
-        onDistributeDocumentRequested: screenForm.distributeDocument()
-        onDocumentDrawerToggled: screenForm.toggleDocumentationDrawer()
-    }
-
-    Platform.FileDialog {
-        id: saveDialog
-        title: qsTr("Please choose a file")
-        fileMode: Platform.FileDialog.SaveFile
-        defaultSuffix: Globals.materialFileExtension
-        nameFilters: [qsTr("Veltrisan Material File (*") + Globals.materialFileExtension + ")"]
-        onAccepted: screenForm.saveDialogAccepted(saveDialog.file)
-        onRejected: screenForm.saveDialogRejected()
-    }
-
-    Platform.FileDialog {
-        id: distributeDialog
-        title: qsTr("Please choose a file")
-        fileMode: Platform.FileDialog.SaveFile
-        defaultSuffix: Globals.materialFileDistributableExtension
-        nameFilters: [qsTr("Veltrisan Distributable Material File (*") + Globals.materialFileDistributableExtension + ")"]
-        onAccepted: screenForm.distributeDialogAccepted(distributeDialog.file)
-    }
-
-    FormValidationDialog {
-        id: validationDialog
-    }
-
-    PopupDialog {
-        id: closePrompt
-        title: qsTr("Do you want to save before closing?")
-        buttonTextConfirm: qsTr("Save")
-        buttonTextCancel: qsTr("Close without saving")
-        buttonWidthCancel: 200
-        popupWidth: 500
-        closeOnClickOutside: true
-        onClickedConfirm: screenForm.closePromptSave()
-        onClickedCancel: screenForm.closeTab()
-    }
-
-    // Refusals and failures of save and distribute.
-    PopupDialog {
-        id: messageDialog
-        buttonVisibleCancel: false
-        closeOnClickOutside: true
     }
 }
