@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QQuickWindow>
 #include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QSysInfo>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -102,9 +104,16 @@ bool disableWebSandboxForRoot()
     return true;
 }
 
+bool shaderCacheFilled(const QString& cacheFolder)
+{
+    return !QDir(cacheFolder + QStringLiteral("/qtshadercache-") + QSysInfo::buildAbi()).isEmpty(QDir::Files);
+}
+
 void renderFirstFrameAhead(QQuickWindow *window)
 {
-    if (!window)
+    // With the shaders of an earlier run cached, the shown window draws about as soon as
+    // a frame rendered ahead would, so rendering ahead would only add its own time.
+    if (!window || shaderCacheFilled(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)))
         return;
     auto *renderer = new FirstFrameRenderer(window);
     QObject::connect(window, SIGNAL(screensBuilt()), renderer, SLOT(render()), Qt::DirectConnection);

@@ -36,7 +36,12 @@ bool protectSettingsFile(const QString &path);
 
 // On the window's screensBuilt() signal (emitted just before it is first shown), renders
 // one frame of it off screen. That compiles the scene's shaders while the splash is still
-// up, so the window, once shown, is not left empty while they compile.
+// up, so the window, once shown, is not left empty while they compile. Does nothing when
+// Qt's shader cache already holds programs (any run after the first).
 void renderFirstFrameAhead(QQuickWindow *window);
+
+// Qt's cache of linked shader programs below cacheFolder (the generic cache folder) holds
+// at least one program.
+bool shaderCacheFilled(const QString& cacheFolder);
 
 } // namespace Startup

@@ -68,6 +68,19 @@ private slots:
         const QString text = Startup::openFilePath({ "gelvantrium", argument });
         QCOMPARE(text, expected);
     }
+
+    // The first frame is rendered ahead only on a first run, while the shader cache is empty.
+    void shaderCacheFilled()
+    {
+        QTemporaryDir cache;
+        const QString folder = cache.filePath(QStringLiteral("qtshadercache-") + QSysInfo::buildAbi());
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(!Startup::shaderCacheFilled(cache.path()));
+        QFile program(folder + QStringLiteral("/0123abcd"));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.close();
+        QVERIFY(Startup::shaderCacheFilled(cache.path()));
+    }
 };
 
 int main(int argc, char* argv[])
