@@ -31,6 +31,8 @@ TestCase {
         var stack = window.screenStack
         compare(stack.screenNameStack, [stack.screenNameForm, stack.screenNameHome])
         verify(stack.isCurrentScreen(stack.screenNameHome))
+        // The form under Home waits with its content until it is first shown.
+        compare(stack.get(0).formHeader, null)
         compare(window.visible, true)
         compare(window.splashWindow.visible, false)
         // The first frame is rendered ahead while the window is still hidden.
