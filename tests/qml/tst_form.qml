@@ -194,10 +194,7 @@ TestCase {
     // document unsaved; a New document saved its level under a fallback name; an emptied
     // integer field wrote 0. An emptied text field keeps its (empty) element.
     function test_savedFileHoldsWhatTheFieldsShow_data() {
-        return [
-            { tag: "new document", open: false },
-            { tag: "opened document", open: true }
-        ]
+        return [ { tag: "new document", open: false }, { tag: "opened document", open: true } ]
     }
 
     function test_savedFileHoldsWhatTheFieldsShow(data) {
@@ -246,10 +243,7 @@ TestCase {
     // Regression: with Help open at 1280 x 720, and in a small window, fields lay outside the
     // tab and labels were cut ("Release Raise Min (mm").
     function test_everyFieldAndLabelFitsTheTab_data() {
-        return [
-            { tag: "1280 wide with Help open", width: 876 },
-            { tag: "smallest window", width: 1100 }
-        ]
+        return [ { tag: "1280 wide with Help open", width: 876 }, { tag: "smallest window", width: 1100 } ]
     }
 
     function test_everyFieldAndLabelFitsTheTab(data) {

@@ -172,31 +172,26 @@ TestCase {
         compare(spy.count, 1)
     }
 
-    // The check runs when the splash goes, and whenever Home shows again.
-    function test_updateCheckTriggers() {
-        ApplicationWindowMediator.splashScreenVisible = true
-        var sidebar = makeSidebar()
-        compare(helper.checks, 0)
-        ApplicationWindowMediator.splashScreenVisible = false
-        compare(helper.checks, 1)
-        sidebar.visible = false
-        sidebar.visible = true
-        compare(helper.checks, 2)
-        helper.returnCheckForUpdateResponse(false)
-        verify(!sidebar.applicationUpdateNotification.visible)
-        verify(!sidebar.applicationUpdateNotificationDialog.visible)
-    }
-
-    // The automatic dialog opens once per run and only when the user wants it; the bar offers the update.
+    // The check runs when the splash goes, and whenever Home shows again. The automatic dialog
+    // opens once per run and only when the user wants it; the bar offers the update.
     function test_updateOffer_data() {
         return [ { tag: "prompt on", prompt: true }, { tag: "prompt off", prompt: false } ]
     }
 
     function test_updateOffer(data) {
         Globals.settingsUser_SetUpdateAutomaticallyPrompt(data.prompt)
+        ApplicationWindowMediator.splashScreenVisible = true
         var first = makeSidebar()
-        helper.returnCheckForUpdateResponse(true)
         var dialog = first.applicationUpdateNotificationDialog
+        compare(helper.checks, 0)
+        ApplicationWindowMediator.splashScreenVisible = false
+        compare(helper.checks, 1)
+        helper.returnCheckForUpdateResponse(false)
+        verify(!first.applicationUpdateNotification.visible && !dialog.visible)
+        first.visible = false
+        first.visible = true
+        compare(helper.checks, 2)
+        helper.returnCheckForUpdateResponse(true)
         if (data.prompt) {
             tryCompare(dialog, "visible", true)
             compare([dialog.title, dialog.message], ["Gelvantrium Update 1.2.0", "Faster and safer."])

@@ -1,17 +1,21 @@
 // The whole interface with a printer stand-in, as a user goes through it: settings
 // seeded, a material opened from the command line, connect, install, see it listed on
-// the printer, delete it. Clicks go through the real window under Xvfb; a review
-// screenshot of each step goes to the test-output folder.
+// the printer, delete it; then the settings file holds the keys earlier versions stored.
+// Clicks go through the real window under Xvfb; a review screenshot of each step goes
+// to the test-output folder.
 #include "guitest.h"
 #include "printerstandinprocess.h"
 #include "startup.h"
 #include "windowimage.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QSettings>
+
+#include <memory>
 
 namespace {
 
@@ -88,6 +92,7 @@ void tst_PrinterTour::click(QQuickItem* item)
 void tst_PrinterTour::tour()
 {
     QVERIFY(GuiTest::setUpApplication());
+    QCOMPARE(QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant")); // texts not styled by QML
     const QString key = QStringLiteral("0123456789abcdef0123456789ABCDEF");
     PrinterStandInProcess printerStandIn;
     QVERIFY(printerStandIn.start(GELV_PRINTER_STANDIN, QStringLiteral("127.0.0.110"),
@@ -103,12 +108,12 @@ void tst_PrinterTour::tour()
         settings.setValue(QStringLiteral("ApplicationWindow/width"), 1500);
         settings.setValue(QStringLiteral("ApplicationWindow/height"), 960);
     }
-    QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    engine->rootContext()->setContextProperty(
         QStringLiteral("openFilePath"), Startup::openFilePath({ QStringLiteral("gelvantrium"), document }));
-    engine.load(Startup::rootQmlUrl());
-    QVERIFY(!engine.rootObjects().isEmpty());
-    m_window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+    engine->load(Startup::rootQmlUrl());
+    QVERIFY(!engine->rootObjects().isEmpty());
+    m_window = qobject_cast<QQuickWindow*>(engine->rootObjects().constFirst());
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
     QVERIFY(find("installButton"));
     shoot("1_opened.png");
@@ -154,6 +159,19 @@ void tst_PrinterTour::tour()
     QTRY_VERIFY_WITH_TIMEOUT(!find("materialName", QStringLiteral("Clear"), nullptr, 0), 5000);
     QVERIFY(find("materialName", QStringLiteral("Grey Resin")));
     shoot("5_deleted.png");
+
+    // Gone, every settings object has written what it held: the category and key names
+    // earlier versions stored, and no other.
+    engine.reset();
+    const QSettings settings;
+    QCOMPARE(settings.allKeys().join(' '),
+        QStringLiteral("ApplicationWindow/height ApplicationWindow/width ApplicationWindow/x ApplicationWindow/y "
+                       "Document/datastore Home/selectedPrinterModelName PrinterIP/previousPrintersDropdownList "
+                       "PrinterIP/printerIP PrinterIP/wasConnectedOnLastLoad User/company User/email User/groupKey "
+                       "User/nameFirst User/nameLast User/printerModels User/updateAutomaticallyPrompt "
+                       "distributionPassword/password"));
+    QCOMPARE(settings.value("User/printerModels").toString(),
+        QStringLiteral(R"({"ORV_2.0_AA":"Orvo A","ORV_2.0_BB":"Orvo B","ORV_2.0_TT":"Tesk Print"})"));
 }
 
 GELV_GUI_TEST_MAIN(tst_PrinterTour)
