@@ -123,13 +123,20 @@ Rectangle {
             height: 20
             sourceSize: Qt.size(20, 20)
             source: "../../images/action_remove.svg"
-            visible: false
+            // The drawing is white; only the hovered colour needs the tint, whose shader
+            // is then built when first hovered rather than for the first frame.
+            visible: !removeMouseArea.containsMouse
         }
 
-        ColorOverlay {
+        Loader {
             anchors.fill: removeIcon
-            source: removeIcon
-            color: removeMouseArea.containsMouse ? Globals.colorPrimary1 : Globals.colorWhite
+            active: removeMouseArea.containsMouse
+            sourceComponent: Component {
+                ColorOverlay {
+                    source: removeIcon
+                    color: Globals.colorPrimary1
+                }
+            }
         }
 
         MouseArea {
