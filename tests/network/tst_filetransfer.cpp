@@ -1,8 +1,6 @@
-#include "filetestsupport.h"
 #include "networktest.h"
 
 #include <QCryptographicHash>
-#include <QTemporaryDir>
 
 using namespace ZqMessageTypes;
 
@@ -104,11 +102,8 @@ class tst_FileTransfer : public QObject {
 private slots:
     void sendWritesTheFileFrame_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("asciiBytes");
-        QTest::addColumn<int>("fieldBytes");
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<QList<int>>("percents");
+        columns<int, int, int, QByteArray, QList<int>>(
+            "size", "asciiBytes", "fieldBytes", "header", "percents");
         QTest::newRow("25000 bytes") << 25000 << 0 << 0 << hex("00000000000063A8 82703EC2")
                                      << QList<int> { 42, 82, 100 };
         QTest::newRow("empty") << 0 << 0 << 0 << hex("0000000000000200 82703EC2") << QList<int> {};
@@ -184,8 +179,7 @@ private slots:
     // (the client role) or outside it, the frame is read and dropped.
     void refusedDestinations_data()
     {
-        QTest::addColumn<bool>("root");
-        QTest::addColumn<QByteArray>("destination");
+        columns<bool, QByteArray>("root", "destination");
         QTest::newRow("no receive folder") << false << QByteArray("ok.txt");
         QTest::newRow("absolute") << true << QByteArray("/victim/file");
         QTest::newRow("dot dot") << true << QByteArray("a/../../victim/file");
@@ -342,9 +336,7 @@ private slots:
     // find it 8 bytes early and read the rest as a header).
     void markerStaysInStep_data()
     {
-        QTest::addColumn<int>("at");
-        QTest::addColumn<QByteArray>("planted");
-        QTest::addColumn<QStringList>("senderEnd");
+        columns<int, QByteArray, QStringList>("at", "planted", "senderEnd");
         QTest::newRow("marker inside the file") << 15000 << marker << QStringList { "complete", "failed" };
         QTest::newRow("cancel after a marker start") << 10240 - 8 << QByteArray("filestop") << QStringList {};
     }

@@ -1,14 +1,8 @@
 // A client against a printer stand-in that misbehaves on purpose: it must stay
 // responsive, keep its memory bounded and disconnect cleanly.
 #include "../printerstandinprocess.h"
-#include "zqnethostconnection.h"
+#include "networktest.h"
 #include "zqnetrequester.h"
-
-#include <QDirIterator>
-#include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
 
 using namespace ZqNetValueKeys;
 
@@ -47,10 +41,7 @@ class tst_HostilePrinter : public QObject {
 private slots:
     void clientSurvives_data()
     {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("closedByClient"); // the client itself ends the connection
-        QTest::addColumn<bool>("nameArrives"); // a valid frame before or after the hostile bytes
+        columns<QString, QString, bool, bool>("mode", "address", "closedByClient", "nameArrives");
         // Addresses 127.0.0.120 to 127.0.0.139.
         const auto row = [](const char* name, const char* mode, const char* address, bool closed,
                              bool arrives) { QTest::newRow(name) << mode << address << closed << arrives; };

@@ -1,13 +1,10 @@
 #include "../printerstandinprocess.h"
 #include "PelluxNetworkLibrary.h"
 #include "encrypt.h"
-#include "zqnetconnectionmanager.h"
+#include "networktest.h"
 #include "zqnetrequester.h"
 
 #include <QJsonArray>
-#include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -59,12 +56,8 @@ private slots:
 
     void printerAnswers_data()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("installed");
-        QTest::addColumn<QString>("removed");
-        QTest::addColumn<QByteArray>("outcome");
-        QTest::addColumn<QStringList>("listAfter");
+        columns<QString, QString, QString, QString, QByteArray, QStringList>(
+            "address", "mode", "installed", "removed", "outcome", "listAfter");
         const auto row
             = [](const char* name, const char* address, const char* mode, const char* installed,
                   const char* removed, const char* outcome, const QStringList& listAfter = { "Zeta" }) {

@@ -1,11 +1,9 @@
 #include "zqfilecopier.h"
 
 #include "../fulldisk.h"
-#include "filetestsupport.h"
+#include "networktest.h"
 
 #include <unistd.h>
-
-#include <memory>
 
 namespace {
 
@@ -46,8 +44,7 @@ private slots:
 
     void progressAndContent_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QStringList>("progress");
+        columns<int, QStringList>("size", "progress");
         QTest::newRow("empty") << 0 << QStringList { "p100" };
         QTest::newRow("below one chunk") << 1000 << QStringList { "p100" };
         QTest::newRow("three chunks") << 2500 << QStringList { "p40", "p81", "p100" };
@@ -75,8 +72,7 @@ private slots:
     // copied onto itself.
     void failureKeepsTheOldDestination_data()
     {
-        QTest::addColumn<QString>("origin");
-        QTest::addColumn<bool>("starts");
+        columns<QString, bool>("origin", "starts");
         QTest::newRow("full disk") << "origin" << true;
         // A sysfs file claims 4096 bytes and gives a few.
         QTest::newRow("source ends early") << "/sys/devices/system/cpu/online" << true;

@@ -1,7 +1,7 @@
 #include "zqfilesystemutils.h"
 
 #include "../fulldisk.h"
-#include "filetestsupport.h"
+#include "networktest.h"
 
 class tst_ZqFileSystemUtils : public QObject {
     Q_OBJECT
@@ -32,8 +32,7 @@ private slots:
     // Copying into its own tree would feed the copy with itself.
     void copyIntoOwnTreeIsRefused_data()
     {
-        QTest::addColumn<bool>("contents");
-        QTest::addColumn<QString>("destination");
+        columns<bool, QString>("contents", "destination");
         QTest::newRow("contents into a subfolder") << true << "src/sub/copy";
         QTest::newRow("contents through a link") << true << "link/new";
         QTest::newRow("folder into its parent") << false << ".";
@@ -84,8 +83,7 @@ private slots:
 
     void removalsDeleteLinksNotTargets_data()
     {
-        QTest::addColumn<int>("function");
-        QTest::addColumn<QStringList>("left");
+        columns<int, QStringList>("function", "left");
         const QStringList doomed { "doomed", "doomed/dangling", "doomed/file", "doomed/link" };
         QTest::newRow("recursive") << 0 << QStringList { "target", "target/keep" };
         QTest::newRow("contents") << 1 << QStringList { "doomed", "target", "target/keep", "toplink" };

@@ -1,10 +1,6 @@
-#include "zqkeyvaluesettings.h"
 
 #include "../fulldisk.h"
-#include "filetestsupport.h"
-
-#include <QTemporaryDir>
-#include <QtTest>
+#include "networktest.h"
 
 namespace {
 
@@ -19,9 +15,7 @@ class tst_ZqKeyValueSettings : public QObject {
 private slots:
     void fileHasExactBytes_data()
     {
-        QTest::addColumn<QStringList>("keys");
-        QTest::addColumn<QList<QByteArray>>("values");
-        QTest::addColumn<QByteArray>("file");
+        columns<QStringList, QList<QByteArray>, QByteArray>("keys", "values", "file");
         QTest::newRow("empty") << QStringList() << QList<QByteArray>() << QByteArray::fromHex("00000000");
         QTest::newRow("two keys") << QStringList { "a", "b" } << QList<QByteArray> { "1", "2" } << twoEntries;
         QTest::newRow("non-ASCII key, null value")

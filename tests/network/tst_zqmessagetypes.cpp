@@ -23,9 +23,7 @@ private slots:
 
     void keysAndNames_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<uint>("key");
-        QTest::addColumn<bool>("valid");
+        columns<QString, uint, bool>("name", "key", "valid");
         QTest::newRow("invalid") << "ZqNetValueKey_InvalidKey" << 0x80D4D5BCu << false;
         QTest::newRow("first valid") << "ZqNetValueKey_PrinterState" << 0x80D4D5BDu << true;
         QTest::newRow("friendly name") << "ZqNetValueKey_FriendlyPrinterName" << 0x80D4D5BFu << true;
@@ -51,10 +49,7 @@ private slots:
 
     void messageCodes_data()
     {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<bool>("client");
-        QTest::addColumn<bool>("server");
+        columns<QByteArray, uint, bool, bool>("data", "type", "client", "server");
         QTest::newRow("get request") << hex("7D218C12 00") << 0x7D218C12u << true << false;
         QTest::newRow("broadcast") << hex("DC9B44C3") << 0xDC9B44C3u << false << true;
         QTest::newRow("file retrieve denied") << hex("24A4855B") << 0x24A4855Bu << false << true;
@@ -90,9 +85,7 @@ private slots:
     // QDataStream >> QStringList reserves the peer's count and throws bad_alloc.
     void peerListsDecodeSafely_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QStringList>("list");
-        QTest::addColumn<bool>("ok");
+        columns<QByteArray, QStringList, bool>("bytes", "list", "ok");
         QTest::newRow("two names") << hex("00000002 00000006 0050004C0041 00000004 00C40042")
                                    << QStringList { "PLA", "ÄB" } << true;
         QTest::newRow("no names") << hex("00000000") << QStringList() << true;

@@ -1,8 +1,6 @@
 #include "networktest.h"
 
-#include <QDir>
 #include <QPointer>
-#include <QtTest>
 
 #include <ctime>
 

@@ -21,9 +21,7 @@ private slots:
 
     void sendWritesExactFrames_data()
     {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<QByteArray>("wire");
+        columns<QByteArray, uint, QByteArray>("payload", "type", "wire");
         QTest::newRow("generic") << QByteArray("abc") << uint(ZqMessage_GenericMessage)
                                  << hex("0000000000000003 82443225 616263");
         QTest::newRow("empty") << QByteArray() << uint(ZqMessage_GetValueRequest)
@@ -56,8 +54,7 @@ private slots:
 
     void receiveReassemblesFrames_data()
     {
-        QTest::addColumn<Chunks>("chunks");
-        QTest::addColumn<Counts>("messagesAfterChunk");
+        columns<Chunks, Counts>("chunks", "messagesAfterChunk");
         const QByteArray a = frame(ZqMessage_GenericMessage, "first");
         const QByteArray b = frame(0x12345678, "second"); // unknown types are delivered too
         const QByteArray big = frame(ZqMessage_GenericMessage, QByteArray(1000, 'p'));

@@ -101,9 +101,7 @@ class TestRequester : public QObject {
 private slots:
     void requestsHaveExactBytes_data()
     {
-        QTest::addColumn<int>("skippedIds");
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<QByteArray>("wire");
+        columns<int, QString, QByteArray>("skippedIds", "request", "wire");
         QTest::newRow("get id 5") << 5 << "get"
                                   << hex("00000000 0000004A 7D218C12 00000005 00000042")
                 + str(FriendlyName).mid(4);
@@ -131,10 +129,7 @@ private slots:
 
     void repliesEmitInOrder_data()
     {
-        QTest::addColumn<QStringList>("requests");
-        QTest::addColumn<QByteArray>("incoming");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<int>("queuedAfter");
+        columns<QStringList, QByteArray, QStringList, int>("requests", "incoming", "expected", "queuedAfter");
         const auto row = [](const char* name, const QString& request, const QByteArray& incoming,
                              const QStringList& expected, int queuedAfter = 0) {
             QTest::newRow(name) << (request.isEmpty() ? QStringList() : QStringList(request)) << incoming

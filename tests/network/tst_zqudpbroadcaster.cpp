@@ -1,8 +1,7 @@
-#include "zqkeyvaluesettings.h"
+#include "networktest.h"
 #include "zqudpbroadcaster.h"
 
 #include <QNetworkDatagram>
-#include <QtTest>
 
 namespace {
 
@@ -23,8 +22,7 @@ class tst_ZqUDPBroadCaster : public QObject {
 private slots:
     void announcesNineBytesOnLoopback_data()
     {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("enabled");
+        columns<QByteArray, bool>("stored", "enabled");
         QTest::newRow("missing") << QByteArray() << true;
         QTest::newRow("0") << QByteArray("0") << false;
         QTest::newRow("not a number") << QByteArray("on") << false;
