@@ -10,7 +10,15 @@ Q_DECLARE_METATYPE(Counts)
 class TestHostConnection : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<LoopbackPair> pair;
+
 private slots:
+    void init()
+    {
+        pair.reset(new LoopbackPair);
+        QVERIFY(pair->open("127.0.0.10"));
+    }
+
     void defaultState()
     {
         ZqNetHostConnection connection;
@@ -22,11 +30,11 @@ private slots:
     void sendWritesExactFrames_data()
     {
         columns<QByteArray, uint, QByteArray>("payload", "type", "wire");
-        QTest::newRow("generic") << QByteArray("abc") << uint(ZqMessage_GenericMessage)
+        QTest::newRow("generic") << hex("616263") << uint(ZqMessage_GenericMessage)
                                  << hex("0000000000000003 82443225 616263");
         QTest::newRow("empty") << QByteArray() << uint(ZqMessage_GetValueRequest)
                                << hex("0000000000000000 7D218C12");
-        QTest::newRow("high type") << QByteArray("\x01", 1) << uint(ZqMessage_ValueUpdateBroadcast)
+        QTest::newRow("high type") << hex("01") << uint(ZqMessage_ValueUpdateBroadcast)
                                    << hex("0000000000000001 DC9B44C3 01");
     }
     void sendWritesExactFrames()
@@ -34,22 +42,18 @@ private slots:
         QFETCH(QByteArray, payload);
         QFETCH(uint, type);
         QFETCH(QByteArray, wire);
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
-        QVERIFY(pair.connection.SendMessage(payload, ZqMessageType(type)));
-        QCOMPARE(pair.peerRead(wire.size()).toHex(), wire.toHex());
+        QVERIFY(pair->connection.SendMessage(payload, ZqMessageType(type)));
+        QCOMPARE(pair->peerRead(wire.size()).toHex(), wire.toHex());
     }
 
     void fileTypeIsRefused()
     {
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
         QTest::ignoreMessage(
             QtWarningMsg, "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()");
-        QVERIFY(!pair.connection.SendMessage("x", ZqMessage_FileDataMessage));
+        QVERIFY(!pair->connection.SendMessage("x", ZqMessage_FileDataMessage));
         // Nothing was written or left in flight: the next message goes out alone.
-        QVERIFY(pair.connection.SendMessage("y"));
-        QCOMPARE(pair.peerRead(13).toHex(), hex("0000000000000001 82443225 79").toHex());
+        QVERIFY(pair->connection.SendMessage("y"));
+        QCOMPARE(pair->peerRead(13).toHex(), hex("0000000000000001 82443225 79").toHex());
     }
 
     void receiveReassemblesFrames_data()
@@ -71,42 +75,33 @@ private slots:
     {
         QFETCH(Chunks, chunks);
         QFETCH(Counts, messagesAfterChunk);
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
+        QSignalSpy received(&pair->connection, &ZqNetHostConnection::messageReceived);
         QByteArray all;
         for (int i = 0; i < chunks.size(); ++i) {
-            QSignalSpy arrived(pair.connection.Socket(), &QTcpSocket::readyRead);
-            pair.peerWrite(chunks.at(i));
+            QSignalSpy arrived(pair->connection.Socket(), &QTcpSocket::readyRead);
+            pair->peerWrite(chunks.at(i));
             all += chunks.at(i);
             QVERIFY(arrived.wait(2000));
             QCOMPARE(received.count(), messagesAfterChunk.at(i));
         }
-        // Check each delivered message against the frames written, in order.
-        int offset = 0;
-        for (const QList<QVariant>& message : received) {
-            const qint64 length = qFromBigEndian<qint64>(all.constData() + offset);
-            QCOMPARE(message.at(1).value<ZqMessageType>(),
-                ZqMessageType(qFromBigEndian<quint32>(all.constData() + offset + 8)));
-            QCOMPARE(message.at(0).toByteArray(), all.mid(offset + 12, int(length)));
-            offset += 12 + int(length);
-        }
-        QCOMPARE(offset, all.size());
+        // The delivered messages, framed again, are the bytes written.
+        QByteArray again;
+        for (const QList<QVariant>& message : received)
+            again += frame(message.at(1).value<ZqMessageType>(), message.at(0).toByteArray());
+        QCOMPARE(again.toHex(), all.toHex());
     }
 
     void tenThousandMessagesKeepTheirOrder()
     {
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
         const int count = 10000;
         QByteArray frames;
         for (int i = 0; i < count; ++i) {
-            QVERIFY(pair.connection.SendMessage(QByteArray::number(i)));
+            QVERIFY(pair->connection.SendMessage(QByteArray::number(i)));
             frames += frame(ZqMessage_GenericMessage, QByteArray::number(i));
         }
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived);
-        pair.peerWrite(frames);
-        QCOMPARE(pair.peerRead(frames.size(), 20000), frames);
+        QSignalSpy received(&pair->connection, &ZqNetHostConnection::messageReceived);
+        pair->peerWrite(frames);
+        QCOMPARE(pair->peerRead(frames.size(), 20000), frames);
         QTRY_COMPARE_WITH_TIMEOUT(received.count(), count, 20000);
         for (int i = 0; i < count; ++i)
             QCOMPARE(received.at(i).at(0).toByteArray(), QByteArray::number(i));
@@ -123,15 +118,13 @@ private slots:
     void hostileHeaderClosesConnection()
     {
         QFETCH(QByteArray, header);
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived),
-            disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
+        QSignalSpy received(&pair->connection, &ZqNetHostConnection::messageReceived),
+            disconnected(&pair->connection, &ZqNetHostConnection::disconnected);
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression("^ZqNetHostConnection\\(.*\\): protocol error"));
-        pair.peerWrite(header + frame(ZqMessage_GenericMessage, "after"));
+        pair->peerWrite(header + frame(ZqMessage_GenericMessage, "after"));
         QVERIFY(disconnected.wait(2000));
-        QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(pair->peer->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(disconnected.count(), 1);
         QCOMPARE(received.count(), 0);
     }
@@ -146,49 +139,44 @@ private slots:
     void forceDisconnectInsideHandlerStopsParsing()
     {
         QFETCH(bool, replyFirst);
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
-        QSignalSpy received(&pair.connection, &ZqNetHostConnection::messageReceived),
-            disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        connect(&pair.connection, &ZqNetHostConnection::messageReceived, [&] {
+        QSignalSpy received(&pair->connection, &ZqNetHostConnection::messageReceived),
+            disconnected(&pair->connection, &ZqNetHostConnection::disconnected);
+        connect(&pair->connection, &ZqNetHostConnection::messageReceived, [&] {
             if (replyFirst)
-                pair.connection.SendMessage("bye");
-            pair.connection.forceDisconnect();
+                pair->connection.SendMessage("bye");
+            pair->connection.forceDisconnect();
         });
-        pair.peerWrite(frame(ZqMessage_GenericMessage, "1") + frame(ZqMessage_GenericMessage, "2"));
+        pair->peerWrite(frame(ZqMessage_GenericMessage, "1") + frame(ZqMessage_GenericMessage, "2"));
         QVERIFY(disconnected.wait(2000));
-        QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(pair->peer->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(received.count(), 1);
         QCOMPARE(disconnected.count(), 1);
-        QCOMPARE(pair.peer->readAll().size(), replyFirst ? 15 : 0);
+        QCOMPARE(pair->peer->readAll().size(), replyFirst ? 15 : 0);
     }
 
     // Ended by a slot of connected(): reported at once, not by the watchdog 25 s later.
     void forceDisconnectInsideConnectedIsReported()
     {
-        LoopbackPair pair;
-        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        connect(
-            &pair.connection, &ZqNetHostConnection::connected, [&] { pair.connection.forceDisconnect(); });
-        QVERIFY(pair.open("127.0.0.140"));
+        LoopbackPair own;
+        QSignalSpy disconnected(&own.connection, &ZqNetHostConnection::disconnected);
+        connect(&own.connection, &ZqNetHostConnection::connected, [&] { own.connection.forceDisconnect(); });
+        QVERIFY(own.open("127.0.0.140"));
         QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 2000);
     }
 
     void watchDogActsOncePerConnection()
     {
-        LoopbackPair pair;
-        QVERIFY(pair.open("127.0.0.10"));
-        QSignalSpy disconnected(&pair.connection, &ZqNetHostConnection::disconnected);
-        pair.connection.setWatchDogTimeout(50);
+        QSignalSpy disconnected(&pair->connection, &ZqNetHostConnection::disconnected);
+        pair->connection.setWatchDogTimeout(50);
         QVERIFY(disconnected.wait(2000));
         // The socket is closed, not merely reported lost.
-        QTRY_COMPARE(pair.peer->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(pair->peer->state(), QAbstractSocket::UnconnectedState);
         QTest::qWait(200);
         QCOMPARE(disconnected.count(), 1);
 
         // A new connection on the same object gets a fresh watchdog.
-        QVERIFY(pair.open("127.0.0.10"));
-        pair.connection.setWatchDogTimeout(50);
+        QVERIFY(pair->open("127.0.0.10"));
+        pair->connection.setWatchDogTimeout(50);
         QTRY_COMPARE(disconnected.count(), 2);
     }
 };

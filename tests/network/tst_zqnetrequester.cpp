@@ -8,16 +8,15 @@ namespace {
 const QString FriendlyName = QStringLiteral("ZqNetValueKey_FriendlyPrinterName");
 const QString MaterialXml = QStringLiteral("ZqNetValueKey_CustomMaterialXMLString");
 
-QByteArray reply(quint32 type, const QByteArray& fields) { return frame(type, fields); }
 QByteArray accepted(int id, const QString& k, const QByteArray& v)
 {
-    return reply(0x1504101D, be32(id) + str(k) + bytesField(v));
+    return frame(0x1504101D, be32(id) + str(k) + bytesField(v));
 }
-QByteArray getDenied(int id, const QString& key) { return reply(0x2ED27536, be32(id) + str(key)); }
-QByteArray setDenied(int id, const QString& key) { return reply(0x27E26376, be32(id) + str(key)); }
+QByteArray getDenied(int id, const QString& key) { return frame(0x2ED27536, be32(id) + str(key)); }
+QByteArray setDenied(int id, const QString& key) { return frame(0x27E26376, be32(id) + str(key)); }
 QByteArray broadcast(const QString& k, const QByteArray& v)
 {
-    return reply(0xDC9B44C3, str(k) + bytesField(v));
+    return frame(0xDC9B44C3, str(k) + bytesField(v));
 }
 
 QString text(int value) { return QString::number(value); }
@@ -148,12 +147,12 @@ private slots:
             { "finished 0 2 0 queued", "denied 0 2", "setDenied 0 Invalid" });
         row("get denial of a set request", "set", getDenied(0, MaterialXml),
             { "finished 0 1 0 queued", "denied 0 1", "getDenied 0 MaterialXml" });
-        row("file accepted for a get", "get", reply(0x17FAE602, be32(0)), {});
-        row("file retrieve accepted", "retrieve", reply(0x17FAE602, be32(0)),
+        row("file accepted for a get", "get", frame(0x17FAE602, be32(0)), {});
+        row("file retrieve accepted", "retrieve", frame(0x17FAE602, be32(0)),
             { "finished 0 4 1 queued", "accepted 0 4" });
-        row("file transfer denied", "transfer", reply(0x64A5933A, be32(0)),
+        row("file transfer denied", "transfer", frame(0x64A5933A, be32(0)),
             { "finished 0 3 0 queued", "denied 0 3" });
-        row("file retrieve denied", "retrieve", reply(0x24A4855B, be32(0)),
+        row("file retrieve denied", "retrieve", frame(0x24A4855B, be32(0)),
             { "finished 0 4 0 queued", "denied 0 4" });
         row("unknown id only caches", "get", accepted(7, FriendlyName, "x"), { "cache FriendlyName x" }, 1);
         row("same broadcast twice", "", broadcast(FriendlyName, "A") + broadcast(FriendlyName, "A"),
