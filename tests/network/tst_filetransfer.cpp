@@ -104,14 +104,15 @@ private slots:
     {
         columns<int, int, int, QByteArray, QList<int>>(
             "size", "asciiBytes", "fieldBytes", "header", "percents");
+        using P = QList<int>;
         QTest::newRow("25000 bytes") << 25000 << 0 << 0 << hex("00000000000063A8 82703EC2")
-                                     << QList<int> { 42, 82, 100 };
-        QTest::newRow("empty") << 0 << 0 << 0 << hex("0000000000000200 82703EC2") << QList<int> {};
+                                     << P { 42, 82, 100 };
+        QTest::newRow("empty") << 0 << 0 << 0 << hex("0000000000000200 82703EC2") << P {};
         // The path's UTF-8 bytes: asciiBytes, then a two-byte letter, then more.
         QTest::newRow("path of 256 bytes")
-            << 1 << 254 << 256 << hex("0000000000000201 82703EC2") << QList<int> { 100 };
-        QTest::newRow("longer path, cut before a letter")
-            << 1 << 255 << 255 << hex("0000000000000201 82703EC2") << QList<int> { 100 };
+            << 1 << 254 << 256 << hex("0000000000000201 82703EC2") << P { 100 };
+        QTest::newRow("cut before a letter")
+            << 1 << 255 << 255 << hex("0000000000000201 82703EC2") << P { 100 };
     }
     void sendWritesTheFileFrame()
     {

@@ -2,13 +2,8 @@
 #include "../fulldisk.h"
 #include "networktest.h"
 
-namespace {
-
 // Count 2, then "b" -> "2", then "a" -> "1": the greatest key comes first.
-const QByteArray twoEntries
-    = QByteArray::fromHex("00000002 00000002 0062 00000001 32 00000002 0061 00000001 31");
-
-} // namespace
+static const QByteArray twoEntries = hex("00000002 00000002 0062 00000001 32 00000002 0061 00000001 31");
 
 class tst_ZqKeyValueSettings : public QObject {
     Q_OBJECT

@@ -4,14 +4,10 @@
 
 #include <ctime>
 
-namespace {
-
-int openDescriptors()
+static int openDescriptors()
 {
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
 }
-
-} // namespace
 
 class tst_ZqNetConnectionManager : public QObject {
     Q_OBJECT

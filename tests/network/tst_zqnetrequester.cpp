@@ -75,13 +75,7 @@ public:
 // A requester on a connection to a raw peer.
 struct Rig : LoopbackPair {
     Requester requester;
-    bool attach()
-    {
-        if (!open("127.0.0.11"))
-            return false;
-        requester.setHostConnection(&connection);
-        return true;
-    }
+    bool attach() { return open("127.0.0.11") && (requester.setHostConnection(&connection), true); }
     // The peer's bytes, handled to the end.
     bool deliver(const QByteArray& incoming)
     {

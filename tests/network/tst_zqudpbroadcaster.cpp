@@ -3,19 +3,15 @@
 
 #include <QNetworkDatagram>
 
-namespace {
+static const QString switchKey = QStringLiteral("ZqUdpBroadCaster_Enabled");
 
-const QString switchKey = QStringLiteral("ZqUdpBroadCaster_Enabled");
-
-QNetworkAddressEntry entry(const char* ip, const char* broadcast)
+static QNetworkAddressEntry entry(const char* ip, const char* broadcast)
 {
     QNetworkAddressEntry result;
-    result.setIp(QHostAddress(QString::fromLatin1(ip)));
-    result.setBroadcast(QHostAddress(QString::fromLatin1(broadcast)));
+    result.setIp(QHostAddress(ip));
+    result.setBroadcast(QHostAddress(broadcast));
     return result;
 }
-
-} // namespace
 
 class tst_ZqUDPBroadCaster : public QObject {
     Q_OBJECT
