@@ -811,10 +811,7 @@ TestCase {
     }
 
     function test_twentyLongTabsScroll() {
-        var names = []
-        for (var i = 0; i < 20; ++i)
-            names.push("a rather long material file name number " + i + ".zqmat")
-        var keys = openPaths(names)
+        var keys = openPaths(Array.from({ length: 20 }, function (_, i) { return "a rather long material file name number " + i + ".zqmat" }))
         var strip = tabView.fakeTabView
         verify(strip.scrolling && strip.tabNavigation.visible && strip.flickable.interactive)
         // The current tab is brought into view.
@@ -831,7 +828,7 @@ TestCase {
         compare(strip.flickable.contentX, strip.flickable.contentWidth - strip.width)
 
         // Every title is elided to at most 300 px.
-        for (i = 0; i < strip.tabWidths.count; ++i)
+        for (var i = 0; i < strip.tabWidths.count; ++i)
             verify(strip.tabWidths.get(i).width <= 300 + 60)
 
         keys.slice(0, 19).forEach(function (k) { tabView.closeTab(k) })

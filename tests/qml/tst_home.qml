@@ -128,8 +128,7 @@ TestCase {
         mouseClick(field)
         keyClick(Qt.Key_A, Qt.ControlModifier)
         keyClick(Qt.Key_Delete)
-        for (var i = 0; i < text.length; ++i)
-            keyClick(text.charAt(i))
+        text.split("").forEach(function (key) { keyClick(key) })
     }
 
     // ---- sidebar and update bar ----

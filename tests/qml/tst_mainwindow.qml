@@ -23,9 +23,7 @@ TestCase {
 
     // Documents stay open in the mediator across windows of this engine; start each test clean.
     function cleanup() {
-        var keys = MaterialDocumentMediator.openDocumentKeys()
-        for (var i = 0; i < keys.length; ++i)
-            MaterialDocumentMediator.closeDocument(keys[i])
+        MaterialDocumentMediator.openDocumentKeys().forEach(function (key) { MaterialDocumentMediator.closeDocument(key) })
     }
 
     // A material file named by its friendly name, written through the workspace.
