@@ -8,12 +8,15 @@ TestCase {
 
     readonly property var defaultModelIds: ["ORV_2.0_AA", "ORV_2.0_BB", "ORV_2.0_TT"]
 
-    // A Globals of its own, so each test starts from what is stored, as a new run does.
-    function freshGlobals() {
-        var component = Qt.createComponent("qrc:/Globals.qml")
+    // A Globals (or mediator) of its own, so each test starts from what is stored, as a new run does.
+    function fresh(name) {
+        var component = Qt.createComponent("qrc:/" + name + ".qml")
         verify(component.status === Component.Ready, component.errorString())
-        return createTemporaryObject(component, testCase)
+        var made = createTemporaryObject(component, testCase)
+        verify(made !== null)
+        return made
     }
+    function freshGlobals() { return fresh("Globals") }
 
     function init() {
         ["nameFirst", "nameLast", "groupKey", "printerModels", "updateAutomaticallyPrompt"].forEach(function (key) {
@@ -91,13 +94,7 @@ TestCase {
 
     // Unreadable JSON in the stored recent-materials list: the list starts empty with a
     // warning instead of throwing, and the user's text is not replaced on exit.
-    function freshMediator() {
-        var component = Qt.createComponent("qrc:/MaterialDocumentMediator.qml")
-        verify(component.status === Component.Ready, component.errorString())
-        var mediator = component.createObject(testCase)
-        verify(mediator !== null)
-        return mediator
-    }
+    function freshMediator() { return fresh("MaterialDocumentMediator") }
 
     function test_unreadableRecentListFallsBackToEmpty_data() {
         return [
