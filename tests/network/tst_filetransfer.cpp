@@ -1,17 +1,10 @@
 #include "networktest.h"
 
-#include <QCryptographicHash>
-
 using namespace ZqMessageTypes;
 
 namespace {
 
 const QByteArray marker = "filestopfilestopfilestopfilestopfilestopfilestop";
-
-QByteArray sha(const QString& path)
-{
-    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex();
-}
 
 QStringList tempFiles(const QString& dir)
 {
@@ -19,10 +12,7 @@ QStringList tempFiles(const QString& dir)
 }
 
 // A 256-byte path field as the format defines it.
-QByteArray field(const QByteArray& utf8)
-{
-    return utf8.left(256) + QByteArray(qMax(0, 256 - utf8.size()), '\0');
-}
+QByteArray field(const QByteArray& utf8) { return utf8.left(256).leftJustified(256, '\0'); }
 
 QByteArray fileFrameHeader(qint64 fileSize) { return frame(ZqMessage_FileDataMessage, {}, fileSize + 512); }
 
@@ -169,8 +159,8 @@ private slots:
         QCOMPARE(events,
             (QStringList { "complete", "complete", "received up.bin up.bin", "sent down.bin copy.bin",
                 "startReceive up.bin up.bin", "startSend down.bin copy.bin" }));
-        QCOMPARE(sha(p.at("root/in/up.bin")), sha(p.at("up.bin")));
-        QCOMPARE(sha(p.at("clientroot/down/copy.bin")), sha(p.at("down.bin")));
+        QCOMPARE(readFile(p.at("root/in/up.bin")), pattern(300000, 1));
+        QCOMPARE(readFile(p.at("clientroot/down/copy.bin")), pattern(200000, 2));
         QCOMPARE(p.hostLog->messages, QList<QByteArray> { "after the file" });
         QCOMPARE(p.hostLog->percents.last(), 100);
         QCOMPARE(tempFiles(p.at("tmp")), QStringList());
