@@ -59,11 +59,9 @@ inline QStringList tree(const QString& root)
 // Wire bytes written out by hand, independent of the library's encoder.
 inline QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
-inline QByteArray be32(quint32 value)
+inline QByteArray be32(quint32 v)
 {
-    QByteArray bytes(4, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
+    return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(8, '0'));
 }
 
 inline QByteArray frame(quint32 type, const QByteArray& payload, qint64 length = -1)
