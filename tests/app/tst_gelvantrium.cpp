@@ -27,12 +27,26 @@ QString findWindow(const QProcess& process)
         .section('\n', 0, 0);
 }
 
-QRect geometryOf(const QString& window)
+QRect readGeometry(const QString& window)
 {
     QHash<QString, int> values; // from lines like "WIDTH=1100"
     for (const QString& line : xdotool({ "getwindowgeometry", "--shell", window }).split('\n'))
         values.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
     return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
+}
+
+// The geometry once two readings 300 ms apart agree: a window still settling under load moves again.
+QRect geometryOf(const QString& window)
+{
+    QRect last = readGeometry(window);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTest::qWait(300);
+        const QRect now = readGeometry(window);
+        if (now == last)
+            break;
+        last = now;
+    }
+    return last;
 }
 
 // SIGTERM is the quit request: with no open document the window closes and settings are written.
@@ -93,14 +107,12 @@ private slots:
         QCOMPARE(config.readAll(), QByteArray("1\n"));
 
         // Under load xdotool sometimes moves a window that is still settling to the wrong place: ask again.
-        for (int attempt = 1; attempt <= 5 && geometryOf(window) != moved; ++attempt) {
+        for (int attempt = 1; attempt <= 8 && geometryOf(window) != moved; ++attempt) {
             xdotool(
                 { "windowsize", window, QString::number(moved.width()), QString::number(moved.height()) });
             xdotool({ "windowmove", window, QString::number(moved.x()), QString::number(moved.y()) });
-            QTest::qWait(200 * attempt);
         }
         QCOMPARE(geometryOf(window), moved);
-        QTest::qWait(300); // let the application see its new geometry
         QVERIFY2(quit(first), "the application did not quit cleanly");
         // Regression: a first start printed a complaint about the missing log config and a bare folder line.
         const QByteArray output = first.readAllStandardOutput();
