@@ -149,7 +149,9 @@ ApplicationWindow {
 
                     function hideSplashScreen() {
                         applicationWindow.visible = true
-                        splashWindow.visible = false
+                        // Closed rather than only hidden: its native window goes, so the splash
+                        // is not drawn once more (and its renderer kept) after start-up.
+                        splashWindow.close()
                         // What waits for the splash (the update check) starts once the window
                         // has drawn, so it does not hold up the first frame.
                         firstFrameWait.start()
