@@ -258,6 +258,8 @@ TestCase {
                         found.push(item.field.label + " lies outside the tab")
                     if (item.labelImplicitWidth > item.width)
                         found.push(item.field.label + " is cut")
+                    if (item.mapToItem(form.scrollArea.contentItem, 0, item.height).y > form.scrollArea.contentHeight)
+                        found.push(item.field.label + " can't be scrolled to")
                 })
             })
             return found

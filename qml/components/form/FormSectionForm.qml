@@ -16,6 +16,7 @@ Item {
     readonly property alias materialSection: sectionMaterial
     readonly property alias qualitySection: sectionQuality
     readonly property alias cycleSection: sectionCycle
+    readonly property alias scrollArea: flickable
     // Below this the Material row's narrow fields would cut their labels; wider forms
     // reflow their fields into more rows instead of scrolling sideways.
     readonly property int minimumFormWidth: 640
@@ -51,14 +52,13 @@ Item {
         clip: true
         boundsBehavior: Flickable.StopAtBounds
         contentWidth: Math.max(formSectionForm.minimumFormWidth, width)
-        contentHeight: Globals.flickableScroll_ContentHeight(sections.implicitHeight, Globals.gridSpacing,
-                                                             Globals.gridSpacing)
+        contentHeight: sections.implicitHeight + 2 * Globals.gridSpacing
 
         ScrollBar.horizontal: ScrollBar {
-            policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable)
+            policy: flickable.contentWidth > flickable.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
         ScrollBar.vertical: ScrollBar {
-            policy: Globals.flickableScroll_ScrollBar_Vertical_Policy(flickable)
+            policy: flickable.contentHeight > flickable.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
 
         Column {
