@@ -54,16 +54,8 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules("*.debug=false\n*.info=false");
     QTemporaryDir dir;
     const QString origin = dir.filePath("origin");
-    {
-        QFile file(origin);
-        if (!file.open(QIODevice::WriteOnly))
-            return 1;
-        QByteArray block(1024 * 1024, Qt::Uninitialized);
-        for (int i = 0; i < block.size(); ++i)
-            block[i] = char(i * 31 + i / 977);
-        for (qint64 done = 0; done < Size; done += block.size())
-            file.write(block);
-    }
+    if (!writePatternFile(origin, Size))
+        return 1;
     bool ok = true;
     double ours = 1e300, floor = 1e300, synced = 1e300;
     for (int i = 0; i < Rounds; ++i) {
