@@ -15,20 +15,14 @@ TestCase {
     id: testCase
     name: "Form"
     when: windowShown
-    width: 1400
-    height: 900
+    width: 1400; height: 900
 
     // A TestCase is never visible: the screen is shown in the test window itself.
     Item {
         id: harness
-        width: 1400
-        height: 900
-        property alias screen: screenForm
+        width: 1400; height: 900
         readonly property var hostWindow: Window.window
-        onHostWindowChanged: {
-            if (hostWindow && parent !== hostWindow.contentItem)
-                parent = hostWindow.contentItem
-        }
+        onHostWindowChanged: if (hostWindow) parent = hostWindow.contentItem
         ScreenForm { id: screenForm; anchors.fill: parent }
     }
 
@@ -66,11 +60,7 @@ TestCase {
     function url(path) { return MaterialDocumentMediator.urlFromLocalPath(path) }
 
     // A fresh copy of a clean material file in the temporary folder.
-    function newFile(name) {
-        var path = tempPath(name)
-        verify(testSupport.writeTextFile(path, readText(dataDir + "full.zqmat")))
-        return path
-    }
+    function newFile(name) { var path = tempPath(name); verify(testSupport.writeTextFile(path, readText(dataDir + "full.zqmat"))); return path }
 
     // The file's text, or null when it cannot be read.
     function readText(path) {
@@ -87,14 +77,8 @@ TestCase {
     function tabKeys() { return tabRoles("filePath") }
     function tabTitles() { return tabRoles("tabName") }
     function currentForm() { var tab = tabView.tabView.getTab(tabView.tabView.currentIndex); return tab ? tab.item : null }
-    function newDocument() {
-        verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA"))
-        return MaterialDocumentMediator.documentKey
-    }
-    function openFile(path) {
-        compare(MaterialDocumentMediator.loadDocument(keyOf(path)), true)
-        return MaterialDocumentMediator.documentKey
-    }
+    function newDocument() { verify(MaterialDocumentMediator.createDocument("ORV_2.0_AA")); return MaterialDocumentMediator.documentKey }
+    function openFile(path) { compare(MaterialDocumentMediator.loadDocument(keyOf(path)), true); return MaterialDocumentMediator.documentKey }
     function openFixture(name) { return openFile(dataDir + name) }
     function field(label) { var item = currentForm().fieldByLabel(label); verify(item !== null, label); return item }
 
@@ -106,19 +90,11 @@ TestCase {
         return input
     }
 
-    function clearField(label) {
-        typeInto(label, "")
-        keyClick(Qt.Key_Delete)
-        compare(field(label).input.text, "")
-    }
+    function clearField(label) { typeInto(label, ""); keyClick(Qt.Key_Delete); compare(field(label).input.text, "") }
 
     function finishEditing() { screenForm.forceActiveFocus() }
 
-    function saveTo(path) {
-        screenForm.saveDialogAccepted(url(path))
-        verify(!MaterialDocumentMediator.document.hasError)
-        return readText(path)
-    }
+    function saveTo(path) { screenForm.saveDialogAccepted(url(path)); verify(!MaterialDocumentMediator.document.hasError); return readText(path) }
 
     // Saves the current document as the save dialog would, answering it with path.
     function saveAs(path) {
@@ -184,10 +160,7 @@ TestCase {
     ]
 
     // The text of an element of the saved file, or null when the file lacks it.
-    function elementText(xml, name) {
-        var match = new RegExp("<" + name + ">([^<]*)</" + name + ">").exec(xml)
-        return match === null ? null : match[1]
-    }
+    function elementText(xml, name) { var m = new RegExp("<" + name + ">([^<]*)</" + name + ">").exec(xml); return m && m[1] }
 
     // Regression: the always-written fields showed nothing while the file got values; text
     // that is no number stayed on screen while the file dropped the field; opening made the
@@ -335,14 +308,10 @@ TestCase {
     // Save with errors opens the list instead of the file dialog.
     function test_saveWithValidationErrorsShowsTheDialog() {
         newDocument()
-        var requested = 0
-        screenForm.openFileDialog = function (dialog) { requested += 1 }
         var dialog = screenForm.formHeader.validationDialog
         screenForm.formHeader.save()
-        verify(dialog.opened)
-        compare(dialog.title, "Please fix these errors.")
+        compare([dialog.opened, dialog.title, openedDialogs], [true, "Please fix these errors.", []])
         verify(MaterialDocumentMediator.formValidationErrorMessages.indexOf("Name is required.") >= 0)
-        compare(requested, 0)
         dialog.close()
     }
 
@@ -356,7 +325,15 @@ TestCase {
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
-    function setGroupKeyLength(n) { Globals.settingsUser_SetGroupKey(new Array(n + 1).join("k")) }
+    // A row's password, group key length and unsaved edit.
+    function prepare(data) {
+        if (data.password !== undefined)
+            DistributionMediator.distributionPassword = data.password
+        if (data.keyLength)
+            Globals.settingsUser_SetGroupKey(new Array(data.keyLength + 1).join("k"))
+        if (data.edit)
+            MaterialDocumentMediator.document.description = "not saved yet"
+    }
 
     // Written only with a valid password and group key length and no unsaved changes; the
     // document is left as it was. Regression: failures were only logged.
@@ -382,12 +359,7 @@ TestCase {
 
     function test_distribute(data) {
         openClean(data.distributed)
-        if (data.password !== undefined)
-            DistributionMediator.distributionPassword = data.password
-        if (data.keyLength !== undefined)
-            setGroupKeyLength(data.keyLength)
-        if (data.edit)
-            MaterialDocumentMediator.document.description = "not saved yet"
+        prepare(data)
         var doc = MaterialDocumentMediator.document
         var before = doc.ToXMLString()
         var target = data.target ? tempDir + data.target : tempPath("out.zqmatd")
@@ -480,10 +452,7 @@ TestCase {
                 tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1) === printerName }, 5000)
         }
         data.file ? openFixture(data.file) : openClean(false)
-        if (data.edit)
-            MaterialDocumentMediator.document.description = "not saved yet"
-        if (data.keyLength)
-            setGroupKeyLength(data.keyLength)
+        prepare(data)
         succeededSpy.clear()
         failedSpy.clear()
         header.install()
@@ -507,9 +476,8 @@ TestCase {
         compare(sets.length, data.mode ? 1 : 0)
         if (!data.mode)
             return
-        compare(sets[0].key, "ZqNetValueKey_CustomMaterialXMLString")
-        if (data.mode === "accept") // the printer decrypted it with the group key
-            compare(sets[0].material, "Clear")
+        compare([sets[0].key, sets[0].material], ["ZqNetValueKey_CustomMaterialXMLString",
+                                                  data.mode === "accept" ? "Clear" : sets[0].material])
         header[data.dialog].close()
         header[data.dialog].clickedConfirm()
         wait(300)
@@ -530,9 +498,8 @@ TestCase {
         compare(tabTitles(), tabKeys())
         tabView.closeTab("NewMaterial" + (first + 1))
         verify(MaterialDocumentMediator.createDocument("ORV_2.0_BB"))
-        compare(MaterialDocumentMediator.documentKey, "NewMaterial" + (first + 3))
-        compare(screenForm.formHeader.machineModelName, "Orvo B")
-        compare(MaterialDocumentMediator.documentFilename, "NewMaterial" + (first + 3))
+        compare([MaterialDocumentMediator.documentKey, MaterialDocumentMediator.documentFilename,
+                 screenForm.formHeader.machineModelName], ["NewMaterial" + (first + 3), "NewMaterial" + (first + 3), "Orvo B"])
     }
 
     // Save As gives a new document's tab the file key, for names with special characters too;
@@ -553,14 +520,11 @@ TestCase {
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
         saveAs(path) // the dialog gives a real URL, percent-encoded
         var key = MaterialDocumentMediator.documentKey
-        compare(key, "file:///" + path)
-        compare(tabKeys(), [key])
-        compare(currentForm().documentKey, key)
+        compare([key, tabKeys(), currentForm().documentKey], ["file:///" + path, [key], key])
         if (!data.opened)
             compare(MaterialDocumentMediator.getDocumentIndexByKey(oldKey), -1)
-        compare(MaterialDocumentMediator.documentFilename, fileName(path))
-        compare(MaterialDocumentMediator.documentFileDirectoryPath, "file:///" + tempDir)
-        verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
+        compare([MaterialDocumentMediator.documentFilename, MaterialDocumentMediator.documentFileDirectoryPath,
+                 MaterialDocumentMediator.documentHasUnsavedChanges()], [fileName(path), "file:///" + tempDir, false])
         compare(readText(path), MaterialDocumentMediator.document.ToXMLString())
         verify(MaterialDocumentMediator.fileExistsForKey(key))
         var recent = MaterialDocumentMediator.recentFiles.get(0)
@@ -568,9 +532,8 @@ TestCase {
         init()
         // The recent list and the command line give the key text.
         compare(MaterialDocumentMediator.loadDocument(key), true)
-        compare(MaterialDocumentMediator.documentKey, key)
-        compare(MaterialDocumentMediator.document.friendlyName, "Special")
-        compare(tabTitles(), [fileName(path)])
+        compare([MaterialDocumentMediator.documentKey, MaterialDocumentMediator.document.friendlyName, tabTitles()],
+                [key, "Special", [fileName(path)]])
     }
 
     // A file already open, named again (also spelled otherwise), selects its tab.
@@ -583,9 +546,7 @@ TestCase {
         var keys = paths.map(openFile)
         var again = data.spelled ? tempDir + "./" + paths[0].substring(tempDir.length) : paths[0]
         compare(MaterialDocumentMediator.loadDocument("file:///" + again), true)
-        compare(tabKeys(), keys)
-        compare(tabView.tabView.currentIndex, 0)
-        compare(MaterialDocumentMediator.documentKey, keys[0])
+        compare([tabKeys(), tabView.tabView.currentIndex, MaterialDocumentMediator.documentKey], [keys, 0, keys[0]])
     }
 
     function test_closePromptAnswers_data() {
@@ -693,9 +654,7 @@ TestCase {
     function test_structureCheckMessages(data) {
         var keep = newDocument()
         compare(MaterialDocumentMediator.loadDocument(keyOf(dataDir + "structure/" + data.file)), data.message)
-        compare(MaterialDocumentMediator.documentKey, keep)
-        compare(tabKeys(), [keep])
-        compare(MaterialDocumentMediator.recentFiles.count, 0)
+        compare([MaterialDocumentMediator.documentKey, tabKeys(), MaterialDocumentMediator.recentFiles.count], [keep, [keep], 0])
     }
 
     // Newest first, ten at most, stored with the printer's friendly name.
@@ -705,14 +664,11 @@ TestCase {
             keys.push(keyOf(newFile("recent" + i + ".zqmat")))
             MaterialDocumentMediator.addRecentFile("recent" + i + ".zqmat", keys[i], "ORV_2.0_AA", "", "#ffffff")
         }
-        compare(MaterialDocumentMediator.recentFiles.count, 10)
-        compare(MaterialDocumentMediator.recentFiles.get(0).path, keys[11])
-        compare(MaterialDocumentMediator.recentFiles.get(9).path, keys[2])
+        var recent = MaterialDocumentMediator.recentFiles
+        compare([recent.count, recent.get(0).path, recent.get(9).path], [10, keys[11], keys[2]])
         // One added again moves to the top, once.
         MaterialDocumentMediator.addRecentFile("recent5.zqmat", keys[5], "ORV_2.0_AA", "", "#ffffff")
-        compare(MaterialDocumentMediator.recentFiles.count, 10)
-        compare([MaterialDocumentMediator.recentFiles.get(0).path, MaterialDocumentMediator.recentFiles.get(1).path],
-                [keys[5], keys[11]])
+        compare([recent.count, recent.get(0).path, recent.get(1).path], [10, keys[5], keys[11]])
         // Earlier tests may have left a stored list: wait for this one's.
         tryVerify(function () {
             var stored = JSON.parse(testSupport.storedSetting("Document/datastore") || "[]")
@@ -781,9 +737,8 @@ TestCase {
         compare(MaterialDocumentMediator.loadDocument("file:///" + dataDir + "x/a.zqmat"), true)
         compare(tabTitles(), ["a.zqmat"])
         compare(MaterialDocumentMediator.loadDocument("file:///" + dataDir + "y/a.zqmat"), true)
-        compare(tabTitles(), ["x/a.zqmat", "y/a.zqmat"])
-        compare(tabView.fakeTabView.titles.get(1).title, "y/a.zqmat")
-        compare(tabView.tabView.getTab(0).title, "x/a.zqmat")
+        compare([tabTitles(), tabView.fakeTabView.titles.get(1).title, tabView.tabView.getTab(0).title],
+                [["x/a.zqmat", "y/a.zqmat"], "y/a.zqmat", "x/a.zqmat"])
         tabView.closeTab(tabKeys()[1])
         compare(tabTitles(), ["a.zqmat"])
     }

@@ -12,9 +12,7 @@ TestCase {
     function fresh(name) {
         var component = Qt.createComponent("qrc:/" + name + ".qml")
         verify(component.status === Component.Ready, component.errorString())
-        var made = createTemporaryObject(component, testCase)
-        verify(made !== null)
-        return made
+        return createTemporaryObject(component, testCase)
     }
     function freshGlobals() { return fresh("Globals") }
 
@@ -22,11 +20,6 @@ TestCase {
         ["nameFirst", "nameLast", "groupKey", "printerModels", "updateAutomaticallyPrompt"].forEach(function (key) {
             testSupport.setStoredSetting("User/" + key, undefined)
         })
-    }
-
-    // The settings store writes with a delay; poll it.
-    function waitForStored(key, expected) {
-        tryVerify(function () { return testSupport.storedSetting(key) === expected }, 2000, key)
     }
 
     function test_updatePromptForcedOnWithoutGroupKey_data() {
@@ -61,10 +54,10 @@ TestCase {
                                            testCase)
         spy.target = globals
         globals.settingsUser_SetPrinterModels('{"B":"Same","A":"Same","C":"Other"}')
-        compare(spy.count, 1)
-        compare(globals.getPrinterName("Same"), "B")
-        compare(globals.getPrinterFriendlyName("C"), "Other")
-        waitForStored("User/printerModels", '{"B":"Same","A":"Same","C":"Other"}')
+        compare([spy.count, globals.getPrinterName("Same"), globals.getPrinterFriendlyName("C")], [1, "B", "Other"])
+        // The settings store writes with a delay.
+        tryVerify(function () {
+            return testSupport.storedSetting("User/printerModels") === '{"B":"Same","A":"Same","C":"Other"}' }, 2000)
     }
 
     // Regression: unreadable stored JSON used to throw out of every caller (the New list,
@@ -80,12 +73,9 @@ TestCase {
     function test_unreadablePrinterModelsFallBackToDefaults(data) {
         testSupport.setStoredSetting("User/printerModels", data.stored)
         var globals = freshGlobals()
-        ignoreWarning(data.warning)
-        compare(Object.keys(globals.settingsUser_GetPrinterModels()), defaultModelIds)
-        ignoreWarning(data.warning)
-        compare(globals.getPrinterFriendlyName("ORV_2.0_BB"), "Orvo B")
-        ignoreWarning(data.warning)
-        compare(globals.getPrinterName("Tesk Print"), "ORV_2.0_TT")
+        ;[1, 2, 3].forEach(function () { ignoreWarning(data.warning) })
+        compare([Object.keys(globals.settingsUser_GetPrinterModels()), globals.getPrinterFriendlyName("ORV_2.0_BB"),
+                 globals.getPrinterName("Tesk Print")], [defaultModelIds, "Orvo B", "ORV_2.0_TT"])
         globals.destroy()
         wait(0)
         // The user's text is left for them to repair, not replaced.
@@ -118,8 +108,7 @@ TestCase {
         testSupport.setStoredSetting("Document/datastore",
                                      "[{\"fileName\": \"no path\"}, 5, null, {\"fileName\": \"b.zqmat\", \"path\": \"file:////tmp/b.zqmat\"}]")
         var mediator = freshMediator()
-        compare(mediator.recentFiles.count, 1)
-        compare(mediator.recentFiles.get(0).fileName, "b.zqmat")
+        compare([mediator.recentFiles.count, mediator.recentFiles.get(0).fileName], [1, "b.zqmat"])
         mediator.destroy()
     }
 }

@@ -49,22 +49,15 @@ TestCase {
         return window
     }
 
-    function currentName() {
-        return MaterialDocumentMediator.document ? MaterialDocumentMediator.document.friendlyName : ""
-    }
+    function currentName() { return MaterialDocumentMediator.document ? MaterialDocumentMediator.document.friendlyName : "" }
 
     // The first visible item under item (depth first) whose text is exactly text.
     function findVisibleText(item, text) {
-        if (!item || !item.visible)
-            return null
-        if (item.text === text)
-            return item
-        for (var i = 0; i < item.children.length; ++i) {
-            var found = findVisibleText(item.children[i], text)
-            if (found)
-                return found
-        }
-        return null
+        if (!item || !item.visible || item.text === text)
+            return item && item.visible ? item : null
+        for (var i = 0, found = null; i < item.children.length && !found; ++i)
+            found = findVisibleText(item.children[i], text)
+        return found
     }
 
     function waitForText(window, text) {
@@ -151,9 +144,7 @@ TestCase {
             // Home is popped so the tab with the prompt shows.
             compare(window.screenStack.screenNameStack, [window.screenStack.screenNameForm])
             waitForText(window, savePrompt)
-            compare(MaterialDocumentMediator.documentKey, keys[i])
-            compare(window.visible, true)
-            compare(window.applicationCanClose, false)
+            compare([MaterialDocumentMediator.documentKey, window.visible, window.applicationCanClose], [keys[i], true, false])
             closeWithoutSaving(window)
         }
         window.handleQuitApplication()
@@ -195,8 +186,7 @@ TestCase {
         testSupport.setStoredSetting("ApplicationWindow/y", data.y)
         var window = startWindow()
         // The offscreen platform keeps a 2 px frame inside the screen.
-        fuzzyCompare(window.x, data.ex, 2)
-        fuzzyCompare(window.y, data.ey, 2)
+        verify(Math.abs(window.x - data.ex) <= 2 && Math.abs(window.y - data.ey) <= 2, window.x + "," + window.y)
     }
 
     // Sizes are kept within the screen; the first start is 1280x720. A minimum size is set

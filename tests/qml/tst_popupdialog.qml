@@ -7,16 +7,11 @@ import "qrc:/components/action"
 TestCase {
     id: testCase
     name: "PopupDialog"
-    width: 1000
-    height: 720
+    width: 1000; height: 720
     when: windowShown
 
-    readonly property string longMessage: {
-        var text = ""
-        for (var i = 0; i < 120; ++i)
-            text += "Line " + i + " of a message that is far too long to fit.\n"
-        return text
-    }
+    readonly property string longMessage: Array.from({ length: 120 }, function (_, i) {
+        return "Line " + i + " of a message that is far too long to fit.\n" }).join("")
 
     Component { id: dialogComponent; PopupDialog {} }
     Component { id: buttonComponent; ButtonAction {} }
@@ -37,10 +32,7 @@ TestCase {
     function confirmButton(dialog) { return dialog.contentItem.children[2] }
     function cancelButton(dialog) { return dialog.contentItem.children[3] }
 
-    function openAndWait(dialog) {
-        dialog.open()
-        tryCompare(dialog, "opened", true)
-    }
+    function openAndWait(dialog) { dialog.open(); tryCompare(dialog, "opened", true) }
 
     function expectedHeight(dialog, messageHeight) {
         return dialog.topPadding + dialog.bottomPadding + titleItem(dialog).height + messageHeight
@@ -109,8 +101,7 @@ TestCase {
     function test_textIsShownAsWritten(data) {
         var dialog = makeDialog({ title: data.text, message: data.text })
         openAndWait(dialog)
-        compare(messageItem(dialog).length, data.text.length)
-        compare(titleItem(dialog).length, data.text.length)
+        compare([messageItem(dialog).length, titleItem(dialog).length], [data.text.length, data.text.length])
         compare(createTemporaryObject(buttonComponent, testCase, { text: data.text }).contentItem.textFormat, Text.PlainText)
     }
 }

@@ -55,11 +55,7 @@ public:
     Q_INVOKABLE void setStoredSetting(const QString &key, const QVariant &value)
     {
         QSettings settings;
-        if (value.isValid())
-            settings.setValue(key, value);
-        else
-            settings.remove(key);
-        settings.sync();
+        value.isValid() ? settings.setValue(key, value) : settings.remove(key);
     }
 
     // The test's own temporary folder (isolated per test run), without a trailing slash.
@@ -68,10 +64,7 @@ public:
     Q_INVOKABLE bool writeTextFile(const QString &path, const QString &text)
     {
         QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(text.toUtf8());
-        return file.commit();
+        return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit();
     }
 
     // The settings file the interface writes, one character per byte; null when absent.
@@ -87,11 +80,8 @@ public:
     // Installs a translation of one text ("" context removes it) and re-evaluates every qsTr().
     Q_INVOKABLE void setTranslation(const QString &context, const QString &source, const QString &translation)
     {
-        if (m_translator) {
-            QCoreApplication::removeTranslator(m_translator);
-            delete m_translator;
-            m_translator = nullptr;
-        }
+        delete m_translator; // a translator removes itself from the application
+        m_translator = nullptr;
         if (!context.isEmpty()) {
             m_translator = new OneTextTranslator(context, source, translation, this);
             QCoreApplication::installTranslator(m_translator);
