@@ -31,11 +31,8 @@ TestCase {
     Component {
         id: updateHelperStandIn
         QtObject {
-            property bool installerReady: false
-            property bool launchResult: true
-            property int checks: 0
-            property int downloads: 0
-            property int launches: 0
+            property bool installerReady: false; property bool launchResult: true
+            property int checks: 0; property int downloads: 0; property int launches: 0
             signal returnCheckForUpdateResponse(var updateExists)
             signal returnDownloadProgressUpdate(var received, var total, var sizeReceived, var sizeTotal, var timeRemaining)
             signal returnDownloadUpdateResponse(var downloadWasSuccessful)
@@ -230,8 +227,7 @@ TestCase {
             // A click while downloading neither opens the dialog nor starts another download.
             mouseClick(bar)
             wait(50)
-            verify(!sidebar.applicationUpdateNotificationDialog.visible)
-            compare(helper.downloads, 1)
+            compare([sidebar.applicationUpdateNotificationDialog.visible, helper.downloads], [false, 1])
             helper.installerReady = data.result === true
             if (data.fileNotFound)
                 helper.returnDownloadFileNotFound("https://127.0.0.1/installer.pkg")
@@ -271,8 +267,7 @@ TestCase {
                 verify(MaterialDocumentMediator.createDocument("ORV_2.0_BB"))
         }
         var sidebar = makeSidebar({ installerReady: true, launchResult: data.launchResult !== false })
-        compare(helper.checks, 0)
-        compare(sidebar.applicationUpdateNotification.text, "Quit and Install Now")
+        compare([helper.checks, sidebar.applicationUpdateNotification.text], [0, "Quit and Install Now"])
         mouseClick(sidebar.applicationUpdateNotification)
         compare([helper.launches, closeSpy.count], [data.launches, data.closes])
         if (data.closes)
@@ -591,8 +586,7 @@ TestCase {
     function test_startUpReconnect(data) {
         if (data.printer)
             startPrinter(data.address, "accept")
-        testSupport.setStoredSetting("PrinterIP/printerIP", data.address)
-        testSupport.setStoredSetting("PrinterIP/wasConnectedOnLastLoad", true)
+        ;[["printerIP", data.address], ["wasConnectedOnLastLoad", true]].forEach(function (r) { testSupport.setStoredSetting("PrinterIP/" + r[0], r[1]) })
         var printer = make(settingsComponent).printer
         compare(printer.attemptingToConnectText.visible, data.address !== "")
         if (data.status) {
@@ -613,15 +607,14 @@ TestCase {
         var section = make(settingsComponent)
         var printer = section.printer
         var dropdown = printer.homeSectionSettingsPrinterIPDropdown
-        mouseClick(printer.recentPrintersTriangle)
-        tryCompare(dropdown.popup, "opened", true)
+        var openList = function () { mouseClick(printer.recentPrintersTriangle); tryCompare(dropdown.popup, "opened", true) }
+        openList()
         mouseClick(dropdown.popup.contentItem.itemAtIndex(0))
         tryCompare(dropdown, "visible", false)
         compare(printer.homeSectionSettingsPrinterIP.text, "127.0.0.95")
         tryCompare(printer, "recentPrinters",
                    [printerName + " (127.0.0.95)", "Lab (north) (127.0.0.95)", "Other (127.0.0.96)"], 5000)
-        mouseClick(printer.recentPrintersTriangle)
-        tryCompare(dropdown.popup, "opened", true)
+        openList()
         mouseClick(printer.clearRecentLink)
         verify(!printer.recentPrintersTriangle.visible)
         compare(rebuilt(section, settingsComponent).printer.recentPrinters, [])
