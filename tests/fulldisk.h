@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QString>
 
+#include <memory>
+
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -43,3 +45,9 @@ private:
     QByteArray m_dir;
     bool m_mounted = false;
 };
+
+// `var` is a full disk on `dir` when `wanted`, else null; the test is skipped where none can be made.
+#define GELV_FULL_DISK(var, wanted, dir)                                                                     \
+    std::unique_ptr<FullDisk> var((wanted) ? new FullDisk(dir) : nullptr);                                   \
+    if (var && !var->mounted())                                                                              \
+    QSKIP("cannot mount a small filesystem here (needs a mount namespace)")

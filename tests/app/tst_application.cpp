@@ -1,3 +1,4 @@
+#include "../testsupport.h"
 #include "application.h"
 #include "fileOpenEventHandler.h"
 #include "startup.h"
@@ -50,8 +51,7 @@ private slots:
 
     void openFilePath_data()
     {
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>("argument", "expected");
         QTest::newRow("empty argument") << "" << QString();
         QTest::newRow("relative with dots") << "./x/../m.zqmat"
                                             << "file:///" + QDir::currentPath() + "/m.zqmat";
@@ -65,8 +65,7 @@ private slots:
     {
         QFETCH(QString, argument);
         QFETCH(QString, expected);
-        const QString text = Startup::openFilePath({ "gelvantrium", argument });
-        QCOMPARE(text, expected);
+        QCOMPARE(Startup::openFilePath({ "gelvantrium", argument }), expected);
     }
 
     // The first frame is rendered ahead only on a first run, while the shader cache is empty.
@@ -76,9 +75,7 @@ private slots:
         const QString folder = cache.filePath(QStringLiteral("qtshadercache-") + QSysInfo::buildAbi());
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(!Startup::shaderCacheFilled(cache.path()));
-        QFile program(folder + QStringLiteral("/0123abcd"));
-        QVERIFY(program.open(QIODevice::WriteOnly));
-        program.close();
+        QVERIFY(writeFile(folder + QStringLiteral("/0123abcd"), {}));
         QVERIFY(Startup::shaderCacheFilled(cache.path()));
     }
 };

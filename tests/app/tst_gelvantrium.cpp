@@ -1,5 +1,7 @@
 // The real application under the X server the test runs in. No window manager runs,
 // so the window moves exactly as xdotool asks.
+#include "../testsupport.h"
+
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
@@ -88,10 +90,7 @@ private slots:
         const QRect moved(123, 77, 1100, 700);
         // The settings as an earlier version left them: readable by everyone.
         QVERIFY(QDir().mkpath(settingsFolder));
-        QFile stored(settingsFile);
-        QVERIFY(stored.open(QIODevice::WriteOnly));
-        stored.write("[distributionPassword]\npassword=Abcdefgh12#z\n");
-        stored.close();
+        QVERIFY(writeFile(settingsFile, "[distributionPassword]\npassword=Abcdefgh12#z\n"));
         QVERIFY(QFile::setPermissions(settingsFolder, QFile::Permissions(0x7755)));
         QVERIFY(QFile::setPermissions(settingsFile, QFile::Permissions(0x6644)));
 
@@ -102,9 +101,7 @@ private slots:
         QVERIFY2(!window.isEmpty(), "no visible window named Gelvantrium");
         QCOMPARE(logs.entryList({ QStringLiteral("log_*.zqlog") }, QDir::Files).size(), 1);
         QCOMPARE(logs.entryList({ QStringLiteral("errors_*.zqlog") }, QDir::Files).size(), 1);
-        QFile config(logs.filePath(QStringLiteral("config")));
-        QVERIFY(config.open(QIODevice::ReadOnly));
-        QCOMPARE(config.readAll(), QByteArray("1\n"));
+        QCOMPARE(fileBytes(logs.filePath(QStringLiteral("config"))), QByteArray("1\n"));
 
         // Under load xdotool sometimes moves a window that is still settling to the wrong place: ask again.
         for (int attempt = 1; attempt <= 8 && geometryOf(window) != moved; ++attempt) {
@@ -162,10 +159,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((output += app.readAllStandardOutput()).contains("page loaded\n"), 30000);
         QVERIFY2(quit(app), "SIGTERM did not end the program");
         const QDir logs(logFolder);
-        QFile log(logs.filePath(logs.entryList({ "log_*.zqlog" }, QDir::Files, QDir::Name).constLast()));
-        QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(
-            log.readAll().endsWith("Info     default: Quitting on SIGTERM; unsaved changes are discarded\n"));
+            fileBytes(logs.filePath(logs.entryList({ "log_*.zqlog" }, QDir::Files, QDir::Name).constLast()))
+                .endsWith("Info     default: Quitting on SIGTERM; unsaved changes are discarded\n"));
     }
 };
 

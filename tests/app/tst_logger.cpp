@@ -1,4 +1,5 @@
 #include "../fulldisk.h"
+#include "../testsupport.h"
 #include "logger.h"
 
 #include <QRegularExpression>
@@ -20,20 +21,10 @@ QStringList entries(const QString& path, int from = 0)
 {
     static const QRegularExpression stamp(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    QStringList lines
-        = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(from);
+    QStringList lines = QString::fromUtf8(fileBytes(path)).split('\n', Qt::SkipEmptyParts).mid(from);
     for (QString& line : lines)
         line.remove(stamp);
     return lines;
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), qint64(content.size()));
 }
 
 // Sends one standard stream (1 or 2) to a temporary file until taken back.
@@ -110,9 +101,8 @@ private slots:
     // Lines reach the general log from the minimum level on, the error log from Critical on.
     void configSetsTheMinimumLevel_data()
     {
-        QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::addColumn<int>("level");
-        QTest::addColumn<QString>("complaint");
+        // content: null: no file
+        columns<QByteArray, int, QString>("content", "level", "complaint");
         QTest::newRow("0 with blanks") << QByteArray(" 0 \n") << 0 << QString();
         QTest::newRow("2") << QByteArray("2") << 2 << QString();
         QTest::newRow("4") << QByteArray("4") << 4 << QString();
@@ -129,15 +119,14 @@ private slots:
         QFETCH(QString, complaint);
         QVERIFY(QDir().mkpath(logPath()));
         if (!content.isNull())
-            writeFile(logPath("config"), content);
+            QVERIFY(writeFile(logPath("config"), content));
         Logger::configMinimumLogLevel = 4;
         Logging logging;
         QVERIFY(Logger::initialization());
         logging.take();
         QCOMPARE(Logger::configMinimumLogLevel.load(), level);
-        QFile config(logPath("config"));
-        QVERIFY(config.open(QIODevice::ReadOnly));
-        QCOMPARE(config.readAll(), complaint.isEmpty() && !content.isNull() ? content : QByteArray("1\n"));
+        QCOMPARE(fileBytes(logPath("config")),
+            complaint.isEmpty() && !content.isNull() ? content : QByteArray("1\n"));
         const QStringList said
             = complaint.isEmpty() ? QStringList() : QStringList { "Critical default: " + complaint };
         QCOMPARE(entries(currentPath(true)), said);
@@ -162,9 +151,7 @@ private slots:
     // Files are kept below 2,000,000 bytes each and 5 of a kind; the prefixes match case-sensitively.
     void rotation_data()
     {
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<int>("existing");
-        QTest::addColumn<bool>("newestFull");
+        columns<QString, int, bool>("prefix", "existing", "newestFull");
         QTest::newRow("log, 7 files, newest has room") << "log_" << 7 << false;
         QTest::newRow("log, 7 files, newest full") << "log_" << 7 << true;
         QTest::newRow("errors, 7 files, newest full") << "errors_" << 7 << true;
@@ -186,8 +173,8 @@ private slots:
                 + QStringLiteral("%1-01-0%2_00-00-00-000.zqlog").arg(existing < 0 ? 2999 : 2024).arg(i + 1));
         QVERIFY(QDir().mkpath(logPath()));
         for (const QString& name : strangers + names)
-            writeFile(
-                logPath(name), name == names.last() ? QByteArray(int(MaxSize - !newestFull), 'x') : "old\n");
+            QVERIFY(writeFile(
+                logPath(name), name == names.last() ? QByteArray(int(MaxSize - !newestFull), 'x') : "old\n"));
 
         Logging logging;
         QVERIFY(Logger::initialization());
@@ -268,7 +255,7 @@ private slots:
     // to nothing when rewritten, and no lost line was reported. Each kind is reported once.
     void lostLinesAreReportedOnce_data()
     {
-        QTest::addColumn<QStringList>("reports");
+        columns<QStringList>("reports");
         QTest::newRow("full disk") << QStringList { "Logger: cannot write errors_",
             "Logger: cannot write log_", "Logger: no space left for errors_",
             "Logger: no space left for log_" };
@@ -280,11 +267,9 @@ private slots:
     {
         QFETCH(QStringList, reports);
         const bool full = QTest::currentDataTag() == QLatin1String("full disk");
-        std::unique_ptr<FullDisk> disk(full ? new FullDisk(m_dir->path()) : nullptr);
-        if (disk && !disk->mounted())
-            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        GELV_FULL_DISK(disk, full, m_dir->path());
         QVERIFY(QDir().mkpath(full ? logPath() : Logger::logParentDirectory));
-        writeFile(full ? logPath("config") : logPath().chopped(1), "x");
+        QVERIFY(writeFile(full ? logPath("config") : logPath().chopped(1), "x"));
         if (disk)
             QVERIFY(disk->fill(0));
         Capture err(2);
@@ -300,8 +285,7 @@ private slots:
         said.replaceInStrings(QRegularExpression("^(Logger: [a-z ]+ )\\S*/logs/(log_|errors_).*$"), "\\1\\2");
         said.sort();
         QCOMPARE(said, reports);
-        QFile config(logPath("config"));
-        QCOMPARE(config.open(QIODevice::ReadOnly) ? config.readAll() : QByteArray(), full ? "x" : "");
+        QCOMPARE(fileBytes(logPath("config")), QByteArray(full ? "x" : ""));
         // Logging resumes elsewhere, and lets go of the files so that the small disk can be unmounted.
         QTemporaryDir elsewhere;
         Logger::logParentDirectory = elsewhere.path();

@@ -1,3 +1,4 @@
+#include "../testsupport.h"
 #include "utilities.h"
 
 #include "../fulldisk.h"
@@ -19,12 +20,6 @@ const QString groupKey = QStringLiteral("0123456789abcdefghijklmnopqrstuv"); // 
 const QString password = QStringLiteral("Pa55w0rd!");
 const QByteArray credential = "agent@veltrisan.invalid:t0ken-For-Tests";
 const QByteArray document = "<ZqMaterial><FriendlyName>Harz grün</FriendlyName></ZqMaterial>";
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every message logged while a support request runs.
 QStringList collectedMessages;
@@ -60,7 +55,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("m #1.zqmatd"));
         QVERIFY(Utilities().encryptedDataToPath(QUrl::fromLocalFile(path), password, groupKey, document));
-        const QByteArray inner = Zq::Encrypt().DecryptWithKey(groupKey, readAll(path), false);
+        const QByteArray inner = Zq::Encrypt().DecryptWithKey(groupKey, fileBytes(path), false);
         QCOMPARE(Zq::Encrypt().DecryptWithPassword(password, inner), document);
     }
 
@@ -68,8 +63,7 @@ private slots:
     // the disk's end and reported written.
     void distributableFailsWithoutWriting_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("fileName");
+        columns<QString, QString>("key", "fileName");
         QTest::newRow("rejected group key, new file") << groupKey.left(31) << "new.zqmatd";
         QTest::newRow("missing folder") << groupKey << "no/such/folder/m.zqmatd";
         QTest::newRow("full disk, old file") << groupKey << "old.zqmatd";
@@ -80,30 +74,27 @@ private slots:
         QFETCH(QString, fileName);
         QTemporaryDir dir;
         const bool full = fileName == QLatin1String("old.zqmatd");
-        std::unique_ptr<FullDisk> disk(full ? new FullDisk(dir.path()) : nullptr);
-        if (disk && !disk->mounted())
-            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        GELV_FULL_DISK(disk, full, dir.path());
         const QUrl url = QUrl::fromLocalFile(dir.filePath(fileName));
         Utilities utilities;
         if (full) {
             QVERIFY(utilities.encryptedDataToPath(url, password, groupKey, document));
             QVERIFY(disk->fill());
         }
-        const QByteArray before = readAll(url.toLocalFile());
+        const QByteArray before = fileBytes(url.toLocalFile());
         const QStringList entries = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
         // About 10 KB of text: less than the file's write buffer, more than the space left.
         QVERIFY(!utilities.encryptedDataToPath(url, password, key, QByteArray(2500, 'x')));
-        QCOMPARE(readAll(url.toLocalFile()), before);
+        QCOMPARE(fileBytes(url.toLocalFile()), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
     }
 
     // Exactly one answer, soon, and the network manager is freed after it.
     void supportRequest_data()
     {
-        QTest::addColumn<QUrl>("base");
-        QTest::addColumn<QByteArray>("credentialValue");
-        QTest::addColumn<int>("status"); // answered by the server; 0: never reaches it
-        QTest::addColumn<QString>("failure"); // a word of the failure; null: success
+        // status: answered by the server; 0: never reaches it
+        // failure: a word of the failure; null: success
+        columns<QUrl, QByteArray, int, QString>("base", "credentialValue", "status", "failure");
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
         const QUrl refused(QStringLiteral("https://127.0.0.1:%1").arg(probe.serverPort()));

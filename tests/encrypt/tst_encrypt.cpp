@@ -1,3 +1,4 @@
+#include "../testsupport.h"
 #include "encrypt.h"
 
 #include <QtTest>
@@ -110,10 +111,7 @@ private slots:
 
     void failureGivesEmptyResult_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("salted");
-        QTest::addColumn<QString>("failure");
+        columns<QString, QByteArray, bool, QString>("key", "text", "salted", "failure");
         const QString key = asciiKey(32);
         const QByteArray valid = Zq::Encrypt().EncryptWithKey(key, "abcdefgh");
         QTest::newRow("key 31") << asciiKey(31) << valid << false << InvalidArgument;
@@ -191,9 +189,7 @@ private slots:
 
     void interoperatesWithIndependentGcm_data()
     {
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<QString>("secret");
-        QTest::addColumn<QByteArray>("data");
+        columns<bool, QString, QByteArray>("password", "secret", "data");
         const auto row
             = [](const char* name, bool password, const QString& secret,
                   const QByteArray& data

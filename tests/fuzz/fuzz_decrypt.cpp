@@ -5,13 +5,7 @@
 
 #include "encrypt.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::start();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+GELV_FUZZ_TARGET
 {
     if (size < 2)
         return 0;

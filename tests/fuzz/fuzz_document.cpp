@@ -4,16 +4,10 @@
 
 #include "pelluxmaterialdocument.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::start();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+GELV_FUZZ_TARGET
 {
     const QString path = FuzzSupport::scratch() + QStringLiteral("/input.zqmat");
-    FuzzSupport::writeFile(path, QByteArray(reinterpret_cast<const char*>(data), int(size)));
+    FuzzSupport::writeFile(path, FuzzSupport::bytes(data, size));
     PelluxMaterialDocument document;
     document.readFromPath(path);
     if (document.HasError())

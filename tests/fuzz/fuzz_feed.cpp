@@ -17,13 +17,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::start();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+GELV_FUZZ_TARGET
 {
     static Updater updater;
     updater.setModuleVersion(QStringLiteral("1.0.0"));
@@ -32,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 #ifdef FEED_LEAKS_IGNORED
     __lsan_disable();
 #endif
-    updater.readFeed(QByteArray(reinterpret_cast<const char*>(data), int(size)));
+    updater.readFeed(FuzzSupport::bytes(data, size));
 #ifdef FEED_LEAKS_IGNORED
     __lsan_enable();
 #endif

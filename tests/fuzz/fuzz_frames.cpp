@@ -55,13 +55,7 @@ void readPayload(const QByteArray& payload)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::start();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+GELV_FUZZ_TARGET
 {
     if (size < 1)
         return 0;

@@ -3,16 +3,10 @@
 
 #include "zqkeyvaluesettings.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::start();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+GELV_FUZZ_TARGET
 {
     const QString path = FuzzSupport::scratch() + QStringLiteral("/settings");
-    FuzzSupport::writeFile(path, QByteArray(reinterpret_cast<const char*>(data), int(size)));
+    FuzzSupport::writeFile(path, FuzzSupport::bytes(data, size));
     ZqKeyValueSettings store(false);
     if (!store.LoadFrom(path)) {
         FuzzSupport::require(store.GetAllSettings().isEmpty(), "a refused file left entries");

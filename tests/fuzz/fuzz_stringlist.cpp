@@ -4,15 +4,9 @@
 
 #include "zqmessagetypes.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+GELV_FUZZ_TARGET
 {
-    FuzzSupport::start();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
+    const QByteArray bytes = FuzzSupport::bytes(data, size);
     bool ok = false;
     const QStringList list = ZqMessageTypes::decodeStringList(bytes, &ok);
     FuzzSupport::require(ok || list.isEmpty(), "a refused list is not empty");

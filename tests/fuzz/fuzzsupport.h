@@ -11,6 +11,11 @@
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
+// Both entry points of a target; the body that follows sees `data` and `size`.
+#define GELV_FUZZ_TARGET                                                                                     \
+    extern "C" int LLVMFuzzerInitialize(int*, char***) { return FuzzSupport::start(), 0; }                   \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+
 namespace FuzzSupport {
 
 inline void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
@@ -37,6 +42,11 @@ inline QString scratch()
         return path;
     }();
     return dir;
+}
+
+inline QByteArray bytes(const uint8_t* data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char*>(data), int(size));
 }
 
 inline bool writeFile(const QString& path, const QByteArray& bytes)

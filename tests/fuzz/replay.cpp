@@ -24,10 +24,8 @@ int main(int argc, char** argv)
         files.sort();
         for (const QString& path : files) {
             QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                fprintf(stderr, "cannot read %s\n", qPrintable(path));
-                return 1;
-            }
+            if (!file.open(QIODevice::ReadOnly))
+                return fprintf(stderr, "cannot read %s\n", qPrintable(path)), 1;
             const QByteArray bytes = file.readAll();
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
             ++count;

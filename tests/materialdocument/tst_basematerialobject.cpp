@@ -1,3 +1,4 @@
+#include "../testsupport.h"
 #include "basematerialobject.h"
 
 #include <QMetaProperty>
@@ -50,16 +51,8 @@ private slots:
     // initial value, range and label. Format 'i' is a cycle integer, 0 a switch.
     void parameter_data()
     {
-        QTest::addColumn<bool>("cycle");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("element");
-        QTest::addColumn<int>("bit");
-        QTest::addColumn<double>("initial");
-        QTest::addColumn<double>("minimum");
-        QTest::addColumn<double>("maximum");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<char>("format");
-        QTest::addColumn<int>("precision");
+        columns<bool, QString, QString, int, double, double, double, QString, char, int>("cycle", "name",
+            "element", "bit", "initial", "minimum", "maximum", "label", "format", "precision");
         const auto base = [](const char* name, int bit, double initial, double minimum, double maximum,
                               const char* label, char format = 'g', int precision = 6,
                               const char* element = nullptr) {

@@ -2,6 +2,7 @@
 // new one, never a mix or a cut-off file: a child saves in a loop and is
 // killed, a thousand times.
 #include "../fulldisk.h"
+#include "../testsupport.h"
 #include "pelluxmaterialdocument.h"
 #include "zqkeyvaluesettings.h"
 
@@ -34,12 +35,6 @@ void save(const QString& kind, const QString& path, int state)
     }
 }
 
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 } // namespace
 
 class tst_KilledSave : public QObject {
@@ -48,7 +43,7 @@ class tst_KilledSave : public QObject {
 private slots:
     void fileIsAlwaysAWrittenState_data()
     {
-        QTest::addColumn<QString>("kind");
+        columns<QString>("kind");
         QTest::newRow("material document") << "document";
         QTest::newRow("key/value settings") << "settings";
     }
@@ -60,7 +55,7 @@ private slots:
         for (int state = 0; state < StateCount; ++state) {
             const QString path = references.filePath(QString::number(state));
             save(kind, path, state);
-            states << bytesOf(path);
+            states << fileBytes(path);
         }
         QTemporaryDir dir;
         // On a tmpfs of its own where it can: a kill stops a save alike there,
@@ -93,7 +88,7 @@ private slots:
             usleep(QRandomGenerator::global()->bounded(spreadUs));
             ::kill(child, SIGKILL);
             QCOMPARE(waitpid(child, nullptr, 0), child);
-            const QByteArray now = bytesOf(path);
+            const QByteArray now = fileBytes(path);
             QVERIFY2(states.contains(now),
                 qPrintable(
                     QStringLiteral("round %1: %2 bytes, no written state").arg(round).arg(now.size())));

@@ -1,4 +1,5 @@
 #include "../fulldisk.h"
+#include "../testsupport.h"
 #include "pelluxmaterialdocument.h"
 
 #include <QDir>
@@ -19,18 +20,6 @@
 namespace {
 
 const QString kDataDir = QStringLiteral(GELV_TEST_DATA_DIR);
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Compares with a golden file, keeping the actual text next to the build on a mismatch.
 void compareGolden(const QString& actual, const QString& goldenPath)
@@ -70,10 +59,8 @@ private slots:
     // Validate(true), as QML calls it: the document's messages, then the shared parameters'.
     void validationMessages_data()
     {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QList<double>>("color"); // red, green, blue, hue, saturation
-        QTest::addColumn<QStringList>("messages");
+        // color: red, green, blue, hue, saturation
+        columns<QString, QString, QList<double>, QStringList>("version", "name", "color", "messages");
         const auto row = [](const char* row, const char* version, const char* name, QList<double> color,
                              QStringList messages = {}) {
             QTest::newRow(row) << QString(version) << QString(name) << color << messages;
@@ -216,9 +203,7 @@ private slots:
     // dialogs and the log; an old error outlived a success.
     void readErrors_data()
     {
-        QTest::addColumn<QString>("badFile");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("error");
+        columns<QString, QByteArray, QString>("badFile", "content", "error");
         const auto file = [](const char* name, const char* error) {
             QTest::newRow(name) << QString(name) << QByteArray() << QString(error);
         };
@@ -262,9 +247,8 @@ private slots:
     // before anything was refused.
     void hostileFileIsRefusedQuickly_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("kind"); // how the file is made when it is no plain file
-        QTest::addColumn<QString>("error");
+        // kind: how the file is made when it is no plain file
+        columns<QByteArray, QString, QString>("content", "kind", "error");
         const auto row
             = [](const char* name, const QByteArray& content, const char* error, const char* kind = "") {
                   QTest::newRow(name)
@@ -395,7 +379,7 @@ private slots:
     // Hand-written files: load, save, compare every byte, reload, compare.
     void goldenRoundTrip_data()
     {
-        QTest::addColumn<QString>("name");
+        columns<QString>("name");
         for (const QString& name :
             QDir(kDataDir + QStringLiteral("/roundtrip")).entryList({ "*.zqmat" }, QDir::Files))
             QTest::newRow(qPrintable(name)) << name;
@@ -460,10 +444,8 @@ private slots:
     // noticed, if at all, only after that. A later good save clears the error.
     void failedSaveKeepsWhatWasThere_data()
     {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<bool>("existing");
-        QTest::addColumn<int>("fullDiskText"); // > 0: this much text onto a full disk
-        QTest::addColumn<QString>("error");
+        // fullDiskText: > 0: this much text onto a full disk
+        columns<QString, bool, int, QString>("fileName", "existing", "fullDiskText", "error");
         const QString writeError
             = QStringLiteral("PelluxMaterialDocument::writeToPath:QXmlStreamWriter failed to write to file");
         // The temporary file's name would exceed 255 bytes.
@@ -484,9 +466,7 @@ private slots:
         QFETCH(int, fullDiskText);
         QFETCH(QString, error);
         QTemporaryDir dir;
-        std::unique_ptr<FullDisk> disk(fullDiskText > 0 ? new FullDisk(dir.path()) : nullptr);
-        if (disk && !disk->mounted())
-            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        GELV_FULL_DISK(disk, fullDiskText > 0, dir.path());
         const QString path = dir.filePath(fileName);
         PelluxMaterialDocument document;
         document.setFriendlyName(QStringLiteral("Resin"));

@@ -1,4 +1,5 @@
 #include "../fulldisk.h"
+#include "../testsupport.h"
 #include "downloader.h"
 #include "updatertest.h"
 
@@ -11,12 +12,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every file under the temporary folder whose name starts with prefix, half-written ones too.
 QStringList filesStartingWith(const QString& prefix)
@@ -97,7 +92,7 @@ private slots:
         QCOMPARE(downloader.filePath(), path);
         QVERIFY(downloader.isInstallerReady());
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Gelvantrium-1.0.1.dmg"));
-        QVERIFY(readAll(path) == HttpsStandIn::generatedBody(0, size));
+        QVERIFY(fileBytes(path) == HttpsStandIn::generatedBody(0, size));
 
         // Saved in the user's one private folder.
         const QFileInfo folder(QFileInfo(path).absolutePath());
@@ -122,8 +117,7 @@ private slots:
     // Nothing is saved, ready or launched; only https is fetched at all.
     void failedDownloadIsNotFound_data()
     {
-        QTest::addColumn<QUrl>("url");
-        QTest::addColumn<HttpsStandIn::Answer>("served");
+        columns<QUrl, HttpsStandIn::Answer>("url", "served");
         const auto at = [this](const char* path) { return m_server.url(QString::fromLatin1(path)); };
         QUrl http = at("/plain.dmg");
         http.setScheme(QStringLiteral("http"));
@@ -169,10 +163,7 @@ private slots:
         QTemporaryDir dir;
         const QByteArray previousTemp = qgetenv("TMPDIR");
         const auto restore = qScopeGuard([&] { qputenv("TMPDIR", previousTemp); });
-        std::unique_ptr<FullDisk> disk(
-            QTest::currentDataTag() == QLatin1String("full disk") ? new FullDisk(dir.path()) : nullptr);
-        if (disk && !disk->mounted())
-            QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
+        GELV_FULL_DISK(disk, QTest::currentDataTag() == QLatin1String("full disk"), dir.path());
         if (disk) {
             QVERIFY(disk->fill());
             qputenv("TMPDIR", QFile::encodeName(dir.path()));
@@ -224,7 +215,7 @@ private slots:
         QVERIFY(finished.wait(WaitMs));
         QTest::qWait(100);
         QCOMPARE(finished.count() + notFound.count(), 1);
-        QCOMPARE(readAll(downloader.filePath()), QByteArray("installer one"));
+        QCOMPARE(fileBytes(downloader.filePath()), QByteArray("installer one"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { "setup.pkg" });
 
         // Starting again removes it at once, so a failed download leaves nothing.

@@ -1,3 +1,4 @@
+#include "../testsupport.h"
 #include "updatehelper.h"
 #include "updater.h"
 #include "updatertest.h"
@@ -53,8 +54,8 @@ private slots:
 
     void feedAnswers_data()
     {
-        QTest::addColumn<HttpsStandIn::Answer>("served");
-        QTest::addColumn<QString>("latest"); // an update is offered when it is newer than 1.0.0
+        // latest: an update is offered when it is newer than 1.0.0
+        columns<HttpsStandIn::Answer, QString>("served", "latest");
         QByteArray atLimit = feedWith("1.0.0");
         atLimit.append(QByteArray(int(Updater::maxFeedSize) - atLimit.size(), ' '));
         QTest::newRow("same version") << answer(200, feedWith("1.0.0")) << "1.0.0";
@@ -89,8 +90,7 @@ private slots:
     // A check that fails leaves the previous answer, or false before any success.
     void failedCheckKeepsPreviousAnswer_data()
     {
-        QTest::addColumn<bool>("priorSuccess");
-        QTest::addColumn<HttpsStandIn::Answer>("served");
+        columns<bool, HttpsStandIn::Answer>("priorSuccess", "served");
         const QByteArray feed = feedWith("1.0.2");
         HttpsStandIn::Answer shortBody = answer(200, feed + ' ', {}, HttpsStandIn::KeepOpen);
         shortBody.cutAfter = feed.size();
@@ -130,7 +130,7 @@ private slots:
     // download of it failed without a reason.
     void downloadUrlOnlyWithHttps_data()
     {
-        QTest::addColumn<QString>("downloadUrl");
+        columns<QString>("downloadUrl");
         QTest::newRow("https upper-case scheme") << "HTTPS://127.0.0.1/Gelvantrium.dmg";
         QTest::newRow("http") << "http://127.0.0.1/Gelvantrium.dmg";
         QTest::newRow("https without host") << "https:///Gelvantrium.dmg";
