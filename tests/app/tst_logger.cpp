@@ -56,17 +56,13 @@ private:
 };
 
 // Messages through the logger's handler with standard output captured; Qt Test's handler is put back.
-class Logging : public Capture {
-public:
+struct Logging : Capture {
     Logging()
         : Capture(1)
-        , m_previous(qInstallMessageHandler(Logger::messageHandler))
     {
     }
     ~Logging() { qInstallMessageHandler(m_previous); }
-
-private:
-    QtMessageHandler m_previous;
+    QtMessageHandler m_previous = qInstallMessageHandler(Logger::messageHandler);
 };
 
 } // namespace

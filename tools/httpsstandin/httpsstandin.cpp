@@ -140,10 +140,9 @@ private:
 
 QByteArray HttpsStandIn::Request::header(const QByteArray& name) const
 {
-    for (const Header& h : headers) {
+    for (const Header& h : headers)
         if (h.first.compare(name, Qt::CaseInsensitive) == 0)
             return h.second;
-    }
     return QByteArray();
 }
 
