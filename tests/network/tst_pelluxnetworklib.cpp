@@ -56,28 +56,26 @@ private slots:
 
     void printerAnswers_data()
     {
-        columns<QString, QString, QString, QString, QByteArray, QStringList>(
-            "address", "mode", "installed", "removed", "outcome", "listAfter");
-        const auto row
-            = [](const char* name, const char* address, const char* mode, const char* installed,
-                  const char* removed, const char* outcome, const QStringList& listAfter = { "Zeta" }) {
-                  QTest::newRow(name)
-                      << address << mode << installed << removed << QByteArray(outcome) << listAfter;
-              };
-        row("install accepted", "127.0.0.61", "accept", "Resin X", "", SIGNAL(jsonAccepted(QByteArray)),
+        // change: "+name" installs a material, "-name" removes one.
+        columns<QString, QString, QString, QByteArray, QStringList>(
+            "address", "mode", "change", "outcome", "listAfter");
+        const auto row = [](const char* name, const char* address, const char* mode, const char* change,
+                             const char* outcome, const QStringList& listAfter = { "Zeta" }) {
+            QTest::newRow(name) << address << mode << change << QByteArray(outcome) << listAfter;
+        };
+        row("install accepted", "127.0.0.61", "accept", "+Resin X", SIGNAL(jsonAccepted(QByteArray)),
             { "Zeta", "Resin X" });
-        row("install denied", "127.0.0.62", "deny", "Resin X", "", SIGNAL(materialDenied()));
-        row("old firmware", "127.0.0.63", "oldfirmware", "Resin X", "", SIGNAL(deniedByInvalidKey()));
-        row("removal accepted", "127.0.0.64", "accept", "", "Zeta", SIGNAL(materialListChanged(QString)), {});
-        row("removal denied", "127.0.0.65", "accept", "", "Unknown", SIGNAL(materialRemovalDenied()));
+        row("install denied", "127.0.0.62", "deny", "+Resin X", SIGNAL(materialDenied()));
+        row("old firmware", "127.0.0.63", "oldfirmware", "+Resin X", SIGNAL(deniedByInvalidKey()));
+        row("removal accepted", "127.0.0.64", "accept", "-Zeta", SIGNAL(materialListChanged(QString)), {});
+        row("removal denied", "127.0.0.65", "accept", "-Unknown", SIGNAL(materialRemovalDenied()));
     }
 
     void printerAnswers()
     {
         QFETCH(QString, address);
         QFETCH(QString, mode);
-        QFETCH(QString, installed);
-        QFETCH(QString, removed);
+        QFETCH(QString, change);
         QFETCH(QByteArray, outcome);
         QFETCH(QStringList, listAfter);
         const QString groupKey = QStringLiteral("0123456789abcdef0123456789ABCDEF");
@@ -87,10 +85,10 @@ private slots:
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), QStringList { "Zeta" });
         QSignalSpy spy(p.item.get(), outcome.constData());
         const QByteArray document
-            = "<ZqMaterial><FriendlyName>" + installed.toUtf8() + "</FriendlyName></ZqMaterial>";
-        QVERIFY(installed.isEmpty() ? p.item->removeMaterial(removed)
-                                    : p.item->sendMaterialString(QString::fromLatin1(
-                                        Zq::Encrypt().EncryptWithKey(groupKey, document))));
+            = "<ZqMaterial><FriendlyName>" + change.mid(1).toUtf8() + "</FriendlyName></ZqMaterial>";
+        QVERIFY(change.startsWith('-') ? p.item->removeMaterial(change.mid(1))
+                                       : p.item->sendMaterialString(QString::fromLatin1(
+                                           Zq::Encrypt().EncryptWithKey(groupKey, document))));
         QVERIFY(spy.wait(5000));
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), listAfter);
     }

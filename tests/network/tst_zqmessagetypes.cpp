@@ -89,7 +89,6 @@ private slots:
         QTest::newRow("two names") << hex("00000002 00000006 0050004C0041 00000004 00C40042")
                                    << QStringList { "PLA", "ÄB" } << true;
         QTest::newRow("no names") << hex("00000000") << QStringList() << true;
-        QTest::newRow("huge count") << hex("7FFFFFFF 00000002 0041") << QStringList() << false;
         QTest::newRow("largest count") << hex("FFFFFFFF") << QStringList() << false;
         QTest::newRow("element cut off")
             << hex("00000002 00000002 0041 00000004 00") << QStringList() << false;
