@@ -163,9 +163,9 @@ private slots:
     void broadcastAddressIsFirstIPv4One()
     {
         QCOMPARE(ZqUDPBroadCaster::broadcastAddress({}), QHostAddress());
-        QCOMPARE(ZqUDPBroadCaster::broadcastAddress({ entry("fd00::2", ""), entry("10.9.9.9", ""),
-                     entry("10.1.2.3", "10.1.2.255"), entry("10.5.5.5", "10.5.5.255") }),
-            QHostAddress(QStringLiteral("10.1.2.255")));
+        QCOMPARE(ZqUDPBroadCaster::broadcastAddress({ entry("2001:db8::2", ""), entry("192.0.2.9", ""),
+                     entry("198.51.100.3", "198.51.100.255"), entry("203.0.113.5", "203.0.113.255") }),
+            QHostAddress(QStringLiteral("198.51.100.255")));
     }
 };
 
