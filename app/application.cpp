@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-Application::Application(int &argc, char **argv)
+Application::Application(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     // Qt's fallback would close the windows itself, bypassing the close logic.
@@ -14,7 +14,7 @@ Application::Application(int &argc, char **argv)
     connect(this, &QGuiApplication::commitDataRequest, this, &Application::onCommitDataRequest);
 }
 
-bool Application::event(QEvent *event)
+bool Application::event(QEvent* event)
 {
     if (event->type() == QEvent::Close) {
         event->ignore();
@@ -24,7 +24,7 @@ bool Application::event(QEvent *event)
     return QApplication::event(event);
 }
 
-void Application::onCommitDataRequest(QSessionManager &manager)
+void Application::onCommitDataRequest(QSessionManager& manager)
 {
     QCloseEvent quitRequest;
     sendEvent(this, &quitRequest);

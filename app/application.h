@@ -11,18 +11,17 @@ class QSessionManager;
 //
 // A QApplication rather than a plain QGuiApplication: on Linux the QML file
 // dialogs fall back to Qt Widgets, which need one.
-class Application : public QApplication
-{
+class Application : public QApplication {
     Q_OBJECT
 public:
-    Application(int &argc, char **argv);
+    Application(int& argc, char** argv);
 
 signals:
     void handleQuitApplication();
 
 protected:
-    bool event(QEvent *event) override;
+    bool event(QEvent* event) override;
 
 private:
-    void onCommitDataRequest(QSessionManager &manager);
+    void onCommitDataRequest(QSessionManager& manager);
 };

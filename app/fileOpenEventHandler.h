@@ -5,15 +5,14 @@
 
 // Event filter for the application object: turns an open-file event (a
 // document opened from the desktop) into openFile(), carrying the file's QUrl.
-class FileOpenEventHandler : public QObject
-{
+class FileOpenEventHandler : public QObject {
     Q_OBJECT
 public:
-    explicit FileOpenEventHandler(QObject *parent = nullptr);
+    explicit FileOpenEventHandler(QObject* parent = nullptr);
 
 signals:
     void openFile(QVariant filePath);
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };

@@ -14,27 +14,25 @@
 #include <limits>
 #include <sys/statvfs.h>
 
-
 QString Logger::logParentDirectory;
 const QString Logger::logDirectoryName = QStringLiteral("logs");
 const QString Logger::logFilePrefix = QStringLiteral("log_");
 const QString Logger::logErrorFilePrefix = QStringLiteral("errors_");
 const QString Logger::logFileExtension = QStringLiteral(".zqlog");
 const QString Logger::configFilename = QStringLiteral("config");
-std::atomic<int> Logger::configMinimumLogLevel{Logger::configDefaultMinimumLogLevel};
+std::atomic<int> Logger::configMinimumLogLevel { Logger::configDefaultMinimumLogLevel };
 
 namespace {
 
-struct LoggerFiles
-{
+struct LoggerFiles {
     // Recursive: creating or trimming files logs through the handler while the
     // lock is held.
     QRecursiveMutex mutex;
     std::unique_ptr<QFile> currentLogFile;
     std::unique_ptr<QFile> currentLogErrorFile;
-    qint64 currentSize[2] = {0, 0}; // bytes in the current file of each kind
-    bool openFailureReported[2] = {false, false};
-    bool writeFailureReported[2] = {false, false};
+    qint64 currentSize[2] = { 0, 0 }; // bytes in the current file of each kind
+    bool openFailureReported[2] = { false, false };
+    bool writeFailureReported[2] = { false, false };
 
     ~LoggerFiles()
     {
@@ -46,7 +44,7 @@ struct LoggerFiles
     }
 };
 
-LoggerFiles &files()
+LoggerFiles& files()
 {
     static LoggerFiles state;
     return state;
@@ -56,41 +54,43 @@ LoggerFiles &files()
 // being written goes to standard output only.
 thread_local int handlerDepth = 0;
 
-const char *levelLabel(QtMsgType type)
+const char* levelLabel(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "Debug    ";
-    case QtInfoMsg: return "Info     ";
-    case QtWarningMsg: return "Warning  ";
-    case QtCriticalMsg: return "Critical ";
-    case QtFatalMsg: return "Fatal    ";
+    case QtDebugMsg:
+        return "Debug    ";
+    case QtInfoMsg:
+        return "Info     ";
+    case QtWarningMsg:
+        return "Warning  ";
+    case QtCriticalMsg:
+        return "Critical ";
+    case QtFatalMsg:
+        return "Fatal    ";
     }
     return "";
 }
 
-const char *kindName(bool error)
-{
-    return error ? "error" : "log";
-}
+const char* kindName(bool error) { return error ? "error" : "log"; }
 
-void reportOnStderr(const QString &text)
+void reportOnStderr(const QString& text)
 {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
 
-void reportOpenFailureOnce(bool error, const QString &text)
+void reportOpenFailureOnce(bool error, const QString& text)
 {
-    bool &reported = files().openFailureReported[error ? 1 : 0];
+    bool& reported = files().openFailureReported[error ? 1 : 0];
     if (!reported)
         reportOnStderr(text);
     reported = true;
 }
 
-void reportWriteFailureOnce(bool error, const QFile &file)
+void reportWriteFailureOnce(bool error, const QFile& file)
 {
-    bool &reported = files().writeFailureReported[error ? 1 : 0];
+    bool& reported = files().writeFailureReported[error ? 1 : 0];
     if (!reported)
         reportOnStderr(QStringLiteral("Logger: cannot write %1: %2")
                            .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
@@ -99,9 +99,9 @@ void reportWriteFailureOnce(bool error, const QFile &file)
 
 // A line break inside a message continues it on an indented line, so that a
 // message can never forge a line that looks like an entry of its own.
-void appendMessage(std::string &line, const QByteArray &utf8Message)
+void appendMessage(std::string& line, const QByteArray& utf8Message)
 {
-    const char *data = utf8Message.constData();
+    const char* data = utf8Message.constData();
     const size_t size = size_t(utf8Message.size());
     if (!std::memchr(data, '\n', size) && !std::memchr(data, '\r', size)) {
         line.append(data, size);
@@ -120,7 +120,7 @@ void appendMessage(std::string &line, const QByteArray &utf8Message)
 }
 
 // A new or empty file on a full disk opens fine, yet every line would be lost.
-bool hasFreeSpace(bool error, const QFile &file)
+bool hasFreeSpace(bool error, const QFile& file)
 {
     struct statvfs info;
     if (::statvfs(QFile::encodeName(file.fileName()).constData(), &info) != 0 || info.f_bfree > 0)
@@ -134,10 +134,9 @@ constexpr int timestampLength = 24; // "yyyy-MM-dd hh:mm:ss.zzz "
 
 // Formatting a local date-time is the handler's main cost; the part up to the
 // seconds is made once per second.
-void timestampNow(char *out)
+void timestampNow(char* out)
 {
-    struct Cache
-    {
+    struct Cache {
         qint64 second = std::numeric_limits<qint64>::min();
         char prefix[20] = {}; // "yyyy-MM-dd hh:mm:ss."
     };
@@ -149,7 +148,8 @@ void timestampNow(char *out)
                                     .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."))
                                     .toLatin1();
         std::memset(cache.prefix, '0', sizeof cache.prefix);
-        std::memcpy(cache.prefix, text.constData(), std::min<size_t>(sizeof cache.prefix, size_t(text.size())));
+        std::memcpy(
+            cache.prefix, text.constData(), std::min<size_t>(sizeof cache.prefix, size_t(text.size())));
         cache.second = second;
     }
     const int ms = int(msecs - second * 1000);
@@ -168,7 +168,7 @@ bool localeIsUtf8()
 
 } // namespace
 
-Logger::Logger(QObject *parent)
+Logger::Logger(QObject* parent)
     : QObject(parent)
 {
     createNewLogFile(false);
@@ -176,7 +176,7 @@ Logger::Logger(QObject *parent)
     getConfig();
 }
 
-std::unique_ptr<QFile> &Logger::currentFile(bool error)
+std::unique_ptr<QFile>& Logger::currentFile(bool error)
 {
     return error ? files().currentLogErrorFile : files().currentLogFile;
 }
@@ -184,11 +184,11 @@ std::unique_ptr<QFile> &Logger::currentFile(bool error)
 QString Logger::currentFileName(bool error)
 {
     QMutexLocker lock(&files().mutex);
-    const std::unique_ptr<QFile> &file = currentFile(error);
+    const std::unique_ptr<QFile>& file = currentFile(error);
     return file ? QFileInfo(file->fileName()).fileName() : QString();
 }
 
-void Logger::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+void Logger::messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     char timestamp[timestampLength];
     timestampNow(timestamp);
@@ -197,9 +197,10 @@ void Logger::messageHandler(QtMsgType type, const QMessageLogContext &context, c
     ++handlerDepth;
     if (handlerDepth == 1) {
         const bool toErrorLog = type == QtCriticalMsg || type == QtFatalMsg;
-        const bool toGeneralLog = msgTypeToLogLevel(type) >= configMinimumLogLevel.load(std::memory_order_relaxed);
+        const bool toGeneralLog
+            = msgTypeToLogLevel(type) >= configMinimumLogLevel.load(std::memory_order_relaxed);
         if (toErrorLog || toGeneralLog) {
-            const std::string &line = formatLine(type, timestamp, timestampLength, context, text);
+            const std::string& line = formatLine(type, timestamp, timestampLength, context, text);
             if (toErrorLog)
                 writeFormattedLine(line, true);
             if (toGeneralLog)
@@ -214,12 +215,12 @@ void Logger::messageHandler(QtMsgType type, const QMessageLogContext &context, c
     --handlerDepth;
 }
 
-const std::string &Logger::formatLine(QtMsgType type, const char *timestamp, int timestampSize, const QMessageLogContext &context,
-                                      const QByteArray &utf8Message)
+const std::string& Logger::formatLine(QtMsgType type, const char* timestamp, int timestampSize,
+    const QMessageLogContext& context, const QByteArray& utf8Message)
 {
     // Reused per thread: no allocation per line once it has grown.
     thread_local std::string line;
-    const char *category = context.category ? context.category : "default";
+    const char* category = context.category ? context.category : "default";
     line.clear();
     line.append(timestamp, size_t(timestampSize));
     line.append(levelLabel(type));
@@ -230,10 +231,10 @@ const std::string &Logger::formatLine(QtMsgType type, const char *timestamp, int
     return line;
 }
 
-bool Logger::writeFormattedLine(const std::string &line, bool error)
+bool Logger::writeFormattedLine(const std::string& line, bool error)
 {
     QMutexLocker lock(&files().mutex);
-    QFile *file = currentFile(error).get();
+    QFile* file = currentFile(error).get();
     if (!file || !file->isOpen())
         return false;
     // Unbuffered: each write reaches the file at once, which is what a flush would do.
@@ -243,7 +244,7 @@ bool Logger::writeFormattedLine(const std::string &line, bool error)
         return false;
     }
     // The size rule of the start applies during a run too.
-    qint64 &size = files().currentSize[error ? 1 : 0];
+    qint64& size = files().currentSize[error ? 1 : 0];
     size += written;
     if (size >= maxLogFileSize)
         createNewLogFile(error);
@@ -261,10 +262,11 @@ bool Logger::initialization()
 bool Logger::createNewLogFile(bool error)
 {
     QMutexLocker lock(&files().mutex);
-    std::unique_ptr<QFile> &current = currentFile(error);
+    std::unique_ptr<QFile>& current = currentFile(error);
     if (logParentDirectory.isEmpty()) {
-        reportOpenFailureOnce(error, QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
-                                         .arg(QLatin1String(kindName(error))));
+        reportOpenFailureOnce(error,
+            QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
+                .arg(QLatin1String(kindName(error))));
         return false;
     }
     const QDir dir = getLogDirectory();
@@ -297,8 +299,9 @@ bool Logger::createNewLogFile(bool error)
     auto file = std::make_unique<QFile>(dir.filePath(name));
     if (!file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
         // Keep writing to the old file, if any, rather than losing lines.
-        reportOpenFailureOnce(error, QStringLiteral("Logger: cannot open %1: %2")
-                                         .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
+        reportOpenFailureOnce(error,
+            QStringLiteral("Logger: cannot open %1: %2")
+                .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
         return false;
     }
     files().openFailureReported[error ? 1 : 0] = false;
@@ -376,22 +379,21 @@ bool Logger::verifyFiles(bool error)
     while (existing.size() > othersKept) {
         const QString name = existing.takeFirst();
         if (QFile::remove(dir.filePath(name)))
-            qDebug().noquote() << "static bool Logger::verifyFiles(bool)" << "Removed log file: " + name;
+            qDebug().noquote() << "static bool Logger::verifyFiles(bool)"
+                               << "Removed log file: " + name;
     }
     return true;
 }
 
-QDir Logger::getLogDirectory()
-{
-    return QDir(QDir(logParentDirectory).absoluteFilePath(logDirectoryName));
-}
+QDir Logger::getLogDirectory() { return QDir(QDir(logParentDirectory).absoluteFilePath(logDirectoryName)); }
 
 QStringList Logger::getLogFiles(bool error)
 {
-    const QString &prefix = error ? logErrorFilePrefix : logFilePrefix;
-    const QStringList entries = getLogDirectory().entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    const QString& prefix = error ? logErrorFilePrefix : logFilePrefix;
+    const QStringList entries
+        = getLogDirectory().entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
     QStringList result;
-    for (const QString &entry : entries) {
+    for (const QString& entry : entries) {
         // QDir's name filters ignore case; "LOG_x" is not ours.
         if (entry.startsWith(prefix, Qt::CaseSensitive))
             result.append(entry);
@@ -402,11 +404,16 @@ QStringList Logger::getLogFiles(bool error)
 int Logger::msgTypeToLogLevel(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return Debug;
-    case QtInfoMsg: return Info;
-    case QtWarningMsg: return Warning;
-    case QtCriticalMsg: return Critical;
-    case QtFatalMsg: return Fatal;
+    case QtDebugMsg:
+        return Debug;
+    case QtInfoMsg:
+        return Info;
+    case QtWarningMsg:
+        return Warning;
+    case QtCriticalMsg:
+        return Critical;
+    case QtFatalMsg:
+        return Fatal;
     }
     return Debug;
 }

@@ -15,7 +15,7 @@
 #include <QStandardPaths>
 #include <QtWebEngine>
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     const bool webSandboxOff = Startup::disableWebSandboxForRoot();
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     installInterfaceFont();
 
     // Lives until the process ends.
-    auto *fileOpenEventHandler = new FileOpenEventHandler();
+    auto* fileOpenEventHandler = new FileOpenEventHandler();
     app.installEventFilter(fileOpenEventHandler);
 
     Logger::logParentDirectory = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
@@ -53,7 +53,8 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromUtf8(argv[i]));
-    engine.rootContext()->setContextProperty(QStringLiteral("openFilePath"), Startup::openFilePath(arguments));
+    engine.rootContext()->setContextProperty(
+        QStringLiteral("openFilePath"), Startup::openFilePath(arguments));
 
 #ifdef GELV_TEST_HOOKS
     // Only in the test build: tests start the program with a root file of their own.
@@ -64,8 +65,8 @@ int main(int argc, char *argv[])
     if (engine.rootObjects().isEmpty())
         return -1;
 
-    QObject *window = engine.rootObjects().constFirst();
-    Startup::renderFirstFrameAhead(qobject_cast<QQuickWindow *>(window));
+    QObject* window = engine.rootObjects().constFirst();
+    Startup::renderFirstFrameAhead(qobject_cast<QQuickWindow*>(window));
     QObject::connect(fileOpenEventHandler, SIGNAL(openFile(QVariant)), window, SLOT(openFile(QVariant)));
     QObject::connect(&app, SIGNAL(handleQuitApplication()), window, SLOT(handleQuitApplication()));
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-int terminationPipe[2] = {-1, -1};
+int terminationPipe[2] = { -1, -1 };
 
 void onTerminationSignal(int)
 {
@@ -27,11 +27,14 @@ void onTerminationSignal(int)
 }
 
 // Renders its window once off screen (the window is not shown yet), then is done.
-class FirstFrameRenderer : public QObject
-{
+class FirstFrameRenderer : public QObject {
     Q_OBJECT
 public:
-    explicit FirstFrameRenderer(QQuickWindow *window) : QObject(window), m_window(window) {}
+    explicit FirstFrameRenderer(QQuickWindow* window)
+        : QObject(window)
+        , m_window(window)
+    {
+    }
 
 public slots:
     void render()
@@ -44,14 +47,14 @@ public slots:
     }
 
 private:
-    QQuickWindow *m_window;
+    QQuickWindow* m_window;
 };
 
 } // namespace
 
 namespace Startup {
 
-QString openFilePath(const QStringList &arguments)
+QString openFilePath(const QStringList& arguments)
 {
     // An empty argument names no file; made absolute it would name the
     // current folder.
@@ -67,24 +70,23 @@ QString openFilePath(const QStringList &arguments)
     return QStringLiteral("file:///") + path;
 }
 
-QUrl rootQmlUrl(const QString &overridePath)
+QUrl rootQmlUrl(const QString& overridePath)
 {
     if (!overridePath.isEmpty())
         return QUrl::fromLocalFile(QDir::current().absoluteFilePath(overridePath));
     return QUrl(QStringLiteral("qrc:/main.qml"));
 }
 
-void quitOnTermination(QCoreApplication *app)
+void quitOnTermination(QCoreApplication* app)
 {
     if (terminationPipe[0] >= 0)
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, terminationPipe) != 0)
         return;
-    auto *notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, app);
+    auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, app);
     QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
         char bytes[16];
-        while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) { }
         qInfo() << "Quitting on SIGTERM; unsaved changes are discarded";
         QCoreApplication::exit(0);
     });
@@ -109,17 +111,17 @@ bool shaderCacheFilled(const QString& cacheFolder)
     return !QDir(cacheFolder + QStringLiteral("/qtshadercache-") + QSysInfo::buildAbi()).isEmpty(QDir::Files);
 }
 
-void renderFirstFrameAhead(QQuickWindow *window)
+void renderFirstFrameAhead(QQuickWindow* window)
 {
     // With the shaders of an earlier run cached, the shown window draws about as soon as
     // a frame rendered ahead would, so rendering ahead would only add its own time.
     if (!window || shaderCacheFilled(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)))
         return;
-    auto *renderer = new FirstFrameRenderer(window);
+    auto* renderer = new FirstFrameRenderer(window);
     QObject::connect(window, SIGNAL(screensBuilt()), renderer, SLOT(render()), Qt::DirectConnection);
 }
 
-bool protectSettingsFile(const QString &path)
+bool protectSettingsFile(const QString& path)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)

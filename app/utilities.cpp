@@ -19,7 +19,7 @@ QByteArray Utilities::serviceDeskCredential = GELV_SERVICE_DESK_CREDENTIAL;
 namespace {
 
 // The hex text up to its first NUL byte (it has none when well formed).
-QString textUpToNul(const QByteArray &bytes)
+QString textUpToNul(const QByteArray& bytes)
 {
     const int nul = bytes.indexOf('\0');
     return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
@@ -27,40 +27,34 @@ QString textUpToNul(const QByteArray &bytes)
 
 } // namespace
 
-Utilities::Utilities(QObject *parent)
+Utilities::Utilities(QObject* parent)
     : QObject(parent)
 {
 }
 
-QString Utilities::fileNameFromPath(const QString &path) const
-{
-    return QFileInfo(path).fileName();
-}
+QString Utilities::fileNameFromPath(const QString& path) const { return QFileInfo(path).fileName(); }
 
-QString Utilities::absolutePathFromPath(const QString &path) const
+QString Utilities::absolutePathFromPath(const QString& path) const
 {
     return QFileInfo(path).absoluteFilePath();
 }
 
-QString Utilities::filePathFromURL(const QUrl &url) const
-{
-    return url.toLocalFile();
-}
+QString Utilities::filePathFromURL(const QUrl& url) const { return url.toLocalFile(); }
 
-bool Utilities::fileExists(const QUrl &url) const
+bool Utilities::fileExists(const QUrl& url) const
 {
     const QString path = url.toLocalFile();
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-QString Utilities::encryptDocumentForInstall(const QString &groupKey, const QByteArray &data) const
+QString Utilities::encryptDocumentForInstall(const QString& groupKey, const QByteArray& data) const
 {
     Zq::Encrypt encrypt;
     return textUpToNul(encrypt.EncryptWithKey(groupKey, data));
 }
 
-bool Utilities::encryptedDataToPath(const QUrl &url, const QString &password, const QString &groupKey,
-                                    const QByteArray &data) const
+bool Utilities::encryptedDataToPath(
+    const QUrl& url, const QString& password, const QString& groupKey, const QByteArray& data) const
 {
     Zq::Encrypt passwordLayer;
     const QByteArray inner = passwordLayer.EncryptWithPassword(password, data);
@@ -94,13 +88,13 @@ bool Utilities::encryptedDataToPath(const QUrl &url, const QString &password, co
     return true;
 }
 
-void Utilities::submitSupportRequest(const QString &body) const
+void Utilities::submitSupportRequest(const QString& body) const
 {
-    auto *self = const_cast<Utilities *>(this);
-    auto failSoon = [self](const QString &message) {
+    auto* self = const_cast<Utilities*>(this);
+    auto failSoon = [self](const QString& message) {
         // Queued, so the caller sees the outcome after its call returns, as with a reply.
-        QMetaObject::invokeMethod(self, [self, message] { emit self->supportRequestFail(message); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            self, [self, message] { emit self->supportRequestFail(message); }, Qt::QueuedConnection);
     };
 
     const QByteArray credential = serviceDeskCredential;
@@ -118,7 +112,7 @@ void Utilities::submitSupportRequest(const QString &body) const
         basePath.chop(1);
     url.setPath(basePath + supportRequestPath);
 
-    auto *manager = new QNetworkAccessManager(self);
+    auto* manager = new QNetworkAccessManager(self);
     connect(manager, &QNetworkAccessManager::finished, self, &Utilities::submitSupportReceiveResponse);
 
     QNetworkRequest request(url);
@@ -127,16 +121,16 @@ void Utilities::submitSupportRequest(const QString &body) const
     request.setRawHeader("Authorization", "Basic " + credential.toBase64());
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
-    QNetworkReply *reply = manager->post(request, body.toUtf8());
+    QNetworkReply* reply = manager->post(request, body.toUtf8());
     // The answer's body is never looked at: drop it as it arrives instead of
     // holding an answer of any size in memory.
     connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
 }
 
-void Utilities::submitSupportReceiveResponse(QNetworkReply *response)
+void Utilities::submitSupportReceiveResponse(QNetworkReply* response)
 {
     response->deleteLater();
-    if (QNetworkAccessManager *manager = response->manager())
+    if (QNetworkAccessManager* manager = response->manager())
         manager->deleteLater();
 
     const QVariant statusAttribute = response->attribute(QNetworkRequest::HttpStatusCodeAttribute);

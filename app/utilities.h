@@ -9,32 +9,31 @@ class QNetworkReply;
 
 // Stateless services for QML: local-path helpers for file URLs, the install
 // and distribution encryption, and the support-request POST.
-class Utilities : public QObject
-{
+class Utilities : public QObject {
     Q_OBJECT
 public:
-    explicit Utilities(QObject *parent = nullptr);
+    explicit Utilities(QObject* parent = nullptr);
 
-    Q_INVOKABLE QString fileNameFromPath(const QString &path) const;
-    Q_INVOKABLE QString absolutePathFromPath(const QString &path) const;
-    Q_INVOKABLE QString filePathFromURL(const QUrl &url) const;
+    Q_INVOKABLE QString fileNameFromPath(const QString& path) const;
+    Q_INVOKABLE QString absolutePathFromPath(const QString& path) const;
+    Q_INVOKABLE QString filePathFromURL(const QUrl& url) const;
     // True for an existing regular file; a directory gives false.
-    Q_INVOKABLE bool fileExists(const QUrl &url) const;
+    Q_INVOKABLE bool fileExists(const QUrl& url) const;
 
     // The document encrypted under the group key as hex text; "" when the
     // encryption fails (for example a group key of a length AES rejects).
-    Q_INVOKABLE QString encryptDocumentForInstall(const QString &groupKey, const QByteArray &data) const;
+    Q_INVOKABLE QString encryptDocumentForInstall(const QString& groupKey, const QByteArray& data) const;
 
     // Writes a distributable file: data encrypted under the password, that
     // text encrypted under the group key. Returns false, and leaves any
     // existing file untouched, when either encryption or the write fails.
-    Q_INVOKABLE bool encryptedDataToPath(const QUrl &url, const QString &password, const QString &groupKey,
-                                         const QByteArray &data) const;
+    Q_INVOKABLE bool encryptedDataToPath(
+        const QUrl& url, const QString& password, const QString& groupKey, const QByteArray& data) const;
 
     // POSTs body (JSON text) to serviceDeskUrl with serviceDeskCredential. The
     // outcome arrives as supportRequestSuccess() (HTTP 2xx only) or
     // supportRequestFail().
-    Q_INVOKABLE void submitSupportRequest(const QString &body) const;
+    Q_INVOKABLE void submitSupportRequest(const QString& body) const;
 
     static const QString supportRequestPath;
     // From the build configuration; nothing outside the program changes them
@@ -47,5 +46,5 @@ signals:
     void supportRequestSuccess();
 
 public slots:
-    void submitSupportReceiveResponse(QNetworkReply *response);
+    void submitSupportReceiveResponse(QNetworkReply* response);
 };

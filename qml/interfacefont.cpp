@@ -6,15 +6,19 @@
 #include <QGuiApplication>
 #include <QStringList>
 
-static const char *const faceFiles[] = {
-    ":/fonts/Assistant-ExtraLight.woff", ":/fonts/Assistant-Light.woff", ":/fonts/Assistant-Regular.woff",
-    ":/fonts/Assistant-SemiBold.woff",   ":/fonts/Assistant-Bold.woff",  ":/fonts/Assistant-ExtraBold.woff",
+static const char* const faceFiles[] = {
+    ":/fonts/Assistant-ExtraLight.woff",
+    ":/fonts/Assistant-Light.woff",
+    ":/fonts/Assistant-Regular.woff",
+    ":/fonts/Assistant-SemiBold.woff",
+    ":/fonts/Assistant-Bold.woff",
+    ":/fonts/Assistant-ExtraBold.woff",
 };
 
 bool installInterfaceFont()
 {
     bool ok = true;
-    for (const char *file : faceFiles) {
+    for (const char* file : faceFiles) {
         if (QFontDatabase::addApplicationFont(QString::fromLatin1(file)) < 0)
             ok = false;
     }

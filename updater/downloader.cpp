@@ -2,8 +2,8 @@
 
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -17,7 +17,7 @@
 
 namespace {
 
-bool hasSuccessStatus(const QNetworkReply *reply)
+bool hasSuccessStatus(const QNetworkReply* reply)
 {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     return status >= 200 && status <= 299;
@@ -27,7 +27,7 @@ bool hasSuccessStatus(const QNetworkReply *reply)
 
 int Downloader::lowSpeedWindowMs = 30000;
 
-Downloader::Downloader(QWidget *parent)
+Downloader::Downloader(QWidget* parent)
     : QObject(nullptr)
     , m_manager(new QNetworkAccessManager)
     , m_speedTimer(new QTimer(this))
@@ -50,7 +50,7 @@ Downloader::~Downloader()
     delete m_manager;
 }
 
-void Downloader::startDownload(const QUrl &url)
+void Downloader::startDownload(const QUrl& url)
 {
     dropReply();
     m_file.reset();
@@ -123,7 +123,7 @@ void Downloader::removePreviousInstaller()
         return;
     QDir dir(folder);
     const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names)
+    for (const QString& name : names)
         dir.remove(name);
 }
 
@@ -139,7 +139,7 @@ void Downloader::dropReply()
     m_speedTimer->stop();
     if (!m_reply)
         return;
-    QNetworkReply *reply = m_reply;
+    QNetworkReply* reply = m_reply;
     m_reply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     reply->abort();
@@ -202,7 +202,7 @@ void Downloader::onDownloadFinished()
     if (!m_reply)
         return; // already finished from within onReadyRead
 
-    QNetworkReply *reply = m_reply;
+    QNetworkReply* reply = m_reply;
     m_reply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     reply->deleteLater();
@@ -238,15 +238,9 @@ bool Downloader::openDownload()
     return QDesktopServices::openUrl(QUrl::fromLocalFile(m_filePath));
 }
 
-bool Downloader::isInstallerReady() const
-{
-    return !m_filePath.isEmpty() && QFile::exists(m_filePath);
-}
+bool Downloader::isInstallerReady() const { return !m_filePath.isEmpty() && QFile::exists(m_filePath); }
 
-float Downloader::round(const float &input)
-{
-    return std::round(input * 100.0f) / 100.0f;
-}
+float Downloader::round(const float& input) { return std::round(input * 100.0f) / 100.0f; }
 
 QString Downloader::totalSizeText(qint64 total)
 {
@@ -286,5 +280,5 @@ void Downloader::updateProgress(qint64 received, qint64 total)
 {
     const qint64 elapsed = QDateTime::currentSecsSinceEpoch() - m_startTime;
     emit downloadProgressUpdate(received, total, receivedSizeText(received), totalSizeText(total),
-                                timeRemainingText(received, total, elapsed));
+        timeRemainingText(received, total, elapsed));
 }

@@ -19,7 +19,7 @@ class Downloader : public QObject {
     Q_OBJECT
 public:
     // The parent is ignored: the object never has one.
-    explicit Downloader(QWidget *parent = nullptr);
+    explicit Downloader(QWidget* parent = nullptr);
     ~Downloader() override;
 
     // Starts over: a download still running is aborted and reports nothing,
@@ -27,7 +27,7 @@ public:
     // downloadFinished or downloadFileNotFound. Follows at most maxRedirects
     // https redirects; gives up when fewer than lowSpeedLimit bytes arrive
     // within lowSpeedWindowMs.
-    void startDownload(const QUrl &url);
+    void startDownload(const QUrl& url);
     // Aborts the running download, which then reports downloadFileNotFound.
     void cancelDownload();
     // Opens the last saved installer; false (and downloadFileNotFound when
@@ -46,7 +46,7 @@ public:
     static QString saveFolder();
 
     // Two decimals, halves away from zero.
-    static float round(const float &input);
+    static float round(const float& input);
     // "%1 bytes" / "%1 KB" / "%1 MB"; the total is written as a general-format
     // floating-point number, the received count as an integer.
     static QString totalSizeText(qint64 total);
@@ -56,8 +56,8 @@ public:
     static QString timeRemainingText(qint64 received, qint64 total, qint64 elapsedSeconds);
 
 signals:
-    void downloadProgressUpdate(qint64 received, qint64 total, QString sizeReceived, QString sizeTotal,
-                                QString timeRemaining);
+    void downloadProgressUpdate(
+        qint64 received, qint64 total, QString sizeReceived, QString sizeTotal, QString timeRemaining);
     void downloadFinished(QString url, QString filepath);
     void downloadFileNotFound(QString url);
 
@@ -75,13 +75,13 @@ private:
     QUrl m_url;
     qint64 m_startTime = 0; // seconds since the epoch
     QString m_filePath;
-    QNetworkReply *m_reply = nullptr;
-    QNetworkAccessManager *m_manager;
+    QNetworkReply* m_reply = nullptr;
+    QNetworkAccessManager* m_manager;
 
     std::unique_ptr<QSaveFile> m_file; // the installer being written
     qint64 m_bytesWritten = 0;
     qint64 m_bytesReceived = 0;
     qint64 m_receivedAtWindowStart = 0;
-    QTimer *m_speedTimer;
+    QTimer* m_speedTimer;
     bool m_failed = false;
 };

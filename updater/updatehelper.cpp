@@ -11,10 +11,10 @@
 QString UpdateHelper::definitionsURL = QStringLiteral(GELV_UPDATE_FEED_URL "/updates.json");
 QString UpdateHelper::applicationVersion;
 bool UpdateHelper::initialized = false;
-Updater *UpdateHelper::updater = nullptr;
-Downloader *UpdateHelper::downloader = nullptr;
+Updater* UpdateHelper::updater = nullptr;
+Downloader* UpdateHelper::downloader = nullptr;
 
-UpdateHelper::UpdateHelper(QObject *parent)
+UpdateHelper::UpdateHelper(QObject* parent)
     : QObject(parent)
 {
     if (!initialized) {
@@ -33,20 +33,11 @@ UpdateHelper::UpdateHelper(QObject *parent)
     connect(downloader, &Downloader::downloadFileNotFound, this, &UpdateHelper::downloadUpdateFileNotFound);
 }
 
-void UpdateHelper::checkForUpdate()
-{
-    updater->checkForUpdates();
-}
+void UpdateHelper::checkForUpdate() { updater->checkForUpdates(); }
 
-QString UpdateHelper::getUpdateVersionNumber()
-{
-    return updater->latestVersion();
-}
+QString UpdateHelper::getUpdateVersionNumber() { return updater->latestVersion(); }
 
-QString UpdateHelper::getUpdateReleaseNotes()
-{
-    return updater->changelog();
-}
+QString UpdateHelper::getUpdateReleaseNotes() { return updater->changelog(); }
 
 void UpdateHelper::startDownload()
 {
@@ -56,15 +47,9 @@ void UpdateHelper::startDownload()
         downloadUpdateFinished(QString(), QString());
 }
 
-bool UpdateHelper::isInstallerReady()
-{
-    return downloader->isInstallerReady();
-}
+bool UpdateHelper::isInstallerReady() { return downloader->isInstallerReady(); }
 
-bool UpdateHelper::launchInstaller()
-{
-    return downloader->openDownload();
-}
+bool UpdateHelper::launchInstaller() { return downloader->openDownload(); }
 
 void UpdateHelper::checkForUpdateFinished(QString url)
 {
@@ -72,11 +57,11 @@ void UpdateHelper::checkForUpdateFinished(QString url)
     emit returnCheckForUpdateResponse(QVariant(updater->updateAvailable()));
 }
 
-void UpdateHelper::downloadUpdateProgress(qint64 received, qint64 total, QString sizeReceived,
-                                          QString sizeTotal, QString timeRemaining)
+void UpdateHelper::downloadUpdateProgress(
+    qint64 received, qint64 total, QString sizeReceived, QString sizeTotal, QString timeRemaining)
 {
     emit returnDownloadProgressUpdate(QVariant(received), QVariant(total), QVariant(sizeReceived),
-                                      QVariant(sizeTotal), QVariant(timeRemaining));
+        QVariant(sizeTotal), QVariant(timeRemaining));
 }
 
 void UpdateHelper::downloadUpdateFinished(QString url, QString filePath)
@@ -85,7 +70,4 @@ void UpdateHelper::downloadUpdateFinished(QString url, QString filePath)
     emit returnDownloadUpdateResponse(QVariant(!filePath.isEmpty() && QFile::exists(filePath)));
 }
 
-void UpdateHelper::downloadUpdateFileNotFound(QString url)
-{
-    emit returnDownloadFileNotFound(url);
-}
+void UpdateHelper::downloadUpdateFileNotFound(QString url) { emit returnDownloadFileNotFound(url); }

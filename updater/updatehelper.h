@@ -13,7 +13,7 @@ class Updater;
 class UpdateHelper : public QObject {
     Q_OBJECT
 public:
-    explicit UpdateHelper(QObject *parent = nullptr);
+    explicit UpdateHelper(QObject* parent = nullptr);
 
     Q_INVOKABLE void checkForUpdate();
     Q_INVOKABLE QString getUpdateVersionNumber();
@@ -30,20 +30,20 @@ public:
     // is still empty then, the application's version is taken.
     static QString applicationVersion;
     static bool initialized;
-    static Updater *updater;
-    static Downloader *downloader;
+    static Updater* updater;
+    static Downloader* downloader;
 
 public slots:
     void checkForUpdateFinished(QString url);
-    void downloadUpdateProgress(qint64 received, qint64 total, QString sizeReceived, QString sizeTotal,
-                                QString timeRemaining);
+    void downloadUpdateProgress(
+        qint64 received, qint64 total, QString sizeReceived, QString sizeTotal, QString timeRemaining);
     void downloadUpdateFinished(QString url, QString filePath);
     void downloadUpdateFileNotFound(QString url);
 
 signals:
     void returnCheckForUpdateResponse(QVariant updateExists);
-    void returnDownloadProgressUpdate(QVariant received, QVariant total, QVariant sizeReceived,
-                                      QVariant sizeTotal, QVariant timeRemaining);
+    void returnDownloadProgressUpdate(
+        QVariant received, QVariant total, QVariant sizeReceived, QVariant sizeTotal, QVariant timeRemaining);
     void returnDownloadUpdateResponse(QVariant downloadWasSuccessful);
     void returnDownloadFileNotFound(QString url);
 };

@@ -81,7 +81,7 @@ void Updater::onReply(QNetworkReply* reply)
     emit checkingFinished(m_url);
 }
 
-void Updater::readFeed(const QByteArray &body)
+void Updater::readFeed(const QByteArray& body)
 {
     // A body that is not JSON reads like a feed without our entry: every
     // field empty, so the answer is a defined "no update".

@@ -37,7 +37,7 @@ public:
     static int checkTimeoutMs;
 
     // Takes the fields of a fetched feed body, as a finished check does.
-    void readFeed(const QByteArray &body);
+    void readFeed(const QByteArray& body);
 
 public slots:
     // Starts a GET of url(); every call is a request of its own. Follows at

@@ -31,7 +31,7 @@ qint64 peakRssKib()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
@@ -45,7 +45,7 @@ void resetPeakRss()
         clear.write("5");
 }
 
-bool sameAsServed(const QString &path)
+bool sameAsServed(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() != Size)
@@ -66,7 +66,7 @@ double median(std::vector<double> v)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("bench_download"));
@@ -75,15 +75,18 @@ int main(int argc, char **argv)
     // sit on the client's event loop.
     QThread serverThread;
     serverThread.start();
-    auto *server = new HttpsStandIn;
+    auto* server = new HttpsStandIn;
     server->moveToThread(&serverThread);
     bool started = false;
-    QMetaObject::invokeMethod(server, [&] {
-        HttpsStandIn::Answer big;
-        big.generatedSize = Size;
-        server->setAnswer("/Gelvantrium-bench.dmg", big);
-        started = server->start();
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        server,
+        [&] {
+            HttpsStandIn::Answer big;
+            big.generatedSize = Size;
+            server->setAnswer("/Gelvantrium-bench.dmg", big);
+            started = server->start();
+        },
+        Qt::BlockingQueuedConnection);
     if (!started) {
         std::fprintf(stderr, "stand-in failed: %s\n", qPrintable(server->failureReason()));
         return 1;
@@ -96,9 +99,14 @@ int main(int argc, char **argv)
     auto ours = [&]() -> double {
         QEventLoop loop;
         bool ok = false;
-        auto done = QObject::connect(&downloader, &Downloader::downloadFinished, &loop,
-                                     [&](const QString &, const QString &path) { ok = true; savedPath = path; loop.quit(); });
-        auto failed = QObject::connect(&downloader, &Downloader::downloadFileNotFound, &loop, [&] { loop.quit(); });
+        auto done = QObject::connect(
+            &downloader, &Downloader::downloadFinished, &loop, [&](const QString&, const QString& path) {
+                ok = true;
+                savedPath = path;
+                loop.quit();
+            });
+        auto failed
+            = QObject::connect(&downloader, &Downloader::downloadFileNotFound, &loop, [&] { loop.quit(); });
         QTimer::singleShot(TimeoutMs, &loop, &QEventLoop::quit);
         QElapsedTimer timer;
         timer.start();
@@ -115,7 +123,7 @@ int main(int argc, char **argv)
         QEventLoop loop;
         QElapsedTimer timer;
         timer.start();
-        QNetworkReply *reply = manager.get(QNetworkRequest(url));
+        QNetworkReply* reply = manager.get(QNetworkRequest(url));
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(TimeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
@@ -145,7 +153,8 @@ int main(int argc, char **argv)
 
     if (!savedPath.isEmpty())
         QDir(QFileInfo(savedPath).absolutePath()).removeRecursively();
-    QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        server, [server] { delete server; }, Qt::BlockingQueuedConnection);
     serverThread.quit();
     serverThread.wait();
 
@@ -158,7 +167,8 @@ int main(int argc, char **argv)
     std::printf("  Downloader to file:         %8.1f ms  (%.0f MB/s)\n", o, Size / 1e3 / o);
     std::printf("  bare QNAM GET into memory:  %8.1f ms  (%.0f MB/s)\n", f, Size / 1e3 / f);
     std::printf("  ratio: %.2fx (target <= 1.20x)\n", o / f);
-    std::printf("  peak RSS: Downloader %.1f MiB, bare GET %.1f MiB\n", oursPeak / 1024.0, floorPeak / 1024.0);
+    std::printf(
+        "  peak RSS: Downloader %.1f MiB, bare GET %.1f MiB\n", oursPeak / 1024.0, floorPeak / 1024.0);
     benchRow("download 100 MB", o, f, "ms", "<=1.2");
     return 0;
 }

@@ -36,20 +36,20 @@ constexpr int idleMs = 3000;
 struct Result {
     qint64 mappedMs = -1; // the window became viewable, painted or not
     qint64 frameMs = -1;
-    qint64 rssKiB = -1;      // the process itself
+    qint64 rssKiB = -1; // the process itself
     qint64 totalRssKiB = -1; // with its child processes (the web engine's)
 };
 
 // Windows come and go while they are looked at; a request on a vanished one is no error here.
-int ignoreXError(Display *, XErrorEvent *)
-{
-    return 0;
-}
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
-class XScreenProbe
-{
+class XScreenProbe {
 public:
-    XScreenProbe() : m_display(XOpenDisplay(nullptr)) { XSetErrorHandler(ignoreXError); }
+    XScreenProbe()
+        : m_display(XOpenDisplay(nullptr))
+    {
+        XSetErrorHandler(ignoreXError);
+    }
     ~XScreenProbe()
     {
         if (m_display)
@@ -67,21 +67,25 @@ public:
             return 0;
         for (unsigned int i = 0; i < count && !found; ++i) {
             XWindowAttributes attributes;
-            if (!XGetWindowAttributes(m_display, children[i], &attributes) || attributes.map_state != IsViewable)
+            if (!XGetWindowAttributes(m_display, children[i], &attributes)
+                || attributes.map_state != IsViewable)
                 continue;
-            char *name = nullptr;
-            const bool titled = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
+            char* name = nullptr;
+            const bool titled
+                = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
             if (name)
                 XFree(name);
             Atom type;
             int format;
             unsigned long items = 0, after = 0;
-            unsigned char *data = nullptr;
+            unsigned char* data = nullptr;
             qint64 owner = -1;
-            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                                   &after, &data) == Success && data) {
+            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                    &items, &after, &data)
+                    == Success
+                && data) {
                 if (items == 1)
-                    owner = static_cast<qint64>(*reinterpret_cast<unsigned long *>(data));
+                    owner = static_cast<qint64>(*reinterpret_cast<unsigned long*>(data));
                 XFree(data);
             }
             if (titled && owner == pid)
@@ -97,7 +101,7 @@ public:
         XWindowAttributes attributes;
         if (!XGetWindowAttributes(m_display, window, &attributes) || attributes.height < 10)
             return false;
-        XImage *image = XGetImage(m_display, window, 5, attributes.height - 5, 1, 1, AllPlanes, ZPixmap);
+        XImage* image = XGetImage(m_display, window, 5, attributes.height - 5, 1, 1, AllPlanes, ZPixmap);
         if (!image)
             return false;
         const unsigned long pixel = XGetPixel(image, 0, 0) & 0xffffff;
@@ -106,7 +110,7 @@ public:
     }
 
 private:
-    Display *m_display;
+    Display* m_display;
 };
 
 qint64 rssKiB(qint64 pid)
@@ -114,14 +118,14 @@ qint64 rssKiB(qint64 pid)
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
 }
 
-qint64 parentOf(const QString &pid)
+qint64 parentOf(const QString& pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
@@ -134,11 +138,11 @@ qint64 parentOf(const QString &pid)
 
 qint64 totalRssKiB(qint64 pid)
 {
-    std::vector<qint64> family{pid};
+    std::vector<qint64> family { pid };
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (bool grew = true; grew;) {
         grew = false;
-        for (const QString &entry : entries) {
+        for (const QString& entry : entries) {
             bool number = false;
             const qint64 candidate = entry.toLongLong(&number);
             if (!number || std::find(family.begin(), family.end(), candidate) != family.end())
@@ -155,11 +159,11 @@ qint64 totalRssKiB(qint64 pid)
     return total;
 }
 
-Result measure(XScreenProbe &screen, const QString &program, const QString &cacheDir, bool withMemory)
+Result measure(XScreenProbe& screen, const QString& program, const QString& cacheDir, bool withMemory)
 {
     QTemporaryDir home;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"}) {
+    for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME" }) {
         const QString path = home.filePath(QString::fromLatin1(name));
         QDir().mkpath(path);
         environment.insert(QString::fromLatin1(name), path);
@@ -213,7 +217,7 @@ qint64 median(std::vector<qint64> values)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         if (qEnvironmentVariableIsSet("GELV_BENCH_UNDER_XVFB")) {
@@ -221,8 +225,8 @@ int main(int argc, char *argv[])
             return 0;
         }
         setenv("GELV_BENCH_UNDER_XVFB", "1", 1);
-        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0], argc > 1 ? argv[1] : nullptr,
-               static_cast<char *>(nullptr));
+        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0],
+            argc > 1 ? argv[1] : nullptr, static_cast<char*>(nullptr));
         std::printf("no display and no xvfb-run: skipped\n");
         return 0;
     }
@@ -276,10 +280,12 @@ int main(int argc, char *argv[])
     std::printf("               gelvantrium home screen  %6lld ms  %5.2fx\n", aw, double(aw) / fw);
     std::printf("window shown before its first frame (empty window), median\n");
     std::printf("  cold caches %6lld ms, warm caches %6lld ms\n", median(appColdEmpty), median(appWarmEmpty));
-    std::printf("resident memory %d ms after the first frame (process / with web engine processes)\n", idleMs);
-    std::printf("  bare window             %7lld KiB / %7lld KiB\n", floorMemory.rssKiB, floorMemory.totalRssKiB);
-    std::printf("  gelvantrium home screen %7lld KiB / %7lld KiB  %5.2fx\n", appMemory.rssKiB, appMemory.totalRssKiB,
-                double(appMemory.rssKiB) / floorMemory.rssKiB);
+    std::printf(
+        "resident memory %d ms after the first frame (process / with web engine processes)\n", idleMs);
+    std::printf(
+        "  bare window             %7lld KiB / %7lld KiB\n", floorMemory.rssKiB, floorMemory.totalRssKiB);
+    std::printf("  gelvantrium home screen %7lld KiB / %7lld KiB  %5.2fx\n", appMemory.rssKiB,
+        appMemory.totalRssKiB, double(appMemory.rssKiB) / floorMemory.rssKiB);
     benchRow("start-up to first frame, warm", aw, fw, "ms", "<=1.5");
     benchRow("start-up to first frame, cold", ac, fc, "ms", "<=3");
     benchRow("idle memory on Home", appMemory.rssKiB, floorMemory.rssKiB, "KiB", "<=1.3");

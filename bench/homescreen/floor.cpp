@@ -3,7 +3,7 @@
 #include <QQmlApplicationEngine>
 #include <QtWebEngine>
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QtWebEngine::initialize();

@@ -24,28 +24,31 @@ QStringList makeMessages()
     QStringList messages;
     messages.reserve(lineCount);
     for (int i = 0; i < lineCount; ++i)
-        messages.append(QStringLiteral("ZqNetRequester(127.0.0.1)::OnMessageReceived: reply %1 for request id %2").arg(i).arg(i * 7));
+        messages.append(
+            QStringLiteral("ZqNetRequester(127.0.0.1)::OnMessageReceived: reply %1 for request id %2")
+                .arg(i)
+                .arg(i * 7));
     return messages;
 }
 
-qint64 runHandler(const QStringList &messages)
+qint64 runHandler(const QStringList& messages)
 {
     const QMessageLogContext context(nullptr, 0, nullptr, "default");
     QElapsedTimer timer;
     timer.start();
-    for (const QString &message : messages)
+    for (const QString& message : messages)
         Logger::messageHandler(QtInfoMsg, context, message);
     return timer.nsecsElapsed();
 }
 
 // The floor; with echo, also what the handler must do besides: each message
 // and a line end to standard output, flushed.
-qint64 runFloor(const QString &path, const QStringList &messages, bool echo)
+qint64 runFloor(const QString& path, const QStringList& messages, bool echo)
 {
     QList<QByteArray> lines;
     QList<QByteArray> echoes;
     lines.reserve(messages.size());
-    for (const QString &message : messages) {
+    for (const QString& message : messages) {
         lines.append("2024-03-05 14:07:09.042 Info     default: " + message.toUtf8() + '\n');
         echoes.append(message.toUtf8() + '\n');
     }
@@ -65,11 +68,11 @@ qint64 runFloor(const QString &path, const QStringList &messages, bool echo)
     return timer.nsecsElapsed();
 }
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
@@ -82,7 +85,7 @@ int main(int argc, char *argv[])
     const int devNull = ::open("/dev/null", O_WRONLY);
     ::dup2(devNull, 1);
 
-    auto best = [](qint64 &kept, qint64 value) { kept = kept < 0 ? value : std::min(kept, value); };
+    auto best = [](qint64& kept, qint64 value) { kept = kept < 0 ? value : std::min(kept, value); };
     qint64 bestHandler = -1;
     qint64 bestFloor = -1;
     qint64 bestFloorEcho = -1;
@@ -107,10 +110,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("%d lines, best of %d rounds\n", lineCount, rounds);
-    std::printf("  Logger::messageHandler   %8.1f ms  %6.2f us/line\n", bestHandler / 1e6, bestHandler / 1e3 / lineCount);
-    std::printf("  QFile write + flush      %8.1f ms  %6.2f us/line\n", bestFloor / 1e6, bestFloor / 1e3 / lineCount);
-    std::printf("  ratio                    %8.2fx (target <= 1.5x)\n", double(bestHandler) / double(bestFloor));
-    std::printf("  floor + stdout echo      %8.1f ms  %6.2f us/line\n", bestFloorEcho / 1e6, bestFloorEcho / 1e3 / lineCount);
+    std::printf("  Logger::messageHandler   %8.1f ms  %6.2f us/line\n", bestHandler / 1e6,
+        bestHandler / 1e3 / lineCount);
+    std::printf(
+        "  QFile write + flush      %8.1f ms  %6.2f us/line\n", bestFloor / 1e6, bestFloor / 1e3 / lineCount);
+    std::printf(
+        "  ratio                    %8.2fx (target <= 1.5x)\n", double(bestHandler) / double(bestFloor));
+    std::printf("  floor + stdout echo      %8.1f ms  %6.2f us/line\n", bestFloorEcho / 1e6,
+        bestFloorEcho / 1e3 / lineCount);
     std::printf("  ratio to floor + echo    %8.2fx\n", double(bestHandler) / double(bestFloorEcho));
     benchRow("logger, 100k lines", bestHandler / 1e6, bestFloor / 1e6, "ms", "<=1.5");
     benchRow("logger, floor with stdout echo", bestHandler / 1e6, bestFloorEcho / 1e6, "ms", "<=1.5");

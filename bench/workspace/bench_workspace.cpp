@@ -38,11 +38,12 @@ long residentKiB()
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
 }
 
-QVariant call(QObject *root, const char *function, const QVariant &a = {}, const QVariant &b = {})
+QVariant call(QObject* root, const char* function, const QVariant& a = {}, const QVariant& b = {})
 {
     QVariant result;
     if (b.isValid())
-        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a), Q_ARG(QVariant, b));
+        QMetaObject::invokeMethod(
+            root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a), Q_ARG(QVariant, b));
     else if (a.isValid())
         QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a));
     else
@@ -50,7 +51,7 @@ QVariant call(QObject *root, const char *function, const QVariant &a = {}, const
     return result;
 }
 
-void settle(QQmlEngine &engine)
+void settle(QQmlEngine& engine)
 {
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -61,7 +62,7 @@ void settle(QQmlEngine &engine)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -74,7 +75,7 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
     QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
     registerQmlTypes();
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
         if (type >= QtWarningMsg)
             fprintf(stderr, "%s\n", qPrintable(message));
     });
@@ -91,12 +92,12 @@ int main(int argc, char **argv)
     engine.load(QUrl::fromLocalFile(QStringLiteral(GELV_BENCH_QML)));
     if (engine.rootObjects().isEmpty())
         return 1;
-    QObject *root = engine.rootObjects().first();
+    QObject* root = engine.rootObjects().first();
     QCoreApplication::processEvents();
 
     // Floor: the model alone reads the file and serialises it.
     std::vector<double> floorOpen;
-    for (const QString &path : paths) {
+    for (const QString& path : paths) {
         QElapsedTimer timer;
         timer.start();
         PelluxMaterialDocument document;
@@ -109,7 +110,7 @@ int main(int argc, char **argv)
 
     // Open to a visible, filled tab.
     std::vector<double> open;
-    for (const QString &path : paths) {
+    for (const QString& path : paths) {
         QElapsedTimer timer;
         timer.start();
         if (!call(root, "open", path).toBool())
@@ -125,7 +126,8 @@ int main(int argc, char **argv)
     QElapsedTimer editTimer;
     editTimer.start();
     for (int i = 0; i < edits; ++i)
-        call(root, "setFieldText", QStringLiteral("Time Multiplier"), i % 2 ? QStringLiteral("1.5") : QStringLiteral("1.6"));
+        call(root, "setFieldText", QStringLiteral("Time Multiplier"),
+            i % 2 ? QStringLiteral("1.5") : QStringLiteral("1.6"));
     const double perEdit = editTimer.nsecsElapsed() / 1e3 / edits;
 
     // The same edit once the document's text is a megabyte: an edit that
@@ -134,7 +136,8 @@ int main(int argc, char **argv)
     QElapsedTimer bigEditTimer;
     bigEditTimer.start();
     for (int i = 0; i < edits; ++i)
-        call(root, "setFieldText", QStringLiteral("Time Multiplier"), i % 2 ? QStringLiteral("1.5") : QStringLiteral("1.6"));
+        call(root, "setFieldText", QStringLiteral("Time Multiplier"),
+            i % 2 ? QStringLiteral("1.5") : QStringLiteral("1.6"));
     const double perBigEdit = bigEditTimer.nsecsElapsed() / 1e3 / edits;
     PelluxMaterialDocument big;
     big.setPrevImageName(QString(1 << 20, QLatin1Char('x')));
@@ -170,13 +173,13 @@ int main(int argc, char **argv)
     const double openMedian = median(open);
     const double floorMedian = median(floorOpen);
     printf("open to filled tab, median of %d: %.3f ms; readFromPath+ToXMLString: %.3f ms; ratio %.1f\n",
-           documents, openMedian, floorMedian, openMedian / floorMedian);
-    printf("field edit: %.1f us; one ToXMLString: %.1f us; ratio %.2f\n",
-           perEdit, perSerialise, perEdit / perSerialise);
-    printf("field edit with a 1 MiB document: %.1f us; one ToXMLString of it: %.1f us; ratio %.3f\n", perBigEdit,
-           perBigSerialise, perBigEdit / perBigSerialise);
-    printf("resident memory after 1 open/close cycle: %ld KiB; after %d: %ld KiB; growth %.1f %%\n", afterFirst,
-           cycles, afterAll, 100.0 * (afterAll - afterFirst) / afterFirst);
+        documents, openMedian, floorMedian, openMedian / floorMedian);
+    printf("field edit: %.1f us; one ToXMLString: %.1f us; ratio %.2f\n", perEdit, perSerialise,
+        perEdit / perSerialise);
+    printf("field edit with a 1 MiB document: %.1f us; one ToXMLString of it: %.1f us; ratio %.3f\n",
+        perBigEdit, perBigSerialise, perBigEdit / perBigSerialise);
+    printf("resident memory after 1 open/close cycle: %ld KiB; after %d: %ld KiB; growth %.1f %%\n",
+        afterFirst, cycles, afterAll, 100.0 * (afterAll - afterFirst) / afterFirst);
     benchRow("open to filled tab", openMedian, floorMedian, "ms", "none");
     benchRow("field edit, 1 MiB document", perBigEdit, perBigSerialise, "us", "<2");
     benchRow("memory after 50 open/close cycles", afterAll, afterFirst, "KiB", "<=1.1");

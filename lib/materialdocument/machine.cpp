@@ -6,7 +6,6 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
-
 const QString Machine::kOrvo_A = QStringLiteral("ORV_2.0_AA");
 const QString Machine::kOrvo_B = QStringLiteral("ORV_2.0_BB");
 const QString Machine::kTesk = QStringLiteral("ORV_2.0_TT");
@@ -74,7 +73,8 @@ bool Machine::Validate(bool includeBaseClass)
 
 QQmlListProperty<QualityLevel> Machine::QualityLevels()
 {
-    return OwnedList::property<QualityLevel, Machine, &Machine::m_qualityLevels, &Machine::QualityLevelsChanged>(this);
+    return OwnedList::property<QualityLevel, Machine, &Machine::m_qualityLevels,
+        &Machine::QualityLevelsChanged>(this);
 }
 
 void Machine::_appendQualityLevel(QualityLevel* qualityLevel)

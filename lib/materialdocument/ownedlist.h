@@ -36,8 +36,7 @@ template <typename T> T* at(const QList<T*>& list, int index)
 // turn of the event loop, unless they were appended again by then: QML
 // assigns a whole list by clearing it and appending the same pointers.
 // Until then they stay Qt children of the owner, so nothing leaks.
-template <typename T, typename Owner>
-void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
+template <typename T, typename Owner> void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
 {
     QList<QPointer<T>> dropped;
     for (T* item : std::exchange(list, {})) {

@@ -81,7 +81,8 @@ void PelluxMaterialDocument::_setBit(SerializationFlags bit, bool present)
 }
 
 template <typename T>
-void PelluxMaterialDocument::_store(T& member, const T& value, SerializationFlags bit, void (PelluxMaterialDocument::*changed)())
+void PelluxMaterialDocument::_store(
+    T& member, const T& value, SerializationFlags bit, void (PelluxMaterialDocument::*changed)())
 {
     member = value;
     _setBit(bit, true);
@@ -109,32 +110,38 @@ void PelluxMaterialDocument::setFriendlyName(const QString& friendlyName)
 
 void PelluxMaterialDocument::setFriendlyColorRed(short red)
 {
-    _store(m_friendlyColorRed, red, PelluxMaterialDocumentFriendlyColorRed, &PelluxMaterialDocument::FriendlyColorRedChanged);
+    _store(m_friendlyColorRed, red, PelluxMaterialDocumentFriendlyColorRed,
+        &PelluxMaterialDocument::FriendlyColorRedChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorGreen(short green)
 {
-    _store(m_friendlyColorGreen, green, PelluxMaterialDocumentFriendlyColorGreen, &PelluxMaterialDocument::FriendlyColorGreenChanged);
+    _store(m_friendlyColorGreen, green, PelluxMaterialDocumentFriendlyColorGreen,
+        &PelluxMaterialDocument::FriendlyColorGreenChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorBlue(short blue)
 {
-    _store(m_friendlyColorBlue, blue, PelluxMaterialDocumentFriendlyColorBlue, &PelluxMaterialDocument::FriendlyColorBlueChanged);
+    _store(m_friendlyColorBlue, blue, PelluxMaterialDocumentFriendlyColorBlue,
+        &PelluxMaterialDocument::FriendlyColorBlueChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorHueF(float hue)
 {
-    _store(m_friendlyColorHueF, hue, PelluxMaterialDocumentFriendlyColorHueF, &PelluxMaterialDocument::FriendlyColorHueFChanged);
+    _store(m_friendlyColorHueF, hue, PelluxMaterialDocumentFriendlyColorHueF,
+        &PelluxMaterialDocument::FriendlyColorHueFChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorSatF(float saturation)
 {
-    _store(m_friendlyColorSatF, saturation, PelluxMaterialDocumentFriendlyColorSatF, &PelluxMaterialDocument::FriendlyColorSatFChanged);
+    _store(m_friendlyColorSatF, saturation, PelluxMaterialDocumentFriendlyColorSatF,
+        &PelluxMaterialDocument::FriendlyColorSatFChanged);
 }
 
 void PelluxMaterialDocument::setFriendlyColorLightnessF(float lightness)
 {
-    _store(m_friendlyColorLightnessF, lightness, PelluxMaterialDocumentFriendlyColorLightnessF, &PelluxMaterialDocument::FriendlyColorLightnessFChanged);
+    _store(m_friendlyColorLightnessF, lightness, PelluxMaterialDocumentFriendlyColorLightnessF,
+        &PelluxMaterialDocument::FriendlyColorLightnessFChanged);
 }
 
 void PelluxMaterialDocument::setPrevImageName(const QString& prevImageName)
@@ -161,7 +168,8 @@ void PelluxMaterialDocument::setXmlFlags(const SerializationFlags& flags)
 
 QQmlListProperty<Machine> PelluxMaterialDocument::Machines()
 {
-    return OwnedList::property<Machine, PelluxMaterialDocument, &PelluxMaterialDocument::m_machines, &PelluxMaterialDocument::MachinesChanged>(this);
+    return OwnedList::property<Machine, PelluxMaterialDocument, &PelluxMaterialDocument::m_machines,
+        &PelluxMaterialDocument::MachinesChanged>(this);
 }
 
 void PelluxMaterialDocument::_appendMachine(Machine* machine)

@@ -154,7 +154,8 @@ void ZqNetHostConnection::handleAvailableBytes()
 {
     const QPointer<ZqNetHostConnection> self(this);
     // Nothing more is delivered once the connection is lost or being closed here.
-    while (!isDisconnected && socket->state() == QAbstractSocket::ConnectedState && socket->bytesAvailable() > 0) {
+    while (!isDisconnected && socket->state() == QAbstractSocket::ConnectedState
+        && socket->bytesAvailable() > 0) {
         watchDogTimer.start();
         if (currentReceiveMessageSize == 0) {
             if (socket->bytesAvailable() < HeaderSize)

@@ -41,14 +41,14 @@ inline bool setUpApplication()
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 // The web engine must be initialised before the application object exists.
-#define GELV_GUI_TEST_MAIN(TestClass)                                                                                  \
-    int main(int argc, char *argv[])                                                                                   \
-    {                                                                                                                  \
-        QtWebEngine::initialize();                                                                                     \
-        QApplication app(argc, argv);                                                                                  \
-        TestClass test;                                                                                                \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&test, argc, argv);                                                                        \
+#define GELV_GUI_TEST_MAIN(TestClass)                                                                        \
+    int main(int argc, char* argv[])                                                                         \
+    {                                                                                                        \
+        QtWebEngine::initialize();                                                                           \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                              \
     }
 #endif
 

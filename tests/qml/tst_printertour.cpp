@@ -92,7 +92,8 @@ void tst_PrinterTour::click(QQuickItem* item)
 void tst_PrinterTour::tour()
 {
     QVERIFY(GuiTest::setUpApplication());
-    QCOMPARE(QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant")); // texts not styled by QML
+    QCOMPARE(
+        QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant")); // texts not styled by QML
     const QString key = QStringLiteral("0123456789abcdef0123456789ABCDEF");
     PrinterStandInProcess printerStandIn;
     QVERIFY(printerStandIn.start(GELV_PRINTER_STANDIN, QStringLiteral("127.0.0.110"),
@@ -165,11 +166,12 @@ void tst_PrinterTour::tour()
     engine.reset();
     const QSettings settings;
     QCOMPARE(settings.allKeys().join(' '),
-        QStringLiteral("ApplicationWindow/height ApplicationWindow/width ApplicationWindow/x ApplicationWindow/y "
-                       "Document/datastore Home/selectedPrinterModelName PrinterIP/previousPrintersDropdownList "
-                       "PrinterIP/printerIP PrinterIP/wasConnectedOnLastLoad User/company User/email User/groupKey "
-                       "User/nameFirst User/nameLast User/printerModels User/updateAutomaticallyPrompt "
-                       "distributionPassword/password"));
+        QStringLiteral(
+            "ApplicationWindow/height ApplicationWindow/width ApplicationWindow/x ApplicationWindow/y "
+            "Document/datastore Home/selectedPrinterModelName PrinterIP/previousPrintersDropdownList "
+            "PrinterIP/printerIP PrinterIP/wasConnectedOnLastLoad User/company User/email User/groupKey "
+            "User/nameFirst User/nameLast User/printerModels User/updateAutomaticallyPrompt "
+            "distributionPassword/password"));
     QCOMPARE(settings.value("User/printerModels").toString(),
         QStringLiteral(R"({"ORV_2.0_AA":"Orvo A","ORV_2.0_BB":"Orvo B","ORV_2.0_TT":"Tesk Print"})"));
 }

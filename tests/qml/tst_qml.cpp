@@ -16,18 +16,21 @@
 #include <memory>
 
 // Translates one text of one context, as a loaded translation file would.
-class OneTextTranslator : public QTranslator
-{
+class OneTextTranslator : public QTranslator {
 public:
-    OneTextTranslator(const QString &context, const QString &source, const QString &translation, QObject *parent)
-        : QTranslator(parent), m_context(context), m_source(source), m_translation(translation)
+    OneTextTranslator(
+        const QString& context, const QString& source, const QString& translation, QObject* parent)
+        : QTranslator(parent)
+        , m_context(context)
+        , m_source(source)
+        , m_translation(translation)
     {
     }
     bool isEmpty() const override { return false; }
-    QString translate(const char *context, const char *source, const char *, int) const override
+    QString translate(const char* context, const char* source, const char*, int) const override
     {
         return QLatin1String(context) == m_context && QString::fromUtf8(source) == m_source ? m_translation
-                                                                                          : QString();
+                                                                                            : QString();
     }
 
 private:
@@ -37,22 +40,25 @@ private:
 // Lets QML tests do what only the application's C++ side can: set the context
 // properties main sets, read or prepare the stored settings as they are on disk, and
 // run printer stand-ins.
-class QmlTestSupport : public QObject
-{
+class QmlTestSupport : public QObject {
     Q_OBJECT
 public:
-    explicit QmlTestSupport(QQmlEngine *engine) : QObject(engine), m_engine(engine) {}
+    explicit QmlTestSupport(QQmlEngine* engine)
+        : QObject(engine)
+        , m_engine(engine)
+    {
+    }
 
-    Q_INVOKABLE void setRootContextProperty(const QString &name, const QVariant &value)
+    Q_INVOKABLE void setRootContextProperty(const QString& name, const QVariant& value)
     {
         m_engine->rootContext()->setContextProperty(name, value);
     }
 
     // "Category/key" as the QML settings store it.
-    Q_INVOKABLE QVariant storedSetting(const QString &key) const { return QSettings().value(key); }
+    Q_INVOKABLE QVariant storedSetting(const QString& key) const { return QSettings().value(key); }
 
     // Removes the key when value is undefined.
-    Q_INVOKABLE void setStoredSetting(const QString &key, const QVariant &value)
+    Q_INVOKABLE void setStoredSetting(const QString& key, const QVariant& value)
     {
         QSettings settings;
         value.isValid() ? settings.setValue(key, value) : settings.remove(key);
@@ -61,7 +67,7 @@ public:
     // The test's own temporary folder (isolated per test run), without a trailing slash.
     Q_INVOKABLE QString tempPath() const { return QDir::tempPath(); }
 
-    Q_INVOKABLE bool writeTextFile(const QString &path, const QString &text)
+    Q_INVOKABLE bool writeTextFile(const QString& path, const QString& text)
     {
         QSaveFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit();
@@ -78,7 +84,7 @@ public:
     }
 
     // Installs a translation of one text ("" context removes it) and re-evaluates every qsTr().
-    Q_INVOKABLE void setTranslation(const QString &context, const QString &source, const QString &translation)
+    Q_INVOKABLE void setTranslation(const QString& context, const QString& source, const QString& translation)
     {
         delete m_translator; // a translator removes itself from the application
         m_translator = nullptr;
@@ -92,54 +98,53 @@ public:
     // The folder and the file name the open file dialog shows ({} when none is open).
     Q_INVOKABLE QVariantMap shownFileDialog() const
     {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *dialog = qobject_cast<QFileDialog *>(widget);
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
             if (!dialog || !dialog->isVisible())
                 continue;
-            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-            return {{QStringLiteral("folder"), dialog->directory().absolutePath()},
-                    {QStringLiteral("name"), name ? name->text() : QString()}};
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            return { { QStringLiteral("folder"), dialog->directory().absolutePath() },
+                { QStringLiteral("name"), name ? name->text() : QString() } };
         }
         return {};
     }
 
     // A printer stand-in on a loopback address, replacing any there; its options as
     // on its command line ("--mode", "deny", ...). False when it does not listen.
-    Q_INVOKABLE bool startPrinter(const QString &address, const QStringList &options)
+    Q_INVOKABLE bool startPrinter(const QString& address, const QStringList& options)
     {
-        std::unique_ptr<PrinterStandInProcess> &printer = m_printers[address];
+        std::unique_ptr<PrinterStandInProcess>& printer = m_printers[address];
         printer = std::make_unique<PrinterStandInProcess>();
         return printer->start(QStringLiteral(GELV_PRINTER_STANDIN), address, options);
     }
 
-    Q_INVOKABLE void stopPrinter(const QString &address) { m_printers.erase(address); }
+    Q_INVOKABLE void stopPrinter(const QString& address) { m_printers.erase(address); }
 
     // The printer's log lines, each an object ({"request": "set", "key": ..., "reply": ...}).
-    Q_INVOKABLE QVariantList printerLog(const QString &address)
+    Q_INVOKABLE QVariantList printerLog(const QString& address)
     {
         const auto found = m_printers.find(address);
         return found == m_printers.end() ? QVariantList() : found->second->log();
     }
 
 private:
-    QQmlEngine *m_engine;
-    QTranslator *m_translator = nullptr;
+    QQmlEngine* m_engine;
+    QTranslator* m_translator = nullptr;
     std::map<QString, std::unique_ptr<PrinterStandInProcess>> m_printers;
 };
 
-class Setup : public QObject
-{
+class Setup : public QObject {
     Q_OBJECT
 public slots:
     void applicationAvailable() { GuiTest::setUpApplication(); }
 
-    void qmlEngineAvailable(QQmlEngine *engine)
+    void qmlEngineAvailable(QQmlEngine* engine)
     {
         engine->rootContext()->setContextProperty(QStringLiteral("testSupport"), new QmlTestSupport(engine));
     }
 };
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     // The web engine must be initialised before the application object exists.
     QtWebEngine::initialize();
