@@ -67,12 +67,15 @@ namespace {
     // text follow that one rule.
     QByteArray hexDigits(const QByteArray& text)
     {
-        QByteArray digits;
-        digits.reserve(text.size());
-        for (const char c : text) {
-            if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))
-                digits.append(c);
-        }
+        const auto isHex = [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        };
+        // Clean text, the usual case, is shared rather than copied.
+        if (std::all_of(text.cbegin(), text.cend(), isHex))
+            return text;
+        QByteArray digits(text.size(), Qt::Uninitialized);
+        digits.truncate(
+            int(std::copy_if(text.cbegin(), text.cend(), digits.begin(), isHex) - digits.begin()));
         return digits;
     }
 
