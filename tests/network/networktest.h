@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../testsupport.h"
 #include "zqkeyvaluesettings.h"
 #include "zqnetconnectionmanager.h"
 #include "zqnethostconnection.h"
@@ -17,13 +18,8 @@
 
 #include <memory>
 
-// The data columns of a test in one call: columns<int, QString>("size", "name").
-template <typename... T, typename... Names> void columns(Names... names)
-{
-    (QTest::addColumn<T>(names), ...);
-}
-
-inline void writeFile(const QString& path, const QByteArray& data)
+// Writes a file, making its folders first.
+inline void placeFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);

@@ -121,7 +121,7 @@ private slots:
             if (local.toUtf8().indexOf("\xc3") != asciiBytes)
                 QSKIP("temporary folder too long for this row");
         }
-        writeFile(local, pattern(size));
+        placeFile(local, pattern(size));
         QVERIFY(t.open("127.0.0.30"));
         const QString remote = QString::fromUtf8("dest/ü.bin");
         QVERIFY(t.connection.sendFile(local, remote));
@@ -145,9 +145,9 @@ private slots:
         QVERIFY(p.open("127.0.0.31"));
         p.client->setFileReceiveRoot(p.at("clientroot"));
         QVERIFY(QDir().mkpath(p.at("clientroot")));
-        writeFile(p.at("up.bin"), pattern(300000, 1));
-        writeFile(p.at("down.bin"), pattern(200000, 2));
-        writeFile(p.at("root/in/up.bin"), "an older file");
+        placeFile(p.at("up.bin"), pattern(300000, 1));
+        placeFile(p.at("down.bin"), pattern(200000, 2));
+        placeFile(p.at("root/in/up.bin"), "an older file");
         QVERIFY(p.client->sendFile(p.at("up.bin"), "in/up.bin"));
         QVERIFY(p.host->sendFile(p.at("down.bin"), "down/copy.bin"));
         QVERIFY(p.client->SendMessage("after the file"));
@@ -233,8 +233,8 @@ private slots:
     void cancelFileSend()
     {
         Link t;
-        writeFile(t.at("big"), pattern(1 << 20));
-        writeFile(t.at("queued"), "q");
+        placeFile(t.at("big"), pattern(1 << 20));
+        placeFile(t.at("queued"), "q");
         QVERIFY(t.open("127.0.0.34"));
         QVERIFY(!t.connection.cancelFileSend(t.at("big"), "big"));
         QVERIFY(t.connection.sendFile(t.at("big"), "big"));
@@ -257,7 +257,7 @@ private slots:
     void tooLateToCancelFinishes()
     {
         Link t;
-        writeFile(t.at("file"), pattern(10240 + 40));
+        placeFile(t.at("file"), pattern(10240 + 40));
         QVERIFY(t.open("127.0.0.35"));
         bool cancelled = true;
         connect(&t.connection, &ZqNetHostConnection::filePercentileComplete, this, [&](uint percent) {
@@ -283,10 +283,10 @@ private slots:
     {
         QFETCH(int, newSize);
         Link t;
-        writeFile(t.at("f.bin"), pattern(100000));
+        placeFile(t.at("f.bin"), pattern(100000));
         QVERIFY(t.open("127.0.0.41"));
         connect(&t.connection, &ZqNetHostConnection::fileStartSend, this,
-            [&] { writeFile(t.at("f.bin"), pattern(newSize)); });
+            [&] { placeFile(t.at("f.bin"), pattern(newSize)); });
         QVERIFY(t.connection.sendFile(t.at("f.bin"), "f.bin"));
         QTRY_VERIFY(t.log.ended());
         const QByteArray wire = t.wireUntilNext();
@@ -306,9 +306,9 @@ private slots:
     void unopenableQueuedFileFailsAndTheQueueMovesOn()
     {
         Link t;
-        writeFile(t.at("first"), pattern(50000));
-        writeFile(t.at("gone"), "gone");
-        writeFile(t.at("last"), "last");
+        placeFile(t.at("first"), pattern(50000));
+        placeFile(t.at("gone"), "gone");
+        placeFile(t.at("last"), "last");
         QVERIFY(t.open("127.0.0.42"));
         QVERIFY(t.connection.sendFile(t.at("first"), "first"));
         QVERIFY(t.connection.sendFile(t.at("gone"), "gone"));
@@ -338,7 +338,7 @@ private slots:
         QFETCH(QStringList, senderEnd);
         ConnectionPair p;
         QVERIFY(p.open("127.0.0.36"));
-        writeFile(p.at("f.bin"), pattern(100000).replace(at, planted.size(), planted));
+        placeFile(p.at("f.bin"), pattern(100000).replace(at, planted.size(), planted));
         bool cancelled = false;
         if (senderEnd.isEmpty()) {
             connect(p.client.get(), &ZqNetHostConnection::filePercentileComplete, this, [&] {
@@ -361,13 +361,13 @@ private slots:
     {
         Link t;
         QVERIFY(QDir().mkpath(t.at("root")));
-        writeFile(t.at("victim"), "victim");
+        placeFile(t.at("victim"), "victim");
         QVERIFY(t.open("127.0.0.37"));
         t.connection.setFileReceiveRoot(t.at("root"));
         const QString temp = t.connection.TempDirectory() + "/f.bin_127.0.0.37_%1.tmp";
         const quint32 next = ZqNetHostConnection::uniqueTempFileTagId;
         QVERIFY(QFile::link(t.at("victim"), temp.arg(next)));
-        writeFile(temp.arg(next + 1), "taken");
+        placeFile(temp.arg(next + 1), "taken");
         t.peerWrite(fileFrameHeader(4) + field("f.bin") + field("/x/f.bin") + "data");
         QTRY_VERIFY(t.log.ended());
         QCOMPARE(t.log.events.last(), QString("complete"));

@@ -51,7 +51,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(QStringList, progress);
         QTemporaryDir dir;
-        writeFile(dir.filePath("origin"), pattern(size));
+        placeFile(dir.filePath("origin"), pattern(size));
         ZqFileCopier copier(true);
         Outcome outcome(&copier);
         copier.setOriginFile(dir.filePath("origin"));
@@ -81,14 +81,14 @@ private slots:
         QFETCH(bool, starts);
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath("disk")));
-        writeFile(dir.filePath("origin"), pattern(64 * 1024));
+        placeFile(dir.filePath("origin"), pattern(64 * 1024));
         std::unique_ptr<FullDisk> disk(origin == "origin" ? new FullDisk(dir.filePath("disk")) : nullptr);
         if (disk && !disk->mounted())
             QSKIP("cannot mount a small filesystem here (needs a mount namespace)");
         if (origin.startsWith("/sys") && QFileInfo(origin).size() != 4096)
             QSKIP("no sysfs file that claims more bytes than it holds");
         const QString destination = dir.filePath("disk/destination");
-        writeFile(destination, "old content");
+        placeFile(destination, "old content");
         QVERIFY(
             ::link(QFile::encodeName(destination), QFile::encodeName(dir.filePath("disk/hardlink"))) == 0);
         if (disk)
@@ -112,8 +112,8 @@ private slots:
     void cancelRightAfterStartIsHonoured()
     {
         QTemporaryDir dir;
-        writeFile(dir.filePath("origin"), pattern(8 * 1024 * 1024));
-        writeFile(dir.filePath("destination"), "old content");
+        placeFile(dir.filePath("origin"), pattern(8 * 1024 * 1024));
+        placeFile(dir.filePath("destination"), "old content");
         ZqFileCopier copier(true);
         Outcome outcome(&copier);
         copier.setOriginFile(dir.filePath("origin"));
@@ -129,7 +129,7 @@ private slots:
 
         // Idle again, the copier takes the next file.
         outcome.events.clear();
-        writeFile(dir.filePath("origin"), "small");
+        placeFile(dir.filePath("origin"), "small");
         QVERIFY(copier.copy());
         QTRY_VERIFY(outcome.finished());
         QCOMPARE(outcome.events, (QStringList { "p100", "complete100" }));

@@ -9,8 +9,8 @@ private slots:
     void directorySizeCountsFilesButNotLinks()
     {
         QTemporaryDir dir;
-        writeFile(dir.filePath("ten"), "0123456789");
-        writeFile(dir.filePath("sub/five"), "01234");
+        placeFile(dir.filePath("ten"), "0123456789");
+        placeFile(dir.filePath("sub/five"), "01234");
         QVERIFY(QFile::link(dir.filePath("ten"), dir.filePath("sub/link")));
         QVERIFY(QFile::link(dir.filePath("sub"), dir.filePath("dirlink")));
         QCOMPARE(ZqFileSystemUtils::DirectorySizeBytes(QDir(dir.path())), qint64(15));
@@ -19,9 +19,9 @@ private slots:
     void copyDirectoryRecursiveKeepsExistingFiles()
     {
         QTemporaryDir dir;
-        writeFile(dir.filePath("x/data/a"), "new a");
-        writeFile(dir.filePath("x/data/deep/b"), "new b");
-        writeFile(dir.filePath("y/data/a"), "old a");
+        placeFile(dir.filePath("x/data/a"), "new a");
+        placeFile(dir.filePath("x/data/deep/b"), "new b");
+        placeFile(dir.filePath("y/data/a"), "old a");
         QVERIFY(
             ZqFileSystemUtils::CopyDirectoryRecursive(QDir(dir.filePath("x/data")), QDir(dir.filePath("y"))));
         QCOMPARE(tree(dir.filePath("y")), (QStringList { "data", "data/a", "data/deep", "data/deep/b" }));
@@ -42,7 +42,7 @@ private slots:
         QFETCH(bool, contents);
         QFETCH(QString, destination);
         QTemporaryDir dir;
-        writeFile(dir.filePath("src/sub/g"), "g");
+        placeFile(dir.filePath("src/sub/g"), "g");
         QVERIFY(QFile::link(dir.filePath("src"), dir.filePath("link")));
         const QStringList before = tree(dir.path());
         const QDir source(dir.filePath("src")), target(dir.filePath(destination));
@@ -55,8 +55,8 @@ private slots:
     void linkCyclesEnd()
     {
         QTemporaryDir dir;
-        writeFile(dir.filePath("src/f"), "f");
-        writeFile(dir.filePath("src/a/g"), "g");
+        placeFile(dir.filePath("src/f"), "f");
+        placeFile(dir.filePath("src/a/g"), "g");
         QVERIFY(QFile::link(dir.filePath("src"), dir.filePath("src/a/loop")));
         QStringList leaves;
         for (const QFileInfo& file : ZqFileSystemUtils::AllLeafFiles(QDir(dir.filePath("src"))))
@@ -70,7 +70,7 @@ private slots:
     void failedFileCopiesCount()
     {
         QTemporaryDir dir;
-        writeFile(dir.filePath("src/big"), QByteArray(64 * 1024, 'b'));
+        placeFile(dir.filePath("src/big"), QByteArray(64 * 1024, 'b'));
         QVERIFY(QDir().mkpath(dir.filePath("full")));
         FullDisk disk(dir.filePath("full"));
         if (!disk.mounted())
@@ -94,8 +94,8 @@ private slots:
         QFETCH(int, function);
         QFETCH(QStringList, left);
         QTemporaryDir dir;
-        writeFile(dir.filePath("target/keep"), "keep");
-        writeFile(dir.filePath("doomed/file"), "x");
+        placeFile(dir.filePath("target/keep"), "keep");
+        placeFile(dir.filePath("doomed/file"), "x");
         QVERIFY(QFile::link(dir.filePath("target"), dir.filePath("doomed/link")));
         QVERIFY(QFile::link(dir.filePath("target"), dir.filePath("toplink")));
         QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("doomed/dangling")));
@@ -122,7 +122,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString program = dir.filePath("my tool/run");
-        writeFile(program, "#!/bin/sh\ntouch \"$0.ran\"\n");
+        placeFile(program, "#!/bin/sh\ntouch \"$0.ran\"\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
         ZqFileSystemUtils utils;
         QTest::ignoreMessage(QtDebugMsg, qPrintable("Starting: " + program));

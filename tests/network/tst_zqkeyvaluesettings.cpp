@@ -52,7 +52,7 @@ private slots:
     void unreadableFileIsKeptBeforeOverwrite()
     {
         QFETCH(QByteArray, content);
-        writeFile(path(), content);
+        placeFile(path(), content);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable content"));
         ZqKeyValueSettings store(path(), true);
         QVERIFY(store.GetAllSettings().isEmpty());
