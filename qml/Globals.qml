@@ -7,6 +7,7 @@ import Qt.labs.settings 1.1
 Item {
     id: globals
 
+    readonly property int scrollBarWidth: 12
     readonly property int gridSpacing: 25
     readonly property int fieldLabelHeight: 30
     readonly property int fieldLabelInlineTopMargin: 10
@@ -143,13 +144,15 @@ Item {
         printerModelsUpdatedSignal()
     }
 
-    // Machine model enumerator values 0..2, or a model identifier from the printer-model list.
+    // Machine model enumerator values 0..2 (as numbers, so "1" is 1), or a model
+    // identifier from the printer-model list. A blank text is no number here: it
+    // would otherwise read as 0.
     function getPrinterFriendlyName(printerName) {
-        if (typeof printerName === "number") {
-            if (printerName === 0) return "Orvo A"
-            if (printerName === 1) return "Orvo B"
-            if (printerName === 2) return "Tesk Print"
-        }
+        var number = typeof printerName === "number" ? printerName
+                   : (typeof printerName === "string" && printerName.trim() !== "" ? Number(printerName) : NaN)
+        if (number === 0) return "Orvo A"
+        if (number === 1) return "Orvo B"
+        if (number === 2) return "Tesk Print"
         var models = settingsUser_GetPrinterModels()
         var names = Object.keys(models)
         for (var i = 0; i < names.length; ++i) {
@@ -189,5 +192,38 @@ Item {
 
     function fieldWidth(parentWidth, widthMultiplier, numberOfFieldsInRow) {
         return (parentWidth - (numberOfFieldsInRow - 1) * gridSpacing) * widthMultiplier
+    }
+
+    function getSectionMinimumWidth(minimumWidth, widthMultiplier) {
+        return widthMultiplier * minimumWidth
+    }
+
+    // A vertical scroll bar takes its width from the section while the content is taller than the view.
+    function getSectionPreferredWidth(scrollView, screen, widthMultiplier) {
+        var contentTaller = scrollView.contentHeight !== undefined
+                ? scrollView.contentHeight > scrollView.height
+                : (scrollView.contentItem ? scrollView.contentItem.height > scrollView.height : false)
+        return (contentTaller ? screen.width - scrollBarWidth : screen.width) * widthMultiplier
+    }
+
+    // Colour channel between 0-255 and 0-1.
+    function convertColor(color, toFloat) {
+        return toFloat ? color / 255 : color * 255
+    }
+
+    function flickableScroll_ContentWidth(parentWidth, contentWidth, marginLeft, marginRight) {
+        return Math.max(parentWidth, contentWidth + marginLeft + marginRight)
+    }
+
+    function flickableScroll_ContentHeight(contentHeight, marginTop, marginBottom) {
+        return contentHeight + marginTop + marginBottom
+    }
+
+    function flickableScroll_ScrollBar_Horizontal_Policy(flickable) {
+        return flickable.contentWidth > flickable.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+    }
+
+    function flickableScroll_ScrollBar_Vertical_Policy(flickable) {
+        return flickable.contentHeight > flickable.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick 2.15
+import QtQuick.Controls 2.15
 import QtTest 1.2
 import "qrc:/"
 
@@ -39,14 +40,42 @@ TestCase {
 
     function test_printerLookups_data() {
         var rows = [
-            [2, "Tesk Print"], [3, undefined], ["ORV_2.0_BB", "Orvo B"], ["Orvo A", undefined]
-        ].map(function (r) { return { tag: "friendly name of " + r[0], lookup: "getPrinterFriendlyName", input: r[0], expected: r[1] } })
+            [2, "Tesk Print"], [3, undefined], ["ORV_2.0_BB", "Orvo B"], ["Orvo A", undefined],
+            // Enumerator values compare as numbers; a blank text is not 0.
+            ["1", "Orvo B"], ["", undefined], [" ", undefined]
+        ].map(function (r) { return { tag: "friendly name of " + JSON.stringify(r[0]), lookup: "getPrinterFriendlyName", input: r[0], expected: r[1] } })
         return rows.concat([
             ["Tesk Print", "ORV_2.0_TT"], ["ORV_2.0_TT", undefined]
         ].map(function (r) { return { tag: "name of '" + r[0] + "'", lookup: "getPrinterName", input: r[0], expected: r[1] } }))
     }
 
     function test_printerLookups(data) { compare(freshGlobals()[data.lookup](data.input), data.expected) }
+
+    // Layout helpers at the point where the result switches; arguments are stand-ins
+    // with just the members each helper reads.
+    function test_layoutHelpers_data() {
+        var fits = { contentWidth: 900, width: 900, contentHeight: 600, height: 600 }
+        var over = { contentWidth: 901, width: 900, contentHeight: 601, height: 600 }
+        return [
+            ["section minimum width", "getSectionMinimumWidth", [800, 0.5], 400],
+            ["preferred width, content fits", "getSectionPreferredWidth", [fits, { width: 1000 }, 0.5], 500],
+            ["preferred width, content taller", "getSectionPreferredWidth", [over, { width: 1000 }, 0.5], 494],
+            ["colour to 0-1", "convertColor", [51, true], 0.2],
+            ["colour to 0-255", "convertColor", [0.5, false], 127.5],
+            ["content width, parent wider", "flickableScroll_ContentWidth", [851, 800, 25, 25], 851],
+            ["content width, content wider", "flickableScroll_ContentWidth", [849, 800, 25, 25], 850],
+            ["content height", "flickableScroll_ContentHeight", [500, 25, 30], 555],
+            ["horizontal bar, content fits", "flickableScroll_ScrollBar_Horizontal_Policy", [fits], ScrollBar.AlwaysOff],
+            ["horizontal bar, content wider", "flickableScroll_ScrollBar_Horizontal_Policy", [over], ScrollBar.AlwaysOn],
+            ["vertical bar, content fits", "flickableScroll_ScrollBar_Vertical_Policy", [fits], ScrollBar.AlwaysOff],
+            ["vertical bar, content taller", "flickableScroll_ScrollBar_Vertical_Policy", [over], ScrollBar.AlwaysOn]
+        ].map(function (r) { return { tag: r[0], helper: r[1], args: r[2], expected: r[3] } })
+    }
+
+    function test_layoutHelpers(data) {
+        var globals = freshGlobals()
+        fuzzyCompare(globals[data.helper].apply(globals, data.args), data.expected, 1e-9)
+    }
 
     function test_setPrinterModelsStoresSignalsAndKeepsOrder() {
         var globals = freshGlobals()

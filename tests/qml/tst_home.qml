@@ -1,4 +1,5 @@
 import QtQuick 2.15
+import QtQuick.Controls 2.15
 import QtTest 1.2
 import "qrc:/"
 import "qrc:/components/home"
@@ -68,6 +69,10 @@ TestCase {
     Component { id: settingsComponent; HomeSectionSettings { width: 1100; height: 1450; minimumWidth: 800 } }
     Component { id: supportComponent; HomeSectionSupport { width: 800; height: 650; minimumWidth: 700 } }
     Component { id: homeScreenComponent; ScreenHome {} }
+    Component {
+        id: scrollComponent
+        Item { width: 900; height: 600; property alias page: page; HomeSectionScroll { id: page; margin: Globals.gridSpacing } }
+    }
     Component { id: headerComponent; FormSectionHeader { width: 1000 } }
 
     SignalSpy { id: closeSpy; target: ApplicationWindowMediator; signalName: "closeApplicationSignal" }
@@ -434,6 +439,27 @@ TestCase {
         var right = section.newButton.mapToItem(home, section.newButton.width, 0).x
         verify(right <= home.width, "New ends at " + right + " in a window " + home.width + " wide")
         verify(section.printerModelComboBox.mapToItem(home, 0, 0).x >= 300)
+    }
+
+    // A section page 900 by 600 with margins of 25: the bars appear only once the
+    // content and its margins no longer fit.
+    function test_sectionScrollBars_data() {
+        return [
+            { tag: "fits", minimumWidth: 850, innerHeight: 550, size: [900, 600],
+              bars: [ScrollBar.AlwaysOff, ScrollBar.AlwaysOff] },
+            { tag: "one wider", minimumWidth: 851, innerHeight: 550, size: [901, 600],
+              bars: [ScrollBar.AlwaysOn, ScrollBar.AlwaysOff] },
+            { tag: "one taller", minimumWidth: 850, innerHeight: 551, size: [900, 601],
+              bars: [ScrollBar.AlwaysOff, ScrollBar.AlwaysOn] }
+        ]
+    }
+
+    function test_sectionScrollBars(data) {
+        var page = createTemporaryObject(scrollComponent, testCase).page
+        page.minimumWidth = data.minimumWidth
+        page.innerHeight = data.innerHeight
+        compare([page.contentWidth, page.contentHeight], data.size)
+        compare([page.ScrollBar.horizontal.policy, page.ScrollBar.vertical.policy], data.bars)
     }
 
     // ---- Getting Started ----

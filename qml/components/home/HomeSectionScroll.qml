@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import "../.."
 
 // The scrolling page of a Home section: at least minimumWidth wide plus margins,
 // as tall as its content plus margins, with scroll bars only when needed.
@@ -13,8 +14,8 @@ Flickable {
     anchors.fill: parent
     clip: true
     boundsBehavior: Flickable.StopAtBounds
-    contentWidth: Math.max(width, minimumWidth + 2 * margin)
-    contentHeight: innerHeight + 2 * margin
-    ScrollBar.horizontal: ScrollBar { policy: flickable.contentWidth > flickable.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff }
-    ScrollBar.vertical: ScrollBar { policy: flickable.contentHeight > flickable.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff }
+    contentWidth: Globals.flickableScroll_ContentWidth(width, minimumWidth, margin, margin)
+    contentHeight: Globals.flickableScroll_ContentHeight(innerHeight, margin, margin)
+    ScrollBar.horizontal: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Horizontal_Policy(flickable) }
+    ScrollBar.vertical: ScrollBar { policy: Globals.flickableScroll_ScrollBar_Vertical_Policy(flickable) }
 }

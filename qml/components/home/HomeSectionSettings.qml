@@ -45,7 +45,7 @@ Item {
     HomeSectionScroll {
         id: flickable
         minimumWidth: homeSectionSettings.minimumWidth
-        margin: 25
+        margin: Globals.gridSpacing
         innerHeight: content.height
 
         Column {
