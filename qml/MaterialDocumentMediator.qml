@@ -384,19 +384,24 @@ Item {
 
     // ---- unsaved changes ----
 
-    function documentHasUnsavedChanges(key) {
-        if (key === undefined || key === documentKey) {
-            if (document === null)
-                return false
-            return document.ToXMLString() !== documentLastSavedHash
-        }
+    // The "hash" is the XML text itself; undefined for an unknown key or a missing document.
+    function hashDocument(key) {
+        if (key === undefined || key === documentKey)
+            return document ? document.ToXMLString() : undefined
         var index = getDocumentIndexByKey(key)
         if (index < 0)
+            return undefined
+        var doc = documents.get(index).document
+        return doc ? doc.ToXMLString() : undefined
+    }
+
+    function documentHasUnsavedChanges(key) {
+        var hash = hashDocument(key)
+        if (hash === undefined)
             return false
-        var entry = documents.get(index)
-        if (entry.document === null)
-            return false
-        return entry.document.ToXMLString() !== entry.documentLastSavedHash
+        if (key === undefined || key === documentKey)
+            return hash !== documentLastSavedHash
+        return hash !== documents.get(getDocumentIndexByKey(key)).documentLastSavedHash
     }
 
     function anyDocumentHasUnsavedChanges() {

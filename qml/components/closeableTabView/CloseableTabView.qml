@@ -95,8 +95,12 @@ Item {
         }
         var tab = tabView.insertTab(index, title, component)
         fakeTabView.insertTab(index, title, removeFix)
-        tabNames.insert(index, { "tabName": title, "filePath": key })
-        verifyTabNames()
+        if (index === tabNames.count) {
+            insertTabName(title, key)
+        } else {
+            tabNames.insert(index, { "tabName": title, "filePath": key })
+            verifyTabNames()
+        }
         tab.active = true
         if (tab.item)
             tab.item.documentKey = key
@@ -110,6 +114,12 @@ Item {
             return
         selectIndex(index)
         MaterialDocumentMediator.switchDocument(key)
+    }
+
+    // Records a tab added at the end and makes the titles unique again.
+    function insertTabName(tabName, key) {
+        tabNames.append({ "tabName": tabName, "filePath": key })
+        verifyTabNames()
     }
 
     function closeTab(key, skipClosingDocument) {
