@@ -476,8 +476,8 @@ TestCase {
         return result
     }
 
-    // Regression: the links pointed at a placeholder host and the page named buttons
-    // (Validate, Install) that the application does not have.
+    // Regression: the links pointed at a placeholder host. The page names the form's
+    // actions and the printer connection's buttons.
     function test_gettingStartedLinksAndControls() {
         Qt.application.domain = "example.test"
         stand = createTemporaryObject(openerStandIn, testCase)
@@ -489,7 +489,7 @@ TestCase {
         }
         compare(joined("a", "e.href", " "),
                 "https://example.test/gelvantrium/quick-start https://example.test/gelvantrium/faq")
-        compare(joined("strong", "e.textContent", "|"), "Browse...|New|New|Distribute|Save|Help|Home|X")
+        compare(joined("strong", "e.textContent", "|"), "Browse...|New|New|Install|Distribute|Validate|Save|Close|Help|Home|Install|Connect|Disconnect")
     }
 
     // ---- Settings ----
