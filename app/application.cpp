@@ -1,4 +1,5 @@
 #include "application.h"
+#include "filedialogtidier.h"
 
 #include <QCloseEvent>
 #include <QSessionManager>
@@ -12,6 +13,7 @@ Application::Application(int& argc, char** argv)
     // Qt's fallback would close the windows itself, bypassing the close logic.
     setFallbackSessionManagementEnabled(false);
     connect(this, &QGuiApplication::commitDataRequest, this, &Application::onCommitDataRequest);
+    installEventFilter(new FileDialogTidier(this));
 }
 
 bool Application::event(QEvent* event)

@@ -10,7 +10,8 @@ class QSessionManager;
 // whether to close: the request never ends the process by itself.
 //
 // A QApplication rather than a plain QGuiApplication: on Linux the QML file
-// dialogs fall back to Qt Widgets, which need one.
+// dialogs fall back to Qt Widgets, which need one; a FileDialogTidier keeps
+// those dialogs clean between openings.
 class Application : public QApplication {
     Q_OBJECT
 public:

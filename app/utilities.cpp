@@ -47,6 +47,12 @@ bool Utilities::fileExists(const QUrl& url) const
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
+bool Utilities::folderExists(const QUrl& url) const
+{
+    const QString path = url.toLocalFile();
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
 QString Utilities::encryptDocumentForInstall(const QString& groupKey, const QByteArray& data) const
 {
     Zq::Encrypt encrypt;

@@ -19,6 +19,8 @@ public:
     Q_INVOKABLE QString filePathFromURL(const QUrl& url) const;
     // True for an existing regular file; a directory gives false.
     Q_INVOKABLE bool fileExists(const QUrl& url) const;
+    // True for an existing directory.
+    Q_INVOKABLE bool folderExists(const QUrl& url) const;
 
     // The document encrypted under the group key as hex text; "" when the
     // encryption fails (for example a group key of a length AES rejects).

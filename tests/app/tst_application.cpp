@@ -3,8 +3,12 @@
 #include "fileOpenEventHandler.h"
 #include "startup.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QFileDialog>
 #include <QFileOpenEvent>
+#include <QLineEdit>
 #include <QSessionManager>
 #include <QSignalSpy>
 #include <QtTest>
@@ -66,6 +70,30 @@ private slots:
         QFETCH(QString, argument);
         QFETCH(QString, expected);
         QCOMPARE(Startup::openFilePath({ "gelvantrium", argument }), expected);
+    }
+
+    // Regression: an open dialog showed the path typed at its last opening (a new path went
+    // after it), and a completion popup open when it closed stayed and took the next click.
+    void fileDialogOpensEmptyAndLeavesNoPopup()
+    {
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name && name->completer());
+        dialog.show();
+        name->setText(QStringLiteral("/tmp/typed.zqmat"));
+        name->completer()->popup()->show();
+        dialog.hide();
+        QVERIFY(!name->completer()->popup()->isVisible());
+        dialog.show();
+        QCOMPARE(name->text(), QString());
+        // A save dialog keeps the name it proposes.
+        dialog.hide();
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.selectFile(QStringLiteral("proposed.zqmat"));
+        dialog.show();
+        QCOMPARE(name->text(), QStringLiteral("proposed.zqmat"));
     }
 
     // The first frame is rendered ahead only on a first run, while the shader cache is empty.

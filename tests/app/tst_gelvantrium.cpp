@@ -2,6 +2,7 @@
 // so the window moves exactly as xdotool asks.
 #include "../testsupport.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
@@ -29,6 +30,7 @@ QString findWindow(const QProcess& process)
         .section('\n', 0, 0);
 }
 
+// An empty rectangle when xdotool gives nothing (it can, under load): that means "not yet".
 QRect readGeometry(const QString& window)
 {
     QHash<QString, int> values; // from lines like "WIDTH=1100"
@@ -37,18 +39,20 @@ QRect readGeometry(const QString& window)
     return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
 }
 
-// The geometry once two readings 300 ms apart agree: a window still settling under load moves again.
+// The geometry once two readings 300 ms apart agree and show a real window: a window still
+// settling under load moves again, and an empty reading is no result. Empty after 30 s.
 QRect geometryOf(const QString& window)
 {
-    QRect last = readGeometry(window);
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QTest::qWait(300);
+    QRect last;
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
         const QRect now = readGeometry(window);
-        if (now == last)
-            break;
+        if (!now.isEmpty() && now == last)
+            return now;
         last = now;
+        QTest::qWait(300);
     }
-    return last;
+    return QRect();
 }
 
 // SIGTERM is the quit request: with no open document the window closes and settings are written.

@@ -111,9 +111,11 @@ TestCase {
               shown: { "Name": "Clear", "Description": "Clear resin & more", "Time Multiplier": "1.5",
                        "Initial Settle Time (ms)": "15000" } },
             // 25 um is not in the list: nothing is selected, and the level keeps its name.
-            { tag: "sparse", file: "sparse.zqmat", thickness: "", colour: false, shown: {} },
+            // Version shows "1.0" and is written: the form writes what it shows.
+            { tag: "sparse", file: "sparse.zqmat", thickness: "", colour: false, shown: { "Version": "1.0" },
+              addsVersion: true },
             { tag: "out-of-range value, partial colour", file: "outofrange.zqmat", thickness: "100", colour: false,
-              shown: { "Time Multiplier": "7" }, error: "<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5." }
+              shown: { "Time Multiplier": "7" }, addsVersion: true, error: "<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5." }
         ]
     }
 
@@ -128,7 +130,65 @@ TestCase {
             MaterialDocumentMediator.validateDocumentFields()
             verify(MaterialDocumentMediator.formValidationErrorMessages.indexOf(data.error) >= 0)
         }
-        compare(saveTo(tempPath(data.file)), readText(dataDir + data.file))
+        var expected = readText(dataDir + data.file)
+        if (data.addsVersion)
+            expected = expected.replace("<ZqMaterial>\n", "<ZqMaterial>\n    <Version>1.0</Version>\n")
+        compare(saveTo(tempPath(data.file)), expected)
+    }
+
+    // Every parameter of the shared block, as the file format names them.
+    readonly property var parameterNames: [
+        "TimeMultiplier", "Model_Dose_MJcm3", "Model_Dose_Const", "Dp", "Iy_um", "Oc_um", "XYBleed_mm",
+        "ZBleedDepth_mm", "XYTrim_mm", "ZShrinkageFactor", "XYShrinkageFactor", "OverHangFactor",
+        "OverExposureFactor", "TestingOC", "TestingRC", "TestingTrim", "RaiseAccelLimit", "LowerDecelLimit",
+        "UsePrinterXYScaling", "RC_Factor", "Exposure", "BaseExposureTimeOverride_ms", "AttachDepth",
+        "FoundationExposure", "InhibitedLayer_mm", "UseOrigMethod", "MaterialScalingFactorX", "MaterialScalingFactorY"
+    ]
+
+    // The value the printer takes for each parameter of a file's quality level: the level's
+    // own, else the machine's, else the document's, else the initial one.
+    function effectiveValues(path) {
+        var doc = Qt.createQmlObject("import com.vtr.MaterialDocumentManagementLib 1.0; PelluxMaterialDocument {}", testCase)
+        doc.readFromPath(path)
+        verify(!doc.hasError, doc.errorString)
+        var machine = doc.machines[0]
+        var level = machine.qualityLevels[0]
+        var values = {}
+        parameterNames.forEach(function (name) {
+            var bit = BaseMaterialObject["BaseMaterialObject" + name]
+            var setting = [level, machine, doc].filter(function (o) { return (o.sharedXmlFlags & bit) !== 0 })
+            values[name] = (setting.length > 0 ? setting[0] : level)[name.charAt(0).toLowerCase() + name.substring(1)]
+        })
+        doc.destroy()
+        return values
+    }
+
+    // Regression: values set for the document or the machine and not for the quality level
+    // were overwritten on save by the initial values of the fields the form always writes
+    // (XY Trim -0.025 became 0, Scaling Factor X 1.0025 became 0.8).
+    function test_untouchedSaveKeepsEveryEffectiveValue_data() {
+        return [
+            { tag: "values of the document", file: "inherited/document.zqmat", testingTrim: "Yes",
+              shown: { "XY Trim (mm)": "-0.025", "XY Shrinkage Factor": "1.004", "Z Shrinkage Factor": "1.0123456789012",
+                       "Overhang Factor": "120", "Scaling Factor X": "1.0025", "Scaling Factor Y": "0.998",
+                       "Exposure (mJ)": "7.5" } },
+            { tag: "values of the machine over the document's", file: "inherited/machine.zqmat", testingTrim: "No",
+              shown: { "XY Trim (mm)": "0.03", "XY Shrinkage Factor": "1.05", "Z Shrinkage Factor": "1.1",
+                       "Overhang Factor": "60", "Scaling Factor X": "0.9", "Scaling Factor Y": "1.1", "Exposure (mJ)": "3" } }
+        ]
+    }
+
+    function test_untouchedSaveKeepsEveryEffectiveValue(data) {
+        var before = effectiveValues(dataDir + data.file)
+        openFixture(data.file)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "the form changed the loaded document")
+        for (var label in data.shown)
+            compare(field(label).input.text, data.shown[label], label)
+        compare(field("Testing Trim").input.displayText, data.testingTrim)
+        var path = tempPath("inherited.zqmat")
+        saveTo(path)
+        var after = effectiveValues(path)
+        parameterNames.forEach(function (name) { compare(after[name], before[name], name) })
     }
 
     // A key that takes the value out of range is refused; the model follows every accepted key.
@@ -136,7 +196,13 @@ TestCase {
         return [
             { tag: "above the top", label: "Time Multiplier", keys: "26", text: "2", property: "timeMultiplier", value: 2 },
             { tag: "below a negative bottom", label: "XY Trim (mm)", keys: "-2", text: "-", property: "xYTrim_mm",
-              value: -0.05 }
+              value: -0.05 },
+            // Regression: the comma was dropped, so "0,25" gave 2 and "1,5" gave 1.
+            { tag: "decimal comma", label: "XY Bleed (mm)", keys: "0,25", text: "0.25", property: "xYBleed_mm", value: 0.25 },
+            { tag: "decimal comma after the units", label: "XY Bleed (mm)", keys: "1,5", text: "1.5", property: "xYBleed_mm",
+              value: 1.5 },
+            { tag: "trailing decimal comma", label: "Overhang Factor", keys: "12,", text: "12.", property: "overHangFactor",
+              value: 12 }
         ]
     }
 
@@ -187,6 +253,8 @@ TestCase {
         var path = tempPath("roundtrip.zqmat")
         var xml = saveTo(path)
         compare(elementText(xml, "FriendlyName"), field("Name").input.text)
+        // Regression: a new document showed Version 1.0 and saved none.
+        compare(elementText(xml, "Version"), field("Version").input.text)
         numberElements.forEach(function (pair) {
             var shown = field(pair[0]).input.text
             var saved = elementText(xml, pair[1])
@@ -197,7 +265,7 @@ TestCase {
                 verify(saved !== null && Number(saved) === Number(shown), pair[0] + " shows " + shown + ", saved " + saved)
             }
         })
-        compare(field("XY Bleed (mm)").input.text, "1")
+        compare(field("XY Bleed (mm)").input.text, "1.5")
         compare([field("Over Exposure Factor").input.text, field("Settle Max (ms)").input.text], ["", ""])
         // A chosen thickness names the level; a new document's level is named by its thickness too.
         verify(xml.indexOf(data.open ? '<Quality Name="120" Thickness_um="120">' : '<Quality Name="30" Thickness_um="30">') >= 0, xml)
@@ -248,11 +316,16 @@ TestCase {
         return [
             { tag: "new document", file: "", name: "", proposed: "NewMaterial%1.zqmat" },
             { tag: "new document with a name", file: "", name: "Clear Resin", proposed: "Clear Resin" },
-            { tag: "opened file", file: "full.zqmat", name: "Other", proposed: "full.zqmat" }
+            { tag: "opened file", file: "full.zqmat", name: "Other", proposed: "full.zqmat" },
+            // Regression: the dialog opened in the folder above home and proposed "home/Documents/...".
+            { tag: "folder gone: home", file: "", name: "", proposed: "NewMaterial%1.zqmat", folder: "missing-folder/" }
         ]
     }
 
     function test_saveDialogProposesTheRuleName(data) {
+        var folderBefore = MaterialDocumentMediator.documentFileDirectoryPath
+        if (data.folder)
+            MaterialDocumentMediator.documentFileDirectoryPath = keyOf(tempDir + data.folder)
         data.file ? openFixture(data.file) : newDocument()
         if (data.name !== "")
             typeInto("Name", data.name)
@@ -263,9 +336,42 @@ TestCase {
         // The dialog took the keyboard; the form's window gets it back for the tests that type.
         harness.hostWindow.requestActivate()
         tryVerify(function () { return harness.hostWindow.active })
+        MaterialDocumentMediator.documentFileDirectoryPath = folderBefore
         compare(shown.name, data.proposed.arg(MaterialDocumentMediator.numberOfNewMaterials))
         if (data.file !== "")
             compare(shown.folder + "/", dataDir)
+        if (data.folder)
+            compare(shown.folder, MaterialDocumentMediator.localPathFromUrl(
+                        Platform.StandardPaths.writableLocation(Platform.StandardPaths.HomeLocation)))
+    }
+
+    // The sample the README offers opens under the form's rules, passes validation, shows a
+    // value in every field and saves (and so installs) byte for byte as it is. Regression: it
+    // named a file with two machines and an out-of-range colour. Run alone by ctest as
+    // readme_sample_document.
+    function test_readmeSampleDocument() {
+        var projectDir = MaterialDocumentMediator.localPathFromUrl(Qt.resolvedUrl("../..")) + "/"
+        var named = /build\.sh run (\S+)/.exec(readText(projectDir + "README.md"))
+        verify(named !== null, "the README names no sample")
+        var sample = projectDir + named[1]
+        var text = readText(sample)
+        verify(text !== null, sample)
+        openFile(sample)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "the form changed the sample")
+        MaterialDocumentMediator.validateDocumentFields()
+        compare(MaterialDocumentMediator.formValidationErrorMessages, [])
+        var form = currentForm()
+        ;[form.materialSection, form.qualitySection, form.cycleSection].forEach(function (section) {
+            section.fieldItems.forEach(function (item) {
+                var input = item.input
+                var kind = item.field.kind
+                var shown = kind === "color" ? input.hasColor
+                          : kind === "thickness" || kind === "yesno" ? input.currentIndex >= 0 : input.text !== ""
+                verify(shown, item.field.label + " is not set in the sample")
+            })
+        })
+        compare(MaterialDocumentMediator.document.ToXMLString(), text)
+        compare(saveTo(tempPath("sample.zqmat")), text)
     }
 
     // Regression: labels were plain table strings that the translation tools could not find.
@@ -606,6 +712,9 @@ TestCase {
         compare(tabKeys(), [key])
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
         compare([screenForm.messageDialog.opened, screenForm.messageDialog.title], [true, "Save failed."])
+        // The message names the path tried, not only the reason.
+        verify(screenForm.messageDialog.message.indexOf(tempDir + "missing-folder/elsewhere.zqmat") >= 0,
+               screenForm.messageDialog.message)
     }
 
     function test_savingOverAnotherTabsFile_data() {

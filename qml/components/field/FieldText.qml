@@ -131,10 +131,27 @@ Item {
             fieldText.finishEditing()
             event.accepted = false
         }
+        // In a decimal field a comma is the decimal point: dropped, or read as a group
+        // separator, it would change the size of the number being typed.
+        Keys.onPressed: function (event) {
+            if (!fieldText.hasDoubleRange || event.text !== "," || readOnly)
+                return
+            event.accepted = true
+            if (selectedText !== "")
+                remove(selectionStart, selectionEnd)
+            insert(cursorPosition, ".")
+        }
 
         onTextChanged: {
             if (fieldText.filling)
                 return
+            if (fieldText.hasDoubleRange && text.indexOf(",") >= 0) {
+                // Pasted text: its commas are decimal points too. Reassigning checks it again.
+                var position = cursorPosition
+                text = text.replace(/,/g, ".")
+                cursorPosition = Math.min(position, text.length)
+                return
+            }
             if (fieldText.isNumber && text !== "") {
                 var refused = !fieldText.partialNumberPattern.test(text)
                 if (!refused && fieldText.hasDoubleRange) {

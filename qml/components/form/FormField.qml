@@ -51,6 +51,9 @@ Item {
             if (isPresent())
                 input.setText(target[field.property])
         } else if (kind === "version") {
+            // Shown always, so written always: the file holds the version the form shows.
+            if (!isPresent())
+                target[field.property] = target[field.property]
             input.setText(target[field.property])
         } else if (kind === "D" || kind === "I" || kind === "Istar") {
             if (isPresent()) {
@@ -73,6 +76,22 @@ Item {
             }
         }
         filled = true
+    }
+
+    // For a field the form always writes and the target lacks: takes the value of the
+    // nearest level above that sets it (levels most specific first), so that writing it
+    // at the target's level keeps the value the file already gives.
+    function takeInheritedValue(levels) {
+        if (!FormFields.alwaysWritten(field) || target === null || isPresent())
+            return
+        var bit = FormFields.presentBit(field)
+        for (var i = 0; i < levels.length; ++i) {
+            var level = levels[i]
+            if (level && (level[bit.word] & presentBitValue()) !== 0) {
+                target[field.property] = level[field.property]
+                return
+            }
+        }
     }
 
     // Switches the present bit on for fields that are always written.

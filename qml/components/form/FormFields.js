@@ -38,7 +38,8 @@ var fields = [
     { section: "material", row: 1, share: 0.515, label: QT_TR_NOOP("Description"), target: "document", property: "description",
       kind: "text", flagWord: "xmlFlags", flagType: "PelluxMaterialDocument", flag: "PelluxMaterialDocumentDescription" },
     { section: "material", row: 1, share: 0.1175, label: QT_TR_NOOP("Version"), target: "document", property: "version",
-      kind: "version", min: "0.1", max: "1000000000000", placeholder: QT_TR_NOOP("0.1 or greater"), alwaysFilled: true },
+      kind: "version", min: "0.1", max: "1000000000000", placeholder: QT_TR_NOOP("0.1 or greater"), alwaysFilled: true,
+      flagWord: "xmlFlags", flagType: "PelluxMaterialDocument", flag: "PelluxMaterialDocumentVersion" },
     { section: "material", row: 1, share: 0.1175, label: QT_TR_NOOP("Color"), target: "document", kind: "color" },
 
     // Quality, row 1
@@ -130,6 +131,11 @@ function presentBit(field) {
     if (field.target === "cycleSetting")
         return { word: "xmlFlags", type: "CycleSetting", flag: field.flag }
     return { word: "sharedXmlFlags", type: "BaseMaterialObject", flag: field.flag }
+}
+
+// Fields the form writes even when the document lacks them.
+function alwaysWritten(field) {
+    return field.alwaysPresent === true || field.valueWhenAbsent !== undefined
 }
 
 function isNumeric(field) {

@@ -10,6 +10,9 @@ Item {
     property string title: ""
     // The model objects the section's fields edit, by the table's target names.
     property var targets: ({})
+    // The levels above the edited objects, most specific first: a value the form always
+    // writes and the object lacks is taken from the nearest of them that sets it.
+    property var inheritedFrom: []
 
     readonly property var sectionInfo: FormFields.section(sectionKey)
     readonly property var shownFields: FormFields.sectionFields(sectionKey).filter(function (f) {
@@ -57,13 +60,22 @@ Item {
     // Fills every field from its model object. The fields that are always written
     // are switched on first, so they show the values the file will get.
     function fill() {
-        for (var i = 0; i < fieldItems.length; ++i) {
-            var item = fieldItems[i]
-            var target = targets[item.field.target]
-            item.target = target === undefined ? null : target
-            item.markPresent()
-            item.fill()
+        var i
+        for (i = 0; i < fieldItems.length; ++i) {
+            var target = targets[fieldItems[i].field.target]
+            fieldItems[i].target = target === undefined ? null : target
         }
+        for (i = 0; i < fieldItems.length; ++i)
+            fieldItems[i].takeInheritedValue(inheritedFrom)
+        markAdvancedFieldsPresent()
+        for (i = 0; i < fieldItems.length; ++i)
+            fieldItems[i].fill()
+    }
+
+    // The advanced fields are always written: their present bits are switched on.
+    function markAdvancedFieldsPresent() {
+        for (var i = 0; i < fieldItems.length; ++i)
+            fieldItems[i].markPresent()
     }
 
     // Writes what the comboboxes show into the model, as a selection would.

@@ -38,6 +38,7 @@ Item {
     Component.onCompleted: {
         setDocumentProperties()
         sectionMaterial.document = document
+        sectionQuality.inheritedFrom = [machine, document]
         sectionQuality.qualityLevel = qualityLevel
         sectionCycle.qualityLevel = qualityLevel
         sectionCycle.cycleSetting = cycleSetting

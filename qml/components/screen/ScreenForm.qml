@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import Qt.labs.platform 1.1 as Platform
+import com.vtr.Gelvantrium 1.0
 import "../.."
 import ".."
 import "../form"
@@ -30,6 +31,10 @@ Rectangle {
     property var openFileDialog: function (dialog) { dialog.open() }
 
     color: Globals.colorNeutral4
+
+    Utilities {
+        id: utility
+    }
 
     Connections {
         target: MaterialDocumentMediator
@@ -108,15 +113,26 @@ Rectangle {
         return filename + extension
     }
 
-    function proposedFileUrl(name) {
+    // The document's folder, or home when that folder does not exist (a home without a
+    // documents folder): a dialog given a missing folder opens elsewhere and proposes a
+    // name with folders in front that cannot be saved to. Ends with "/".
+    function dialogFolderPath() {
         var directory = MaterialDocumentMediator.localPathFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
-        return MaterialDocumentMediator.urlFromLocalPath(directory + name)
+        if (utility.folderExists(MaterialDocumentMediator.urlFromLocalPath(directory)))
+            return directory
+        var home = MaterialDocumentMediator.localPathFromUrl(
+            Platform.StandardPaths.writableLocation(Platform.StandardPaths.HomeLocation))
+        return home.charAt(home.length - 1) === "/" ? home : home + "/"
+    }
+
+    function proposedFileUrl(name) {
+        return MaterialDocumentMediator.urlFromLocalPath(dialogFolderPath() + name)
     }
 
     // The platform dialog is made at its first opening and drops a file proposed before
     // that, so the proposal is given again once it is open.
     function openFileDialogWithProposal(dialog, fileUrl) {
-        dialog.folder = MaterialDocumentMediator.urlFromKey(MaterialDocumentMediator.documentFileDirectoryPath)
+        dialog.folder = MaterialDocumentMediator.urlFromLocalPath(dialogFolderPath())
         dialog.currentFile = fileUrl
         openFileDialog(dialog)
         dialog.currentFile = fileUrl
@@ -134,6 +150,10 @@ Rectangle {
         var saved = document !== null && !document.hasError && result === MaterialDocumentMediator.documentKey
         if (!saved) {
             console.error(result)
+            // The reason alone ("No such file or directory") does not say where.
+            var path = MaterialDocumentMediator.localPathFromUrl(fileUrl)
+            if (path !== "" && String(result).indexOf(path) < 0)
+                result = qsTr("Could not write %1: %2").arg(path).arg(result)
             showMessage(qsTr("Save failed."), result)
         }
         saveBeforeClosingHandler(saved)
