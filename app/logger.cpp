@@ -11,8 +11,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <sys/statvfs.h>
+
+Q_LOGGING_CATEGORY(logDebug, "Debug")
+Q_LOGGING_CATEGORY(logInfo, "Info")
+Q_LOGGING_CATEGORY(logWarning, "Warning")
+Q_LOGGING_CATEGORY(logCritical, "Critical")
+Q_LOGGING_CATEGORY(logFatal, "Fatal")
 
 QString Logger::logParentDirectory;
 const QString Logger::logDirectoryName = QStringLiteral("logs");
@@ -190,9 +197,8 @@ QString Logger::currentFileName(bool error)
 
 void Logger::messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    char timestamp[timestampLength];
-    timestampNow(timestamp);
-    QByteArray text = message.toUtf8();
+    char stamp[timestampLength];
+    timestampNow(stamp);
     QMutexLocker lock(&files().mutex);
     ++handlerDepth;
     if (handlerDepth == 1) {
@@ -200,19 +206,31 @@ void Logger::messageHandler(QtMsgType type, const QMessageLogContext& context, c
         const bool toGeneralLog
             = msgTypeToLogLevel(type) >= configMinimumLogLevel.load(std::memory_order_relaxed);
         if (toErrorLog || toGeneralLog) {
-            const std::string& line = formatLine(type, timestamp, timestampLength, context, text);
+            const QString timestamp = QString::fromLatin1(stamp, timestampLength);
             if (toErrorLog)
-                writeFormattedLine(line, true);
+                writeLogLine(type, timestamp, context, message, true);
             if (toGeneralLog)
-                writeFormattedLine(line, false);
+                writeLogLine(type, timestamp, context, message, false);
         }
     }
-    if (!localeIsUtf8())
-        text = message.toLocal8Bit();
+    QByteArray text = localeIsUtf8() ? message.toUtf8() : message.toLocal8Bit();
     text += '\n';
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
     --handlerDepth;
+}
+
+bool Logger::writeLogLine(QtMsgType type, const QString& timestamp, const QMessageLogContext& context,
+    const QString& message, bool error)
+{
+    try {
+        const QByteArray stamp = timestamp.toUtf8();
+        return writeFormattedLine(
+            formatLine(type, stamp.constData(), stamp.size(), context, message.toUtf8()), error);
+    } catch (const std::exception& e) {
+        qCritical() << e.what();
+        return false;
+    }
 }
 
 const std::string& Logger::formatLine(QtMsgType type, const char* timestamp, int timestampSize,
@@ -261,128 +279,145 @@ bool Logger::initialization()
 
 bool Logger::createNewLogFile(bool error)
 {
-    QMutexLocker lock(&files().mutex);
-    std::unique_ptr<QFile>& current = currentFile(error);
-    if (logParentDirectory.isEmpty()) {
-        reportOpenFailureOnce(error,
-            QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
-                .arg(QLatin1String(kindName(error))));
-        return false;
-    }
-    const QDir dir = getLogDirectory();
-    // A file left in another folder (the parent was changed) is not this folder's current file.
-    if (current && QFileInfo(current->fileName()).absolutePath() != dir.absolutePath())
-        current.reset();
-
-    if (!current && dir.exists()) {
-        const QStringList existing = getLogFiles(error);
-        if (!existing.isEmpty()) {
-            auto newest = std::make_unique<QFile>(dir.filePath(existing.last()));
-            if (newest->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
-                current = std::move(newest);
+    try {
+        QMutexLocker lock(&files().mutex);
+        std::unique_ptr<QFile>& current = currentFile(error);
+        if (logParentDirectory.isEmpty()) {
+            reportOpenFailureOnce(error,
+                QStringLiteral("Logger: no log folder set, %1 lines go to standard output only")
+                    .arg(QLatin1String(kindName(error))));
+            return false;
         }
-    }
+        const QDir dir = getLogDirectory();
+        // A file left in another folder (the parent was changed) is not this folder's current file.
+        if (current && QFileInfo(current->fileName()).absolutePath() != dir.absolutePath())
+            current.reset();
 
-    if (current && current->isOpen() && current->size() < maxLogFileSize) {
-        files().currentSize[error ? 1 : 0] = current->size();
-        qDebug() << "static bool Logger::createNewLogFile(bool)"
-                 << "using current" << kindName(error) << "file";
+        if (!current && dir.exists()) {
+            const QStringList existing = getLogFiles(error);
+            if (!existing.isEmpty()) {
+                auto newest = std::make_unique<QFile>(dir.filePath(existing.last()));
+                if (newest->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+                    current = std::move(newest);
+            }
+        }
+
+        if (current && current->isOpen() && current->size() < maxLogFileSize) {
+            files().currentSize[error ? 1 : 0] = current->size();
+            qDebug() << "static bool Logger::createNewLogFile(bool)"
+                     << "using current" << kindName(error) << "file";
+            verifyFiles(error);
+            return hasFreeSpace(error, *current);
+        }
+
+        const QString name = (error ? logErrorFilePrefix : logFilePrefix)
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz"))
+            + logFileExtension;
+        if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
+            qDebug() << "Failed to create log file directory";
+
+        auto file = std::make_unique<QFile>(dir.filePath(name));
+        if (!file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
+            // Keep writing to the old file, if any, rather than losing lines.
+            reportOpenFailureOnce(error,
+                QStringLiteral("Logger: cannot open %1: %2")
+                    .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
+            return false;
+        }
+        files().openFailureReported[error ? 1 : 0] = false;
+        files().writeFailureReported[error ? 1 : 0] = false;
+        files().currentSize[error ? 1 : 0] = 0;
+        current = std::move(file);
+        qDebug().noquote() << "static bool Logger::createNewLogFile(bool)"
+                           << " using new" << kindName(error) << "file: " + name;
         verifyFiles(error);
         return hasFreeSpace(error, *current);
-    }
-
-    const QString name = (error ? logErrorFilePrefix : logFilePrefix)
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz")) + logFileExtension;
-    if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
-        qDebug() << "Failed to create log file directory";
-
-    auto file = std::make_unique<QFile>(dir.filePath(name));
-    if (!file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
-        // Keep writing to the old file, if any, rather than losing lines.
-        reportOpenFailureOnce(error,
-            QStringLiteral("Logger: cannot open %1: %2")
-                .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
+    } catch (const std::exception& e) {
+        qCritical() << e.what();
         return false;
     }
-    files().openFailureReported[error ? 1 : 0] = false;
-    files().writeFailureReported[error ? 1 : 0] = false;
-    files().currentSize[error ? 1 : 0] = 0;
-    current = std::move(file);
-    qDebug().noquote() << "static bool Logger::createNewLogFile(bool)"
-                       << " using new" << kindName(error) << "file: " + name;
-    verifyFiles(error);
-    return hasFreeSpace(error, *current);
 }
 
 bool Logger::getConfig()
 {
     if (logParentDirectory.isEmpty())
         return false;
-    QFile config(getLogDirectory().filePath(configFilename));
-    // A first start has no file yet: normal, so nothing is said.
-    if (!config.exists())
-        return createDefaultConfig(false);
-    if (!config.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qCritical() << "Failed to open log config file for reading";
-        return createDefaultConfig();
+    try {
+        QFile config(getLogDirectory().filePath(configFilename));
+        if (!config.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            qCritical() << "Failed to open log config file for reading";
+            return createDefaultConfig();
+        }
+        const QString line = QString::fromUtf8(config.readLine()).simplified();
+        config.close();
+        bool isNumber = false;
+        const int level = line.toInt(&isNumber, 10);
+        if (!isNumber) {
+            qCritical() << "Failed to read minimum log level";
+            return createDefaultConfig();
+        }
+        if (level < Debug || level > Fatal) {
+            qCritical() << "Invalid minimum log level";
+            return createDefaultConfig();
+        }
+        configMinimumLogLevel.store(level);
+        qDebug() << "Read config  |  minimumLogLevel =" << level;
+        return true;
+    } catch (const std::exception& e) {
+        qCritical() << "Failed to parse log config file" << e.what();
+        return false;
     }
-    const QString line = QString::fromUtf8(config.readLine()).simplified();
-    config.close();
-    bool isNumber = false;
-    const int level = line.toInt(&isNumber, 10);
-    if (!isNumber) {
-        qCritical() << "Failed to read minimum log level";
-        return createDefaultConfig();
-    }
-    if (level < Debug || level > Fatal) {
-        qCritical() << "Invalid minimum log level";
-        return createDefaultConfig();
-    }
-    configMinimumLogLevel.store(level);
-    qDebug() << "Read config  |  minimumLogLevel =" << level;
-    return true;
 }
 
-bool Logger::createDefaultConfig(bool announce)
+bool Logger::createDefaultConfig()
 {
     if (logParentDirectory.isEmpty())
         return false;
-    // Whatever was wrong with the file, the level falls back to the default.
-    configMinimumLogLevel.store(configDefaultMinimumLogLevel);
-    // Replaced atomically: on a full disk the old file stays rather than an empty one.
-    QSaveFile config(getLogDirectory().filePath(configFilename));
-    if (!config.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qCritical() << "Failed to open log config file for writing";
-        return false;
-    }
-    const QByteArray content = QByteArray::number(configDefaultMinimumLogLevel) + '\n';
-    if (config.write(content) != content.size() || !config.flush() || !config.commit()) {
-        qCritical() << "Failed to write log config file" << config.errorString();
-        return false;
-    }
-    if (announce)
+    try {
+        // Whatever was wrong with the file, the level falls back to the default.
+        configMinimumLogLevel.store(configDefaultMinimumLogLevel);
+        // Replaced atomically: on a full disk the old file stays rather than an empty one.
+        QSaveFile config(getLogDirectory().filePath(configFilename));
+        if (!config.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            qCritical() << "Failed to open log config file for writing";
+            return false;
+        }
+        const QByteArray content = QByteArray::number(configDefaultMinimumLogLevel) + '\n';
+        if (config.write(content) != content.size() || !config.flush() || !config.commit()) {
+            qCritical() << "Failed to write log config file" << config.errorString();
+            return false;
+        }
         qInfo() << "Created new log config file with default values";
-    return true;
+        return true;
+    } catch (const std::exception& e) {
+        qCritical() << "Failed to write log config file" << e.what();
+        return false;
+    }
 }
 
 bool Logger::verifyFiles(bool error)
 {
-    QMutexLocker lock(&files().mutex);
-    if (logParentDirectory.isEmpty())
+    try {
+        QMutexLocker lock(&files().mutex);
+        if (logParentDirectory.isEmpty())
+            return false;
+        QStringList existing = getLogFiles(error);
+        // The current file is never a candidate: after the clock was set back
+        // it may sort before older files.
+        const bool hasCurrent = existing.removeAll(currentFileName(error)) > 0;
+        const int othersKept = maxLogFiles - (hasCurrent ? 1 : 0);
+        const QDir dir = getLogDirectory();
+        while (existing.size() > othersKept) {
+            const QString name = existing.takeFirst();
+            if (QFile::remove(dir.filePath(name)))
+                qDebug().noquote() << "static bool Logger::verifyFiles(bool)"
+                                   << "Removed log file: " + name;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        qCritical() << e.what();
         return false;
-    QStringList existing = getLogFiles(error);
-    // The current file is never a candidate: after the clock was set back
-    // it may sort before older files.
-    const bool hasCurrent = existing.removeAll(currentFileName(error)) > 0;
-    const int othersKept = maxLogFiles - (hasCurrent ? 1 : 0);
-    const QDir dir = getLogDirectory();
-    while (existing.size() > othersKept) {
-        const QString name = existing.takeFirst();
-        if (QFile::remove(dir.filePath(name)))
-            qDebug().noquote() << "static bool Logger::verifyFiles(bool)"
-                               << "Removed log file: " + name;
     }
-    return true;
 }
 
 QDir Logger::getLogDirectory() { return QDir(QDir(logParentDirectory).absoluteFilePath(logDirectoryName)); }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -9,6 +10,13 @@
 #include <atomic>
 #include <memory>
 #include <string>
+
+// Categories for the category macros (qCInfo(logInfo) and so on).
+Q_DECLARE_LOGGING_CATEGORY(logDebug)
+Q_DECLARE_LOGGING_CATEGORY(logInfo)
+Q_DECLARE_LOGGING_CATEGORY(logWarning)
+Q_DECLARE_LOGGING_CATEGORY(logCritical)
+Q_DECLARE_LOGGING_CATEGORY(logFatal)
 
 // The process-wide Qt message handler: every message goes to standard output,
 // to the general log when its level reaches the minimum from the "config" file,
@@ -37,10 +45,14 @@ public:
     // maxLogFileSize; a failed write is reported once on stderr.
     static bool createNewLogFile(bool error);
     static bool getConfig();
-    // Writes "config" with the default level, atomically. announce: log that it did.
-    static bool createDefaultConfig(bool announce = true);
+    // Writes "config" with the default level, atomically.
+    static bool createDefaultConfig();
     // Removes the oldest files of the kind until maxLogFiles remain; never the current one.
     static bool verifyFiles(bool error);
+    // Writes one line to the current file of the kind (error: the error log).
+    // False when the kind has no open file or the write failed.
+    static bool writeLogLine(QtMsgType type, const QString& timestamp, const QMessageLogContext& context,
+        const QString& message, bool error);
     static QDir getLogDirectory();
     static QStringList getLogFiles(bool error);
     static int msgTypeToLogLevel(QtMsgType type);

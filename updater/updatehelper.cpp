@@ -25,6 +25,8 @@ UpdateHelper::UpdateHelper(QObject* parent)
             applicationVersion = QCoreApplication::applicationVersion();
         updater->setUrl(definitionsURL);
         updater->setModuleVersion(applicationVersion);
+        updater->setNotifyOnFinish(false);
+        updater->setNotifyOnUpdate(false);
         initialized = true;
     }
     connect(updater, &Updater::checkingFinished, this, &UpdateHelper::checkForUpdateFinished);

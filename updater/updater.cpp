@@ -58,6 +58,12 @@ void Updater::checkForUpdates()
 
 void Updater::setUrl(const QString& url) { m_url = url; }
 
+void Updater::setNotifyOnUpdate(bool notify) { m_notifyOnUpdate = notify; }
+
+void Updater::setNotifyOnFinish(bool notify) { m_notifyOnFinish = notify; }
+
+void Updater::setModuleName(const QString& name) { m_moduleName = name; }
+
 void Updater::setModuleVersion(const QString& version) { m_moduleVersion = version; }
 
 void Updater::setPlatformKey(const QString& key) { m_platformKey = key; }
@@ -88,6 +94,7 @@ void Updater::readFeed(const QByteArray& body)
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonObject entry
         = document.object().value(QLatin1String("updates")).toObject().value(m_platformKey).toObject();
+    m_openUrl = entry.value(QLatin1String("open-url")).toString();
     m_changelog = entry.value(QLatin1String("changelog")).toString();
     m_latestVersion = entry.value(QLatin1String("latest-version")).toString();
 

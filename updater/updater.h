@@ -15,10 +15,14 @@ public:
     ~Updater() override;
 
     QString url() const { return m_url; }
+    // Kept for callers; nothing here depends on them.
+    bool notifyOnUpdate() const { return m_notifyOnUpdate; }
+    bool notifyOnFinish() const { return m_notifyOnFinish; }
     // Result of the last feed that was read; unchanged by failed requests.
     bool updateAvailable() const { return m_updateAvailable; }
     QString platformKey() const { return m_platformKey; }
     QString changelog() const { return m_changelog; }
+    QString moduleName() const { return m_moduleName; }
     // Empty unless the feed gave an https address; without one no update is reported.
     QString downloadUrl() const { return m_downloadUrl; }
     QString moduleVersion() const { return m_moduleVersion; }
@@ -44,6 +48,9 @@ public slots:
     // most maxRedirects https redirects, never to http.
     void checkForUpdates();
     void setUrl(const QString& url);
+    void setNotifyOnUpdate(bool notify);
+    void setNotifyOnFinish(bool notify);
+    void setModuleName(const QString& name);
     void setModuleVersion(const QString& version);
     void setPlatformKey(const QString& key);
 
@@ -57,9 +64,14 @@ private slots:
 
 private:
     QString m_url;
+    bool m_notifyOnUpdate = true;
+    bool m_notifyOnFinish = false;
     bool m_updateAvailable = false;
+    // The feed's web page for the release; read and kept, not used.
+    QString m_openUrl;
     QString m_platformKey;
     QString m_changelog;
+    QString m_moduleName;
     QString m_downloadUrl;
     QString m_moduleVersion;
     QString m_latestVersion;

@@ -25,6 +25,7 @@
 // that a cleared exposure fails validation).
 class BaseMaterialObject : public QObject, public IMaterialObject {
     Q_OBJECT
+    Q_INTERFACES(IMaterialObject)
     // The same object for the holder's whole life.
     Q_PROPERTY(CycleSetting* cycleSettings READ CycleSettings CONSTANT)
     GELV_SHARED_PARAMETERS(GELV_SHARED_PROPERTY)
@@ -98,8 +99,10 @@ public:
     bool FromXML(QXmlStreamReader& reader) override;
     // Range check of the 23 numeric parameters; the argument is ignored here.
     Q_INVOKABLE bool Validate(bool includeBaseClass = false) override;
-    // Sets or clears the bits of flag without touching the values.
-    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled);
+    // Sets or clears the bits of flag without touching the values. Not
+    // invokable here: QML calls the overrides of the document, machine and
+    // quality level.
+    virtual void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled);
 
     CycleSetting* CycleSettings() { return &m_cycleSettings; }
 

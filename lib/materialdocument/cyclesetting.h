@@ -40,6 +40,7 @@
 // to a double setter, or INT_MIN to an int setter, clears the bit instead.
 class CycleSetting : public QObject, public IMaterialObject {
     Q_OBJECT
+    Q_INTERFACES(IMaterialObject)
     GELV_CYCLE_FIELDS(GELV_CYCLE_PROPERTY)
     Q_PROPERTY(QStringList validationErrorMessage READ ValidationErrorMessage WRITE setValidationErrorMessage
             NOTIFY ValidationErrorMessageChanged)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtPlugin>
+
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
@@ -11,3 +13,7 @@ public:
     virtual bool FromXML(QXmlStreamReader& reader) = 0;
     virtual bool Validate(bool includeBaseClass) = 0;
 };
+
+// Kept as released, spelling included: casts by this id must keep working.
+#define IMaterialObject_iid "com.vtr.MaterialDocumentMangementLib.IMaterialObject/1.0"
+Q_DECLARE_INTERFACE(IMaterialObject, IMaterialObject_iid)

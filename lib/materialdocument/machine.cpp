@@ -71,10 +71,16 @@ bool Machine::Validate(bool includeBaseClass)
     return ValidationErrorMessage().isEmpty();
 }
 
+void Machine::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
+{
+    BaseMaterialObject::UpdateFlag(flag, enabled);
+}
+
 QQmlListProperty<QualityLevel> Machine::QualityLevels()
 {
-    return OwnedList::property<QualityLevel, Machine, &Machine::m_qualityLevels,
-        &Machine::QualityLevelsChanged>(this);
+    return OwnedList::withoutEmulation(
+        QQmlListProperty<QualityLevel>(this, this, &Machine::_appendQualityLevel,
+            &Machine::_qualityLevelCount, &Machine::_qualityLevelAt, &Machine::_clearQualityLevels));
 }
 
 void Machine::_appendQualityLevel(QualityLevel* qualityLevel)
@@ -91,13 +97,34 @@ void Machine::_clearQualityLevels()
     OwnedList::clear(this, m_qualityLevels, &Machine::QualityLevelsChanged);
 }
 
+void Machine::_appendQualityLevel(QQmlListProperty<QualityLevel>* list, QualityLevel* qualityLevel)
+{
+    static_cast<Machine*>(list->data)->_appendQualityLevel(qualityLevel);
+}
+
+int Machine::_qualityLevelCount(QQmlListProperty<QualityLevel>* list)
+{
+    return static_cast<Machine*>(list->data)->_qualityLevelCount();
+}
+
+QualityLevel* Machine::_qualityLevelAt(QQmlListProperty<QualityLevel>* list, int index)
+{
+    return static_cast<Machine*>(list->data)->_qualityLevelAt(index);
+}
+
+void Machine::_clearQualityLevels(QQmlListProperty<QualityLevel>* list)
+{
+    auto* machine = static_cast<Machine*>(list->data);
+    OwnedList::clearFromQml(machine, machine->m_qualityLevels, &Machine::QualityLevelsChanged);
+}
+
 void Machine::ToXML(QXmlStreamWriter& writer)
 {
     writer.writeStartElement(QStringLiteral("Machine"));
     if (m_xmlFlags & MachineModelName)
         writer.writeAttribute(QStringLiteral("modelName"), machineModelNameToString(m_modelName));
     if (m_xmlFlags & MachinePreferredQuality)
-        writer.writeTextElement(QStringLiteral("PreferredQuality"), m_preferredQuality);
+        writeXmlTextElement(writer, QStringLiteral("PreferredQuality"), m_preferredQuality);
     BaseMaterialObject::ToXML(writer);
     if (!m_qualityLevels.isEmpty()) {
         writer.writeStartElement(QStringLiteral("QualityLevels"));

@@ -52,6 +52,7 @@ public:
     // Without includeBaseClass nothing is checked: the result reflects the
     // messages the last check left.
     Q_INVOKABLE bool Validate(bool includeBaseClass = false) override;
+    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled) override;
 
     QQmlListProperty<QualityLevel> QualityLevels();
     MachineModelNames ModelName() const { return m_modelName; }
@@ -62,12 +63,20 @@ public:
     void setXmlFlags(const SerializationFlags& flags);
 
     // The list operations for direct callers. Appending takes ownership and
-    // ignores null; clearing deletes the quality levels.
+    // ignores null; clearing deletes the quality levels at once.
     void _appendQualityLevel(QualityLevel* qualityLevel);
     int _qualityLevelCount() const;
     // nullptr when index is outside the list.
     QualityLevel* _qualityLevelAt(int index) const;
     void _clearQualityLevels();
+
+    // The callbacks of the qualityLevels property. Its clear deletes the
+    // quality levels on the next turn of the event loop, sparing those that
+    // QML appends again meanwhile (a list assignment clears, then re-appends).
+    static void _appendQualityLevel(QQmlListProperty<QualityLevel>* list, QualityLevel* qualityLevel);
+    static int _qualityLevelCount(QQmlListProperty<QualityLevel>* list);
+    static QualityLevel* _qualityLevelAt(QQmlListProperty<QualityLevel>* list, int index);
+    static void _clearQualityLevels(QQmlListProperty<QualityLevel>* list);
 
 signals:
     void ModelNameChanged();

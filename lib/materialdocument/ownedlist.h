@@ -32,17 +32,36 @@ template <typename T> T* at(const QList<T*>& list, int index)
     return index >= 0 && index < list.size() ? list.at(index) : nullptr;
 }
 
-// Clearing empties the list at once and deletes the elements on the next
-// turn of the event loop, unless they were appended again by then: QML
-// assigns a whole list by clearing it and appending the same pointers.
-// Until then they stay Qt children of the owner, so nothing leaks.
+namespace detail {
+    template <typename T, typename Owner> QList<QPointer<T>> take(Owner* owner, QList<T*>& list)
+    {
+        QList<QPointer<T>> taken;
+        for (T* item : std::exchange(list, {})) {
+            QObject::disconnect(item, &QObject::destroyed, owner, nullptr);
+            taken.append(item);
+        }
+        return taken;
+    }
+} // namespace detail
+
+// Empties the list and deletes its elements at once. An element listed twice,
+// or deleted with another one, is deleted once.
 template <typename T, typename Owner> void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
 {
-    QList<QPointer<T>> dropped;
-    for (T* item : std::exchange(list, {})) {
-        QObject::disconnect(item, &QObject::destroyed, owner, nullptr);
-        dropped.append(item);
-    }
+    for (const QPointer<T>& item : detail::take(owner, list))
+        delete item.data();
+    emit(owner->*changed)();
+}
+
+// The clear of a QML list property. Qt assigns a whole list (and emulates an
+// index assignment) by clearing it and appending the same raw pointers, so
+// the list is emptied at once but its elements are deleted on the next turn
+// of the event loop, unless they were appended again by then. Until then
+// they stay Qt children of the owner, so nothing leaks.
+template <typename T, typename Owner>
+void clearFromQml(Owner* owner, QList<T*>& list, void (Owner::*changed)())
+{
+    const QList<QPointer<T>> dropped = detail::take(owner, list);
     QTimer::singleShot(0, owner, [owner, &list, dropped] {
         for (const QPointer<T>& item : dropped) {
             if (item && item->parent() == owner && !list.contains(item.data()))
@@ -52,20 +71,10 @@ template <typename T, typename Owner> void clear(Owner* owner, QList<T*>& list, 
     emit(owner->*changed)();
 }
 
-// The QML view of an owner's list. Qt would emulate replace and removeLast by
-// clearing and re-appending the whole list; they are left out.
-template <typename T, typename Owner, QList<T*> Owner::*List, void (Owner::*Changed)()>
-QQmlListProperty<T> property(Owner* owner)
+// Qt would emulate replace and removeLast by clearing and re-appending the
+// whole list; they are left out.
+template <typename T> QQmlListProperty<T> withoutEmulation(QQmlListProperty<T> list)
 {
-    using P = QQmlListProperty<T>;
-    P list(
-        owner, owner,
-        [](P* p, T* item) {
-            append(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, item, Changed);
-        },
-        [](P* p) { return (static_cast<Owner*>(p->data)->*List).size(); },
-        [](P* p, int index) { return at(static_cast<Owner*>(p->data)->*List, index); },
-        [](P* p) { clear(static_cast<Owner*>(p->data), static_cast<Owner*>(p->data)->*List, Changed); });
     list.replace = nullptr;
     list.removeLast = nullptr;
     return list;

@@ -166,10 +166,16 @@ void PelluxMaterialDocument::setXmlFlags(const SerializationFlags& flags)
     emit XmlFlagsChanged();
 }
 
+void PelluxMaterialDocument::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
+{
+    BaseMaterialObject::UpdateFlag(flag, enabled);
+}
+
 QQmlListProperty<Machine> PelluxMaterialDocument::Machines()
 {
-    return OwnedList::property<Machine, PelluxMaterialDocument, &PelluxMaterialDocument::m_machines,
-        &PelluxMaterialDocument::MachinesChanged>(this);
+    return OwnedList::withoutEmulation(QQmlListProperty<Machine>(this, this,
+        &PelluxMaterialDocument::_appendMachine, &PelluxMaterialDocument::_machineCount,
+        &PelluxMaterialDocument::_machineAt, &PelluxMaterialDocument::_clearMachines));
 }
 
 void PelluxMaterialDocument::_appendMachine(Machine* machine)
@@ -186,16 +192,37 @@ void PelluxMaterialDocument::_clearMachines()
     OwnedList::clear(this, m_machines, &PelluxMaterialDocument::MachinesChanged);
 }
 
+void PelluxMaterialDocument::_appendMachine(QQmlListProperty<Machine>* list, Machine* machine)
+{
+    static_cast<PelluxMaterialDocument*>(list->data)->_appendMachine(machine);
+}
+
+int PelluxMaterialDocument::_machineCount(QQmlListProperty<Machine>* list)
+{
+    return static_cast<PelluxMaterialDocument*>(list->data)->_machineCount();
+}
+
+Machine* PelluxMaterialDocument::_machineAt(QQmlListProperty<Machine>* list, int index)
+{
+    return static_cast<PelluxMaterialDocument*>(list->data)->_machineAt(index);
+}
+
+void PelluxMaterialDocument::_clearMachines(QQmlListProperty<Machine>* list)
+{
+    auto* document = static_cast<PelluxMaterialDocument*>(list->data);
+    OwnedList::clearFromQml(document, document->m_machines, &PelluxMaterialDocument::MachinesChanged);
+}
+
 void PelluxMaterialDocument::ToXML(QXmlStreamWriter& writer)
 {
     writer.setAutoFormatting(true);
     writer.writeStartElement(kRoot);
     if (m_xmlFlags & PelluxMaterialDocumentDescription)
-        writer.writeTextElement(kDescription, m_description);
+        writeXmlTextElement(writer, kDescription, m_description);
     if (m_xmlFlags & PelluxMaterialDocumentVersion)
-        writer.writeTextElement(kVersion, m_version);
+        writeXmlTextElement(writer, kVersion, m_version);
     if (m_xmlFlags & PelluxMaterialDocumentFriendlyName)
-        writer.writeTextElement(kFriendlyName, m_friendlyName);
+        writeXmlTextElement(writer, kFriendlyName, m_friendlyName);
     if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorRed)
         writer.writeTextElement(kFriendlyColorRed, QString::number(m_friendlyColorRed, 10));
     if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorGreen)
@@ -209,7 +236,7 @@ void PelluxMaterialDocument::ToXML(QXmlStreamWriter& writer)
     if (m_xmlFlags & PelluxMaterialDocumentFriendlyColorLightnessF)
         writer.writeTextElement(kFriendlyColorLightnessF, floatText(m_friendlyColorLightnessF));
     if (m_xmlFlags & PelluxMaterialDocumentPrevImageName)
-        writer.writeTextElement(kPrevImageName, m_prevImageName);
+        writeXmlTextElement(writer, kPrevImageName, m_prevImageName);
     if (m_xmlFlags & PelluxMaterialDocumentDistributedFlag)
         writer.writeTextElement(
             kDistributedFlag, m_distributedFlag ? QStringLiteral("true") : QStringLiteral("false"));

@@ -64,6 +64,7 @@ public:
     // The whole tree as XML. Equal documents give equal text, which the
     // interface relies on to detect unsaved changes.
     Q_INVOKABLE QString ToXMLString();
+    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled) override;
     // Outcome in hasError/errorString (cleared on success). Files that are
     // not regular, too large or beyond the bounds of DocumentFile are refused.
     Q_INVOKABLE void readFromPath(QString path);
@@ -104,12 +105,20 @@ public:
     void setXmlFlags(const SerializationFlags& flags);
 
     // The list operations for direct callers. Appending takes ownership and
-    // ignores null; clearing deletes the machines.
+    // ignores null; clearing deletes the machines at once.
     void _appendMachine(Machine* machine);
     int _machineCount() const;
     // nullptr when index is outside the list.
     Machine* _machineAt(int index) const;
     void _clearMachines();
+
+    // The callbacks of the machines property. Its clear deletes the machines
+    // on the next turn of the event loop, sparing those that QML appends
+    // again meanwhile (a list assignment clears, then re-appends).
+    static void _appendMachine(QQmlListProperty<Machine>* list, Machine* machine);
+    static int _machineCount(QQmlListProperty<Machine>* list);
+    static Machine* _machineAt(QQmlListProperty<Machine>* list, int index);
+    static void _clearMachines(QQmlListProperty<Machine>* list);
 
 signals:
     void DescriptionChanged();

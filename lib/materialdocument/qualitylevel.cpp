@@ -40,6 +40,11 @@ void QualityLevel::setThickness_um(const int& thickness)
 
 void QualityLevel::setXmlFlags(const SerializationFlags& flags) { m_xmlFlags = flags; }
 
+void QualityLevel::UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled)
+{
+    BaseMaterialObject::UpdateFlag(flag, enabled);
+}
+
 void QualityLevel::ToXML(QXmlStreamWriter& writer)
 {
     // The name attribute is always written, so it counts as present from now on.

@@ -29,6 +29,7 @@ public:
     bool FromXML(QXmlStreamReader& reader) override;
     // Checks the thickness; with includeBaseClass also the shared parameters.
     Q_INVOKABLE bool Validate(bool includeBaseClass = false) override;
+    Q_INVOKABLE void UpdateFlag(BaseMaterialObject::SharedSerializationFlags flag, bool enabled) override;
 
     // The stored name, or "(Dev) - <thickness>" while it is empty.
     QString Name() const;

@@ -1,18 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QXmlStreamWriter>
 
 // Text as a document can hold it: characters XML 1.0 cannot carry (control
-// characters other than tab and line feed, lone surrogates, U+FFFE, U+FFFF)
-// are dropped, and "\r\n" or a lone "\r" become "\n", which is what a reader
-// gives back. So what is saved is what reloads, and no pasted character can
-// make a document unsavable.
+// characters other than tab, line feed and carriage return, lone surrogates,
+// U+FFFE, U+FFFF) are dropped, so no pasted character can make a document
+// unsavable. Everything else is kept as given.
 inline QString xmlText(const QString& text)
 {
     const auto legal = [](const QChar* at, const QChar* end) {
         const ushort c = at->unicode();
         if (c < 0x20)
-            return c == '\t' || c == '\n';
+            return c == '\t' || c == '\n' || c == '\r';
         if (QChar::isHighSurrogate(c))
             return at + 1 < end && at[1].isLowSurrogate();
         if (QChar::isLowSurrogate(c))
@@ -31,10 +31,7 @@ inline QString xmlText(const QString& text)
     result.reserve(text.size());
     result.append(begin, int(at - begin));
     while (at != end) {
-        if (at->unicode() == '\r') {
-            result.append(QLatin1Char('\n'));
-            at += (at + 1 != end && at[1].unicode() == '\n') ? 2 : 1;
-        } else if (!legal(at, end)) {
+        if (!legal(at, end)) {
             ++at;
         } else if (QChar::isHighSurrogate(at->unicode())) {
             result.append(at, 2);
@@ -44,4 +41,20 @@ inline QString xmlText(const QString& text)
         }
     }
     return result;
+}
+
+// writeTextElement, except that a carriage return is written as "&#13;":
+// QXmlStreamWriter writes it raw in element text, and a reader turns a raw
+// one into a line feed. (Attribute values need nothing: the writer escapes
+// their white space itself.)
+inline void writeXmlTextElement(QXmlStreamWriter& writer, const QString& name, const QString& text)
+{
+    writer.writeStartElement(name);
+    int from = 0;
+    for (int cr; (cr = text.indexOf(QLatin1Char('\r'), from)) >= 0; from = cr + 1) {
+        writer.writeCharacters(text.mid(from, cr - from));
+        writer.writeEntityReference(QStringLiteral("#13"));
+    }
+    writer.writeCharacters(text.mid(from));
+    writer.writeEndElement();
 }

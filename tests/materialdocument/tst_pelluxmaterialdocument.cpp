@@ -161,6 +161,29 @@ private slots:
         QCOMPARE(document._machineCount(), 0);
     }
 
+    // Direct callers clear at once: each element is deleted once, before the call returns.
+    void directClearsDeleteAtOnce()
+    {
+        auto* machine = new Machine;
+        auto* level = new QualityLevel;
+        machine->_appendQualityLevel(level);
+        machine->_appendQualityLevel(level);
+        machine->_appendQualityLevel(new QualityLevel(level));
+        QPointer<QualityLevel> watchLevel(level);
+        QSignalSpy levelsSpy(machine, &Machine::QualityLevelsChanged);
+        machine->_clearQualityLevels();
+        QVERIFY(watchLevel.isNull());
+        QCOMPARE(machine->_qualityLevelCount() + levelsSpy.count(), 1);
+        PelluxMaterialDocument document;
+        document._appendMachine(machine);
+        document._appendMachine(new Machine);
+        QPointer<Machine> watch(machine);
+        QSignalSpy spy(&document, &PelluxMaterialDocument::MachinesChanged);
+        document._clearMachines();
+        QVERIFY(watch.isNull());
+        QCOMPARE(document._machineCount() + spy.count(), 1);
+    }
+
     // Qt assigns a whole list by clearing it and appending the same raw pointers, and
     // emulates an index assignment the same way: clearing must not delete what is
     // appended again (a use-after-free under ASan), but still deletes what is left out.
@@ -197,6 +220,34 @@ private slots:
         QTRY_VERIFY(a.isNull());
         QVERIFY(!q.isNull());
         QCOMPARE(document->ToXMLString().count(QStringLiteral("<Quality ")), 2);
+    }
+
+    // Every class of the tree is found as the interface through the meta-object system.
+    void interfaceCastByIdAndName()
+    {
+        const std::unique_ptr<QObject> objects[] = { std::make_unique<BaseMaterialObject>(),
+            std::make_unique<CycleSetting>(), std::make_unique<Machine>(), std::make_unique<QualityLevel>(),
+            std::make_unique<PelluxMaterialDocument>() };
+        for (const std::unique_ptr<QObject>& object : objects) {
+            auto* expected = dynamic_cast<IMaterialObject*>(object.get());
+            QVERIFY(expected);
+            QCOMPARE(qobject_cast<IMaterialObject*>(object.get()), expected);
+            QCOMPARE(static_cast<IMaterialObject*>(
+                         object->qt_metacast("com.vtr.MaterialDocumentMangementLib.IMaterialObject/1.0")),
+                expected);
+            QCOMPARE(static_cast<IMaterialObject*>(object->qt_metacast("IMaterialObject")), expected);
+        }
+    }
+
+    // A carriage return read from "&#13;" became a line feed, so a quality level's name
+    // (which the printer gets) changed on every save.
+    void carriageReturnIsKept()
+    {
+        PelluxMaterialDocument document;
+        document.readFromPath(kDataDir + QStringLiteral("/roundtrip/carriage-return.zqmat"));
+        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
+        QCOMPARE(document.Description(), QStringLiteral("Shake first.\r\nPour slowly.\r"));
+        QCOMPARE(document._machineAt(0)->_qualityLevelAt(0)->Name(), QStringLiteral("Fine\r50"));
     }
 
     // Content after the root was accepted; a raw control character from the file reached
@@ -308,13 +359,13 @@ private slots:
 
     // 3 machines of 40 quality levels with every field: the largest real shape reads well
     // inside every bound. A pasted control character made every later save fail, and a
-    // carriage return was written raw and read back as a line feed.
+    // carriage return was written raw in element text and read back as a line feed.
     void largestDocumentWithPastedTextsReloads()
     {
         const QString pasted = QStringLiteral("a\x01"
                                               "b\rc\r\nd\tz")
             + QChar(0xFFFE) + QChar(0xD800) + QStringLiteral("\U0001F600");
-        const QString kept = QStringLiteral("ab\nc\nd\tz\U0001F600");
+        const QString kept = QStringLiteral("ab\rc\r\nd\tz\U0001F600");
         PelluxMaterialDocument document;
         document.setXmlFlags(PelluxMaterialDocument::SerializationFlags(0x3FF));
         QList<QPair<QObject*, const char*>> texts = { { &document, "description" }, { &document, "version" },
@@ -351,6 +402,8 @@ private slots:
         QVERIFY2(!reloaded.HasError(), qPrintable(reloaded.ErrorString()));
         QCOMPARE(reloaded.ToXMLString(), document.ToXMLString());
         QCOMPARE(reloaded._machineAt(2)->_qualityLevelAt(39)->DisplayName(), kept);
+        QCOMPARE(reloaded.Description(), kept);
+        QCOMPARE(reloaded._machineAt(2)->PreferredQuality(), kept);
     }
 
     // A FIFO was replaced by a regular file with success reported; a name of 249 to 255
