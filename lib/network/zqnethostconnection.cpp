@@ -158,7 +158,7 @@ void ZqNetHostConnection::handleAvailableBytes()
         && socket->bytesAvailable() > 0) {
         watchDogTimer.start();
         if (currentReceiveMessageSize == 0) {
-            if (socket->bytesAvailable() < HeaderSize)
+            if (!skipFileStopEcho() || socket->bytesAvailable() < HeaderSize)
                 return;
             if (!readMessageHeader())
                 return;

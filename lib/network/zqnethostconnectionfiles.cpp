@@ -82,15 +82,6 @@ qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
     return -1;
 }
 
-int ZqNetHostConnection::FileStopScan::matchedPrefix() const
-{
-    for (int length = tail.size(); length > 0; --length) {
-        if (tail.endsWith(FileStopMarker.left(length)))
-            return length;
-    }
-    return 0;
-}
-
 ZqNetHostConnection::~ZqNetHostConnection()
 {
     // Each copier waits for its copy to end, so its temporary file can go then.
@@ -237,12 +228,11 @@ void ZqNetHostConnection::failFileSend()
 
 bool ZqNetHostConnection::haltFileSend()
 {
-    // When the bytes sent so far end with the start of the marker, the marker
-    // is completed from there; the receiver would otherwise see it end early.
-    const QByteArray rest = FileStopMarker.mid(sendStopScan.matchedPrefix());
-    if (currentSendBytesRemaining < quint64(rest.size()))
+    // Always the whole marker: a receiver that looks only at the end of one
+    // read would miss a marker completed from file bytes that began it.
+    if (currentSendBytesRemaining < quint64(FileStopMarker.size()))
         return false;
-    socket->write(rest);
+    socket->write(FileStopMarker);
     return true;
 }
 
@@ -257,7 +247,7 @@ bool ZqNetHostConnection::cancelFileSend(QString localFilePath, QString remoteFi
     }
     if (currentSendMessageType != ZqMessage_FileDataMessage || currentSendFilePaths != pair)
         return false;
-    if (currentSendBytesRemaining < quint64(FileStopMarker.size() - sendStopScan.matchedPrefix())) {
+    if (currentSendBytesRemaining < quint64(FileStopMarker.size())) {
         qDebug("ZqNetHostConnection::cancelFileSend: too few bytes left to halt; the file finishes.");
         return false;
     }
@@ -320,6 +310,9 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         if (stop >= 0) {
             socket->rollbackTransaction();
             socket->skip(stop);
+            // File bytes that ended like the marker's start make it show up
+            // early; the rest of the marker follows as whole words.
+            receiveMarkerEchoBytes = FileStopMarker.size() - FileStopWordSize;
             qWarning("File transfer cancelled");
             currentRemoteFilePath.clear();
             currentLocalFilePath.clear();
@@ -503,8 +496,25 @@ void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString fa
     emit fileTransferFailed();
 }
 
+bool ZqNetHostConnection::skipFileStopEcho()
+{
+    while (receiveMarkerEchoBytes > 0) {
+        if (socket->bytesAvailable() < FileStopWordSize)
+            return false;
+        // No header starts with these bytes: as a length they are far beyond any frame.
+        if (socket->peek(FileStopWordSize) != FileStopMarker.left(FileStopWordSize)) {
+            receiveMarkerEchoBytes = 0;
+            break;
+        }
+        socket->skip(FileStopWordSize);
+        receiveMarkerEchoBytes -= FileStopWordSize;
+    }
+    return true;
+}
+
 void ZqNetHostConnection::abandonFileTransfers()
 {
+    receiveMarkerEchoBytes = 0;
     const bool sending = currentSendMessageType == ZqMessage_FileDataMessage;
     const bool receiving = currentReceiveMessageType == ZqMessage_FileDataMessage && !currentReceiveDiscarding
         && currentReceiveFile.isOpen();

@@ -253,6 +253,27 @@ private slots:
         QCOMPARE(t.log.events, QStringList { "startSend big big" });
     }
 
+    // File bytes that end like the marker's start: the sender used to write
+    // only the rest of the marker, which a receiver that looks at the end of
+    // one read never sees as a cancel.
+    void cancelWritesTheWholeMarker()
+    {
+        Link t;
+        QByteArray content = pattern(4 << 20);
+        for (int end = 10240; end <= content.size(); end += 10240)
+            content.replace(end - 8, 8, "filestop");
+        placeFile(t.at("f.bin"), content);
+        QVERIFY(t.open("127.0.0.170"));
+        QVERIFY(t.connection.sendFile(t.at("f.bin"), "f.bin"));
+        QTRY_VERIFY(!t.log.percents.isEmpty());
+        QVERIFY(t.connection.cancelFileSend(t.at("f.bin"), "f.bin"));
+        const QByteArray wire = t.wireUntilNext();
+        const qint64 sent = wire.size() - 12 - 512 - marker.size();
+        QVERIFY2(sent > 0 && sent % 10240 == 0, qPrintable(QString::number(sent)));
+        QCOMPARE(wire.mid(12 + 512, int(sent)), content.left(int(sent)));
+        QCOMPARE(wire.right(marker.size()), marker);
+    }
+
     // A marker with fewer than 48 bytes left would desynchronise the stream.
     void tooLateToCancelFinishes()
     {
