@@ -32,6 +32,10 @@ public:
     bool makeDestinationDirectories() const { return m_makeDestinationDirectories; }
     void setMakeDestinationDirectories(bool make);
 
+    // Set before copy(): the destination must lie below this folder, reached
+    // without following a link on the way (see ZqFileCopyWorker).
+    void setDestinationRoot(const QString& root) { m_destinationRoot = root; }
+
     // False, with no signal, when a copy is running, the origin is missing,
     // the destination is empty or names the origin itself.
     Q_INVOKABLE bool copy();
@@ -59,6 +63,7 @@ private:
     ZqFileCopyWorker* worker = nullptr;
     QString m_originFile;
     QString m_destinationFile;
+    QString m_destinationRoot;
     bool m_makeDestinationDirectories;
     QThread workerThread;
     int m_percentComplete = 0;

@@ -55,6 +55,20 @@ QString fittingUtf8(const QString& text, int bytes)
     return fitted;
 }
 
+// Writes until all is written or a write fails. A write cut short by a full
+// disk reports no error of its own; the next one names the cause.
+bool writeWhole(QFile& file, const QByteArray& data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 step = file.write(data.constData() + written, data.size() - written);
+        if (step <= 0)
+            return false;
+        written += step;
+    }
+    return true;
+}
+
 } // namespace
 
 qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
@@ -320,7 +334,7 @@ bool ZqNetHostConnection::handleFileReceiveStep()
             return true;
         }
         socket->commitTransaction();
-        if (!currentReceiveDiscarding && currentReceiveFile.write(data) != data.size()) {
+        if (!currentReceiveDiscarding && !writeWhole(currentReceiveFile, data)) {
             qCritical().noquote() << "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error";
             qDebug().noquote() << "   buffsize: " + QString::number(data.size());
             qWarning().noquote() << "   errorstring: " + currentReceiveFile.errorString();
@@ -451,6 +465,10 @@ void ZqNetHostConnection::finishFileReceive()
     auto* copier = new ZqFileCopier(true);
     copier->setOriginFile(tempFilePath);
     copier->setDestinationFile(remoteFilePath);
+    // The destination was checked when the frame began; a folder on its way
+    // may have been swapped for a link since.
+    const QString root = QFileInfo(fileReceiveRoot).canonicalFilePath();
+    copier->setDestinationRoot(root.isEmpty() ? fileReceiveRoot : root);
     connect(copier, &ZqFileCopier::copyComplete, this, &ZqNetHostConnection::OnLocalFileCopyComplete);
     connect(copier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
     pendingLocalCopies.append({ copier, localFilePath, tempFilePath, remoteFilePath });
