@@ -58,6 +58,14 @@ public:
     void reset();
     bool writeMessageHeader(ZqMessageTypes::ZqMessageType type, qint64 length);
 
+    // Bytes handed to this connection that the peer has not taken yet: the
+    // socket's write buffer and the queued messages with their headers.
+    qint64 pendingSendBytes() const;
+    // A non-file frame must be whole within this many ms of its header, or the
+    // connection is closed: its payload is held in memory until then. 0, the
+    // default, waits as long as the peer keeps sending.
+    void setFrameDeadline(int ms) { frameDeadline_MS = ms; }
+
     Q_INVOKABLE void forceDisconnect();
     // (Re)starts the receive watchdog with the given interval.
     Q_INVOKABLE void setWatchDogTimeout(int timeout_MS);
@@ -224,6 +232,8 @@ private:
     QTimer watchDogTimer;
     bool watchDogTimedOut = false;
     QTimer pingTimer;
+    QTimer frameDeadlineTimer;
+    int frameDeadline_MS = 0;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     QString tempDirectory;
