@@ -9,6 +9,9 @@ class ZqFileCopyWorker;
 // Copies one file at a time on a thread of its own. After copy() has returned
 // true exactly one of copyComplete, copyFailed or copyCancelled follows, on the
 // copier's thread. An existing destination is replaced only by a complete copy.
+// A source that is not a regular file (a pipe, a device) ends in copyFailed at
+// once, so the destructor, which waits for a copy in progress, waits only for
+// a regular file's bytes.
 class ZqFileCopier : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString originFile READ originFile WRITE setOriginFile)

@@ -115,7 +115,7 @@ private slots:
         QFETCH(QString, reason);
         PrinterStandInProcess printer;
         QVERIFY(printer.start(PRINTERSTANDIN_BINARY, address,
-            { "--frame-deadline", "300", "--idle-timeout", reason == "idle" ? "300" : "60000" }));
+            { "--frame-deadline", "300", "--idle-timeout", reason == "idle" ? "1000" : "60000" }));
         QTcpSocket costly, other;
         // Takes nothing from the kernel once a byte is buffered.
         costly.setReadBufferSize(1);
