@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr quint16 Port = 32889;
@@ -164,7 +166,7 @@ private:
         const QHostAddress address = client->peerAddress();
         const int fromPeer = int(std::count_if(clients.cbegin(), clients.cend(),
             [&address](QTcpSocket* c) { return c->peerAddress() == address; }));
-        if (clients.size() >= MaxClients || fromPeer >= MaxClientsPerPeer) {
+        if (clients.size() >= clientLimit() || fromPeer >= MaxClientsPerPeer) {
             write({ { "event", "refused" }, { "peer", address.toString() } });
             client->abort();
             client->deleteLater();
@@ -187,6 +189,15 @@ private:
         });
         write({ { "event", "connected" }, { "peer", peer } });
         misbehave(client);
+    }
+
+    // Below the descriptor limit, so that clients alone never use them up.
+    static int clientLimit()
+    {
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return MaxClients;
+        return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 2, MaxClients));
     }
 
     void drop(QTcpSocket* client, const QString& reason)
@@ -424,7 +435,8 @@ int main(int argc, char** argv)
         "  trickle      at connect, name broadcasts one byte a second, for ever; no pings, no answers\n"
         "  garbage      at connect, a name broadcast, then 64 bytes of garbage\n"
         "  fileframe    at connect, a file frame for ../outside/planted.txt, then a name broadcast\n\n"
-        "Limits: 64 clients, 8 from one address; a frame must be whole within the frame deadline; a client "
+        "Limits: 64 clients (fewer under a low descriptor limit), 8 from one address; a frame must be whole "
+        "within the frame deadline; a client "
         "that sends nothing, or takes none of the bytes waiting for it, for the idle time-out is dropped, "
         "and so is one with more than 17 MiB waiting for it.\n\n"
         "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|"
