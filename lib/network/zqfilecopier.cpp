@@ -71,6 +71,7 @@ bool ZqFileCopier::copy()
         return false;
     }
     worker = new ZqFileCopyWorker(m_originFile, m_destinationFile, m_makeDestinationDirectories);
+    worker->setDestinationRoot(m_destinationRoot);
     worker->moveToThread(&workerThread);
     connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);
     connect(this, &ZqFileCopier::deleteWorker, worker, &QObject::deleteLater);

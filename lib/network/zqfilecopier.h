@@ -9,6 +9,9 @@ class ZqFileCopyWorker;
 // Copies one file at a time on a thread of its own. After copy() has returned
 // true exactly one of copyComplete, copyFailed or copyCancelled follows, on the
 // copier's thread. An existing destination is replaced only by a complete copy.
+// A source that is not a regular file (a pipe, a device) ends in copyFailed at
+// once, so the destructor, which waits for a copy in progress, waits only for
+// a regular file's bytes.
 class ZqFileCopier : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString originFile READ originFile WRITE setOriginFile)
@@ -31,6 +34,10 @@ public:
     bool destinationExists() const;
     bool makeDestinationDirectories() const { return m_makeDestinationDirectories; }
     void setMakeDestinationDirectories(bool make);
+
+    // Set before copy(): the destination must lie below this folder, reached
+    // without following a link on the way (see ZqFileCopyWorker).
+    void setDestinationRoot(const QString& root) { m_destinationRoot = root; }
 
     // False, with no signal, when a copy is running, the origin is missing,
     // the destination is empty or names the origin itself.
@@ -59,6 +66,7 @@ private:
     ZqFileCopyWorker* worker = nullptr;
     QString m_originFile;
     QString m_destinationFile;
+    QString m_destinationRoot;
     bool m_makeDestinationDirectories;
     QThread workerThread;
     int m_percentComplete = 0;

@@ -4,26 +4,168 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+} // namespace
 
 ZqFileCopyWorker::ZqFileCopyWorker(
     QString originFile, QString destinationFile, bool makeDestinationDirectories, QObject* parent)
     : QObject(parent)
     , sourceFile(originFile, this)
-    , destinationFile(destinationFile, this)
+    , destinationFile(this)
     , makeDestinationDirectories(makeDestinationDirectories)
+    , destinationName(destinationFile)
 {
 }
 
-ZqFileCopyWorker::~ZqFileCopyWorker() = default;
+ZqFileCopyWorker::~ZqFileCopyWorker() { discardDestination(); }
 
 void ZqFileCopyWorker::setCancelled() { cancelled = true; }
 
+bool ZqFileCopyWorker::openSource(QString& error)
+{
+    // Non-blocking, so that opening a pipe never waits for a writer.
+    const int fd
+        = ::open(QFile::encodeName(sourceFile.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = QStringLiteral("%1 is not a regular file").arg(sourceFile.fileName());
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!sourceFile.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        error = sourceFile.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+int ZqFileCopyWorker::openDestinationFolder(QString& error)
+{
+    const QFileInfo destination(destinationName);
+    if (destinationRoot.isEmpty()) {
+        if (makeDestinationDirectories)
+            ZqFileSystemUtils::CreateDirectory(destination.absolutePath());
+        const int fd = ::open(
+            QFile::encodeName(destination.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            error = errnoText(errno);
+        return fd;
+    }
+    const QString prefix = destinationRoot + QLatin1Char('/');
+    const QStringList steps = destinationName.startsWith(prefix)
+        ? destinationName.mid(prefix.size()).split(QLatin1Char('/'))
+        : QStringList();
+    if (steps.isEmpty() || steps.contains(QString()) || steps.contains(QStringLiteral(".."))
+        || steps.contains(QStringLiteral("."))) {
+        error = QStringLiteral("%1 does not lie below %2").arg(destinationName, destinationRoot);
+        return -1;
+    }
+    int fd = ::open(QFile::encodeName(destinationRoot).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; fd >= 0 && i + 1 < steps.size(); ++i) {
+        const QByteArray step = QFile::encodeName(steps.at(i));
+        if (makeDestinationDirectories)
+            ::mkdirat(fd, step.constData(), 0777);
+        const int next = ::openat(fd, step.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int openError = errno;
+        ::close(fd);
+        fd = next;
+        errno = openError;
+    }
+    if (fd < 0) {
+        error = errno == ELOOP || errno == ENOTDIR
+            ? QStringLiteral("%1 leads out of %2 through a link or a file")
+                  .arg(destinationName, destinationRoot)
+            : errnoText(errno);
+    }
+    return fd;
+}
+
+bool ZqFileCopyWorker::openDestination(QString& error)
+{
+    destinationFolder = openDestinationFolder(error);
+    if (destinationFolder < 0)
+        return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = ".zqcopy-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        const int fd = ::openat(
+            destinationFolder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            error = errnoText(errno);
+            return false;
+        }
+        temporaryName = name;
+        if (!destinationFile.open(
+                fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            error = destinationFile.errorString();
+            ::close(fd);
+            return false;
+        }
+        return true;
+    }
+    error = QStringLiteral("no free temporary name");
+    return false;
+}
+
+bool ZqFileCopyWorker::writeAll(const char* data, qint64 size, QString& error)
+{
+    // Raw writes: a short write on a full disk then shows its cause in errno.
+    while (size > 0) {
+        const ssize_t written = ::write(destinationFile.handle(), data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = errnoText(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool ZqFileCopyWorker::commitDestination(QString& error)
+{
+    const QByteArray name = QFile::encodeName(QFileInfo(destinationName).fileName());
+    if (::fdatasync(destinationFile.handle()) != 0
+        || ::renameat(destinationFolder, temporaryName.constData(), destinationFolder, name.constData())
+            != 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    temporaryName.clear();
+    discardDestination();
+    return true;
+}
+
 void ZqFileCopyWorker::discardDestination()
 {
-    if (destinationFile.isOpen()) {
-        destinationFile.cancelWriting();
-        destinationFile.commit(); // removes the temporary file
+    destinationFile.close();
+    if (destinationFolder >= 0) {
+        if (!temporaryName.isEmpty())
+            ::unlinkat(destinationFolder, temporaryName.constData(), 0);
+        ::close(destinationFolder);
     }
+    destinationFolder = -1;
+    temporaryName.clear();
     sourceFile.close();
 }
 
@@ -41,24 +183,23 @@ void ZqFileCopyWorker::Copy()
         emit copyCancelled();
         return;
     }
-    const QString destinationName = destinationFile.fileName();
     if (QFileInfo::exists(destinationName))
         qInfo().noquote() << "ZqFileCopyWorker: removing existing file " + destinationName;
-    const qint64 size = sourceFile.size();
-    if (makeDestinationDirectories)
-        ZqFileSystemUtils::CreateDirectory(QFileInfo(destinationName).absolutePath());
 
-    if (!destinationFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open destination, Error String: "
-                + destinationFile.errorString();
-        qDebug().noquote() << "DestinationFile:" + destinationName;
-        emit copyFailed(destinationFile.errorString());
+    QString error;
+    // The source first: a pipe or a device fails before anything is written.
+    if (!openSource(error)) {
+        qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open source, Error String: "
+                + error;
+        fail(error);
         return;
     }
-    if (!sourceFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open source, Error String: "
-                + sourceFile.errorString();
-        fail(sourceFile.errorString());
+    const qint64 size = sourceFile.size();
+    if (!openDestination(error)) {
+        qWarning().noquote() << "ZqFileCopyWorker: Copy Failed. Failed to open destination, Error String: "
+                + error;
+        qDebug().noquote() << "DestinationFile:" + destinationName;
+        fail(error);
         return;
     }
 
@@ -71,16 +212,14 @@ void ZqFileCopyWorker::Copy()
     while (total < size) {
         const qint64 got = sourceFile.read(block.data(), qMin(qint64(block.size()), size - total));
         if (got <= 0) {
-            const QString error = got < 0
-                ? sourceFile.errorString()
-                : QStringLiteral("source ended after %1 of %2 bytes").arg(total).arg(size);
+            error = got < 0 ? sourceFile.errorString()
+                            : QStringLiteral("source ended after %1 of %2 bytes").arg(total).arg(size);
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
                     + error;
             fail(error);
             return;
         }
-        if (destinationFile.write(block.constData(), got) != got) {
-            const QString error = destinationFile.errorString();
+        if (!writeAll(block.constData(), got, error)) {
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
                     + error;
             fail(error);
@@ -105,21 +244,10 @@ void ZqFileCopyWorker::Copy()
             }
         }
     }
-    sourceFile.close();
-    // A full disk may fail only when the last buffered bytes go out, which
-    // commit() alone does not always report.
-    if (!destinationFile.flush()) {
-        const QString error = destinationFile.errorString();
+    if (!commitDestination(error)) {
         qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
                 + error;
         fail(error);
-        return;
-    }
-    if (!destinationFile.commit()) {
-        const QString error = destinationFile.errorString();
-        qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
-                + error;
-        emit copyFailed(error);
         return;
     }
     reportedPercent = 100;

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QObject>
-#include <QSaveFile>
 #include <QString>
 
 #include <atomic>
@@ -10,7 +9,8 @@
 // Copies one file; lives on a copier's thread (see ZqFileCopier). The copy is
 // written to a temporary file beside the destination and renamed over it only
 // when every byte is on disk, so a failed or cancelled copy leaves an existing
-// destination as it was.
+// destination as it was. Only a regular file is copied: a pipe or a device
+// would block the thread or never end.
 class ZqFileCopyWorker : public QObject {
     Q_OBJECT
 public:
@@ -20,6 +20,11 @@ public:
     ZqFileCopyWorker(QString originFile, QString destinationFile, bool makeDestinationDirectories,
         QObject* parent = nullptr);
     ~ZqFileCopyWorker() override;
+
+    // Set before the copy: the destination must lie below this folder, and
+    // the folders between are opened one by one without following links, so
+    // that swapping one for a link while the copy runs leads nowhere else.
+    void setDestinationRoot(const QString& root) { destinationRoot = root; }
 
 signals:
     // Rising whole percentages from 1 to 99, then 100 once the copy is in place.
@@ -34,12 +39,22 @@ public slots:
     void Copy();
 
 private:
+    bool openSource(QString& error);
+    // The folder that is to hold the destination, as a descriptor; -1 with a reason.
+    int openDestinationFolder(QString& error);
+    bool openDestination(QString& error);
+    bool writeAll(const char* data, qint64 size, QString& error);
+    bool commitDestination(QString& error);
     void discardDestination();
     void fail(const QString& errorString);
 
     QFile sourceFile;
-    QSaveFile destinationFile;
+    QFile destinationFile; // the temporary file while the copy runs
     bool makeDestinationDirectories;
     int reportedPercent = 0;
     std::atomic<bool> cancelled { false };
+    QString destinationName;
+    QString destinationRoot;
+    int destinationFolder = -1;
+    QByteArray temporaryName; // within destinationFolder
 };

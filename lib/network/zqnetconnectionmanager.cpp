@@ -12,6 +12,10 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include <algorithm>
+
+#include <sys/resource.h>
+
 namespace {
 
 const QString kIgnoreListKey = QStringLiteral("ConnectionManagerIgnoreList");
@@ -28,6 +32,16 @@ ZqNetConnectionManager::ZqNetConnectionManager(ZqKeyValueSettings* settings, boo
 {
     qRegisterMetaType<ZqNetHostConnection*>("ZqNetHostConnection*");
     if (isServer) {
+        clock.start();
+        // Qt stops accepting after an accept error and never starts again by itself.
+        acceptRetryTimer.setSingleShot(true);
+        acceptRetryTimer.setInterval(AcceptRetryDelay_MS);
+        connect(&acceptRetryTimer, &QTimer::timeout, this, [this] {
+            if (tcpServer)
+                tcpServer->resumeAccepting();
+        });
+        setClientSendStallTimeout(ClientSendStall_MS);
+        connect(&sendProgressTimer, &QTimer::timeout, this, &ZqNetConnectionManager::checkClientSendProgress);
         ReInitializeTcpServer();
         return;
     }
@@ -145,7 +159,58 @@ ZqUDPBroadCaster* ZqNetConnectionManager::UdpBroadCaster() { return udpBroadCast
 bool ZqNetConnectionManager::SendMessageToClient(
     ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
-    return host && host->SendMessage(message, msgType);
+    return host && host->SendMessage(message, msgType) && !dropIfBacklogged(host);
+}
+
+int ZqNetConnectionManager::clientLimit() const
+{
+    // A client may hold its socket and, while a file comes in, a temporary
+    // file, a copier's thread and its files; some are kept for the rest.
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return MaxClients;
+    return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 4, MaxClients));
+}
+
+void ZqNetConnectionManager::setClientSendStallTimeout(int ms)
+{
+    clientSendStall_MS = ms;
+    sendProgressTimer.setInterval(qBound(10, ms / 5, 1000));
+}
+
+bool ZqNetConnectionManager::dropIfBacklogged(ZqNetHostConnection* host)
+{
+    const qint64 waiting = host->pendingSendBytes();
+    if (waiting <= MaxClientSendBacklog)
+        return false;
+    dropClient(host, QStringLiteral("%1 bytes wait to be sent to it").arg(waiting));
+    return true;
+}
+
+void ZqNetConnectionManager::dropClient(ZqNetHostConnection* host, const QString& reason)
+{
+    qWarning().noquote() << "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": "
+            + reason;
+    // Not disconnectFromHost(): that waits for the peer to take the bytes.
+    host->Socket()->abort();
+    if (clientConnections.contains(host))
+        OnClientDisconnected(host);
+}
+
+void ZqNetConnectionManager::checkClientSendProgress()
+{
+    const qint64 now = clock.elapsed();
+    const QList<ZqNetHostConnection*> clients = clientConnections;
+    for (ZqNetHostConnection* host : clients) {
+        if (!clientConnections.contains(host))
+            continue;
+        if (host->pendingSendBytes() == 0)
+            lastSendProgress[host] = now;
+        else if (now - lastSendProgress.value(host, now) >= clientSendStall_MS)
+            dropClient(host, QStringLiteral("it took nothing for %1 ms").arg(clientSendStall_MS));
+    }
+    if (clientConnections.isEmpty())
+        sendProgressTimer.stop();
 }
 
 void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
@@ -156,6 +221,13 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
     connect(host, &ZqNetHostConnection::fileSent, this, &ZqNetConnectionManager::OnFileSent);
     connect(host, &ZqNetHostConnection::fileReceived, this, &ZqNetConnectionManager::OnFileReceived);
     connect(host, &ZqNetHostConnection::fileStartReceive, this, &ZqNetConnectionManager::OnFileStartReceive);
+    if (isServer) {
+        lastSendProgress[host] = clock.elapsed();
+        connect(host->Socket(), &QTcpSocket::bytesWritten, this,
+            [this, host] { lastSendProgress[host] = clock.elapsed(); });
+        if (!sendProgressTimer.isActive())
+            sendProgressTimer.start();
+    }
     clientConnections.append(host);
     emit newClientConnection(host);
 }
@@ -165,6 +237,7 @@ void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
     if (!host)
         return;
     clientConnections.removeOne(host);
+    lastSendProgress.remove(host);
     // The socket goes with its connection; abort frees its descriptor now.
     host->Socket()->abort();
     host->deleteLater();
@@ -220,8 +293,11 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
     QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
     bool allSent = true;
-    for (ZqNetHostConnection* host : qAsConst(clientConnections))
-        allSent = host->SendMessage(message, msgType) && allSent;
+    const QList<ZqNetHostConnection*> clients = clientConnections;
+    for (ZqNetHostConnection* host : clients) {
+        if (clientConnections.contains(host))
+            allSent = SendMessageToClient(host, message, msgType) && allSent;
+    }
     return allSent;
 }
 
@@ -267,9 +343,21 @@ void ZqNetConnectionManager::OnNewClientConnection()
     QTcpSocket* socket = tcpServer->nextPendingConnection();
     if (!socket)
         return;
+    const QHostAddress peer = socket->peerAddress();
+    const int fromPeer = int(std::count_if(clientConnections.cbegin(), clientConnections.cend(),
+        [&peer](ZqNetHostConnection* host) { return host->HostAddress() == peer; }));
+    if (clientConnections.size() >= clientLimit() || fromPeer >= MaxClientsPerPeer) {
+        qWarning().noquote() << "ZqNetConnectionManager: refusing client " + peer.toString() + ": "
+                + QString::number(clientConnections.size()) + " clients, " + QString::number(fromPeer)
+                + " from that address";
+        socket->abort();
+        delete socket;
+        return;
+    }
     auto* host = new ZqNetHostConnection(socket, tempDirectory, this);
     // Owned by its connection, so that it goes when the connection goes.
     socket->setParent(host);
+    host->setFrameDeadline(clientFrameDeadline_MS);
     host->PreparePersistantConnection();
     qDebug().noquote() << "Peer Address: " + host->hostAddressString();
     AddClient(host);
@@ -280,6 +368,8 @@ void ZqNetConnectionManager::OnErrorClientConnection(QAbstractSocket::SocketErro
     qWarning() << "Client Connection Error!";
     qWarning().nospace() << "Socket Error Code: " << int(err);
     qWarning().noquote() << "Socket Error String: " + (tcpServer ? tcpServer->errorString() : QString());
+    if (!acceptRetryTimer.isActive())
+        acceptRetryTimer.start();
 }
 
 void ZqNetConnectionManager::OnClientDisconnected(ZqNetHostConnection* host)

@@ -3,6 +3,8 @@
 #include "zqmessagetypes.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -25,6 +27,18 @@ public:
     static constexpr quint16 ServerTcpPort = 32889;
     static constexpr int FreeQueueDelay_MS = 10000;
     static constexpr int AutoConnectTimeout_MS = 2000;
+    // Server role bounds on what clients may cost. Clients at once, in all and
+    // from one address; fewer when the descriptor limit is low (clientLimit()).
+    static constexpr int MaxClients = 64;
+    static constexpr int MaxClientsPerPeer = 8;
+    // After the server has stopped accepting (out of descriptors, say) it tries again this much later.
+    static constexpr int AcceptRetryDelay_MS = 500;
+    // A client's message must be whole this long after its header.
+    static constexpr int ClientFrameDeadline_MS = 30000;
+    // A client with more bytes than this waiting to be sent to it, or that
+    // takes none of them for the watchdog interval, is dropped.
+    static constexpr qint64 MaxClientSendBacklog = 17 * 1024 * 1024;
+    static constexpr int ClientSendStall_MS = 25000;
 
     // Without a store the manager keeps a memory-only one of its own. The
     // server role listens on listenAddress (tests bind a loopback address).
@@ -50,7 +64,7 @@ public:
     void SaveIgnoreListToSettings();
     void InitializeIgnoreListFromSettings();
     ZqUDPBroadCaster* UdpBroadCaster();
-    // The host's own send result.
+    // The host's own send result; false also when the client was dropped for its backlog.
     bool SendMessageToClient(
         ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     void AddClient(ZqNetHostConnection* host);
@@ -65,6 +79,11 @@ public:
     const QList<ZqNetHostConnection*>& ClientConnections() const { return clientConnections; }
     // Server role: whether the last ReInitializeTcpServer() could listen.
     bool isListening() const;
+    // Server role: the most clients served at once, below the process's descriptor limit.
+    int clientLimit() const;
+    // Server role, for clients accepted from now on (tests shorten them).
+    void setClientFrameDeadline(int ms) { clientFrameDeadline_MS = ms; }
+    void setClientSendStallTimeout(int ms);
 
 signals:
     void newClientConnection(ZqNetHostConnection* host);
@@ -102,6 +121,10 @@ protected slots:
 
 private:
     ZqNetHostConnection* _sendingHost() const;
+    // Drops a client whose unsent bytes passed MaxClientSendBacklog; true when dropped.
+    bool dropIfBacklogged(ZqNetHostConnection* host);
+    void dropClient(ZqNetHostConnection* host, const QString& reason);
+    void checkClientSendProgress();
 
     bool isServer;
     ZqKeyValueSettings* settings;
@@ -116,4 +139,10 @@ private:
     QList<ZqNetHostConnection*> clientConnections;
     ZqUDPBroadCaster* udpBroadCaster = nullptr;
     QHostAddress listenAddress;
+    QTimer acceptRetryTimer;
+    QTimer sendProgressTimer;
+    QElapsedTimer clock;
+    QHash<ZqNetHostConnection*, qint64> lastSendProgress;
+    int clientFrameDeadline_MS = ClientFrameDeadline_MS;
+    int clientSendStall_MS = ClientSendStall_MS;
 };

@@ -28,6 +28,9 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     watchDogTimer.setTimerType(Qt::PreciseTimer);
     connect(&pingTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnPingTimeout);
     connect(&watchDogTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnWatchDogTimeout);
+    frameDeadlineTimer.setSingleShot(true);
+    connect(&frameDeadlineTimer, &QTimer::timeout, this,
+        [this] { protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS)); });
     reset();
 }
 
@@ -158,7 +161,7 @@ void ZqNetHostConnection::handleAvailableBytes()
         && socket->bytesAvailable() > 0) {
         watchDogTimer.start();
         if (currentReceiveMessageSize == 0) {
-            if (socket->bytesAvailable() < HeaderSize)
+            if (!skipFileStopEcho() || socket->bytesAvailable() < HeaderSize)
                 return;
             if (!readMessageHeader())
                 return;
@@ -206,8 +209,18 @@ bool ZqNetHostConnection::readMessageHeader()
     currentReceiveMessageSize = quint64(length);
     currentReceiveMessageType = ZqMessageType(type);
     currentReceiveMessageBytesReceived = 0;
+    if (frameDeadline_MS > 0 && !isFile && length > 0)
+        frameDeadlineTimer.start(frameDeadline_MS);
     updateCurrentReceivePercentStats();
     return true;
+}
+
+qint64 ZqNetHostConnection::pendingSendBytes() const
+{
+    qint64 bytes = socket->bytesToWrite();
+    for (const auto& queued : messageSendQueue)
+        bytes += HeaderSize + queued.first.size();
+    return bytes;
 }
 
 void ZqNetHostConnection::protocolError(const QString& reason)
@@ -270,6 +283,7 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     currentReceiveMessageSize = 0;
     currentReceiveMessageBytesReceived = 0;
     currentReceivePercent = 0;
+    frameDeadlineTimer.stop();
     // Still open here means cut short: the partial file goes.
     if (currentReceiveFile.isOpen()) {
         currentReceiveFile.close();

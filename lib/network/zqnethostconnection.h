@@ -58,6 +58,14 @@ public:
     void reset();
     bool writeMessageHeader(ZqMessageTypes::ZqMessageType type, qint64 length);
 
+    // Bytes handed to this connection that the peer has not taken yet: the
+    // socket's write buffer and the queued messages with their headers.
+    qint64 pendingSendBytes() const;
+    // A non-file frame must be whole within this many ms of its header, or the
+    // connection is closed: its payload is held in memory until then. 0, the
+    // default, waits as long as the peer keeps sending.
+    void setFrameDeadline(int ms) { frameDeadline_MS = ms; }
+
     Q_INVOKABLE void forceDisconnect();
     // (Re)starts the receive watchdog with the given interval.
     Q_INVOKABLE void setWatchDogTimeout(int timeout_MS);
@@ -87,6 +95,8 @@ public:
     // True when data ends with the cancel marker.
     static bool dataContainsFileStop(const QByteArray& data);
     static const QByteArray FileStopMarker;
+    // The marker is this many bytes ("filestop") six times over.
+    static constexpr int FileStopWordSize = 8;
     static constexpr int FileChunkSize = 10240;
     // Chunks are added while the socket holds fewer bytes than this.
     static constexpr qint64 FileSendBacklog = 8 * FileChunkSize;
@@ -142,8 +152,6 @@ private:
         QByteArray tail; // the last bytes fed, fewer than a marker
         // The offset just past the first marker ending in data, or -1.
         qint64 feed(const char* data, qint64 size);
-        // How many marker bytes the bytes fed so far already end with.
-        int matchedPrefix() const;
     };
 
     struct PendingLocalCopy {
@@ -178,6 +186,9 @@ private:
     // Ends the file in flight as failed: with the marker, or else by closing
     // the connection.
     void failFileSend();
+    // Skips the part of a cancel marker that followed its early match; false
+    // while too few bytes are there to tell.
+    bool skipFileStopEcho();
     void beginFileReceive();
     void finishFileReceive();
     // Removes the copier's record and its temp file; false when the copier is not ours.
@@ -210,6 +221,7 @@ private:
     QPair<QString, QString> currentSendFilePaths;
     FileStopScan sendStopScan;
     FileStopScan receiveStopScan;
+    int receiveMarkerEchoBytes = 0;
     QString currentReceiveTempPath;
     // The file frame being received is read and dropped (refused or failed).
     bool currentReceiveDiscarding = false;
@@ -220,6 +232,8 @@ private:
     QTimer watchDogTimer;
     bool watchDogTimedOut = false;
     QTimer pingTimer;
+    QTimer frameDeadlineTimer;
+    int frameDeadline_MS = 0;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     QString tempDirectory;

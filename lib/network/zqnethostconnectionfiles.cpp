@@ -55,6 +55,20 @@ QString fittingUtf8(const QString& text, int bytes)
     return fitted;
 }
 
+// Writes until all is written or a write fails. A write cut short by a full
+// disk reports no error of its own; the next one names the cause.
+bool writeWhole(QFile& file, const QByteArray& data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 step = file.write(data.constData() + written, data.size() - written);
+        if (step <= 0)
+            return false;
+        written += step;
+    }
+    return true;
+}
+
 } // namespace
 
 qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
@@ -80,15 +94,6 @@ qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
         tail = tail.right(keep);
     }
     return -1;
-}
-
-int ZqNetHostConnection::FileStopScan::matchedPrefix() const
-{
-    for (int length = tail.size(); length > 0; --length) {
-        if (tail.endsWith(FileStopMarker.left(length)))
-            return length;
-    }
-    return 0;
 }
 
 ZqNetHostConnection::~ZqNetHostConnection()
@@ -237,12 +242,11 @@ void ZqNetHostConnection::failFileSend()
 
 bool ZqNetHostConnection::haltFileSend()
 {
-    // When the bytes sent so far end with the start of the marker, the marker
-    // is completed from there; the receiver would otherwise see it end early.
-    const QByteArray rest = FileStopMarker.mid(sendStopScan.matchedPrefix());
-    if (currentSendBytesRemaining < quint64(rest.size()))
+    // Always the whole marker: a receiver that looks only at the end of one
+    // read would miss a marker completed from file bytes that began it.
+    if (currentSendBytesRemaining < quint64(FileStopMarker.size()))
         return false;
-    socket->write(rest);
+    socket->write(FileStopMarker);
     return true;
 }
 
@@ -257,7 +261,7 @@ bool ZqNetHostConnection::cancelFileSend(QString localFilePath, QString remoteFi
     }
     if (currentSendMessageType != ZqMessage_FileDataMessage || currentSendFilePaths != pair)
         return false;
-    if (currentSendBytesRemaining < quint64(FileStopMarker.size() - sendStopScan.matchedPrefix())) {
+    if (currentSendBytesRemaining < quint64(FileStopMarker.size())) {
         qDebug("ZqNetHostConnection::cancelFileSend: too few bytes left to halt; the file finishes.");
         return false;
     }
@@ -320,6 +324,9 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         if (stop >= 0) {
             socket->rollbackTransaction();
             socket->skip(stop);
+            // File bytes that ended like the marker's start make it show up
+            // early; the rest of the marker follows as whole words.
+            receiveMarkerEchoBytes = FileStopMarker.size() - FileStopWordSize;
             qWarning("File transfer cancelled");
             currentRemoteFilePath.clear();
             currentLocalFilePath.clear();
@@ -327,7 +334,7 @@ bool ZqNetHostConnection::handleFileReceiveStep()
             return true;
         }
         socket->commitTransaction();
-        if (!currentReceiveDiscarding && currentReceiveFile.write(data) != data.size()) {
+        if (!currentReceiveDiscarding && !writeWhole(currentReceiveFile, data)) {
             qCritical().noquote() << "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error";
             qDebug().noquote() << "   buffsize: " + QString::number(data.size());
             qWarning().noquote() << "   errorstring: " + currentReceiveFile.errorString();
@@ -458,6 +465,10 @@ void ZqNetHostConnection::finishFileReceive()
     auto* copier = new ZqFileCopier(true);
     copier->setOriginFile(tempFilePath);
     copier->setDestinationFile(remoteFilePath);
+    // The destination was checked when the frame began; a folder on its way
+    // may have been swapped for a link since.
+    const QString root = QFileInfo(fileReceiveRoot).canonicalFilePath();
+    copier->setDestinationRoot(root.isEmpty() ? fileReceiveRoot : root);
     connect(copier, &ZqFileCopier::copyComplete, this, &ZqNetHostConnection::OnLocalFileCopyComplete);
     connect(copier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
     pendingLocalCopies.append({ copier, localFilePath, tempFilePath, remoteFilePath });
@@ -503,8 +514,25 @@ void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString fa
     emit fileTransferFailed();
 }
 
+bool ZqNetHostConnection::skipFileStopEcho()
+{
+    while (receiveMarkerEchoBytes > 0) {
+        if (socket->bytesAvailable() < FileStopWordSize)
+            return false;
+        // No header starts with these bytes: as a length they are far beyond any frame.
+        if (socket->peek(FileStopWordSize) != FileStopMarker.left(FileStopWordSize)) {
+            receiveMarkerEchoBytes = 0;
+            break;
+        }
+        socket->skip(FileStopWordSize);
+        receiveMarkerEchoBytes -= FileStopWordSize;
+    }
+    return true;
+}
+
 void ZqNetHostConnection::abandonFileTransfers()
 {
+    receiveMarkerEchoBytes = 0;
     const bool sending = currentSendMessageType == ZqMessage_FileDataMessage;
     const bool receiving = currentReceiveMessageType == ZqMessage_FileDataMessage && !currentReceiveDiscarding
         && currentReceiveFile.isOpen();

@@ -1,3 +1,4 @@
+#include "../fulldisk.h"
 #include "networktest.h"
 
 using namespace ZqMessageTypes;
@@ -253,6 +254,27 @@ private slots:
         QCOMPARE(t.log.events, QStringList { "startSend big big" });
     }
 
+    // File bytes that end like the marker's start: the sender used to write
+    // only the rest of the marker, which a receiver that looks at the end of
+    // one read never sees as a cancel.
+    void cancelWritesTheWholeMarker()
+    {
+        Link t;
+        QByteArray content = pattern(4 << 20);
+        for (int end = 10240; end <= content.size(); end += 10240)
+            content.replace(end - 8, 8, "filestop");
+        placeFile(t.at("f.bin"), content);
+        QVERIFY(t.open("127.0.0.170"));
+        QVERIFY(t.connection.sendFile(t.at("f.bin"), "f.bin"));
+        QTRY_VERIFY(!t.log.percents.isEmpty());
+        QVERIFY(t.connection.cancelFileSend(t.at("f.bin"), "f.bin"));
+        const QByteArray wire = t.wireUntilNext();
+        const qint64 sent = wire.size() - 12 - 512 - marker.size();
+        QVERIFY2(sent > 0 && sent % 10240 == 0, qPrintable(QString::number(sent)));
+        QCOMPARE(wire.mid(12 + 512, int(sent)), content.left(int(sent)));
+        QCOMPARE(wire.right(marker.size()), marker);
+    }
+
     // A marker with fewer than 48 bytes left would desynchronise the stream.
     void tooLateToCancelFinishes()
     {
@@ -376,6 +398,49 @@ private slots:
         QCOMPARE(ZqNetHostConnection::uniqueTempFileTagId, next + 3);
         QFile::remove(temp.arg(next));
         QFile::remove(temp.arg(next + 1));
+    }
+
+    // The destination was checked when the frame began, then written by a
+    // copier that followed links: a folder swapped for a link meanwhile put
+    // the file outside the receive folder, reported as received inside it.
+    void folderSwappedForALinkMidTransfer()
+    {
+        Link t;
+        QVERIFY(QDir().mkpath(t.at("root/sub")) && QDir().mkpath(t.at("outside")));
+        QVERIFY(t.open("127.0.0.171"));
+        t.connection.setFileReceiveRoot(t.at("root"));
+        t.peerWrite(fileFrameHeader(10) + field("sub/f.txt") + field("/x/f.txt") + "12345");
+        QTRY_COMPARE(t.log.events, QStringList { "startReceive f.txt f.txt" });
+        QVERIFY(QDir(t.at("root/sub")).removeRecursively());
+        QVERIFY(QFile::link(t.at("outside"), t.at("root/sub")));
+        t.peerWrite("67890");
+        QTRY_VERIFY(t.log.ended());
+        QCOMPARE(t.log.events, (QStringList { "startReceive f.txt f.txt", "complete", "failed" }));
+        QCOMPARE(tree(t.at("outside")), QStringList());
+        QCOMPARE(tree(t.at("root")), QStringList { "sub" });
+    }
+
+    // A full disk under the temporary file was logged as "Unknown error".
+    void fullDiskNamesTheCause()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("disk")) && QDir().mkpath(dir.filePath("root")));
+        GELV_FULL_DISK(disk, true, dir.filePath("disk"));
+        QVERIFY(disk->fill(8192));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress("127.0.0.172"), 0));
+        ZqNetHostConnection connection(dir.filePath("disk"), nullptr);
+        connection.setFileReceiveRoot(dir.filePath("root"));
+        FileLog log(&connection);
+        connection.Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        QVERIFY(server.waitForNewConnection(2000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        QTest::ignoreMessage(QtWarningMsg, "   errorstring: No space left on device");
+        peer->write(fileFrameHeader(64 * 1024) + field("f.bin") + field("/x/f.bin") + pattern(64 * 1024)
+            + frame(ZqMessage_GenericMessage, "next"));
+        QTRY_COMPARE(log.messages, QList<QByteArray> { "next" });
+        QCOMPARE(log.events, (QStringList { "startReceive f.bin f.bin", "complete", "failed" }));
+        QCOMPARE(tree(dir.filePath("disk")), QStringList { "filler" });
     }
 
     void disconnectRemovesThePartialFile_data()

@@ -95,6 +95,70 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(connection.Socket()->state(), QAbstractSocket::UnconnectedState, 2000);
         QCOMPARE(disconnected.count(), 1);
     }
+
+    // The stand-in held whatever a client cost: a frame announced and never
+    // finished (no deadline, no idle time-out), and broadcasts queued for a
+    // client that never reads. Each such client is dropped; the others stay.
+    void standInDropsCostlyClients_data()
+    {
+        columns<QString, QString>("address", "reason");
+        QTest::newRow("frame never finished") << "127.0.0.177"
+                                              << "frame deadline";
+        QTest::newRow("silent") << "127.0.0.178"
+                                << "idle";
+        QTest::newRow("reads nothing") << "127.0.0.179"
+                                       << "send backlog";
+    }
+    void standInDropsCostlyClients()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, reason);
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(PRINTERSTANDIN_BINARY, address,
+            { "--frame-deadline", "300", "--idle-timeout", reason == "idle" ? "1000" : "60000" }));
+        QTcpSocket costly, other;
+        // Takes nothing from the kernel once a byte is buffered.
+        costly.setReadBufferSize(1);
+        qint64 read = 0;
+        connect(&other, &QTcpSocket::readyRead, &other, [&] { read += other.readAll().size(); });
+        costly.connectToHost(QHostAddress(address), 32889);
+        other.connectToHost(QHostAddress(address), 32889);
+        QTRY_VERIFY(costly.state() == QAbstractSocket::ConnectedState
+            && other.state() == QAbstractSocket::ConnectedState);
+        // The other client pings like the network library does when idle.
+        QTimer ping;
+        connect(&ping, &QTimer::timeout, &other,
+            [&] { other.write(frame(ZqMessageTypes::ZqMessage_WatchDogPing, "ZqWD")); });
+        ping.start(100);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTimer trickle;
+        if (reason == "frame deadline") {
+            costly.write(frame(ZqMessageTypes::ZqMessage_GenericMessage, pattern(1000), 1 << 20));
+            connect(&trickle, &QTimer::timeout, &costly, [&] { costly.write("x"); });
+            trickle.start(50);
+        } else if (reason == "send backlog") {
+            // Each 4 MB name is broadcast to both; one answer at a time, so
+            // that only the client that reads nothing falls behind.
+            const QByteArray name(4 * 1024 * 1024, 'n');
+            for (int i = 0; i < 10; ++i) {
+                other.write(frame(ZqMessageTypes::ZqMessage_SetValueRequest,
+                    be32(quint32(i)) + str("ZqNetValueKey_FriendlyPrinterName") + bytesField(name)));
+                QTRY_VERIFY_WITH_TIMEOUT(read >= (i + 1) * 2 * qint64(name.size()), 10000);
+            }
+        }
+        const QVariantMap dropped = printer.waitFor("event", "dropped", 5000);
+        QCOMPARE(dropped.value("reason").toString(), reason);
+        QVERIFY(elapsed.elapsed() >= 250);
+        // Reading again, it sees the end.
+        costly.setReadBufferSize(0);
+        QTRY_VERIFY((costly.readAll(), costly.state() == QAbstractSocket::UnconnectedState));
+        QCOMPARE(other.state(), QAbstractSocket::ConnectedState);
+        int drops = 0;
+        for (const QVariant& line : printer.log())
+            drops += line.toMap().value("event").toString() == "dropped";
+        QCOMPARE(drops, 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_HostilePrinter)

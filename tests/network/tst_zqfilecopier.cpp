@@ -3,6 +3,7 @@
 #include "../fulldisk.h"
 #include "networktest.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -68,17 +69,19 @@ private slots:
     // copied onto itself.
     void failureKeepsTheOldDestination_data()
     {
-        columns<QString, bool>("origin", "starts");
-        QTest::newRow("full disk") << "origin" << true;
+        columns<QString, bool, QString>("origin", "starts", "cause");
+        // A full disk was logged as "Unknown error".
+        QTest::newRow("full disk") << "origin" << true << "No space left on device";
         // A sysfs file claims 4096 bytes and gives a few.
-        QTest::newRow("source ends early") << "/sys/devices/system/cpu/online" << true;
-        QTest::newRow("onto itself") << "disk/destination" << false;
-        QTest::newRow("onto a hard link of itself") << "disk/hardlink" << false;
+        QTest::newRow("source ends early") << "/sys/devices/system/cpu/online" << true << "";
+        QTest::newRow("onto itself") << "disk/destination" << false << "";
+        QTest::newRow("onto a hard link of itself") << "disk/hardlink" << false << "";
     }
     void failureKeepsTheOldDestination()
     {
         QFETCH(QString, origin);
         QFETCH(bool, starts);
+        QFETCH(QString, cause);
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath("disk")));
         placeFile(dir.filePath("origin"), pattern(64 * 1024));
@@ -99,6 +102,8 @@ private slots:
         Outcome outcome(&copier);
         copier.setOriginFile(origin.startsWith('/') ? origin : dir.filePath(origin));
         copier.setDestinationFile(destination);
+        if (!cause.isEmpty())
+            QTest::ignoreMessage(QtCriticalMsg, qPrintable("ZqFileCopier: Copy Failed: " + cause));
         QCOMPARE(copier.copy(), starts);
         if (starts)
             QTRY_VERIFY(outcome.finished());
@@ -106,6 +111,36 @@ private slots:
             starts ? QStringList { "failed" } : QStringList());
         QCOMPARE(readFile(destination), QByteArray("old content"));
         QCOMPARE(tree(dir.filePath("disk")), before);
+    }
+
+    // A pipe made copy() start a worker that waited for a writer for ever:
+    // no signal, no cancel, and a destructor that never returned. A device
+    // such as /dev/zero was "copied" as an empty file.
+    void sourceThatIsNoRegularFileFails_data()
+    {
+        QTest::addColumn<QString>("origin");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("/dev/zero") << "/dev/zero";
+    }
+    void sourceThatIsNoRegularFileFails()
+    {
+        QFETCH(QString, origin);
+        QTemporaryDir dir;
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        {
+            ZqFileCopier copier(true);
+            Outcome outcome(&copier);
+            copier.setOriginFile(origin.startsWith('/') ? origin : dir.filePath(origin));
+            copier.setDestinationFile(dir.filePath("destination"));
+            if (copier.copy())
+                QTRY_VERIFY_WITH_TIMEOUT(outcome.finished(), 2000);
+            QCOMPARE(outcome.events.filter(QRegularExpression("^[^p]")), QStringList { "failed" });
+            QVERIFY(!copier.cancelCopy());
+        }
+        QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(tree(dir.path()), QStringList { "fifo" });
     }
 
     // A cancel made before the worker starts its loop used to be dropped.

@@ -4,7 +4,12 @@
 #include <QNetworkDatagram>
 #include <QPointer>
 
+#include <cstdio>
 #include <ctime>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 static int openDescriptors()
 {
@@ -12,6 +17,68 @@ static int openDescriptors()
 }
 
 static const QString switchKey = QStringLiteral("ZqUdpBroadCaster_Enabled");
+
+// Run in a child process with a descriptor limit of 40: the descriptors run
+// out while a client connects, then they are given back, the client goes and
+// a new one must be accepted. Prints what it saw; exit code 0 when it got in.
+static const char exhaustionHelperVariable[] = "GELV_DESCRIPTOR_EXHAUSTION_ADDRESS";
+static int acceptErrors = 0;
+
+// The sanitizer's type check needs a descriptor of its own, and there is none.
+__attribute__((no_sanitize("vptr"))) static int exhaustDescriptorsThenConnect(int argc, char** argv)
+{
+    const struct rlimit limit {
+        40, 40
+    };
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 2;
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+        acceptErrors += message == QLatin1String("Client Connection Error!");
+    });
+    const QHostAddress address(qEnvironmentVariable(exhaustionHelperVariable));
+    ZqKeyValueSettings store(false);
+    store.SetValue(switchKey, "0");
+    ZqNetConnectionManager server(&store, true, QString(), nullptr, address);
+    // Something else (files, say) takes every descriptor but one, which the
+    // client takes: the server cannot accept it.
+    auto first = std::make_unique<QTcpSocket>();
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        held.push_back(fd);
+    ::close(held.back());
+    held.pop_back();
+    first->connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
+    const bool exhausted = QTest::qWaitFor([] { return acceptErrors > 0; }, 5000);
+    std::printf("client limit %d; %d accept errors with %d descriptors held\n", server.clientLimit(),
+        acceptErrors, int(held.size()));
+    if (!exhausted)
+        return 3;
+    for (int fd : held)
+        ::close(fd);
+    first.reset();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // The first client, gone, may still wait in the backlog: the new one
+    // tries again until it is listed.
+    while (elapsed.elapsed() < 10000) {
+        QTcpSocket client;
+        client.connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
+        const auto listed = [&] {
+            for (ZqNetHostConnection* host : server.ClientConnections()) {
+                if (host->Socket()->peerPort() == client.localPort())
+                    return true;
+            }
+            return false;
+        };
+        if (QTest::qWaitFor(listed, 1000)) {
+            std::printf("accepting again %lld ms after the descriptors were freed\n", elapsed.elapsed());
+            return 0;
+        }
+    }
+    std::printf("nothing accepted for 10 s; isListening() %d\n", int(server.isListening()));
+    return 1;
+}
 
 static QNetworkAddressEntry entry(const char* ip, const char* broadcast)
 {
@@ -122,6 +189,110 @@ private slots:
         QVERIFY(double(std::clock() - start) / CLOCKS_PER_SEC < 0.1);
     }
 
+    // Qt stops accepting after an accept error ("Out of resources") and
+    // nothing started it again: after every client had gone, the server took
+    // no one while it still said it was listening.
+    void acceptingResumesAfterDescriptorsRunOut()
+    {
+        QProcess helper;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(exhaustionHelperVariable, "127.0.0.173");
+        helper.setProcessEnvironment(environment);
+        helper.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(helper.waitForFinished(30000));
+        const QByteArray output = helper.readAllStandardOutput() + helper.readAllStandardError();
+        qInfo().noquote() << output.trimmed();
+        QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, output.constData());
+    }
+
+    // A client that announces a large message and sends all but a little of
+    // it, slowly enough to keep the watchdog quiet, held its buffer for ever.
+    void slowClientIsDroppedByTheFrameDeadline()
+    {
+        LoopbackServer printer("127.0.0.174");
+        printer.server->setClientFrameDeadline(300);
+        QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
+        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress("127.0.0.174"), ZqNetConnectionManager::ServerTcpPort);
+        QVERIFY(accepted.wait(2000));
+        const int size = 1 << 20;
+        client.write(frame(ZqMessageTypes::ZqMessage_GenericMessage, pattern(size - 100), size));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("protocol error, frame not whole within 300 ms$"));
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, &client, [&] { client.write("x"); });
+        trickle.start(50);
+        QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 3000);
+        QVERIFY(elapsed.elapsed() >= 250);
+        QCOMPARE(printer.server->ClientConnections().size(), 0);
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // One address may hold only so many of the server's places.
+    void clientsFromOneAddressAreCapped()
+    {
+        LoopbackServer printer("127.0.0.175");
+        QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 9; ++i) {
+            clients.emplace_back(new QTcpSocket);
+            clients.back()->connectToHost(QHostAddress("127.0.0.175"), ZqNetConnectionManager::ServerTcpPort);
+        }
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^ZqNetConnectionManager: refusing client 127.0.0.1: 8 clients, 8 from that"));
+        QTRY_COMPARE(accepted.count(), 8);
+        QTRY_COMPARE(std::count_if(clients.begin(), clients.end(),
+                         [](auto& c) { return c->state() == QAbstractSocket::UnconnectedState; }),
+            1);
+        QCOMPARE(printer.server->ClientConnections().size(), 8);
+    }
+
+    // A client that reads nothing had every broadcast queued for it without
+    // bound. It is dropped when its backlog passes the cap, or when it takes
+    // nothing for the stall interval; a client that reads stays.
+    void broadcastBacklogToANonReaderIsBounded_data()
+    {
+        columns<int, int, int>("count", "size", "stallMs");
+        QTest::newRow("backlog over the cap") << 10 << 4 * 1024 * 1024 << 60000;
+        QTest::newRow("no progress") << 1 << 8 * 1024 * 1024 << 300;
+    }
+    void broadcastBacklogToANonReaderIsBounded()
+    {
+        QFETCH(int, count);
+        QFETCH(int, size);
+        QFETCH(int, stallMs);
+        LoopbackServer printer("127.0.0.176");
+        printer.server->setClientSendStallTimeout(stallMs);
+        // Peer ports by connection, taken while each connection is alive.
+        QHash<ZqNetHostConnection*, quint16> ports;
+        QList<quint16> dropped;
+        connect(printer.server.get(), &ZqNetConnectionManager::newClientConnection, this,
+            [&](ZqNetHostConnection* host) { ports[host] = host->Socket()->peerPort(); });
+        connect(printer.server.get(), &ZqNetConnectionManager::clientDisconnected, this,
+            [&](ZqNetHostConnection* host) { dropped << ports.value(host); });
+        QTcpSocket reader, nonReader;
+        // Takes nothing from the kernel once a byte is buffered.
+        nonReader.setReadBufferSize(1);
+        reader.connectToHost(QHostAddress("127.0.0.176"), ZqNetConnectionManager::ServerTcpPort);
+        nonReader.connectToHost(QHostAddress("127.0.0.176"), ZqNetConnectionManager::ServerTcpPort);
+        QTRY_COMPARE(ports.size(), 2);
+        qint64 read = 0;
+        connect(&reader, &QTcpSocket::readyRead, &reader, [&] { read += reader.readAll().size(); });
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1"));
+        const QByteArray message = pattern(size);
+        for (int i = 0; i < count; ++i) {
+            printer.server->BroadCastMessageToClients(message, ZqMessageTypes::ZqMessage_GenericMessage);
+            QTRY_VERIFY_WITH_TIMEOUT(read >= (i + 1) * qint64(12 + size), 10000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(dropped, QList<quint16> { nonReader.localPort() }, 5000);
+        QCOMPARE(printer.server->ClientConnections().size(), 1);
+        QCOMPARE(printer.server->ClientConnections().first()->Socket()->peerPort(), reader.localPort());
+    }
+
     void announcesNineBytesOnLoopback_data()
     {
         columns<QByteArray, bool>("stored", "enabled");
@@ -169,5 +340,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ZqNetConnectionManager)
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet(exhaustionHelperVariable))
+        return exhaustDescriptorsThenConnect(argc, argv);
+    QCoreApplication app(argc, argv);
+    tst_ZqNetConnectionManager test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_zqnetconnectionmanager.moc"

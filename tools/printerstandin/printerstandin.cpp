@@ -16,13 +16,24 @@
 #include <QXmlStreamReader>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
+
+#include <sys/resource.h>
 
 namespace {
 
 constexpr quint16 Port = 32889;
 constexpr qint64 MaxPayload = 16 * 1024 * 1024;
 constexpr int PingInterval = 5000;
+// What one client may cost: connections in all and from one address, bytes
+// waiting to be sent to it, and time (a frame must be whole within the frame
+// deadline, and a client that sends nothing, or takes none of the bytes
+// waiting for it, for the idle time-out is dropped).
+constexpr int MaxClients = 64;
+constexpr int MaxClientsPerPeer = 8;
+constexpr qint64 MaxSendBacklog = MaxPayload + 1024 * 1024;
+constexpr int AcceptRetryDelay = 500;
 
 enum : quint32 {
     GetValueRequest = 0x7D218C12,
@@ -121,11 +132,20 @@ public:
     QStringList materials;
     QFile log;
 
+    int frameDeadline = 30000;
+    int idleTimeout = 25000;
+
     bool listen(const QHostAddress& address)
     {
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* client = server.nextPendingConnection())
                 accept(client);
+        });
+        // Qt stops accepting after an accept error (out of descriptors, say)
+        // and never starts again by itself.
+        connect(&server, &QTcpServer::acceptError, this, [this] {
+            write({ { "event", "accept error" }, { "error", server.errorString() } });
+            QTimer::singleShot(AcceptRetryDelay, &server, [this] { server.resumeAccepting(); });
         });
         return server.listen(address, Port);
     }
@@ -143,7 +163,17 @@ private:
 
     void accept(QTcpSocket* client)
     {
+        const QHostAddress address = client->peerAddress();
+        const int fromPeer = int(std::count_if(clients.cbegin(), clients.cend(),
+            [&address](QTcpSocket* c) { return c->peerAddress() == address; }));
+        if (clients.size() >= clientLimit() || fromPeer >= MaxClientsPerPeer) {
+            write({ { "event", "refused" }, { "peer", address.toString() } });
+            client->abort();
+            client->deleteLater();
+            return;
+        }
         clients << client;
+        watch(client);
         auto* ping = new QTimer(client);
         ping->setInterval(PingInterval);
         connect(ping, &QTimer::timeout, client, [this, client] { send(client, WatchDogPing, "ZqWD"); });
@@ -159,6 +189,48 @@ private:
         });
         write({ { "event", "connected" }, { "peer", peer } });
         misbehave(client);
+    }
+
+    // Below the descriptor limit, so that clients alone never use them up.
+    static int clientLimit()
+    {
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return MaxClients;
+        return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 2, MaxClients));
+    }
+
+    void drop(QTcpSocket* client, const QString& reason)
+    {
+        write({ { "event", "dropped" }, { "peer", client->peerAddress().toString() }, { "reason", reason } });
+        // Not disconnectFromHost(): that would wait for the client to read.
+        client->abort();
+    }
+
+    // The idle time-out, the frame deadline and the send stall, per client.
+    void watch(QTcpSocket* client)
+    {
+        auto* idle = new QTimer(client);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, client, [this, client] { drop(client, "idle"); });
+        connect(client, &QTcpSocket::readyRead, idle, qOverload<>(&QTimer::start));
+        idle->start(idleTimeout);
+        auto* stall = new QTimer(client);
+        stall->setObjectName("stall");
+        stall->setSingleShot(true);
+        stall->setInterval(idleTimeout);
+        connect(stall, &QTimer::timeout, client, [this, client] { drop(client, "takes nothing"); });
+        connect(client, &QTcpSocket::bytesWritten, stall, [client, stall] {
+            if (client->bytesToWrite() > 0)
+                stall->start();
+            else
+                stall->stop();
+        });
+        auto* deadline = new QTimer(client);
+        deadline->setObjectName("frame deadline");
+        deadline->setSingleShot(true);
+        deadline->setInterval(frameDeadline);
+        connect(deadline, &QTimer::timeout, client, [this, client] { drop(client, "frame deadline"); });
     }
 
     // The hostile modes: what a broken or malicious printer sends first.
@@ -189,12 +261,23 @@ private:
     void send(QTcpSocket* client, quint32 type, const QByteArray& payload)
     {
         client->write(frame(type, payload));
+        if (client->bytesToWrite() > MaxSendBacklog) {
+            drop(client, "send backlog");
+            return;
+        }
+        auto* stall = client->findChild<QTimer*>("stall");
+        if (stall && !stall->isActive())
+            stall->start();
     }
 
     void broadcast(const QString& key, const QByteArray& value)
     {
-        for (QTcpSocket* client : qAsConst(clients))
-            send(client, ValueUpdateBroadcast, text(key) + blob(value));
+        // A client dropped on the way leaves the list.
+        const QList<QTcpSocket*> all = clients;
+        for (QTcpSocket* client : all) {
+            if (clients.contains(client))
+                send(client, ValueUpdateBroadcast, text(key) + blob(value));
+        }
     }
 
     QByteArray listValue() const
@@ -208,6 +291,10 @@ private:
     void read(QTcpSocket* client)
     {
         const QPointer<QTcpSocket> alive(client);
+        auto* deadline = client->findChild<QTimer*>("frame deadline");
+        // Started by a header whose frame is not whole yet, stopped once it is.
+        if (deadline && client->bytesAvailable() >= 12 && !deadline->isActive())
+            deadline->start();
         while (alive && client->bytesAvailable() >= 12) {
             const QByteArray header = client->peek(12);
             const qint64 length = qFromBigEndian<qint64>(header.constData());
@@ -219,8 +306,11 @@ private:
             }
             if (client->bytesAvailable() < 12 + length)
                 return;
+            deadline->stop();
             client->skip(12);
             handle(client, type, client->read(length));
+            if (alive && client->bytesAvailable() >= 12)
+                deadline->start();
         }
     }
 
@@ -345,7 +435,12 @@ int main(int argc, char** argv)
         "  trickle      at connect, name broadcasts one byte a second, for ever; no pings, no answers\n"
         "  garbage      at connect, a name broadcast, then 64 bytes of garbage\n"
         "  fileframe    at connect, a file frame for ../outside/planted.txt, then a name broadcast\n\n"
-        "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|...} "
+        "Limits: 64 clients (fewer under a low descriptor limit), 8 from one address; a frame must be whole "
+        "within the frame deadline; a client "
+        "that sends nothing, or takes none of the bytes waiting for it, for the idle time-out is dropped, "
+        "and so is one with more than 17 MiB waiting for it.\n\n"
+        "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|"
+        "\"refused\"|\"dropped\"|\"accept error\"|...} "
         "or a request {\"peer\",\"request\":\"get\"|\"set\"|\"file transfer\"|\"file retrieve\","
         "\"id\",\"key\",\"reply\"[,\"material\"|\"value\"]}.");
     parser.addHelpOption();
@@ -359,7 +454,14 @@ int main(int argc, char** argv)
         "mode", "accept, deny, oldfirmware, silent, drop, mute or a hostile mode.", "mode", "accept");
     const QCommandLineOption log(
         "log", "Append the JSON-lines log to this file (default: standard output).", "file");
-    parser.addOptions({ address, groupKey, name, material, mode, log });
+    const QCommandLineOption frameDeadline("frame-deadline",
+        "Drop a client whose frame is not whole this many ms after its header (default 30000).", "ms",
+        "30000");
+    const QCommandLineOption idleTimeout("idle-timeout",
+        "Drop a client that sends nothing, or takes none of the bytes waiting for it, for this many ms "
+        "(default 25000).",
+        "ms", "25000");
+    parser.addOptions({ address, groupKey, name, material, mode, log, frameDeadline, idleTimeout });
     parser.process(app);
 
     StandIn standIn;
@@ -367,6 +469,8 @@ int main(int argc, char** argv)
     standIn.groupKey = parser.value(groupKey);
     standIn.name = parser.value(name);
     standIn.materials = parser.values(material);
+    standIn.frameDeadline = qMax(1, parser.value(frameDeadline).toInt());
+    standIn.idleTimeout = qMax(1, parser.value(idleTimeout).toInt());
     const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute", "oversized",
         "negative", "hugelist", "trickle", "garbage", "fileframe" };
     if (!modes.contains(standIn.mode)) {
