@@ -28,6 +28,9 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     watchDogTimer.setTimerType(Qt::PreciseTimer);
     connect(&pingTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnPingTimeout);
     connect(&watchDogTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnWatchDogTimeout);
+    writeStallTimer.setSingleShot(true);
+    writeStallTimer.setTimerType(Qt::PreciseTimer);
+    connect(&writeStallTimer, &QTimer::timeout, this, [this] { onWriteStalled(); });
     reset();
 }
 
@@ -78,6 +81,7 @@ void ZqNetHostConnection::reset()
     clearCurrentSendTrackers();
     pingTimer.stop();
     watchDogTimer.stop();
+    writeStallTimer.stop();
 }
 
 void ZqNetHostConnection::forceDisconnect()
@@ -118,6 +122,7 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
     clearCurrentSendTrackers();
     currentSendMessageType = msgType;
     currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
+    watchWriteProgress(false);
     return true;
 }
 
@@ -125,8 +130,12 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
 {
     pingTimer.start();
     if (currentSendMessageType == ZqMessage_FileDataMessage) {
-        if (!sendNextFileChunk())
+        const QPointer<ZqNetHostConnection> self(this);
+        if (!sendNextFileChunk()) {
+            if (self)
+                watchWriteProgress(true);
             return;
+        }
     } else {
         clearCurrentSendTrackers();
     }
@@ -134,6 +143,32 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
     // A waiting file follows the message just written; only a file in flight holds it back.
     if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
         handleFileSendQueue();
+    watchWriteProgress(true);
+}
+
+void ZqNetHostConnection::watchWriteProgress(bool progressed)
+{
+    if (isDisconnected || socket->bytesToWrite() == 0) {
+        writeStallTimer.stop();
+        return;
+    }
+    if (progressed || !writeStallTimer.isActive())
+        writeStallTimer.start(watchDogTimer.interval());
+}
+
+void ZqNetHostConnection::onWriteStalled()
+{
+    if (isDisconnected || socket->bytesToWrite() == 0)
+        return;
+    qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): the peer took none of "
+            + QString::number(socket->bytesToWrite()) + " waiting bytes in "
+            + QString::number(writeStallTimer.interval()) + " ms, disconnecting";
+    // Neither the queue nor the socket's buffer would ever go out.
+    messageSendQueue.clear();
+    const QPointer<ZqNetHostConnection> self(this);
+    OnDisconnected();
+    if (self)
+        socket->abort();
 }
 
 void ZqNetHostConnection::sendNextQueued()
@@ -146,7 +181,13 @@ void ZqNetHostConnection::sendNextQueued()
     }
 }
 
-void ZqNetHostConnection::OnPingTimeout() { SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing); }
+void ZqNetHostConnection::OnPingTimeout()
+{
+    SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing);
+    // Also catches bytes written without SendMessage (a file's header) while the
+    // peer reads nothing.
+    watchWriteProgress(false);
+}
 
 void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 
@@ -245,6 +286,7 @@ void ZqNetHostConnection::OnDisconnected()
     qDebug().noquote() << "socket error string: " + socket->errorString();
     pingTimer.stop();
     watchDogTimer.stop();
+    writeStallTimer.stop();
     abandonFileTransfers();
     clearCurrentSendTrackers();
     clearCurrentReceiveTrackers();
