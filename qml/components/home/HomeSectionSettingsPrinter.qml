@@ -292,8 +292,10 @@ Item {
                         printerSettings.recentPrinterEntry(name, NetworkConnectionMediator.getPrinterIP(-1)))
         }
         // The address shows as soon as the printer is connected, its name when it comes.
+        // Later, not inside the signal: reading the name asks the printer for it, and a
+        // new printer's own request for it goes out after this signal.
         function onIsConnected(ip) {
-            printerSettings.refreshStatus()
+            Qt.callLater(printerSettings.refreshStatus)
         }
         function onMaterialListChanged(ip) {
             printerSettings.removalPending = false
