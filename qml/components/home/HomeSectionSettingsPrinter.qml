@@ -166,6 +166,11 @@ Item {
         currentConnectionLabel.text = text
     }
 
+    function refreshConnectedStatus() {
+        if (NetworkConnectionMediator.connected)
+            refreshStatus()
+    }
+
     function refreshMaterials() {
         materialListView.model = NetworkConnectionMediator.connected ? NetworkConnectionMediator.getMaterialJSONList(-1)
                                                                      : []
@@ -293,9 +298,11 @@ Item {
         }
         // The address shows as soon as the printer is connected, its name when it comes.
         // Later, not inside the signal: reading the name asks the printer for it, and a
-        // new printer's own request for it goes out after this signal.
+        // new printer's own request for it goes out after this signal. An ended
+        // connection has its own texts.
         function onIsConnected(ip) {
-            Qt.callLater(printerSettings.refreshStatus)
+            if (NetworkConnectionMediator.connected)
+                Qt.callLater(printerSettings.refreshConnectedStatus)
         }
         function onMaterialListChanged(ip) {
             printerSettings.removalPending = false
