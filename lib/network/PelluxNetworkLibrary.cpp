@@ -111,6 +111,7 @@ QString PelluxNetworkLib::getPrinterIP(int printerNumber)
 QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
 {
     QByteArray bytes;
+    QString ip;
     {
         QMutexLocker locker(&listLock);
         ZqNetRequester* requester = _liveEntry(printerNumber);
@@ -119,8 +120,22 @@ QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
         bool found = false;
         bytes = requester->GetCurrentCacheValue(
             ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, found, true);
+        ip = addressOf(requester);
     }
-    return QJsonArray::fromStringList(ZqMessageTypes::decodeStringList(bytes));
+    // Any machine can answer as a printer: a list of millions of names must cost no
+    // more than the names shown.
+    bool cut = false;
+    const QStringList names
+        = ZqMessageTypes::decodeStringList(bytes, MaxMaterialNames, MaxMaterialNameLength, &cut);
+    if (cut)
+        qWarning().noquote() << QStringLiteral(
+            "PelluxNetworkLib::getMaterialJSONList: printer %1 listed more "
+            "than %2 materials or names longer than %3 characters; "
+            "only the first %2, cut to %3, are shown")
+                                    .arg(ip)
+                                    .arg(MaxMaterialNames)
+                                    .arg(MaxMaterialNameLength);
+    return QJsonArray::fromStringList(names);
 }
 
 QString PelluxNetworkLib::getPrinterName(int printerNumber)
@@ -234,10 +249,31 @@ void PelluxNetworkLib::onConnected()
 
 void PelluxNetworkLib::onDisconnected()
 {
-    const bool changed = connected;
-    connected = false;
-    if (changed)
+    // The ended printer's entry goes: kept, every reconnect would leave one more.
+    auto* host = qobject_cast<ZqNetHostConnection*>(sender());
+    ZqNetRequester* ended = nullptr;
+    int count = 0;
+    {
+        QMutexLocker locker(&listLock);
+        for (ZqNetRequester* entry : qAsConst(printers)) {
+            if (host && hostOf(entry) == host) {
+                ended = entry;
+                break;
+            }
+        }
+        if (ended)
+            printers.removeOne(ended);
+        count = printers.size();
+    }
+    if (ended) {
+        // Its own handler of this signal still runs; it goes with the next event loop pass.
+        ended->deleteLater();
+        emit printerCountChanged(count);
+    }
+    if (connected) {
+        connected = false;
         emit isConnected(QString());
+    }
     emit disconnected();
 }
 
@@ -266,6 +302,10 @@ void PelluxNetworkLib::onValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteAr
 
 void PelluxNetworkLib::onCacheValueUpdate(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value)
 {
+    // A broadcast is relayed once, by onValueUpdate, changed or not.
+    auto* requester = qobject_cast<ZqNetRequester*>(sender());
+    if (requester && requester->handlingBroadcast())
+        return;
     _valueChanged(key, value);
 }
 
@@ -276,12 +316,26 @@ void PelluxNetworkLib::onDeniedByHost(int requestID, ZqNetValueKeys::ZqNetValues
         qWarning() << "Invalid key recieved? onDeniedByHost";
         qWarning() << "requestID is" << requestID;
         qWarning().noquote() << "ZqNetValueKey is" << ZqNetValueKeys::KeyStringFromKey(key);
+        if (auto* requester = qobject_cast<ZqNetRequester*>(sender()))
+            qWarning().noquote() << QStringLiteral("PelluxNetworkLib::onDeniedByHost: printer %1 refused %2 "
+                                                   "(request %3) as a key it does not know")
+                                        .arg(addressOf(requester),
+                                            ZqNetValueKeys::KeyStringFromKey(
+                                                requester->sentRequestFromId(requestID).key))
+                                        .arg(requestID);
         emit deniedByInvalidKey();
         break;
     case ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial:
         emit materialRemovalDenied();
         break;
     case ZqNetValueKeys::ZqNetValueKey_CustomMaterialXMLString:
+        qWarning().noquote() << QStringLiteral(
+            "PelluxNetworkLib::onDeniedByHost: printer %1 refused the material "
+            "install, key %2 (request %3); a group key that differs between "
+            "this application and the printer gives this same answer")
+                                    .arg(addressOf(qobject_cast<ZqNetRequester*>(sender())),
+                                        ZqNetValueKeys::KeyStringFromKey(key))
+                                    .arg(requestID);
         emit materialDenied();
         break;
     default:

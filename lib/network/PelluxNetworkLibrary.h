@@ -22,6 +22,9 @@ class PelluxNetworkLib : public QQuickItem {
     Q_PROPERTY(int printerCount READ printerCount NOTIFY printerCountChanged)
 public:
     static constexpr int PrinterConnectTimeout_MS = 1000;
+    // What is taken from a printer's material list; the rest is dropped with a warning.
+    static constexpr int MaxMaterialNames = 1000;
+    static constexpr int MaxMaterialNameLength = 256;
 
     explicit PelluxNetworkLib(QQuickItem* parent = nullptr);
     ~PelluxNetworkLib() override;
@@ -34,7 +37,8 @@ public:
     Q_INVOKABLE bool connectToPrinter(QString ip);
     Q_INVOKABLE bool disconnectFromPrinter(QString ip);
     Q_INVOKABLE QString getPrinterIP(int printerNumber = -1);
-    // Empty on a cache miss, which also requests the list.
+    // Empty on a cache miss, which also requests the list. At most MaxMaterialNames
+    // names of at most MaxMaterialNameLength characters.
     Q_INVOKABLE QJsonArray getMaterialJSONList(int printerNumber = -1);
     // The cached name up to its first NUL; "" on a miss, which also requests it.
     Q_INVOKABLE QString getPrinterName(int printerNumber = -1);

@@ -168,7 +168,12 @@ bool ZqKeyValueSettings::LoadFrom(QString path)
     return true;
 }
 
-void ZqKeyValueSettings::ReLoad() { LoadFrom(filePath); }
+void ZqKeyValueSettings::ReLoad()
+{
+    // A memory-only store has no file to read: nothing to open, nothing to report.
+    if (!filePath.isEmpty())
+        LoadFrom(filePath);
+}
 
 bool ZqKeyValueSettings::LoadFrom(const ZqKeyValueSettings* other)
 {

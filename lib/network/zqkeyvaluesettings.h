@@ -36,6 +36,7 @@ public:
     // False when the file cannot be opened (map unchanged) or its content is
     // unreadable (map empty). Never saves.
     bool LoadFrom(QString path);
+    // LoadFrom the store's own file; nothing for a memory-only store.
     void ReLoad();
     // Copies the other store's map; false for null.
     bool LoadFrom(const ZqKeyValueSettings* other);

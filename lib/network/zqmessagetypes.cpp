@@ -1,6 +1,9 @@
 #include "zqmessagetypes.h"
 
 #include <QIODevice>
+#include <QtEndian>
+
+#include <limits>
 
 namespace ZqMessageTypes {
 
@@ -71,8 +74,54 @@ QByteArray getValueFromValueMessage(QByteArray payload)
     return in.status() == QDataStream::Ok ? value : QByteArray();
 }
 
-bool readStringList(QDataStream& in, QStringList& list)
+namespace {
+
+    // One data-stream QString, its bytes beyond maxLength units skipped.
+    bool readString(QDataStream& in, QString& text, int maxLength, bool* cut)
+    {
+        quint32 bytes = 0;
+        in >> bytes;
+        if (in.status() != QDataStream::Ok)
+            return false;
+        if (bytes == 0xFFFFFFFF) {
+            text = QString();
+            return true;
+        }
+        if ((bytes & 1) || bytes > quint32(std::numeric_limits<int>::max())) {
+            in.setStatus(QDataStream::ReadCorruptData);
+            return false;
+        }
+        const QIODevice* device = in.device();
+        if (!device || qint64(bytes) > device->bytesAvailable()) {
+            in.setStatus(QDataStream::ReadPastEnd);
+            return false;
+        }
+        const int kept = int(qMin<quint64>(bytes, quint64(maxLength) * 2));
+        QByteArray raw(kept, Qt::Uninitialized);
+        if (in.readRawData(raw.data(), kept) != kept) {
+            in.setStatus(QDataStream::ReadPastEnd);
+            return false;
+        }
+        const int skipped = int(bytes) - kept;
+        if (skipped > 0 && in.skipRawData(skipped) != skipped) {
+            in.setStatus(QDataStream::ReadPastEnd);
+            return false;
+        }
+        text = QString(kept / 2, Qt::Uninitialized);
+        qFromBigEndian<ushort>(raw.constData(), kept / 2, text.data());
+        if (skipped > 0) {
+            *cut = true;
+            if (!text.isEmpty() && QChar::isHighSurrogate(text.at(text.size() - 1).unicode()))
+                text.chop(1);
+        }
+        return true;
+    }
+
+} // namespace
+
+bool readStringList(QDataStream& in, QStringList& list, int maxCount, int maxLength, bool* cut)
 {
+    bool shortened = false;
     list.clear();
     quint32 count = 0;
     in >> count;
@@ -80,27 +129,44 @@ bool readStringList(QDataStream& in, QStringList& list)
     // Every element takes at least its 4-byte length.
     if (in.status() == QDataStream::Ok && (!device || quint64(count) * 4 > quint64(device->bytesAvailable())))
         in.setStatus(QDataStream::ReadCorruptData);
-    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+    const quint32 wanted = qMin<quint32>(count, quint32(qMax(maxCount, 0)));
+    for (quint32 i = 0; i < wanted && in.status() == QDataStream::Ok; ++i) {
         QString item;
-        in >> item;
-        list.append(item);
+        if (readString(in, item, qMax(maxLength, 0), &shortened))
+            list.append(item);
     }
     if (in.status() != QDataStream::Ok) {
         list.clear();
-        return false;
+        shortened = false;
+    } else if (wanted < count) {
+        shortened = true;
     }
-    return true;
+    if (cut)
+        *cut = shortened;
+    return in.status() == QDataStream::Ok;
 }
 
-QStringList decodeStringList(const QByteArray& value, bool* ok)
+bool readStringList(QDataStream& in, QStringList& list)
+{
+    return readStringList(
+        in, list, std::numeric_limits<int>::max(), std::numeric_limits<int>::max(), nullptr);
+}
+
+QStringList decodeStringList(const QByteArray& value, int maxCount, int maxLength, bool* cut, bool* ok)
 {
     QDataStream in(value);
     in.setVersion(StreamVersion);
     QStringList list;
-    const bool decoded = readStringList(in, list);
+    const bool decoded = readStringList(in, list, maxCount, maxLength, cut);
     if (ok)
         *ok = decoded;
     return list;
+}
+
+QStringList decodeStringList(const QByteArray& value, bool* ok)
+{
+    return decodeStringList(
+        value, std::numeric_limits<int>::max(), std::numeric_limits<int>::max(), nullptr, ok);
 }
 
 void registerMetaTypes()

@@ -57,6 +57,14 @@ QByteArray getValueFromValueMessage(QByteArray payload);
 bool readStringList(QDataStream& in, QStringList& list);
 // The same over a whole value; bytes that do not decode completely give an empty list.
 QStringList decodeStringList(const QByteArray& value, bool* ok = nullptr);
+// As readStringList, keeping at most maxCount strings of at most maxLength UTF-16 units
+// each. Reading stops after the last string kept, so a far longer list costs no more than
+// maxCount strings, and the bytes of a string beyond maxLength are skipped, not copied
+// (a high surrogate left at the cut goes too). cut tells whether strings were dropped or
+// shortened; bytes after the last string kept are not looked at.
+bool readStringList(QDataStream& in, QStringList& list, int maxCount, int maxLength, bool* cut);
+QStringList decodeStringList(
+    const QByteArray& value, int maxCount, int maxLength, bool* cut, bool* ok = nullptr);
 
 // Registers the protocol's types with the meta-type system under their qualified names.
 void registerMetaTypes();

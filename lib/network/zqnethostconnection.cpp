@@ -31,6 +31,9 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     frameDeadlineTimer.setSingleShot(true);
     connect(&frameDeadlineTimer, &QTimer::timeout, this,
         [this] { protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS)); });
+    writeStallTimer.setSingleShot(true);
+    writeStallTimer.setTimerType(Qt::PreciseTimer);
+    connect(&writeStallTimer, &QTimer::timeout, this, [this] { onWriteStalled(); });
     reset();
 }
 
@@ -81,6 +84,7 @@ void ZqNetHostConnection::reset()
     clearCurrentSendTrackers();
     pingTimer.stop();
     watchDogTimer.stop();
+    writeStallTimer.stop();
 }
 
 void ZqNetHostConnection::forceDisconnect()
@@ -121,6 +125,7 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
     clearCurrentSendTrackers();
     currentSendMessageType = msgType;
     currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
+    watchWriteProgress(false);
     return true;
 }
 
@@ -128,8 +133,12 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
 {
     pingTimer.start();
     if (currentSendMessageType == ZqMessage_FileDataMessage) {
-        if (!sendNextFileChunk())
+        const QPointer<ZqNetHostConnection> self(this);
+        if (!sendNextFileChunk()) {
+            if (self)
+                watchWriteProgress(true);
             return;
+        }
     } else {
         clearCurrentSendTrackers();
     }
@@ -137,6 +146,32 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
     // A waiting file follows the message just written; only a file in flight holds it back.
     if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
         handleFileSendQueue();
+    watchWriteProgress(true);
+}
+
+void ZqNetHostConnection::watchWriteProgress(bool progressed)
+{
+    if (isDisconnected || socket->bytesToWrite() == 0) {
+        writeStallTimer.stop();
+        return;
+    }
+    if (progressed || !writeStallTimer.isActive())
+        writeStallTimer.start(watchDogTimer.interval());
+}
+
+void ZqNetHostConnection::onWriteStalled()
+{
+    if (isDisconnected || socket->bytesToWrite() == 0)
+        return;
+    qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): the peer took none of "
+            + QString::number(socket->bytesToWrite()) + " waiting bytes in "
+            + QString::number(writeStallTimer.interval()) + " ms, disconnecting";
+    // Neither the queue nor the socket's buffer would ever go out.
+    messageSendQueue.clear();
+    const QPointer<ZqNetHostConnection> self(this);
+    OnDisconnected();
+    if (self)
+        socket->abort();
 }
 
 void ZqNetHostConnection::sendNextQueued()
@@ -149,7 +184,13 @@ void ZqNetHostConnection::sendNextQueued()
     }
 }
 
-void ZqNetHostConnection::OnPingTimeout() { SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing); }
+void ZqNetHostConnection::OnPingTimeout()
+{
+    SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing);
+    // Also catches bytes written without SendMessage (a file's header) while the
+    // peer reads nothing.
+    watchWriteProgress(false);
+}
 
 void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 
@@ -258,6 +299,7 @@ void ZqNetHostConnection::OnDisconnected()
     qDebug().noquote() << "socket error string: " + socket->errorString();
     pingTimer.stop();
     watchDogTimer.stop();
+    writeStallTimer.stop();
     abandonFileTransfers();
     clearCurrentSendTrackers();
     clearCurrentReceiveTrackers();

@@ -169,6 +169,9 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
+    // Times the peer's taking of the bytes waiting to be written (see writeStallTimer).
+    void watchWriteProgress(bool progressed);
+    void onWriteStalled();
 
     // File half. One step of the receiver for the file frame in progress; false when
     // it has to wait for more bytes.
@@ -234,6 +237,9 @@ private:
     QTimer pingTimer;
     QTimer frameDeadlineTimer;
     int frameDeadline_MS = 0;
+    // Runs while bytes wait to be written; a peer that takes none of them for a watchdog
+    // interval is lost, even when it still pings.
+    QTimer writeStallTimer;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     QString tempDirectory;

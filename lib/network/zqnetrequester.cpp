@@ -23,6 +23,8 @@ void ZqNetRequester::setHostConnection(ZqNetHostConnection* host)
     if (hostConnection)
         QObject::disconnect(hostConnection, nullptr, this, nullptr);
     hostConnection = host;
+    for (SentRequest& record : sentRequests)
+        record.sent = false;
     if (!host)
         return;
     connect(host, &ZqNetHostConnection::messageReceived, this, &ZqNetRequester::onMessageReceived);
@@ -58,6 +60,7 @@ int ZqNetRequester::queueAndSend(RequestTypes type, ZqNetValuesKey key, const QB
     record.requestType = type;
     record.key = key;
     record.value = value;
+    record.sent = hostConnection != nullptr;
     sentRequests.append(record);
 
     QByteArray payload;
@@ -124,9 +127,19 @@ QByteArray ZqNetRequester::GetCurrentCacheValue(ZqNetValuesKey key, bool& found,
         found = true;
         return it.value();
     }
-    if (requestIfMissing)
+    // Every reader asks on a miss; the answer to the first request serves them all.
+    if (requestIfMissing && !getInFlight(key))
         sendGetRequest(key, false);
     return QByteArray();
+}
+
+bool ZqNetRequester::getInFlight(ZqNetValuesKey key) const
+{
+    for (const SentRequest& record : sentRequests) {
+        if (record.sent && record.requestType == RequestType_GetRequest && record.key == key)
+            return true;
+    }
+    return false;
 }
 
 bool ZqNetRequester::keyInCache(ZqNetValuesKey key)
@@ -224,9 +237,12 @@ void ZqNetRequester::onMessageReceived(QByteArray message, ZqMessageType msgType
     const QPointer<ZqNetRequester> self(this);
 
     if (msgType == ZqMessage_ValueUpdateBroadcast) {
+        inBroadcast = true;
         UpdateCache(key, value);
-        if (self)
-            emit valueUpdateBroadcast(key, value);
+        if (!self)
+            return;
+        inBroadcast = false;
+        emit valueUpdateBroadcast(key, value);
         return;
     }
     if (msgType == ZqMessage_ValueRequestAccepted) {

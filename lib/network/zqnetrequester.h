@@ -41,6 +41,9 @@ public:
         RequestTypes requestType = RequestType_Unknown;
         ZqNetValueKeys::ZqNetValuesKey key = ZqNetValueKeys::ZqNetValueKey_InvalidKey;
         QByteArray value;
+        // Went out on the connection attached now (not queued while detached, nor
+        // sent on an earlier one).
+        bool sent = false;
     };
 
     explicit ZqNetRequester(QObject* parent = nullptr);
@@ -60,7 +63,8 @@ public:
     Q_INVOKABLE int sendFileRetrieveRequest(QString remoteFilePath, QString localFilePath);
 
     // Without a connection: not found, nothing requested. Otherwise the cached bytes, or
-    // (when requestIfMissing) a get request is sent for a missing key.
+    // (when requestIfMissing) a get request is sent for a missing key, unless one for that
+    // key is already out on this connection and unanswered.
     QByteArray GetCurrentCacheValue(ZqNetValueKeys::ZqNetValuesKey key, bool& found, bool requestIfMissing);
     bool keyInCache(ZqNetValueKeys::ZqNetValuesKey key);
     // Emits cacheValueChanged when the key is new or its bytes differ.
@@ -72,6 +76,9 @@ public:
     // 0, 1, ..., 2147483647, 0, ...
     int generateRequestId();
     QString debugHeaderString(int indent) const;
+    // True while a value broadcast updates the cache: the cacheValueChanged emitted then
+    // is followed by valueUpdateBroadcast for the same value.
+    bool handlingBroadcast() const { return inBroadcast; }
 
     // The connection requests go out on; null while detached. Not owned; read by the owner.
     QPointer<ZqNetHostConnection> hostConnection;
@@ -103,9 +110,11 @@ private:
         ZqMessageTypes::ZqMessageType msgType, const QByteArray& payloadAfterId);
     void finishRequest(int id, RequestTypes type, RequestReturnCode code);
     int indexOfRequest(int id) const;
+    bool getInFlight(ZqNetValueKeys::ZqNetValuesKey key) const;
 
     QMap<ZqNetValueKeys::ZqNetValuesKey, QByteArray> valueCache;
     QList<SentRequest> sentRequests;
+    bool inBroadcast = false;
 
 protected:
     int requestCounter = 0;

@@ -4,6 +4,10 @@
 #include "networktest.h"
 #include "zqnetrequester.h"
 
+#ifdef GELV_HAVE_PRINTER_ITEM
+#include "PelluxNetworkLibrary.h"
+#endif
+
 using namespace ZqNetValueKeys;
 
 namespace {
@@ -17,20 +21,27 @@ qint64 residentKiB()
     return all.mid(all.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
 }
 
-// The longest pause of the event loop over ms milliseconds, seen by a 10 ms timer.
+// The longest pause of the event loop while it runs, seen by a 10 ms timer.
+struct StallWatch {
+    StallWatch()
+    {
+        clock.start();
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            longest = qMax(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        tick.start(10);
+    }
+    QElapsedTimer clock;
+    QTimer tick;
+    qint64 last = 0, longest = 0;
+};
+
 qint64 longestStall(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, longest = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        longest = qMax(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    tick.start(10);
+    StallWatch watch;
     QTest::qWait(ms);
-    return longest;
+    return watch.longest;
 }
 
 } // namespace
@@ -159,6 +170,80 @@ private slots:
             drops += line.toMap().value("event").toString() == "dropped";
         QCOMPARE(drops, 1);
     }
+
+#ifdef GELV_HAVE_PRINTER_ITEM
+    // Regression: 100,000 names made the interface build a row each and grow to 4.9 GB,
+    // and a 16 MiB list of 4.19 million names stalled the event loop 5.3 s in the decoder.
+    // Each list is read as the interface does, at every change it is told of.
+    void hugeMaterialListCostsLittle()
+    {
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(FLOODPRINTER_BINARY, QStringLiteral("127.0.0.150"),
+            { "--list-names", "4000000", "--broadcast-list" }));
+        const qint64 residentBefore = residentKiB();
+        PelluxNetworkLib item;
+        QList<int> shown;
+        qint64 longestDecode = 0;
+        connect(&item, &PelluxNetworkLib::materialListChanged, this, [&] {
+            QElapsedTimer decode;
+            decode.start();
+            shown << item.getMaterialJSONList().size();
+            longestDecode = qMax(longestDecode, decode.elapsed());
+        });
+        const QRegularExpression cut("^PelluxNetworkLib::getMaterialJSONList: printer 127\\.0\\.0\\.150 "
+                                     "listed more than 1000 materials");
+        QTest::ignoreMessage(QtWarningMsg, cut);
+        QTest::ignoreMessage(QtWarningMsg, cut);
+        StallWatch watch;
+        QVERIFY(item.connectToPrinter(QStringLiteral("127.0.0.150")));
+        // Connected (nothing cached yet), the answer, then a broadcast of a list one name shorter.
+        QTRY_COMPARE_WITH_TIMEOUT(shown, (QList<int> { 0, 1000, 1000 }), 10000);
+        QTest::qWait(100);
+        const qint64 grownKiB = residentKiB() - residentBefore;
+        qInfo("16 MiB list: longest stall %lld ms, longest read %lld ms, resident memory grown by %lld KiB",
+            watch.longest, longestDecode, grownKiB);
+        QCOMPARE(shown.size(), 3);
+        QVERIFY2(watch.longest < 250, qPrintable(QString::number(watch.longest)));
+#ifndef __SANITIZE_ADDRESS__ // which keeps freed memory in quarantine
+        QVERIFY2(grownKiB < 64 * 1024, qPrintable(QString::number(grownKiB)));
+#endif
+    }
+
+    // Regression: a printer that pinged but never read let 200 installs of 1 MiB add 413 MB
+    // while the connection stayed "connected" and no install ever failed. Takes the whole
+    // watchdog interval (25 s).
+    void printerThatNeverReadsIsDropped()
+    {
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(FLOODPRINTER_BINARY, QStringLiteral("127.0.0.151"), { "--no-read" }));
+        PelluxNetworkLib item;
+        QSignalSpy dropped(&item, &PelluxNetworkLib::disconnected);
+        QSignalSpy denied(&item, &PelluxNetworkLib::materialDenied);
+        QVERIFY(item.connectToPrinter(QStringLiteral("127.0.0.151")));
+        const qint64 residentBefore = residentKiB();
+        QElapsedTimer clock;
+        clock.start();
+        const QString document(1024 * 1024, QLatin1Char('A'));
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(item.sendMaterialString(document));
+        const qint64 queuedKiB = residentKiB() - residentBefore;
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^ZqNetHostConnection\\(127\\.0\\.0\\.151\\): the peer took none of \\d+ "
+                               "waiting bytes in 25000 ms, disconnecting$"));
+        QVERIFY(dropped.wait(ZqNetHostConnection::WatchDogInterval_MS + 5000));
+        const qint64 elapsed = clock.elapsed();
+        qInfo("Printer that never reads: 200 installs of 1 MiB queued %lld KiB, dropped after %lld ms",
+            queuedKiB, elapsed);
+        QVERIFY2(
+            elapsed <= ZqNetHostConnection::WatchDogInterval_MS + 1000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(denied.count(), 0);
+        QVERIFY(!item.property("connected").toBool());
+        QCOMPARE(item.printerCount(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        qInfo("Printer that never reads: resident memory %lld KiB above the start once dropped",
+            residentKiB() - residentBefore);
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(tst_HostilePrinter)

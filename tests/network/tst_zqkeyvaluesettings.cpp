@@ -64,6 +64,28 @@ private slots:
         QCOMPARE(readFile(path()), twoEntries);
     }
 
+    // Regression: the application's memory-only store logged the critical "Can't Open"
+    // each time it was made, so every run wrote to the error log.
+    void memoryOnlyStoreLogsNothing()
+    {
+        static QStringList logged;
+        logged.clear();
+        const QtMessageHandler previous
+            = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                  if (type == QtWarningMsg || type == QtCriticalMsg)
+                      logged << text;
+              });
+        {
+            ZqKeyValueSettings store(true);
+            store.SetValue(QStringLiteral("k"), "v");
+            store.ReLoad();
+            QCOMPARE(store.GetValue(QStringLiteral("k"), QByteArray()), QByteArray("v"));
+            QVERIFY(!store.Save());
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(logged, QStringList());
+    }
+
     void fullDiskKeepsOldFile()
     {
         FullDisk disk(m_dir.path());

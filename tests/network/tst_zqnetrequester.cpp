@@ -244,6 +244,39 @@ private slots:
         QCOMPARE(requester.log, QStringList());
     }
 
+    // Regression: every cache miss sent a get, so each reader of a value asked again
+    // while the first answer was on its way.
+    void oneGetPerKeyWhileInFlight()
+    {
+        Rig rig;
+        Requester& requester = rig.requester;
+        QVERIFY(rig.attach());
+        const auto ask = [&](ZqNetValuesKey key) {
+            bool found = true;
+            const QByteArray value = requester.GetCurrentCacheValue(key, found, true);
+            return found ? value : QByteArray("miss");
+        };
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(ask(ZqNetValueKey_FriendlyPrinterName), QByteArray("miss"));
+            QCOMPARE(ask(ZqNetValueKey_MLIB_MaterialNameList), QByteArray("miss"));
+        }
+        const auto get = [](int id, const QString& key) { return frame(0x7D218C12, be32(id) + str(key)); };
+        const QString list = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
+        // A set always goes out: what came before it is all that was sent.
+        requester.sendSetRequest(ZqNetValueKey_CustomMaterialXMLString, "AB");
+        QByteArray expected = get(0, FriendlyName) + get(1, list)
+            + frame(0x808B3BB8, be32(2) + str(MaterialXml) + bytesField("AB"));
+        QCOMPARE(rig.peerRead(expected.size()).toHex(), expected.toHex());
+
+        // Answered, the key is asked for again on the next miss; cached, it is not.
+        QVERIFY(rig.deliver(getDenied(0, FriendlyName) + accepted(1, list, hex("00000000"))));
+        QCOMPARE(ask(ZqNetValueKey_FriendlyPrinterName), QByteArray("miss"));
+        QCOMPARE(ask(ZqNetValueKey_MLIB_MaterialNameList), hex("00000000"));
+        requester.sendSetRequest(ZqNetValueKey_CustomMaterialXMLString, "AB");
+        expected = get(3, FriendlyName) + frame(0x808B3BB8, be32(4) + str(MaterialXml) + bytesField("AB"));
+        QCOMPARE(rig.peerRead(expected.size()).toHex(), expected.toHex());
+    }
+
     void earlierConnectionIsIgnored()
     {
         Rig rig;

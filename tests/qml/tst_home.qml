@@ -612,8 +612,12 @@ TestCase {
     function test_startUpReconnect(data) {
         if (data.printer)
             startPrinter(data.address, "accept")
-        ;[["printerIP", data.address], ["wasConnectedOnLastLoad", true]].forEach(function (r) { testSupport.setStoredSetting("PrinterIP/" + r[0], r[1]) })
-        var printer = make(settingsComponent).printer
+        // With every key stored: a missing one makes the settings object store all its
+        // values as they are before loading, "wasConnectedOnLastLoad" = false included.
+        ;[["printerIP", data.address], ["wasConnectedOnLastLoad", true],
+          ["previousPrintersDropdownList", ["Lab (127.0.0.93)"]]].forEach(function (r) { testSupport.setStoredSetting("PrinterIP/" + r[0], r[1]) })
+        var section = make(settingsComponent)
+        var printer = section.printer
         compare(printer.attemptingToConnectText.visible, data.address !== "")
         if (data.status) {
             wait(2000)
@@ -622,8 +626,25 @@ TestCase {
         tryCompare(printer.connectionRow, "visible", true, 8000)
         verify(!printer.attemptingToConnectText.visible)
         tryCompare(printer.connectDisconnectButton, "text", data.button, 3000)
-        if (data.status)
-            compare(printer.currentConnectionLabel.text, data.status)
+        if (!data.status)
+            return
+        compare(printer.currentConnectionLabel.text, data.status)
+        // Regression: the stored state stayed "connected", so every return to Home waited
+        // about 5.5 s on "Attempting to connect to printer..." and tried again.
+        compare(String(testSupport.storedSetting("PrinterIP/wasConnectedOnLastLoad")), "false")
+        printer = rebuilt(section, settingsComponent).printer
+        verify(printer.connectionRow.visible && !printer.attemptingToConnectText.visible)
+        verify(!printer.networkRetryTimer.running && !printer.connectTimer.running)
+        compare(printer.connectDisconnectButton.text, "Connect")
+    }
+
+    // Regression: the status was refreshed only when a name arrived, so a printer that never
+    // sends its name showed "Not Connected" beside a "Disconnect" button.
+    function test_statusWithoutName() {
+        startPrinter("127.0.0.167", "silent")
+        var printer = connectedSection("127.0.0.167").printer
+        tryCompare(printer.connectDisconnectButton, "text", "Disconnect", 5000)
+        compare(printer.currentConnectionLabel.text, "Functional Connected IP = 127.0.0.167")
     }
 
     // The address is the text in the entry's last parentheses: names may hold some too.
@@ -638,12 +659,70 @@ TestCase {
         mouseClick(dropdown.popup.contentItem.itemAtIndex(0))
         tryCompare(dropdown, "visible", false)
         compare(printer.homeSectionSettingsPrinterIP.text, "127.0.0.95")
-        tryCompare(printer, "recentPrinters",
-                   [printerName + " (127.0.0.95)", "Lab (north) (127.0.0.95)", "Other (127.0.0.96)"], 5000)
+        // One entry per address, with the name the printer has now.
+        tryCompare(printer, "recentPrinters", [printerName + " (127.0.0.95)", "Other (127.0.0.96)"], 5000)
         openList()
         mouseClick(printer.clearRecentLink)
         verify(!printer.recentPrintersTriangle.visible)
         compare(rebuilt(section, settingsComponent).printer.recentPrinters, [])
+    }
+
+    // Regression: every name a printer broadcast added an entry to the settings file (15,000
+    // names gave 15,001 entries, three names of 8 MB a 24 MB file). One entry per address,
+    // newest first, at most 10, names cut to 64 characters, stored once a connect succeeded.
+    function test_recentPrintersBounded() {
+        var stored = []
+        for (var i = 0; i < 12; ++i)
+            stored.push("Old " + i + " (127.0.1." + i + ")")
+        stored.splice(1, 0, "Same address (127.0.1.0)", new Array(101).join("n") + " (127.0.1.99)")
+        testSupport.setStoredSetting("PrinterIP/previousPrintersDropdownList", stored)
+        verify(testSupport.startFloodPrinter("127.0.0.165", ["--name-flood", "200", "--name-length", "100000"]))
+        startedPrinters.push("127.0.0.165")
+        var section = make(settingsComponent)
+        var printer = section.printer
+        var kept = ["Old 0 (127.0.1.0)", new Array(65).join("n") + " (127.0.1.99)"]
+        for (i = 1; i < 9; ++i)
+            kept.push("Old " + i + " (127.0.1." + i + ")")
+        compare(printer.recentPrinters, kept)
+        // Written back, after the settings store's own delay.
+        tryVerify(function () {
+            return JSON.stringify(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList")) === JSON.stringify(kept)
+        }, 3000)
+
+        typeInto(printer.homeSectionSettingsPrinterIP, "127.0.0.165")
+        mouseClick(printer.connectDisconnectButton)
+        tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1).indexOf("Flood 200 ") === 0 }, 10000)
+        var expected = ["Flood printer (127.0.0.165)"].concat(kept.slice(0, 9))
+        compare(printer.recentPrinters, expected)
+        section.destroy()
+        wait(0)
+        compare(testSupport.storedSetting("PrinterIP/previousPrintersDropdownList"), expected)
+        verify(testSupport.settingsFileText().length < 2000)
+    }
+
+    // Regression: a printer listing 100,000 empty names made the list build a row for each
+    // (4.9 GB, 100 % CPU for 42 s at start-up). 4,000,000 names in 16 MiB, then a broadcast.
+    function test_hugeMaterialList() {
+        verify(testSupport.startFloodPrinter("127.0.0.166", ["--list-names", "4000000", "--broadcast-list"]))
+        startedPrinters.push("127.0.0.166")
+        var printer = connectedSection("127.0.0.166").printer
+        var list = printer.materialListView
+        var longest = 0
+        var last = Date.now()
+        var watch = createTemporaryQmlObject("import QtQuick 2.15; Timer { interval: 10; repeat: true; running: true }", testCase)
+        watch.triggered.connect(function () { var now = Date.now(); longest = Math.max(longest, now - last); last = now })
+        tryCompare(list, "count", 1000, 10000)
+        tryVerify(function () { return printer.removalPending === false && list.count === 1000 }, 5000)
+        wait(500) // the broadcast that follows
+        waitForRendering(list)
+        compare(list.height, 500)
+        verify(list.interactive)
+        var built = 0
+        for (var i = 0; i < list.contentItem.children.length; ++i)
+            built += list.contentItem.children[i].materialName !== undefined ? 1 : 0
+        console.info("16 MiB list in Settings: longest stall " + longest + " ms, rows built " + built)
+        verify(built > 0 && built <= 10, "rows built: " + built)
+        verify(longest < 250, "longest stall " + longest + " ms")
     }
 
     // Refused removals; an older printer's is never reported as a failed install.

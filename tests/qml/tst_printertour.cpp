@@ -33,6 +33,27 @@ QQuickItem* itemProperty(QObject* object, const char* property)
     return object ? object->property(property).value<QQuickItem*>() : nullptr;
 }
 
+// Critical messages of the run: the application writes each to its error log.
+QStringList criticals;
+QtMessageHandler previousHandler = nullptr;
+void keepCriticals(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtCriticalMsg)
+        criticals << message;
+    previousHandler(type, context, message);
+}
+
+// The keys of the get requests the printer stand-in received, in order.
+QStringList getsReceived(PrinterStandInProcess& printer)
+{
+    QStringList keys;
+    for (const QVariant& line : printer.log()) {
+        if (line.toMap().value(QStringLiteral("request")) == QLatin1String("get"))
+            keys << line.toMap().value(QStringLiteral("key")).toString();
+    }
+    return keys;
+}
+
 } // namespace
 
 class tst_PrinterTour : public QObject {
@@ -91,6 +112,7 @@ void tst_PrinterTour::click(QQuickItem* item)
 
 void tst_PrinterTour::tour()
 {
+    previousHandler = qInstallMessageHandler(keepCriticals);
     QVERIFY(GuiTest::setUpApplication());
     QCOMPARE(
         QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant")); // texts not styled by QML
@@ -161,6 +183,10 @@ void tst_PrinterTour::tour()
     QVERIFY(find("materialName", QStringLiteral("Grey Resin")));
     shoot("5_deleted.png");
 
+    // Regression: each connect asked five times (list, name, list, name, name).
+    QCOMPARE(getsReceived(printerStandIn),
+        QStringList({ "ZqNetValueKey_MLIB_MaterialNameList", "ZqNetValueKey_FriendlyPrinterName" }));
+
     // Gone, every settings object has written what it held: the category and key names
     // earlier versions stored, and no other.
     engine.reset();
@@ -174,6 +200,9 @@ void tst_PrinterTour::tour()
             "distributionPassword/password"));
     QCOMPARE(settings.value("User/printerModels").toString(),
         QStringLiteral(R"({"ORV_2.0_AA":"Orvo A","ORV_2.0_BB":"Orvo B","ORV_2.0_TT":"Tesk Print"})"));
+    // Regression: the printer item's settings store logged "Can't Open" as critical at every start.
+    qInstallMessageHandler(previousHandler);
+    QCOMPARE(criticals, QStringList());
 }
 
 GELV_GUI_TEST_MAIN(tst_PrinterTour)

@@ -113,9 +113,13 @@ public:
     // on its command line ("--mode", "deny", ...). False when it does not listen.
     Q_INVOKABLE bool startPrinter(const QString& address, const QStringList& options)
     {
-        std::unique_ptr<PrinterStandInProcess>& printer = m_printers[address];
-        printer = std::make_unique<PrinterStandInProcess>();
-        return printer->start(QStringLiteral(GELV_PRINTER_STANDIN), address, options);
+        return start(QStringLiteral(GELV_PRINTER_STANDIN), address, options);
+    }
+
+    // The same with the printer that floods its client (tests/floodprinter.cpp).
+    Q_INVOKABLE bool startFloodPrinter(const QString& address, const QStringList& options)
+    {
+        return start(QStringLiteral(GELV_FLOOD_PRINTER), address, options);
     }
 
     Q_INVOKABLE void stopPrinter(const QString& address) { m_printers.erase(address); }
@@ -128,6 +132,13 @@ public:
     }
 
 private:
+    bool start(const QString& program, const QString& address, const QStringList& options)
+    {
+        std::unique_ptr<PrinterStandInProcess>& printer = m_printers[address];
+        printer = std::make_unique<PrinterStandInProcess>();
+        return printer->start(program, address, options);
+    }
+
     QQmlEngine* m_engine;
     QTranslator* m_translator = nullptr;
     std::map<QString, std::unique_ptr<PrinterStandInProcess>> m_printers;

@@ -34,8 +34,15 @@ Item {
     property bool showConnectionRow: true
     // The address the field had when its editing last finished.
     property string lastText: ""
-    // Recent printers, each "name (address)", newest first.
+    // Recent printers, each "name (address)", newest first, one per address.
     property var recentPrinters: []
+    readonly property int recentPrintersMaximum: 10
+    readonly property int recentPrinterNameMaximum: 64
+    // A connect succeeded and the printer's name is awaited for the recent list.
+    property bool recentPrinterPending: false
+    // Material rows shown at once; the rest scroll inside the list.
+    readonly property int materialRowsShown: 5
+    readonly property int materialRowHeight: 100
     // A removal was sent and its answer has not come.
     property bool removalPending: false
     property string pendingConnectAddress: ""
@@ -74,7 +81,11 @@ Item {
 
     function connectResult(result) {
         connectDisconnectButton.isConnect = !result
+        // Also when the button already offered Connect: a printer unreachable at start
+        // is not tried again at every return to Home.
+        printerStore.wasConnectedOnLastLoad = result
         connectDisconnectButton.isRequestInProgress = false
+        recentPrinterPending = result
         if (result)
             showConnectionRow = true
         if (connectDisconnectButton.showUIAfterConnectionAttempt) {
@@ -155,6 +166,11 @@ Item {
         currentConnectionLabel.text = text
     }
 
+    function refreshConnectedStatus() {
+        if (NetworkConnectionMediator.connected)
+            refreshStatus()
+    }
+
     function refreshMaterials() {
         materialListView.model = NetworkConnectionMediator.connected ? NetworkConnectionMediator.getMaterialJSONList(-1)
                                                                      : []
@@ -193,17 +209,30 @@ Item {
 
     // ---- recent printers ----
 
+    // The stored list as the rules have it (earlier versions kept every name a printer
+    // broadcast); written back when that changed it.
     function storedRecentPrinters() {
         var stored = printerStore.previousPrintersDropdownList
         if (stored === undefined || stored === null || stored === "")
             return []
         // The settings file gives a one-element list back as its element.
         if (typeof stored === "string")
-            return [stored]
+            stored = [stored]
         var list = []
-        for (var i = 0; i < stored.length; ++i)
-            list.push(String(stored[i]))
+        for (var i = 0; i < stored.length && list.length < recentPrintersMaximum; ++i) {
+            var entry = String(stored[i])
+            var address = addressOfRecentPrinter(entry)
+            if (address === "" || list.some(function (e) { return addressOfRecentPrinter(e) === address }))
+                continue
+            list.push(recentPrinterEntry(entry.substring(0, entry.lastIndexOf("(")).replace(/ $/, ""), address))
+        }
+        if (list.length !== stored.length || list.some(function (e, n) { return e !== String(stored[n]) }))
+            printerStore.previousPrintersDropdownList = list
         return list
+    }
+
+    function recentPrinterEntry(name, address) {
+        return name.substring(0, recentPrinterNameMaximum) + " (" + address + ")"
     }
 
     function setRecentPrinters(list) {
@@ -211,13 +240,12 @@ Item {
         printerStore.previousPrintersDropdownList = list
     }
 
+    // The newest name of an address replaces its entry.
     function addRecentPrinter(entry) {
-        var list = recentPrinters.slice()
-        var index = list.indexOf(entry)
-        if (index >= 0)
-            list.splice(index, 1)
+        var address = addressOfRecentPrinter(entry)
+        var list = recentPrinters.filter(function (e) { return addressOfRecentPrinter(e) !== address })
         list.unshift(entry)
-        setRecentPrinters(list)
+        setRecentPrinters(list.slice(0, recentPrintersMaximum))
     }
 
     // The text inside the entry's last parentheses: a printer's name may hold some too.
@@ -260,9 +288,21 @@ Item {
         target: NetworkConnectionMediator
         function onPrinterNameChanged(ip) {
             printerSettings.refreshStatus()
-            if (NetworkConnectionMediator.getPrinterName(-1) === "")
+            // Once per connect: a printer that broadcasts name after name adds nothing more.
+            var name = NetworkConnectionMediator.getPrinterName(-1)
+            if (!printerSettings.recentPrinterPending || name === "")
                 return
-            printerSettings.addRecentPrinter(DistributionMediator.getPrinterNameAndIP())
+            printerSettings.recentPrinterPending = false
+            printerSettings.addRecentPrinter(
+                        printerSettings.recentPrinterEntry(name, NetworkConnectionMediator.getPrinterIP(-1)))
+        }
+        // The address shows as soon as the printer is connected, its name when it comes.
+        // Later, not inside the signal: reading the name asks the printer for it, and a
+        // new printer's own request for it goes out after this signal. An ended
+        // connection has its own texts.
+        function onIsConnected(ip) {
+            if (NetworkConnectionMediator.connected)
+                Qt.callLater(printerSettings.refreshConnectedStatus)
         }
         function onMaterialListChanged(ip) {
             printerSettings.removalPending = false
@@ -472,15 +512,23 @@ Item {
         }
     }
 
+    // Builds only the rows in view, however many names the printer lists.
     ListView {
         id: materialListView
         anchors.top: header.bottom
         width: parent.width
-        height: count * 100
-        interactive: false
+        height: Math.min(count, printerSettings.materialRowsShown) * printerSettings.materialRowHeight
+        clip: true
+        // Only a list taller than its rows shown scrolls; a shorter one leaves the page to scroll.
+        interactive: count > printerSettings.materialRowsShown
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {
+            policy: materialListView.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        }
         model: []
         delegate: HomeSectionSettingsPrinterMaterial {
             width: materialListView.width
+            height: printerSettings.materialRowHeight
             materialName: modelData
             onRemoveClicked: printerSettings.confirmRemoval(modelData)
         }

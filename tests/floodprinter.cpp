@@ -1,0 +1,188 @@
+// A printer that floods its client, for tests only: a huge material list, a run of
+// name broadcasts, or no reading at all. It listens on TCP port 32889 of one loopback
+// address and writes JSON lines to standard output, like the printer stand-in, so that
+// PrinterStandInProcess runs it. It has its own encoder and decoder, not the library's.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtEndian>
+
+#include <cstdio>
+
+namespace {
+
+constexpr quint16 Port = 32889;
+constexpr quint32 GetValueRequest = 0x7D218C12;
+constexpr quint32 SetValueRequest = 0x808B3BB8;
+constexpr quint32 ValueRequestAccepted = 0x1504101D;
+constexpr quint32 GetValueRequestDenied = 0x2ED27536;
+constexpr quint32 SetValueRequestDenied = 0x27E26376;
+constexpr quint32 ValueUpdateBroadcast = 0xDC9B44C3;
+constexpr quint32 WatchDogPing = 0x7943A2A5;
+const QString NameKey = QStringLiteral("ZqNetValueKey_FriendlyPrinterName");
+const QString ListKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
+
+QByteArray u32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+QByteArray text(const QString& s)
+{
+    QByteArray bytes(int(s.size()) * 2, '\0');
+    qToBigEndian<ushort>(s.utf16(), s.size(), bytes.data());
+    return u32(quint32(bytes.size())) + bytes;
+}
+QByteArray blob(const QByteArray& b) { return u32(quint32(b.size())) + b; }
+QByteArray frame(quint32 type, const QByteArray& payload)
+{
+    QByteArray header(8, '\0');
+    qToBigEndian(qint64(payload.size()), header.data());
+    return header + u32(type) + payload;
+}
+
+void logLine(const QJsonObject& line)
+{
+    std::fputs(QJsonDocument(line).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
+struct Options {
+    int listNames = 0;
+    bool broadcastList = false;
+    QString name;
+    int nameFlood = 0;
+    int nameLength = 0;
+    bool noRead = false;
+};
+
+class FloodPrinter : public QObject {
+public:
+    explicit FloodPrinter(const Options& options)
+        : options(options)
+    {
+        // Every name empty: 4 bytes each after the count.
+        list = u32(quint32(options.listNames)) + QByteArray(options.listNames * 4, '\0');
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = server.nextPendingConnection())
+                accept(client);
+        });
+    }
+    bool listen(const QHostAddress& address) { return server.listen(address, Port); }
+
+private:
+    void accept(QTcpSocket* client)
+    {
+        logLine({ { "event", "connected" } });
+        // Alive as far as the client's receive watchdog can tell, read or not.
+        auto* ping = new QTimer(client);
+        connect(ping, &QTimer::timeout, client, [client] { client->write(frame(WatchDogPing, "ZqWD")); });
+        ping->start(1000);
+        connect(client, &QTcpSocket::disconnected, client, [client] {
+            logLine({ { "event", "disconnected" } });
+            client->deleteLater();
+        });
+        // The socket reads into its own buffer, wanted or not, unless that buffer is bounded.
+        if (options.noRead)
+            client->setReadBufferSize(1);
+        else
+            connect(client, &QTcpSocket::readyRead, this, [this, client] { read(client); });
+    }
+
+    void read(QTcpSocket* client)
+    {
+        while (client->bytesAvailable() >= 12) {
+            const QByteArray header = client->peek(12);
+            const qint64 length = qFromBigEndian<qint64>(header.constData());
+            const quint32 type = qFromBigEndian<quint32>(header.constData() + 8);
+            if (length < 0 || length > 64 * 1024 * 1024) {
+                client->abort();
+                return;
+            }
+            if (client->bytesAvailable() < 12 + length)
+                return;
+            client->skip(12);
+            handle(client, type, client->read(length));
+        }
+    }
+
+    void handle(QTcpSocket* client, quint32 type, const QByteArray& payload)
+    {
+        if (type != GetValueRequest && type != SetValueRequest)
+            return;
+        const QByteArray id = payload.left(4);
+        const quint32 keyBytes = payload.size() >= 8 ? qFromBigEndian<quint32>(payload.constData() + 4) : 0;
+        QString key(int(qMin<qint64>(keyBytes, qMax(0, payload.size() - 8)) / 2), Qt::Uninitialized);
+        qFromBigEndian<ushort>(payload.constData() + 8, key.size(), key.data());
+        logLine({ { "request", type == GetValueRequest ? "get" : "set" },
+            { "id", qint64(qFromBigEndian<quint32>(id.constData())) }, { "key", key } });
+        if (type == SetValueRequest) {
+            client->write(frame(SetValueRequestDenied, id + text(key)));
+            return;
+        }
+        if (key == ListKey) {
+            client->write(frame(ValueRequestAccepted, id + text(key) + blob(list)));
+            // A changed list: one name fewer.
+            if (options.broadcastList)
+                client->write(frame(ValueUpdateBroadcast,
+                    text(key) + blob(u32(quint32(options.listNames - 1)) + list.mid(8))));
+        } else if (key == NameKey) {
+            client->write(frame(ValueRequestAccepted, id + text(key) + blob(options.name.toUtf8())));
+            for (int i = 1; i <= options.nameFlood; ++i) {
+                QByteArray name = "Flood " + QByteArray::number(i) + ' ';
+                name += QByteArray(qMax(0, options.nameLength - name.size()), 'x');
+                client->write(frame(ValueUpdateBroadcast, text(NameKey) + blob(name)));
+            }
+        } else {
+            client->write(frame(GetValueRequestDenied, id + text(key)));
+        }
+    }
+
+    Options options;
+    QByteArray list;
+    QTcpServer server;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("A printer that floods its client (tests only). Pings every second; "
+                                     "answers gets of the name and the material list, denies the rest.");
+    parser.addHelpOption();
+    const QCommandLineOption address("address", "Loopback address to listen on.", "address");
+    const QCommandLineOption listNames("list-names", "Empty names in the material list.", "count", "0");
+    const QCommandLineOption broadcastList(
+        "broadcast-list", "After answering the list, broadcast it with one name fewer.");
+    const QCommandLineOption name("name", "The printer's name.", "name", "Flood printer");
+    const QCommandLineOption nameFlood(
+        "name-flood", "After answering the name, broadcast this many other names.", "count", "0");
+    const QCommandLineOption nameLength("name-length", "Pad flooded names to this many bytes.", "bytes", "0");
+    const QCommandLineOption noRead("no-read", "Never read what the client sends.");
+    parser.addOptions({ address, listNames, broadcastList, name, nameFlood, nameLength, noRead });
+    parser.process(app);
+
+    Options options;
+    options.listNames = parser.value(listNames).toInt();
+    options.broadcastList = parser.isSet(broadcastList);
+    options.name = parser.value(name);
+    options.nameFlood = parser.value(nameFlood).toInt();
+    options.nameLength = parser.value(nameLength).toInt();
+    options.noRead = parser.isSet(noRead);
+    const QHostAddress host(parser.value(address));
+    FloodPrinter printer(options);
+    if (!host.isLoopback() || !printer.listen(host)) {
+        std::fprintf(stderr, "floodprinter: cannot listen on %s\n", qPrintable(parser.value(address)));
+        return 1;
+    }
+    logLine({ { "event", "listening" } });
+    return app.exec();
+}
