@@ -32,7 +32,6 @@ ZqNetConnectionManager::ZqNetConnectionManager(ZqKeyValueSettings* settings, boo
 {
     qRegisterMetaType<ZqNetHostConnection*>("ZqNetHostConnection*");
     if (isServer) {
-        clock.start();
         // Qt stops accepting after an accept error and never starts again by itself.
         acceptRetryTimer.setSingleShot(true);
         acceptRetryTimer.setInterval(AcceptRetryDelay_MS);
@@ -40,8 +39,6 @@ ZqNetConnectionManager::ZqNetConnectionManager(ZqKeyValueSettings* settings, boo
             if (tcpServer)
                 tcpServer->resumeAccepting();
         });
-        setClientSendStallTimeout(ClientSendStall_MS);
-        connect(&sendProgressTimer, &QTimer::timeout, this, &ZqNetConnectionManager::checkClientSendProgress);
         ReInitializeTcpServer();
         return;
     }
@@ -175,7 +172,8 @@ int ZqNetConnectionManager::clientLimit() const
 void ZqNetConnectionManager::setClientSendStallTimeout(int ms)
 {
     clientSendStall_MS = ms;
-    sendProgressTimer.setInterval(qBound(10, ms / 5, 1000));
+    for (ZqNetHostConnection* host : std::as_const(clientConnections))
+        host->setWriteStallTimeout(ms);
 }
 
 bool ZqNetConnectionManager::dropIfBacklogged(ZqNetHostConnection* host)
@@ -197,22 +195,6 @@ void ZqNetConnectionManager::dropClient(ZqNetHostConnection* host, const QString
         OnClientDisconnected(host);
 }
 
-void ZqNetConnectionManager::checkClientSendProgress()
-{
-    const qint64 now = clock.elapsed();
-    const QList<ZqNetHostConnection*> clients = clientConnections;
-    for (ZqNetHostConnection* host : clients) {
-        if (!clientConnections.contains(host))
-            continue;
-        if (host->pendingSendBytes() == 0)
-            lastSendProgress[host] = now;
-        else if (now - lastSendProgress.value(host, now) >= clientSendStall_MS)
-            dropClient(host, QStringLiteral("it took nothing for %1 ms").arg(clientSendStall_MS));
-    }
-    if (clientConnections.isEmpty())
-        sendProgressTimer.stop();
-}
-
 void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
 {
     connect(host, &ZqNetHostConnection::disconnected, this, &ZqNetConnectionManager::OnClientDisconnected);
@@ -221,13 +203,6 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
     connect(host, &ZqNetHostConnection::fileSent, this, &ZqNetConnectionManager::OnFileSent);
     connect(host, &ZqNetHostConnection::fileReceived, this, &ZqNetConnectionManager::OnFileReceived);
     connect(host, &ZqNetHostConnection::fileStartReceive, this, &ZqNetConnectionManager::OnFileStartReceive);
-    if (isServer) {
-        lastSendProgress[host] = clock.elapsed();
-        connect(host->Socket(), &QTcpSocket::bytesWritten, this,
-            [this, host] { lastSendProgress[host] = clock.elapsed(); });
-        if (!sendProgressTimer.isActive())
-            sendProgressTimer.start();
-    }
     clientConnections.append(host);
     emit newClientConnection(host);
 }
@@ -237,7 +212,6 @@ void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
     if (!host)
         return;
     clientConnections.removeOne(host);
-    lastSendProgress.remove(host);
     // The socket goes with its connection; abort frees its descriptor now.
     host->Socket()->abort();
     host->deleteLater();
@@ -358,6 +332,7 @@ void ZqNetConnectionManager::OnNewClientConnection()
     // Owned by its connection, so that it goes when the connection goes.
     socket->setParent(host);
     host->setFrameDeadline(clientFrameDeadline_MS);
+    host->setWriteStallTimeout(clientSendStall_MS);
     host->PreparePersistantConnection();
     qDebug().noquote() << "Peer Address: " + host->hostAddressString();
     AddClient(host);

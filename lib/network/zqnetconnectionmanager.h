@@ -124,7 +124,6 @@ private:
     // Drops a client whose unsent bytes passed MaxClientSendBacklog; true when dropped.
     bool dropIfBacklogged(ZqNetHostConnection* host);
     void dropClient(ZqNetHostConnection* host, const QString& reason);
-    void checkClientSendProgress();
 
     bool isServer;
     ZqKeyValueSettings* settings;
@@ -140,9 +139,6 @@ private:
     ZqUDPBroadCaster* udpBroadCaster = nullptr;
     QHostAddress listenAddress;
     QTimer acceptRetryTimer;
-    QTimer sendProgressTimer;
-    QElapsedTimer clock;
-    QHash<ZqNetHostConnection*, qint64> lastSendProgress;
     int clientFrameDeadline_MS = ClientFrameDeadline_MS;
     int clientSendStall_MS = ClientSendStall_MS;
 };

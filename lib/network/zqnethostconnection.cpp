@@ -156,7 +156,7 @@ void ZqNetHostConnection::watchWriteProgress(bool progressed)
         return;
     }
     if (progressed || !writeStallTimer.isActive())
-        writeStallTimer.start(watchDogTimer.interval());
+        writeStallTimer.start(writeStall_MS > 0 ? writeStall_MS : watchDogTimer.interval());
 }
 
 void ZqNetHostConnection::onWriteStalled()

@@ -65,6 +65,8 @@ public:
     // connection is closed: its payload is held in memory until then. 0, the
     // default, waits as long as the peer keeps sending.
     void setFrameDeadline(int ms) { frameDeadline_MS = ms; }
+    // How long the peer may take none of the bytes waiting for it; 0: the watchdog interval.
+    void setWriteStallTimeout(int ms) { writeStall_MS = ms; }
 
     Q_INVOKABLE void forceDisconnect();
     // (Re)starts the receive watchdog with the given interval.
@@ -237,6 +239,7 @@ private:
     QTimer pingTimer;
     QTimer frameDeadlineTimer;
     int frameDeadline_MS = 0;
+    int writeStall_MS = 0;
     // Runs while bytes wait to be written; a peer that takes none of them for a watchdog
     // interval is lost, even when it still pings.
     QTimer writeStallTimer;
