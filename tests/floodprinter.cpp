@@ -1,7 +1,9 @@
 // A printer that floods its client, for tests only: a huge material list, a run of
 // name broadcasts, or no reading at all. It listens on TCP port 32889 of one loopback
 // address and writes JSON lines to standard output, like the printer stand-in, so that
-// PrinterStandInProcess runs it. It has its own encoder and decoder, not the library's.
+// PrinterStandInProcess runs it. It encodes with the stand-in's encoders, not the library's.
+#include "wirebytes.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -16,6 +18,8 @@
 
 namespace {
 
+using namespace WireBytes;
+
 constexpr quint16 Port = 32889;
 constexpr quint32 GetValueRequest = 0x7D218C12;
 constexpr quint32 SetValueRequest = 0x808B3BB8;
@@ -26,26 +30,6 @@ constexpr quint32 ValueUpdateBroadcast = 0xDC9B44C3;
 constexpr quint32 WatchDogPing = 0x7943A2A5;
 const QString NameKey = QStringLiteral("ZqNetValueKey_FriendlyPrinterName");
 const QString ListKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
-
-QByteArray u32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
-QByteArray text(const QString& s)
-{
-    QByteArray bytes(int(s.size()) * 2, '\0');
-    qToBigEndian<ushort>(s.utf16(), s.size(), bytes.data());
-    return u32(quint32(bytes.size())) + bytes;
-}
-QByteArray blob(const QByteArray& b) { return u32(quint32(b.size())) + b; }
-QByteArray frame(quint32 type, const QByteArray& payload)
-{
-    QByteArray header(8, '\0');
-    qToBigEndian(qint64(payload.size()), header.data());
-    return header + u32(type) + payload;
-}
 
 void logLine(const QJsonObject& line)
 {

@@ -3,6 +3,7 @@
 // its own encoder and decoder (not the network library's), so that a wire fault
 // can't hide by being the same on both ends.
 #include "encrypt.h"
+#include "wirebytes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -55,27 +56,7 @@ const QString ListKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
 const QString RemoveKey = QStringLiteral("ZqNetValueKey_MLIB_RemoveMaterial");
 const QString InstallKey = QStringLiteral("ZqNetValueKey_CustomMaterialXMLString");
 
-// Encoder: data-stream version 16 fields, big-endian.
-QByteArray u32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
-QByteArray text(const QString& s)
-{
-    QByteArray bytes = u32(quint32(s.size()) * 2);
-    for (QChar c : s)
-        bytes += char(c.unicode() >> 8) + QByteArray(1, char(c.unicode() & 0xFF));
-    return bytes;
-}
-QByteArray blob(const QByteArray& b) { return u32(quint32(b.size())) + b; }
-QByteArray frame(quint32 type, const QByteArray& payload)
-{
-    QByteArray header(8, '\0');
-    qToBigEndian(qint64(payload.size()), header.data());
-    return header + u32(type) + payload;
-}
+using namespace WireBytes;
 
 // Decoder over one payload; any short read leaves ok false.
 struct Reader {
