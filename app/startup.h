@@ -4,8 +4,10 @@
 #include <QStringList>
 #include <QUrl>
 
+class QColor;
 class QCoreApplication;
 class QQuickWindow;
+class QWindow;
 
 namespace Startup {
 
@@ -43,5 +45,15 @@ void renderFirstFrameAhead(QQuickWindow* window);
 // Qt's cache of linked shader programs below cacheFolder (the generic cache folder) holds
 // at least one program.
 bool shaderCacheFilled(const QString& cacheFolder);
+
+// Until a window's first frame is drawn, X shows nothing in it: black, or whatever
+// was behind it. Makes window's native window (creating it, still unshown) fill itself
+// with color instead, so it shows its background from the moment it appears. Only on
+// X11; elsewhere it does nothing. Call before the window is first shown.
+void showBackgroundUntilFirstFrame(QWindow* window, const QColor& color);
+
+// The X pixel value of the opaque color in a true-colour visual with these channel
+// masks and depth (bits outside the colour masks are alpha, set to opaque).
+quint32 backgroundPixel(const QColor& color, quint32 redMask, quint32 greenMask, quint32 blueMask, int depth);
 
 } // namespace Startup
