@@ -68,7 +68,6 @@ int main(int argc, char* argv[])
     QObject* window = engine.rootObjects().constFirst();
     if (auto* quickWindow = qobject_cast<QQuickWindow*>(window))
         Startup::showBackgroundUntilFirstFrame(quickWindow, quickWindow->color());
-    Startup::renderFirstFrameAhead(qobject_cast<QQuickWindow*>(window));
     QObject::connect(fileOpenEventHandler, SIGNAL(openFile(QVariant)), window, SLOT(openFile(QVariant)));
     QObject::connect(&app, SIGNAL(handleQuitApplication()), window, SLOT(handleQuitApplication()));
 

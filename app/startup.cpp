@@ -7,10 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QQuickWindow>
 #include <QSocketNotifier>
-#include <QStandardPaths>
-#include <QSysInfo>
 #include <QWindow>
 
 #ifdef GELV_HAVE_X11
@@ -32,30 +29,6 @@ void onTerminationSignal(int)
         // Nothing safe to do inside a signal handler.
     }
 }
-
-// Renders its window once off screen (the window is not shown yet), then is done.
-class FirstFrameRenderer : public QObject {
-    Q_OBJECT
-public:
-    explicit FirstFrameRenderer(QQuickWindow* window)
-        : QObject(window)
-        , m_window(window)
-    {
-    }
-
-public slots:
-    void render()
-    {
-        if (!m_window->isVisible()) {
-            m_window->create(); // its native window, still unmapped
-            m_window->grabWindow();
-        }
-        deleteLater();
-    }
-
-private:
-    QQuickWindow* m_window;
-};
 
 } // namespace
 
@@ -111,21 +84,6 @@ bool disableWebSandboxForRoot()
         return false;
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     return true;
-}
-
-bool shaderCacheFilled(const QString& cacheFolder)
-{
-    return !QDir(cacheFolder + QStringLiteral("/qtshadercache-") + QSysInfo::buildAbi()).isEmpty(QDir::Files);
-}
-
-void renderFirstFrameAhead(QQuickWindow* window)
-{
-    // With the shaders of an earlier run cached, the shown window draws about as soon as
-    // a frame rendered ahead would, so rendering ahead would only add its own time.
-    if (!window || shaderCacheFilled(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)))
-        return;
-    auto* renderer = new FirstFrameRenderer(window);
-    QObject::connect(window, SIGNAL(screensBuilt()), renderer, SLOT(render()), Qt::DirectConnection);
 }
 
 quint32 backgroundPixel(const QColor& color, quint32 redMask, quint32 greenMask, quint32 blueMask, int depth)
@@ -188,5 +146,3 @@ bool protectSettingsFile(const QString& path)
 }
 
 } // namespace Startup
-
-#include "startup.moc"

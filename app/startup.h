@@ -6,7 +6,6 @@
 
 class QColor;
 class QCoreApplication;
-class QQuickWindow;
 class QWindow;
 
 namespace Startup {
@@ -35,16 +34,6 @@ bool disableWebSandboxForRoot();
 // text: its folder is made 0700 and the file 0600 (created empty when missing),
 // which later atomic rewrites of the file keep. False when either can't be set.
 bool protectSettingsFile(const QString& path);
-
-// On the window's screensBuilt() signal (emitted just before it is first shown), renders
-// one frame of it off screen. That compiles the scene's shaders while the splash is still
-// up, so the window, once shown, is not left empty while they compile. Does nothing when
-// Qt's shader cache already holds programs (any run after the first).
-void renderFirstFrameAhead(QQuickWindow* window);
-
-// Qt's cache of linked shader programs below cacheFolder (the generic cache folder) holds
-// at least one program.
-bool shaderCacheFilled(const QString& cacheFolder);
 
 // Until a window's first frame is drawn, X shows nothing in it: black, or whatever
 // was behind it. Makes window's native window (creating it, still unshown) fill itself

@@ -93,17 +93,6 @@ private slots:
         QFETCH(quint32, expected);
         QCOMPARE(Startup::backgroundPixel(QColor(color), redMask, greenMask, blueMask, depth), expected);
     }
-
-    // The first frame is rendered ahead only on a first run, while the shader cache is empty.
-    void shaderCacheFilled()
-    {
-        QTemporaryDir cache;
-        const QString folder = cache.filePath(QStringLiteral("qtshadercache-") + QSysInfo::buildAbi());
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(!Startup::shaderCacheFilled(cache.path()));
-        QVERIFY(writeFile(folder + QStringLiteral("/0123abcd"), {}));
-        QVERIFY(Startup::shaderCacheFilled(cache.path()));
-    }
 };
 
 int main(int argc, char* argv[])
