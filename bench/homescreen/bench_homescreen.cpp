@@ -269,7 +269,10 @@ int main(int argc, char* argv[])
         std::printf("cannot open the X display\n");
         return 1;
     }
-    const QString appBinary = QStringLiteral(GELV_APP_BINARY);
+    // GELV_BENCH_APP measures another build of the program against the same floor.
+    const QString appBinary = qEnvironmentVariableIsEmpty("GELV_BENCH_APP")
+        ? QStringLiteral(GELV_APP_BINARY)
+        : qEnvironmentVariable("GELV_BENCH_APP");
     const QString floorBinary = QStringLiteral(GELV_FLOOR_BINARY);
 
     QTemporaryDir caches;
