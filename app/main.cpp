@@ -18,6 +18,7 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    Startup::limitTextureAtlas();
     const bool webSandboxOff = Startup::disableWebSandboxForRoot();
     // Qt 5.15 needs this before the application object exists.
     QtWebEngine::initialize();

@@ -86,6 +86,14 @@ bool disableWebSandboxForRoot()
     return true;
 }
 
+void limitTextureAtlas()
+{
+    for (const char* name : { "QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT" }) {
+        if (!qEnvironmentVariableIsSet(name))
+            qputenv(name, "512");
+    }
+}
+
 quint32 backgroundPixel(const QColor& color, quint32 redMask, quint32 greenMask, quint32 blueMask, int depth)
 {
     const auto channel = [](int value, quint32 mask) -> quint32 {

@@ -35,6 +35,12 @@ bool disableWebSandboxForRoot();
 // which later atomic rewrites of the file keep. False when either can't be set.
 bool protectSettingsFile(const QString& path);
 
+// Qt Quick sizes its atlas of small images to the window (2048 x 1024 for the main
+// window), 8 MB that the software renderer keeps in memory although the interface's
+// icons and logo fill a small part of it. Sets a 512 x 512 atlas unless the
+// environment already chooses a size. Call before the first window is created.
+void limitTextureAtlas();
+
 // Until a window's first frame is drawn, X shows nothing in it: black, or whatever
 // was behind it. Makes window's native window (creating it, still unshown) fill itself
 // with color instead, so it shows its background from the moment it appears. Only on
