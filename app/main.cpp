@@ -18,6 +18,7 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    Startup::limitTextureAtlas();
     const bool webSandboxOff = Startup::disableWebSandboxForRoot();
     // Qt 5.15 needs this before the application object exists.
     QtWebEngine::initialize();
@@ -66,7 +67,8 @@ int main(int argc, char* argv[])
         return -1;
 
     QObject* window = engine.rootObjects().constFirst();
-    Startup::renderFirstFrameAhead(qobject_cast<QQuickWindow*>(window));
+    if (auto* quickWindow = qobject_cast<QQuickWindow*>(window))
+        Startup::showBackgroundUntilFirstFrame(quickWindow, quickWindow->color());
     QObject::connect(fileOpenEventHandler, SIGNAL(openFile(QVariant)), window, SLOT(openFile(QVariant)));
     QObject::connect(&app, SIGNAL(handleQuitApplication()), window, SLOT(handleQuitApplication()));
 

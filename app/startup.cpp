@@ -1,14 +1,18 @@
 #include "startup.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QQuickWindow>
+#include <QGuiApplication>
 #include <QSocketNotifier>
-#include <QStandardPaths>
-#include <QSysInfo>
+#include <QWindow>
+
+#ifdef GELV_HAVE_X11
+#include <X11/Xlib.h>
+#endif
 
 #include <csignal>
 #include <sys/socket.h>
@@ -25,30 +29,6 @@ void onTerminationSignal(int)
         // Nothing safe to do inside a signal handler.
     }
 }
-
-// Renders its window once off screen (the window is not shown yet), then is done.
-class FirstFrameRenderer : public QObject {
-    Q_OBJECT
-public:
-    explicit FirstFrameRenderer(QQuickWindow* window)
-        : QObject(window)
-        , m_window(window)
-    {
-    }
-
-public slots:
-    void render()
-    {
-        if (!m_window->isVisible()) {
-            m_window->create(); // its native window, still unmapped
-            m_window->grabWindow();
-        }
-        deleteLater();
-    }
-
-private:
-    QQuickWindow* m_window;
-};
 
 } // namespace
 
@@ -106,19 +86,56 @@ bool disableWebSandboxForRoot()
     return true;
 }
 
-bool shaderCacheFilled(const QString& cacheFolder)
+void limitTextureAtlas()
 {
-    return !QDir(cacheFolder + QStringLiteral("/qtshadercache-") + QSysInfo::buildAbi()).isEmpty(QDir::Files);
+    for (const char* name : { "QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT" }) {
+        if (!qEnvironmentVariableIsSet(name))
+            qputenv(name, "512");
+    }
 }
 
-void renderFirstFrameAhead(QQuickWindow* window)
+quint32 backgroundPixel(const QColor& color, quint32 redMask, quint32 greenMask, quint32 blueMask, int depth)
 {
-    // With the shaders of an earlier run cached, the shown window draws about as soon as
-    // a frame rendered ahead would, so rendering ahead would only add its own time.
-    if (!window || shaderCacheFilled(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)))
+    const auto channel = [](int value, quint32 mask) -> quint32 {
+        if (mask == 0)
+            return 0;
+        int shift = 0;
+        while (!(mask >> shift & 1u))
+            ++shift;
+        const quint32 maximum = mask >> shift;
+        return quint32((quint64(value) * maximum + 127) / 255) << shift;
+    };
+    const quint32 all = depth >= 32 ? 0xffffffffu : (1u << depth) - 1u;
+    const quint32 alpha = all & ~(redMask | greenMask | blueMask);
+    return channel(color.red(), redMask) | channel(color.green(), greenMask) | channel(color.blue(), blueMask)
+        | alpha;
+}
+
+void showBackgroundUntilFirstFrame(QWindow* window, const QColor& color)
+{
+#ifdef GELV_HAVE_X11
+    if (!window || window->isVisible() || QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
-    auto* renderer = new FirstFrameRenderer(window);
-    QObject::connect(window, SIGNAL(screensBuilt()), renderer, SLOT(render()), Qt::DirectConnection);
+    window->create();
+    // A connection of our own: Qt's is not reachable through public API. Synced
+    // before returning, so the change is made before Qt maps the window.
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    const auto id = static_cast<::Window>(window->winId());
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, id, &attributes) && attributes.visual) {
+        XSetWindowBackground(display, id,
+            backgroundPixel(color, quint32(attributes.visual->red_mask),
+                quint32(attributes.visual->green_mask), quint32(attributes.visual->blue_mask),
+                attributes.depth));
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+#else
+    Q_UNUSED(window)
+    Q_UNUSED(color)
+#endif
 }
 
 bool protectSettingsFile(const QString& path)
@@ -137,5 +154,3 @@ bool protectSettingsFile(const QString& path)
 }
 
 } // namespace Startup
-
-#include "startup.moc"

@@ -4,8 +4,9 @@
 #include <QStringList>
 #include <QUrl>
 
+class QColor;
 class QCoreApplication;
-class QQuickWindow;
+class QWindow;
 
 namespace Startup {
 
@@ -34,14 +35,20 @@ bool disableWebSandboxForRoot();
 // which later atomic rewrites of the file keep. False when either can't be set.
 bool protectSettingsFile(const QString& path);
 
-// On the window's screensBuilt() signal (emitted just before it is first shown), renders
-// one frame of it off screen. That compiles the scene's shaders while the splash is still
-// up, so the window, once shown, is not left empty while they compile. Does nothing when
-// Qt's shader cache already holds programs (any run after the first).
-void renderFirstFrameAhead(QQuickWindow* window);
+// Qt Quick sizes its atlas of small images to the window (2048 x 1024 for the main
+// window), 8 MB that the software renderer keeps in memory although the interface's
+// icons and logo fill a small part of it. Sets a 512 x 512 atlas unless the
+// environment already chooses a size. Call before the first window is created.
+void limitTextureAtlas();
 
-// Qt's cache of linked shader programs below cacheFolder (the generic cache folder) holds
-// at least one program.
-bool shaderCacheFilled(const QString& cacheFolder);
+// Until a window's first frame is drawn, X shows nothing in it: black, or whatever
+// was behind it. Makes window's native window (creating it, still unshown) fill itself
+// with color instead, so it shows its background from the moment it appears. Only on
+// X11; elsewhere it does nothing. Call before the window is first shown.
+void showBackgroundUntilFirstFrame(QWindow* window, const QColor& color);
+
+// The X pixel value of the opaque color in a true-colour visual with these channel
+// masks and depth (bits outside the colour masks are alpha, set to opaque).
+quint32 backgroundPixel(const QColor& color, quint32 redMask, quint32 greenMask, quint32 blueMask, int depth);
 
 } // namespace Startup

@@ -33,8 +33,7 @@ ApplicationWindow {
 
     signal closeApplicationSignal()
     signal openFileSignal(var filePath)
-    // The screens are built and the window is about to be shown; the program renders a
-    // first frame out of sight on it, so the shown window draws at once.
+    // The screens are built and the window is about to be shown.
     signal screensBuilt()
 
     Settings {

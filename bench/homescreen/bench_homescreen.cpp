@@ -2,8 +2,9 @@
 // bare Qt Quick window that loads the same QML modules (the floor), then the
 // resident memory of each when idle. A frame counts once the window shows the
 // home sidebar's colour at its bottom left corner (the floor paints the same
-// colour). Cold: every start gets empty cache folders, as a first run; warm: the
-// caches of an earlier start are kept, as on every later run.
+// colour). Until then the window is also checked for black, which it must never
+// show: its first visible frame is its background or its content. Cold: every start gets empty cache folders,
+// as a first run; warm: the caches of an earlier start are kept, as on every later run.
 #include "benchrow.h"
 
 #include <QCoreApplication>
@@ -36,6 +37,8 @@ constexpr int idleMs = 3000;
 struct Result {
     qint64 mappedMs = -1; // the window became viewable, painted or not
     qint64 frameMs = -1;
+    int blackSamples = 0; // looks of the shown window that found it black
+    qint64 blackMs = 0; // from the first to the last of them
     qint64 rssKiB = -1; // the process itself
     qint64 totalRssKiB = -1; // with its child processes (the web engine's)
 };
@@ -96,19 +99,37 @@ public:
         return found;
     }
 
-    bool showsSidebar(Window window)
+    enum class Look { Unknown, Black, Other, Sidebar };
+
+    // The sidebar's corner decides the first frame; black there and in the middle is
+    // an unpainted window (nothing of the interface is black).
+    Look look(Window window)
     {
         XWindowAttributes attributes;
         if (!XGetWindowAttributes(m_display, window, &attributes) || attributes.height < 10)
-            return false;
-        XImage* image = XGetImage(m_display, window, 5, attributes.height - 5, 1, 1, AllPlanes, ZPixmap);
-        if (!image)
-            return false;
-        const unsigned long pixel = XGetPixel(image, 0, 0) & 0xffffff;
-        XDestroyImage(image);
-        return pixel == sidebarColour;
+            return Look::Unknown;
+        const long corner = pixel(window, 5, attributes.height - 5);
+        if (corner < 0)
+            return Look::Unknown;
+        if (corner == long(sidebarColour))
+            return Look::Sidebar;
+        if (corner == 0 && pixel(window, attributes.width / 2, attributes.height / 2) == 0)
+            return Look::Black;
+        return Look::Other;
     }
 
+private:
+    long pixel(Window window, int x, int y)
+    {
+        XImage* image = XGetImage(m_display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+        if (!image)
+            return -1;
+        const long value = long(XGetPixel(image, 0, 0) & 0xffffff);
+        XDestroyImage(image);
+        return value;
+    }
+
+public:
 private:
     Display* m_display;
 };
@@ -184,15 +205,25 @@ Result measure(XScreenProbe& screen, const QString& program, const QString& cach
     if (!process.waitForStarted(10000))
         return result;
     Window window = 0;
+    qint64 firstBlack = 0;
     while (timer.elapsed() < giveUpMs && process.state() == QProcess::Running) {
         if (!window) {
             window = screen.find(process.processId());
             if (window)
                 result.mappedMs = timer.elapsed();
         }
-        if (window && screen.showsSidebar(window)) {
-            result.frameMs = timer.elapsed();
-            break;
+        if (window) {
+            const XScreenProbe::Look look = screen.look(window);
+            if (look == XScreenProbe::Look::Sidebar) {
+                result.frameMs = timer.elapsed();
+                break;
+            }
+            if (look == XScreenProbe::Look::Black) {
+                const qint64 now = timer.elapsed();
+                if (result.blackSamples++ == 0)
+                    firstBlack = now;
+                result.blackMs = now - firstBlack;
+            }
         }
         QThread::usleep(500);
     }
@@ -238,7 +269,10 @@ int main(int argc, char* argv[])
         std::printf("cannot open the X display\n");
         return 1;
     }
-    const QString appBinary = QStringLiteral(GELV_APP_BINARY);
+    // GELV_BENCH_APP measures another build of the program against the same floor.
+    const QString appBinary = qEnvironmentVariableIsEmpty("GELV_BENCH_APP")
+        ? QStringLiteral(GELV_APP_BINARY)
+        : qEnvironmentVariable("GELV_BENCH_APP");
     const QString floorBinary = QStringLiteral(GELV_FLOOR_BINARY);
 
     QTemporaryDir caches;
@@ -249,6 +283,8 @@ int main(int argc, char* argv[])
     measure(screen, floorBinary, floorCache, false);
 
     std::vector<qint64> appCold, floorCold, appWarm, floorWarm, appColdEmpty, appWarmEmpty;
+    int coldBlackStarts = 0, warmBlackStarts = 0;
+    qint64 coldBlackMs = 0, warmBlackMs = 0;
     Result appMemory, floorMemory;
     for (int i = 0; i < rounds; ++i) {
         const bool last = i == rounds - 1;
@@ -266,6 +302,10 @@ int main(int argc, char* argv[])
         appColdEmpty.push_back(a.frameMs - a.mappedMs);
         appWarmEmpty.push_back(aw.frameMs - aw.mappedMs);
         floorWarm.push_back(fw.frameMs);
+        coldBlackStarts += a.blackSamples > 0;
+        warmBlackStarts += aw.blackSamples > 0;
+        coldBlackMs = std::max(coldBlackMs, a.blackMs);
+        warmBlackMs = std::max(warmBlackMs, aw.blackMs);
         if (last) {
             appMemory = aw;
             floorMemory = fw;
@@ -280,6 +320,9 @@ int main(int argc, char* argv[])
     std::printf("               gelvantrium home screen  %6lld ms  %5.2fx\n", aw, double(aw) / fw);
     std::printf("window shown before its first frame (empty window), median\n");
     std::printf("  cold caches %6lld ms, warm caches %6lld ms\n", median(appColdEmpty), median(appWarmEmpty));
+    std::printf("starts whose window showed black before its first frame (longest black stretch)\n");
+    std::printf("  cold caches %d of %d (%lld ms), warm caches %d of %d (%lld ms)\n", coldBlackStarts, rounds,
+        coldBlackMs, warmBlackStarts, rounds, warmBlackMs);
     std::printf(
         "resident memory %d ms after the first frame (process / with web engine processes)\n", idleMs);
     std::printf(

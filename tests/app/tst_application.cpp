@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QColor>
 #include <QCompleter>
 #include <QFileDialog>
 #include <QFileOpenEvent>
@@ -96,15 +97,29 @@ private slots:
         QCOMPARE(name->text(), QStringLiteral("proposed.zqmat"));
     }
 
-    // The first frame is rendered ahead only on a first run, while the shader cache is empty.
-    void shaderCacheFilled()
+    // The pixel an unpainted window is filled with: each channel in its own bits of the visual.
+    void backgroundPixel_data()
     {
-        QTemporaryDir cache;
-        const QString folder = cache.filePath(QStringLiteral("qtshadercache-") + QSysInfo::buildAbi());
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(!Startup::shaderCacheFilled(cache.path()));
-        QVERIFY(writeFile(folder + QStringLiteral("/0123abcd"), {}));
-        QVERIFY(Startup::shaderCacheFilled(cache.path()));
+        columns<QString, quint32, quint32, quint32, int, quint32>(
+            "color", "redMask", "greenMask", "blueMask", "depth", "expected");
+        QTest::newRow("24-bit RGB") << "#2b2b2b" << 0xff0000u << 0xff00u << 0xffu << 24 << 0x2b2b2bu;
+        QTest::newRow("24-bit RGB, channels differ")
+            << "#eb7a16" << 0xff0000u << 0xff00u << 0xffu << 24 << 0xeb7a16u;
+        QTest::newRow("32-bit ARGB is opaque")
+            << "#eb7a16" << 0xff0000u << 0xff00u << 0xffu << 32 << 0xffeb7a16u;
+        QTest::newRow("BGR order") << "#eb7a16" << 0xffu << 0xff00u << 0xff0000u << 24 << 0x167aebu;
+        QTest::newRow("16-bit 565") << "#eb7a16" << 0xf800u << 0x07e0u << 0x1fu << 16 << 0xebc3u;
+        QTest::newRow("16-bit 565, white") << "#ffffff" << 0xf800u << 0x07e0u << 0x1fu << 16 << 0xffffu;
+    }
+    void backgroundPixel()
+    {
+        QFETCH(QString, color);
+        QFETCH(quint32, redMask);
+        QFETCH(quint32, greenMask);
+        QFETCH(quint32, blueMask);
+        QFETCH(int, depth);
+        QFETCH(quint32, expected);
+        QCOMPARE(Startup::backgroundPixel(QColor(color), redMask, greenMask, blueMask, depth), expected);
     }
 };
 

@@ -26,11 +26,12 @@ TestCase {
         return dialog
     }
 
-    // Children of the content item, in the order PopupDialog declares them.
-    function titleItem(dialog) { return dialog.contentItem.children[0] }
-    function messageItem(dialog) { return dialog.contentItem.children[1].contentItem.children[0].children[0] }
-    function confirmButton(dialog) { return dialog.contentItem.children[2] }
-    function cancelButton(dialog) { return dialog.contentItem.children[3] }
+    // Children of the content, in the order PopupDialog declares them; built at the first opening.
+    function content(dialog) { return dialog.contentItem.children[0].item }
+    function titleItem(dialog) { return content(dialog).children[0] }
+    function messageItem(dialog) { return content(dialog).children[1].contentItem.children[0].children[0] }
+    function confirmButton(dialog) { return content(dialog).children[2] }
+    function cancelButton(dialog) { return content(dialog).children[3] }
 
     function openAndWait(dialog) { dialog.open(); tryCompare(dialog, "opened", true) }
 
@@ -72,6 +73,23 @@ TestCase {
         dialog.message = "Much longer.\nIt has\nseveral\nlines\nnow."
         openAndWait(dialog)
         compare(dialog.height, first)
+    }
+
+    // The content costs nothing until the dialog first opens.
+    function test_contentBuiltAtFirstOpening() {
+        var dialog = makeDialog({ title: "Title", message: "Message" })
+        compare(content(dialog), null)
+        openAndWait(dialog)
+        compare([titleItem(dialog).text, messageItem(dialog).text], ["Title", "Message"])
+    }
+
+    // An item given as message leaves the place it was made in at once, not at the opening.
+    function test_messageItemTakenInAtOnce() {
+        var item = Qt.createQmlObject('import QtQuick 2.15; Rectangle { implicitHeight: 50 }', testCase)
+        var dialog = makeDialog({ messageComponent: item })
+        compare(item.parent, content(dialog).children[1].contentItem.children[0])
+        openAndWait(dialog)
+        compare(messageItem(dialog).visible, false)
     }
 
     function test_buttonClosesBeforeSignal_data() {
