@@ -53,10 +53,21 @@ bool PelluxNetworkLib::_sendSet(
 {
     QMutexLocker locker(&listLock);
     ZqNetRequester* requester = _liveEntry(printerNumber);
-    if (!requester)
+    if (!requester || !_hasRoomToSend(requester))
         return false;
     requester->sendSetRequest(key, value);
     return true;
+}
+
+bool PelluxNetworkLib::_hasRoomToSend(ZqNetRequester* requester)
+{
+    // A printer that reads slowly or not at all must not make us hold every install.
+    const qint64 waiting = hostOf(requester)->pendingSendBytes();
+    if (waiting <= MaxSendBacklog)
+        return true;
+    qWarning().noquote() << "PelluxNetworkLib: printer " + addressOf(requester) + " has "
+            + QString::number(waiting) + " bytes still to take; refusing another request";
+    return false;
 }
 
 bool PelluxNetworkLib::sendMaterialString(QString matString, int printerNumber)
@@ -72,7 +83,7 @@ bool PelluxNetworkLib::removeMaterial(QString materialName, int printerNumber)
 bool PelluxNetworkLib::removeMaterial(QString materialName, QString ip)
 {
     ZqNetRequester* requester = findPrinterByIP(ip);
-    if (!requester)
+    if (!requester || !_hasRoomToSend(requester))
         return false;
     requester->sendSetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial, materialName.toUtf8());
     return true;
@@ -150,7 +161,10 @@ QString PelluxNetworkLib::getPrinterName(int printerNumber)
     const int end = name.indexOf('\0');
     if (end >= 0)
         name.truncate(end);
-    return QString::fromUtf8(name);
+    // Shown in labels and dialogs; a printer may send megabytes.
+    QString text = QString::fromUtf8(name.left(MaxPrinterNameLength * 4));
+    text.truncate(MaxPrinterNameLength);
+    return text;
 }
 
 int PelluxNetworkLib::printerCount() { return printers.size(); }
@@ -270,7 +284,8 @@ void PelluxNetworkLib::onDisconnected()
         ended->deleteLater();
         emit printerCountChanged(count);
     }
-    if (connected) {
+    // Another printer may still be live; the count change above has made it the current one.
+    if (connected && !_liveEntry(-1)) {
         connected = false;
         emit isConnected(QString());
     }

@@ -25,6 +25,9 @@ public:
     // What is taken from a printer's material list; the rest is dropped with a warning.
     static constexpr int MaxMaterialNames = 1000;
     static constexpr int MaxMaterialNameLength = 256;
+    static constexpr int MaxPrinterNameLength = 256;
+    // Bytes a printer may leave untaken before set requests to it are refused.
+    static constexpr qint64 MaxSendBacklog = 17 * 1024 * 1024;
 
     explicit PelluxNetworkLib(QQuickItem* parent = nullptr);
     ~PelluxNetworkLib() override;
@@ -77,6 +80,7 @@ private:
     // Callers hold the lock.
     ZqNetRequester* _liveEntry(int printerNumber) const;
     bool _sendSet(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value, int printerNumber);
+    bool _hasRoomToSend(ZqNetRequester* requester);
     void _valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value);
     void _setConnected(bool connected, const QString& ip);
 

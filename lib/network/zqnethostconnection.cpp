@@ -144,9 +144,12 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
     }
     sendNextQueued();
     // A waiting file follows the message just written; only a file in flight holds it back.
+    // Its signals may end this connection.
+    const QPointer<ZqNetHostConnection> self(this);
     if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
         handleFileSendQueue();
-    watchWriteProgress(true);
+    if (self)
+        watchWriteProgress(true);
 }
 
 void ZqNetHostConnection::watchWriteProgress(bool progressed)

@@ -60,16 +60,15 @@ int ZqNetRequester::queueAndSend(RequestTypes type, ZqNetValuesKey key, const QB
     record.requestType = type;
     record.key = key;
     record.value = value;
-    record.sent = hostConnection != nullptr;
-    sentRequests.append(record);
 
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(StreamVersion);
     out << qint32(record.requestId);
     payload.append(payloadAfterId);
-    if (hostConnection)
-        hostConnection->SendMessage(payload, msgType);
+    // A get that never went out must not hold back the next one for its key.
+    record.sent = hostConnection && hostConnection->SendMessage(payload, msgType);
+    sentRequests.append(record);
     return record.requestId;
 }
 

@@ -133,6 +133,24 @@ private slots:
         QTRY_COMPARE(p.item->findChildren<ZqNetRequester*>().size(), 0);
     }
 
+    // Regression: when one of two printers dropped, the item said it was disconnected while
+    // the other was still live.
+    void otherPrinterStaysCurrentWhenOneDrops()
+    {
+        Printer live, dropping;
+        QVERIFY(live.start("127.0.0.68", { "--name", "Live" }));
+        QVERIFY(dropping.start("127.0.0.69", { "--mode", "drop" }));
+        PelluxNetworkLib& item = *live.item;
+        QVERIFY(item.connectToPrinter(live.ip));
+        QVERIFY(item.connectToPrinter(dropping.ip));
+        QSignalSpy dropped(&item, &PelluxNetworkLib::disconnected);
+        QVERIFY(item.sendMaterialString(QStringLiteral("00")));
+        QVERIFY(dropped.wait(5000));
+        QCOMPARE(item.printerCount(), 1);
+        QVERIFY(item.property("connected").toBool());
+        QCOMPARE(item.getPrinterIP(), live.ip);
+    }
+
     void removedPrintersCanBeReconnected()
     {
         Printer p;
@@ -187,12 +205,15 @@ private slots:
     {
         PrinterStandInProcess flood;
         QVERIFY(flood.start(FLOODPRINTER_BINARY, "127.0.0.161",
-            { "--name", "First", "--name-flood", "20", "--list-names", "3", "--broadcast-list" }));
+            { "--name", "First", "--name-flood", "20", "--name-length", "1000000", "--list-names", "3",
+                "--broadcast-list" }));
         PelluxNetworkLib item;
         QSignalSpy names(&item, &PelluxNetworkLib::printerNameChanged);
         QSignalSpy lists(&item, &PelluxNetworkLib::materialListChanged);
         QVERIFY(item.connectToPrinter("127.0.0.161"));
-        QTRY_COMPARE(item.getPrinterName(), QStringLiteral("Flood 20 "));
+        // A megabyte name is cut to what a label can show.
+        QTRY_COMPARE(item.getPrinterName().left(9), QStringLiteral("Flood 20 "));
+        QCOMPARE(item.getPrinterName().size(), 256);
         QTRY_COMPARE(item.getMaterialJSONList().size(), 2);
         // At connect, the answer, then one per broadcast.
         QCOMPARE(names.count(), 1 + 1 + 20);

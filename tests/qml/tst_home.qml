@@ -705,6 +705,8 @@ TestCase {
     function test_hugeMaterialList() {
         verify(testSupport.startFloodPrinter("127.0.0.166", ["--list-names", "4000000", "--broadcast-list"]))
         startedPrinters.push("127.0.0.166")
+        var lists = createTemporaryQmlObject("import QtTest 1.2; SignalSpy { signalName: 'materialListChanged' }", testCase)
+        lists.target = NetworkConnectionMediator
         var printer = connectedSection("127.0.0.166").printer
         var list = printer.materialListView
         var longest = 0
@@ -713,7 +715,8 @@ TestCase {
         watch.triggered.connect(function () { var now = Date.now(); longest = Math.max(longest, now - last); last = now })
         tryCompare(list, "count", 1000, 10000)
         tryVerify(function () { return printer.removalPending === false && list.count === 1000 }, 5000)
-        wait(500) // the broadcast that follows
+        // At connect, the answer, then the broadcast that follows.
+        tryVerify(function () { return lists.count >= 3 }, 10000)
         waitForRendering(list)
         compare(list.height, 500)
         verify(list.interactive)

@@ -287,10 +287,11 @@ private:
             }
             if (client->bytesAvailable() < 12 + length)
                 return;
-            deadline->stop();
+            if (deadline)
+                deadline->stop();
             client->skip(12);
             handle(client, type, client->read(length));
-            if (alive && client->bytesAvailable() >= 12)
+            if (deadline && alive && client->bytesAvailable() >= 12)
                 deadline->start();
         }
     }
