@@ -171,10 +171,7 @@ void ZqNetHostConnection::onWriteStalled()
             + QString::number(writeStallTimer.interval()) + " ms, disconnecting";
     // Neither the queue nor the socket's buffer would ever go out.
     messageSendQueue.clear();
-    const QPointer<ZqNetHostConnection> self(this);
-    OnDisconnected();
-    if (self)
-        socket->abort();
+    endAndAbort();
 }
 
 void ZqNetHostConnection::sendNextQueued()
@@ -315,6 +312,11 @@ void ZqNetHostConnection::OnWatchDogTimeout()
         return;
     watchDogTimedOut = true;
     qDebug().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): WatchDog Timeout";
+    endAndAbort();
+}
+
+void ZqNetHostConnection::endAndAbort()
+{
     const QPointer<ZqNetHostConnection> self(this);
     OnDisconnected();
     // A silent peer must not keep the socket (and its buffers) alive.

@@ -174,6 +174,8 @@ private:
     // Times the peer's taking of the bytes waiting to be written (see writeStallTimer).
     void watchWriteProgress(bool progressed);
     void onWriteStalled();
+    // Ends the connection as lost, then drops the socket and what it holds.
+    void endAndAbort();
 
     // File half. One step of the receiver for the file frame in progress; false when
     // it has to wait for more bytes.
