@@ -29,8 +29,12 @@ Item {
         return NetworkConnectionMediator.getPrinterName(-1) + " (" + NetworkConnectionMediator.getPrinterIP(-1) + ")"
     }
 
+    // The Settings section keeps the password to this length; one stored longer
+    // (written by hand) is cut at start as that section would cut it.
+    readonly property int maximumPasswordLength: 12
+
     Component.onCompleted: {
-        distributionPassword = passwordSettings.password
+        distributionPassword = passwordSettings.password.substring(0, maximumPasswordLength)
         distributionPasswordValid = distributionPasswordCriteria.test(distributionPassword)
     }
 }

@@ -638,6 +638,37 @@ TestCase {
         compare(printer.connectDisconnectButton.text, "Connect")
     }
 
+    // Home builds the Settings section at once only for the start-up reconnect; otherwise
+    // the first time it is shown, with the button offering Connect.
+    function test_homeBuildsSettingsForReconnect_data() {
+        return [
+            { tag: "was connected", wasConnected: true, builtAtStart: true },
+            { tag: "was not connected", wasConnected: false, builtAtStart: false }
+        ]
+    }
+
+    function test_homeBuildsSettingsForReconnect(data) {
+        ;[["printerIP", "127.0.0.96"], ["wasConnectedOnLastLoad", data.wasConnected],
+          ["previousPrintersDropdownList", []]].forEach(function (r) { testSupport.setStoredSetting("PrinterIP/" + r[0], r[1]) })
+        var home = createTemporaryObject(homeScreenComponent, testCase, { width: 1200, height: 800 })
+        var loader = home.settingsSection
+        compare(loader.status === Loader.Ready, data.builtAtStart)
+        if (data.builtAtStart) {
+            // Hidden with its section until shown: the waiting text replaces the row.
+            verify(!loader.item.printer.showConnectionRow)
+            verify(loader.item.printer.networkRetryTimer.running)
+            return
+        }
+        Globals.settingsUser_SetFirstName("Ada")
+        mouseClick(home.sidebar.navOptionSettings)
+        compare(loader.status, Loader.Ready)
+        verify(loader.visible && !home.materialsSection.visible)
+        compare(loader.item.profileSettingsFirstNameField.text, "Ada")
+        var printer = loader.item.printer
+        verify(printer.connectionRow.visible && !printer.networkRetryTimer.running)
+        compare(printer.connectDisconnectButton.text, "Connect")
+    }
+
     // Regression: the status was refreshed only when a name arrived, so a printer that never
     // sends its name showed "Not Connected" beside a "Disconnect" button.
     function test_statusWithoutName() {

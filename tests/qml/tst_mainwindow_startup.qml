@@ -23,6 +23,7 @@ TestCase {
 
         // Nothing is shown but the splash until the stack is built.
         compare([window.visible, window.splashWindow.visible, window.initialLoadDone], [false, true, false])
+        compare(window.splashWindow.artwork.status, Image.Ready)
 
         tryCompare(window, "initialLoadDone", true, 10000)
         var stack = window.screenStack
@@ -32,6 +33,8 @@ TestCase {
         compare(stack.get(0).formHeader, null)
         // The first frame is rendered ahead while the window is still hidden.
         compare([window.visible, window.splashWindow.visible, visibleWhenBuilt], [true, false, false])
+        // The closed splash keeps no decoded artwork.
+        compare(window.splashWindow.artwork.status, Image.Null)
         // Regression: work waiting for the splash (the update check) held up the first frame,
         // leaving the shown window black; it starts once a frame is on screen.
         tryCompare(ApplicationWindowMediator, "splashScreenVisible", false, 3000)

@@ -1,4 +1,5 @@
 import QtQuick 2.15
+import Qt.labs.settings 1.1
 import "../../"
 import "../home"
 
@@ -12,8 +13,22 @@ Rectangle {
     readonly property int sidebarWidth: 300
     readonly property int sectionMinimumWidth: layoutMinimumWidth - sidebarWidth
     readonly property alias materialsSection: homeSectionMaterials
+    readonly property alias settingsSection: homeSectionSettings
+    readonly property alias sidebar: homeSectionWelcome
 
     color: Globals.colorNeutral4
+
+    // Read once: the Settings section keeps it up to date from then on.
+    Settings {
+        id: printerStore
+        category: "PrinterIP"
+        property bool wasConnectedOnLastLoad: false
+    }
+
+    Component.onCompleted: {
+        if (printerStore.wasConnectedOnLastLoad)
+            homeSectionSettings.active = true
+    }
 
     function hideAllSections() {
         homeSectionGettingStarted.visible = false
@@ -51,12 +66,18 @@ Rectangle {
             visible: true
         }
 
-        // Built with Home: its settings object stores the password key at start.
-        HomeSectionSettings {
+        // Built with Home only when its printer part has a printer to reconnect to,
+        // otherwise the first time it is shown.
+        Loader {
             id: homeSectionSettings
             anchors.fill: parent
-            minimumWidth: screenHome.sectionMinimumWidth
+            active: false
             visible: false
+            sourceComponent: Component {
+                HomeSectionSettings {
+                    minimumWidth: screenHome.sectionMinimumWidth
+                }
+            }
         }
 
         // Hidden at first, so built the first time it is shown, after Home's first frame.
@@ -93,7 +114,8 @@ Rectangle {
         }
         onShowHomeSectionSettings: {
             screenHome.hideAllSections()
-            homeSectionSettings.getUserSettingsValues()
+            homeSectionSettings.active = true
+            homeSectionSettings.item.getUserSettingsValues()
             homeSectionSettings.visible = true
         }
         onShowHomeSectionSupport: {

@@ -16,9 +16,14 @@ Window {
     flags: Qt.SplashScreen
     modality: Qt.ApplicationModal
 
+    readonly property alias artwork: artwork
+
     Image {
+        id: artwork
         anchors.fill: parent
-        source: "qrc:/images/splash_screen.png"
+        // Let go of once the splash has closed: it is not shown again.
+        cache: false
+        source: splash.visible ? "qrc:/images/splash_screen.png" : ""
         sourceSize.width: splash.splashSize
         sourceSize.height: splash.splashSize
     }
