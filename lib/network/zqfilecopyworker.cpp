@@ -125,11 +125,10 @@ bool ZqFileCopyWorker::openDestination(QString& error)
     return false;
 }
 
-bool ZqFileCopyWorker::writeAll(const char* data, qint64 size, QString& error)
+bool ZqFileCopyWorker::writeAll(int fd, const char* data, qint64 size, QString& error)
 {
-    // Raw writes: a short write on a full disk then shows its cause in errno.
     while (size > 0) {
-        const ssize_t written = ::write(destinationFile.handle(), data, size_t(size));
+        const ssize_t written = ::write(fd, data, size_t(size));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -219,7 +218,7 @@ void ZqFileCopyWorker::Copy()
             fail(error);
             return;
         }
-        if (!writeAll(block.constData(), got, error)) {
+        if (!writeAll(destinationFile.handle(), block.constData(), got, error)) {
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
                     + error;
             fail(error);

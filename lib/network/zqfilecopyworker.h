@@ -26,6 +26,10 @@ public:
     // that swapping one for a link while the copy runs leads nowhere else.
     void setDestinationRoot(const QString& root) { destinationRoot = root; }
 
+    // Writes all of data to fd, raw, so that a short write on a full disk shows
+    // its cause; false with that cause in error.
+    static bool writeAll(int fd, const char* data, qint64 size, QString& error);
+
 signals:
     // Rising whole percentages from 1 to 99, then 100 once the copy is in place.
     void percentComplete(int percentComplete);
@@ -43,7 +47,6 @@ private:
     // The folder that is to hold the destination, as a descriptor; -1 with a reason.
     int openDestinationFolder(QString& error);
     bool openDestination(QString& error);
-    bool writeAll(const char* data, qint64 size, QString& error);
     bool commitDestination(QString& error);
     void discardDestination();
     void fail(const QString& errorString);

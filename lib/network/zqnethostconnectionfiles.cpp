@@ -3,6 +3,7 @@
 #include "zqnethostconnection.h"
 
 #include "zqfilecopier.h"
+#include "zqfilecopyworker.h"
 #include "zqfilesystemutils.h"
 
 #include <QDebug>
@@ -53,20 +54,6 @@ QString fittingUtf8(const QString& text, int bytes)
     while (fitted.toUtf8().size() > bytes)
         fitted.chop(fitted.size() >= 2 && fitted.at(fitted.size() - 1).isLowSurrogate() ? 2 : 1);
     return fitted;
-}
-
-// Writes until all is written or a write fails. A write cut short by a full
-// disk reports no error of its own; the next one names the cause.
-bool writeWhole(QFile& file, const QByteArray& data)
-{
-    qint64 written = 0;
-    while (written < data.size()) {
-        const qint64 step = file.write(data.constData() + written, data.size() - written);
-        if (step <= 0)
-            return false;
-        written += step;
-    }
-    return true;
 }
 
 } // namespace
@@ -334,10 +321,13 @@ bool ZqNetHostConnection::handleFileReceiveStep()
             return true;
         }
         socket->commitTransaction();
-        if (!currentReceiveDiscarding && !writeWhole(currentReceiveFile, data)) {
+        QString writeError;
+        if (!currentReceiveDiscarding
+            && !ZqFileCopyWorker::writeAll(
+                currentReceiveFile.handle(), data.constData(), data.size(), writeError)) {
             qCritical().noquote() << "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error";
             qDebug().noquote() << "   buffsize: " + QString::number(data.size());
-            qWarning().noquote() << "   errorstring: " + currentReceiveFile.errorString();
+            qWarning().noquote() << "   errorstring: " + writeError;
             qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
             qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
                     + QString::number(currentReceiveMessageBytesReceived);
