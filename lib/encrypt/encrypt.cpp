@@ -135,17 +135,16 @@ Encrypt::Encrypt(QObject* parent)
 
 Encrypt::~Encrypt() = default;
 
-QByteArray Encrypt::EncryptWithKey(const QString& key, const QByteArray& data)
-{
-    return _encrypt(key, data);
-}
+QByteArray Encrypt::EncryptWithKey(const QString& key, const QByteArray& data) { return _encrypt(key, data); }
 
 QByteArray Encrypt::EncryptWithPassword(const QString& password, const QByteArray& data)
 {
     QByteArray salt(SaltSize, Qt::Uninitialized);
     d->randomPool.GenerateBlock(bytes(salt.data()), size_t(salt.size()));
+    const QString keyText = d->keyTextFromPassword(password, salt);
+    // Fed only now: nothing between here and the prefix's taking can throw and leave it behind.
     d->feedHexEncoder(bytes(salt.constData()), size_t(salt.size()));
-    return _encrypt(d->keyTextFromPassword(password, salt), data);
+    return _encrypt(keyText, data);
 }
 
 // The prefix is whatever this encryption fed the encoder: the salt's hex when a

@@ -126,7 +126,8 @@ private slots:
         // The application folder is logged at debug level on every start: standard output
         // shows every message, the general log only those of the configured level (Info).
         const QByteArray output = first.readAllStandardOutput();
-        const QByteArray folderLine = '"' + QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8() + "\"\n";
+        const QByteArray folderLine
+            = '"' + QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8() + "\"\n";
         QVERIFY2(output.contains("Failed to open log config file for reading\n"
                                  "Created new log config file with default values\n")
                 && output.contains("\n" + folderLine),
