@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -26,6 +27,7 @@ bool hasSuccessStatus(const QNetworkReply* reply)
 } // namespace
 
 int Downloader::lowSpeedWindowMs = 30000;
+qint64 Downloader::maxInstallerSize = qint64(2) * 1024 * 1024 * 1024;
 
 Downloader::Downloader(QWidget* parent)
     : QObject(nullptr)
@@ -58,7 +60,6 @@ void Downloader::startDownload(const QUrl& url)
     m_bytesReceived = 0;
     m_receivedAtWindowStart = 0;
     m_failed = false;
-    removePreviousInstaller();
 
     m_url = url;
     m_startTime = QDateTime::currentSecsSinceEpoch();
@@ -74,6 +75,9 @@ void Downloader::startDownload(const QUrl& url)
     // When Qt picks the encoding itself it inflates a compressed answer without limit.
     request.setRawHeader("Accept-Encoding", "identity");
     m_reply = m_manager->get(request);
+    // Unbounded, Qt's network thread reads a fast endless body into memory
+    // far quicker than it can be written out.
+    m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(m_reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &Downloader::onDownloadFinished);
@@ -113,18 +117,16 @@ QString Downloader::saveFolder()
     return path;
 }
 
-// Only one installer is kept: whatever an earlier download (of this run or
-// another) left is removed.
-void Downloader::removePreviousInstaller()
+// Only one installer is kept: once a new one is in place, whatever an earlier
+// download (of this run or another) left is removed.
+void Downloader::removeOtherInstallers()
 {
-    m_filePath.clear();
-    const QString folder = saveFolder();
-    if (folder.isEmpty())
-        return;
-    QDir dir(folder);
+    const QFileInfo kept(m_filePath);
+    QDir dir(kept.absolutePath());
     const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names)
-        dir.remove(name);
+        if (name != kept.fileName())
+            dir.remove(name);
 }
 
 void Downloader::cancelDownload()
@@ -182,7 +184,12 @@ void Downloader::onReadyRead()
         return;
     const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
     const bool beyondLength = declared.isValid() && m_bytesWritten + chunk.size() > declared.toLongLong();
-    if ((!m_file && !openSaveFile()) || beyondLength || m_file->write(chunk) != chunk.size()) {
+    const bool tooLarge = m_bytesWritten + chunk.size() > maxInstallerSize
+        || (declared.isValid() && declared.toLongLong() > maxInstallerSize);
+    if (tooLarge)
+        qWarning() << "Downloader: the installer is larger than" << maxInstallerSize
+                   << "bytes, download abandoned:" << m_url.toString();
+    if (tooLarge || (!m_file && !openSaveFile()) || beyondLength || m_file->write(chunk) != chunk.size()) {
         m_failed = true;
         m_file.reset();
         // The rest of a good answer is not wanted. Error answers are left to
@@ -222,6 +229,7 @@ void Downloader::onDownloadFinished()
     if (complete && m_file->flush() && m_file->commit()) {
         m_filePath = m_file->fileName();
         m_file.reset();
+        removeOtherInstallers();
         emit downloadFinished(reply->url().toString(), m_filePath);
         return;
     }
