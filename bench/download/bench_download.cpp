@@ -75,6 +75,45 @@ bool sameAsServed(const QString& path)
     return true;
 }
 
+// Against a body without end: the peak resident memory, its growth over the
+// start, bytes taken and how long until the download ended (or EndlessMs).
+struct Flood {
+    qint64 peakKib = 0;
+    qint64 growthKib = 0;
+    qint64 bytes = 0;
+    double ms = 0;
+    bool guardHit = false;
+    bool ended = false;
+};
+
+using FloodStart = std::function<void(QEventLoop&, Flood&)>;
+
+Flood flood(const FloodStart& start, const std::function<void()>& stop)
+{
+    Flood result;
+    QEventLoop loop;
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, &loop, [&] {
+        if (rssKib() > RssGuardKib) {
+            result.guardHit = true;
+            loop.quit();
+        }
+    });
+    guard.start(20);
+    QTimer::singleShot(EndlessMs, &loop, &QEventLoop::quit);
+    resetPeakRss();
+    const qint64 before = rssKib();
+    QElapsedTimer timer;
+    timer.start();
+    start(loop, result);
+    loop.exec();
+    result.ms = timer.nsecsElapsed() / 1e6;
+    result.peakKib = peakRssKib();
+    result.growthKib = result.peakKib - before;
+    stop();
+    return result;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -151,16 +190,6 @@ int main(int argc, char** argv)
         return ok ? ms : -1;
     };
 
-    // Against a body without end: the peak resident memory, its growth over the
-    // start, bytes taken and how long until the download ended (or EndlessMs).
-    struct Flood {
-        qint64 peakKib = 0;
-        qint64 growthKib = 0;
-        qint64 bytes = 0;
-        double ms = 0;
-        bool guardHit = false;
-        bool ended = false;
-    };
     const QUrl endlessUrl = server->url(QStringLiteral("/Gelvantrium-endless.dmg"));
     QMetaObject::invokeMethod(
         server,
@@ -170,30 +199,6 @@ int main(int argc, char** argv)
             server->setAnswer("/Gelvantrium-endless.dmg", endless);
         },
         Qt::BlockingQueuedConnection);
-    auto flood = [&](const std::function<void(QEventLoop&, Flood&)>& start, const std::function<void()>& stop) {
-        Flood result;
-        QEventLoop loop;
-        QTimer guard;
-        QObject::connect(&guard, &QTimer::timeout, &loop, [&] {
-            if (rssKib() > RssGuardKib) {
-                result.guardHit = true;
-                loop.quit();
-            }
-        });
-        guard.start(20);
-        QTimer::singleShot(EndlessMs, &loop, &QEventLoop::quit);
-        resetPeakRss();
-        const qint64 before = rssKib();
-        QElapsedTimer timer;
-        timer.start();
-        start(loop, result);
-        loop.exec();
-        result.ms = timer.nsecsElapsed() / 1e6;
-        result.peakKib = peakRssKib();
-        result.growthKib = result.peakKib - before;
-        stop();
-        return result;
-    };
     auto oursEndless = [&] {
         return flood(
             [&](QEventLoop& loop, Flood& result) {
@@ -243,8 +248,9 @@ int main(int argc, char** argv)
         allOk = floorMs.back() > 0;
     }
     const qint64 floorPeak = peakRssKib();
-    const Flood oursFlood = allOk ? oursEndless() : Flood();
+    // The floor first: what a download that does not hold keeps is not given back.
     const Flood floorFlood = allOk ? floorEndless() : Flood();
+    const Flood oursFlood = allOk ? oursEndless() : Flood();
 
     if (!savedPath.isEmpty())
         QDir(QFileInfo(savedPath).absolutePath()).removeRecursively();
@@ -268,7 +274,7 @@ int main(int argc, char** argv)
     const auto floodLine = [](const char* name, const Flood& r) {
         std::printf("  endless body, %s: peak RSS %.1f MiB (%+.1f), %.1f MiB taken, %s after %.1f s\n", name,
             r.peakKib / 1024.0, r.growthKib / 1024.0, r.bytes / 1048576.0,
-            r.guardHit     ? "stopped by the bench's memory guard"
+            r.guardHit    ? "stopped by the bench's memory guard"
                 : r.ended ? "failed"
                           : "still running",
             r.ms / 1000);

@@ -222,16 +222,20 @@ private slots:
         serverThread.start();
         HttpsStandIn* server = new HttpsStandIn;
         const auto stop = qScopeGuard([&] {
-            QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                server, [server] { delete server; }, Qt::BlockingQueuedConnection);
             serverThread.quit();
             serverThread.wait();
         });
         server->moveToThread(&serverThread);
         bool started = false;
-        QMetaObject::invokeMethod(server, [&] {
-            server->setAnswer("/endless.dmg", answer(200, "", {}, HttpsStandIn::EndlessChunked));
-            started = server->start();
-        }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server,
+            [&] {
+                server->setAnswer("/endless.dmg", answer(200, "", {}, HttpsStandIn::EndlessChunked));
+                started = server->start();
+            },
+            Qt::BlockingQueuedConnection);
         QVERIFY(started);
         server->trustInProcess();
 
