@@ -180,16 +180,21 @@ void Downloader::onReadyRead()
 {
     const QByteArray chunk = m_reply->readAll();
     m_bytesReceived += chunk.size();
-    if (m_failed)
-        return;
     const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool beyondLength = declared.isValid() && m_bytesWritten + chunk.size() > declared.toLongLong();
-    const bool tooLarge = m_bytesWritten + chunk.size() > maxInstallerSize
-        || (declared.isValid() && declared.toLongLong() > maxInstallerSize);
-    if (tooLarge)
+    // Whatever the answer, an error page too, no more than an installer's worth is taken.
+    if (m_bytesReceived > maxInstallerSize
+        || (declared.isValid() && declared.toLongLong() > maxInstallerSize)) {
         qWarning() << "Downloader: the installer is larger than" << maxInstallerSize
                    << "bytes, download abandoned:" << m_url.toString();
-    if (tooLarge || (!m_file && !openSaveFile()) || beyondLength || m_file->write(chunk) != chunk.size()) {
+        m_failed = true;
+        m_file.reset();
+        m_reply->abort(); // finishes at once, reported as not found
+        return;
+    }
+    if (m_failed)
+        return;
+    const bool beyondLength = declared.isValid() && m_bytesWritten + chunk.size() > declared.toLongLong();
+    if ((!m_file && !openSaveFile()) || beyondLength || m_file->write(chunk) != chunk.size()) {
         m_failed = true;
         m_file.reset();
         // The rest of a good answer is not wanted. Error answers are left to

@@ -154,6 +154,8 @@ private slots:
         // Regression: grew without end, in memory and on disk.
         QTest::newRow("endless chunked body")
             << at("/endless.dmg") << answer(200, "", {}, HttpsStandIn::EndlessChunked);
+        QTest::newRow("endless error page")
+            << at("/endless404.dmg") << answer(404, "", {}, HttpsStandIn::EndlessChunked);
         QTest::newRow("short body, socket kept open")
             << at("/open.dmg") << generated(8000, 4000, HttpsStandIn::KeepOpen);
         // Regression: a body without a length, cut by a bare close, was offered.
