@@ -3,6 +3,7 @@
 #include "zqmessagetypes.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QList>
@@ -67,6 +68,9 @@ public:
     void setFrameDeadline(int ms) { frameDeadline_MS = ms; }
     // How long the peer may take none of the bytes waiting for it; 0: the watchdog interval.
     void setWriteStallTimeout(int ms) { writeStall_MS = ms; }
+    // Bytes the peer has taken out of the kernel's send queue on this socket so
+    // far; without a way to ask the kernel, the bytes handed to it.
+    qint64 bytesTakenByPeer() const;
 
     Q_INVOKABLE void forceDisconnect();
     // (Re)starts the receive watchdog with the given interval.
@@ -171,8 +175,10 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
-    // Times the peer's taking of the bytes waiting to be written (see writeStallTimer).
-    void watchWriteProgress(bool progressed);
+    // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
+    void watchWriteProgress();
+    void sampleWriteProgress();
+    int writeStallLimit() const;
     void onWriteStalled();
     // Ends the connection as lost, then drops the socket and what it holds.
     void endAndAbort();
@@ -242,9 +248,12 @@ private:
     QTimer frameDeadlineTimer;
     int frameDeadline_MS = 0;
     int writeStall_MS = 0;
-    // Runs while bytes wait to be written; a peer that takes none of them for a watchdog
-    // interval is lost, even when it still pings.
+    // Samples, while bytes wait to be written, what the peer has taken; a peer that takes
+    // nothing at all for a watchdog interval is lost, even when it still pings.
     QTimer writeStallTimer;
+    QElapsedTimer sinceWriteProgress;
+    qint64 takenAtLastSample = 0;
+    qint64 bytesToKernel = 0;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     QString tempDirectory;

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,7 +20,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 
 namespace {
@@ -104,6 +107,64 @@ QString materialName(const QByteArray& xml)
     }
     return QString();
 }
+
+// Times how long a client takes none of the bytes waiting for it. Taken means
+// acknowledged, as the kernel counts it: the socket reports a write only once the
+// kernel has room for a good part of its buffer again, which a slow reader takes
+// minutes to make. Sampled all through the time-out, so that any byte taken counts.
+class SendStall : public QTimer {
+public:
+    SendStall(QTcpSocket* client, int limit, std::function<void()> stalled)
+        : QTimer(client)
+        , client(client)
+        , limit(limit)
+        , stalled(std::move(stalled))
+    {
+        setInterval(qBound(20, limit / 100, 250));
+        connect(client, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { handed += bytes; });
+        connect(this, &QTimer::timeout, this, [this] { sample(); });
+    }
+    // After every write, and every time the socket hands bytes on.
+    void watch()
+    {
+        if (isActive() || client->bytesToWrite() == 0)
+            return;
+        last = taken();
+        since.start();
+        start();
+    }
+
+private:
+    qint64 taken() const
+    {
+        int unacknowledged = 0;
+        if (::ioctl(int(client->socketDescriptor()), TIOCOUTQ, &unacknowledged) == 0)
+            return handed - unacknowledged;
+        return handed;
+    }
+    void sample()
+    {
+        if (client->bytesToWrite() == 0) {
+            stop();
+            return;
+        }
+        const qint64 now = taken();
+        if (now > last) {
+            last = now;
+            since.start();
+        } else if (since.elapsed() >= limit) {
+            stop();
+            stalled();
+        }
+    }
+
+    QTcpSocket* client;
+    int limit;
+    std::function<void()> stalled;
+    qint64 handed = 0;
+    qint64 last = 0;
+    QElapsedTimer since;
+};
 
 class StandIn : public QObject {
 public:
@@ -196,17 +257,9 @@ private:
         connect(idle, &QTimer::timeout, client, [this, client] { drop(client, "idle"); });
         connect(client, &QTcpSocket::readyRead, idle, qOverload<>(&QTimer::start));
         idle->start(idleTimeout);
-        auto* stall = new QTimer(client);
+        auto* stall = new SendStall(client, idleTimeout, [this, client] { drop(client, "takes nothing"); });
         stall->setObjectName("stall");
-        stall->setSingleShot(true);
-        stall->setInterval(idleTimeout);
-        connect(stall, &QTimer::timeout, client, [this, client] { drop(client, "takes nothing"); });
-        connect(client, &QTcpSocket::bytesWritten, stall, [client, stall] {
-            if (client->bytesToWrite() > 0)
-                stall->start();
-            else
-                stall->stop();
-        });
+        connect(client, &QTcpSocket::bytesWritten, stall, &SendStall::watch);
         auto* deadline = new QTimer(client);
         deadline->setObjectName("frame deadline");
         deadline->setSingleShot(true);
@@ -246,9 +299,8 @@ private:
             drop(client, "send backlog");
             return;
         }
-        auto* stall = client->findChild<QTimer*>("stall");
-        if (stall && !stall->isActive())
-            stall->start();
+        if (auto* stall = static_cast<SendStall*>(client->findChild<QTimer*>("stall")))
+            stall->watch();
     }
 
     void broadcast(const QString& key, const QByteArray& value)
