@@ -378,11 +378,23 @@ private:
             line["reply"] = "none, truncated";
         else if (mode == "silent")
             line["reply"] = "none, silent";
+        else if (mode == "late" && type == GetValueRequest && firstAsk(client, key))
+            line["reply"] = "none, first ask";
         else if (type == GetValueRequest)
             get(client, id, key, line);
         else
             set(client, id, key, value, line);
         write(line);
+    }
+
+    // Whether this client asks for the key for the first time.
+    static bool firstAsk(QTcpSocket* client, const QString& key)
+    {
+        const QByteArray asked = "asked " + key.toUtf8();
+        if (client->property(asked.constData()).toBool())
+            return false;
+        client->setProperty(asked.constData(), true);
+        return true;
     }
 
     void get(QTcpSocket* client, quint32 id, const QString& key, QJsonObject& line)
@@ -462,6 +474,8 @@ int main(int argc, char** argv)
         "  silent       answer nothing (keep-alive pings still go out)\n"
         "  drop         answer gets; close the connection at the first set request\n"
         "  mute         like accept, but never ping (clients time out after 25 s)\n"
+        "  late         like accept, but leave each client's first get of each key unanswered, as a "
+        "printer still starting would\n"
         "Hostile modes, each otherwise like accept:\n"
         "  oversized    at connect, a frame header announcing 2^40 payload bytes, then 1 MiB\n"
         "  negative     at connect, a frame header with the length -2, then 1 MiB\n"
@@ -485,7 +499,7 @@ int main(int argc, char** argv)
         "name", "Friendly printer name (default \"Stand-in printer\").", "name", "Stand-in printer");
     const QCommandLineOption material("material", "A material already installed (repeatable).", "name");
     const QCommandLineOption mode(
-        "mode", "accept, deny, oldfirmware, silent, drop, mute or a hostile mode.", "mode", "accept");
+        "mode", "accept, deny, oldfirmware, silent, drop, mute, late or a hostile mode.", "mode", "accept");
     const QCommandLineOption log(
         "log", "Append the JSON-lines log to this file (default: standard output).", "file");
     const QCommandLineOption frameDeadline("frame-deadline",
@@ -505,7 +519,7 @@ int main(int argc, char** argv)
     standIn.materials = parser.values(material);
     standIn.frameDeadline = qMax(1, parser.value(frameDeadline).toInt());
     standIn.idleTimeout = qMax(1, parser.value(idleTimeout).toInt());
-    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute", "oversized",
+    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute", "late", "oversized",
         "negative", "hugelist", "trickle", "garbage", "fileframe" };
     if (!modes.contains(standIn.mode)) {
         std::fprintf(stderr, "printerstandin: unknown mode %s\n", qPrintable(standIn.mode));
