@@ -92,7 +92,17 @@ void ZqNetHostConnection::reset()
 void ZqNetHostConnection::forceDisconnect()
 {
     qInfo().noquote() << "ZqNetHostConnection::forceDisconnect(" + hostAddressString() + ")";
-    socket->disconnectFromHost();
+    // Ends now. What the kernel takes at once still goes out (a last reply, say); bytes
+    // it does not take are dropped, since a peer that has stopped reading would hold a
+    // graceful close, and the connection with it, until the write stall.
+    const QPointer<ZqNetHostConnection> self(this);
+    socket->flush();
+    if (socket->bytesToWrite() > 0)
+        socket->abort();
+    else
+        socket->disconnectFromHost();
+    if (self)
+        OnDisconnected();
 }
 
 bool ZqNetHostConnection::writeMessageHeader(ZqMessageType type, qint64 length)
@@ -141,6 +151,9 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
                 watchWriteProgress();
             return;
         }
+        // A file that could not be ended may have closed the connection.
+        if (!self || isDisconnected)
+            return;
     } else {
         clearCurrentSendTrackers();
     }

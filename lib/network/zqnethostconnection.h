@@ -72,6 +72,8 @@ public:
     // far; without a way to ask the kernel, the bytes handed to it.
     qint64 bytesTakenByPeer() const;
 
+    // Closes the socket at once, dropping what the kernel would not take; the end is
+    // reported before this returns.
     Q_INVOKABLE void forceDisconnect();
     // (Re)starts the receive watchdog with the given interval.
     Q_INVOKABLE void setWatchDogTimeout(int timeout_MS);

@@ -224,6 +224,90 @@ private slots:
         QVERIFY(gets.value("ZqNetValueKey_FriendlyPrinterName") <= asksAllowed);
     }
 
+    // Regression: names were cut to 256 characters in the list, and removal sent the cut
+    // name, which the printer refused every time.
+    void longNameIsRemovedByItsListedEntry()
+    {
+        const QString name = QString(250, QLatin1Char('L')) + QString(50, QLatin1Char('t'));
+        Printer p;
+        QVERIFY(p.start("127.0.0.234", { "--material", name, "--material", "Zeta" }));
+        QVERIFY(p.item->connectToPrinter(p.ip));
+        QTRY_COMPARE(names(p.item->getMaterialJSONList()), (QStringList { name.left(256), "Zeta" }));
+        QSignalSpy denied(p.item.get(), &PelluxNetworkLib::materialRemovalDenied);
+        QVERIFY(p.item->removeMaterial(names(p.item->getMaterialJSONList()).first()));
+        QTRY_COMPARE(names(p.item->getMaterialJSONList()), QStringList { "Zeta" });
+        QCOMPARE(p.standIn.waitFor("request", "set").value("material").toString(), name);
+        QCOMPARE(denied.count(), 0);
+    }
+
+    // Regression: a set request that could not be written counted as sent, so an
+    // install waited for an answer until the connection ended.
+    void unwrittenSetFails()
+    {
+        Printer p;
+        QVERIFY(p.start("127.0.0.235", {}));
+        QVERIFY(p.item->connectToPrinter(p.ip));
+        // Both gets of the connect are out, and nothing is in flight.
+        QVERIFY(!p.standIn.waitFor("key", "ZqNetValueKey_FriendlyPrinterName").isEmpty());
+        QTcpSocket* socket = p.item->connectionManager()->ServerConnections().last()->Socket();
+        {
+            // Closed without a word: the printer still counts as connected.
+            const QSignalBlocker quiet(socket);
+            socket->abort();
+        }
+        QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QTcpSocket): device not open");
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^PelluxNetworkLib: the request to printer .* could not be sent"));
+        QVERIFY(!p.item->sendMaterialString(QStringLiteral("00")));
+        QVERIFY(p.item->property("connected").toBool());
+    }
+
+    // Regression: the user's disconnect closed gracefully, so a printer that had stopped
+    // reading kept its connection until the write stall: a reconnect was refused as
+    // already connected, and the old connection's late end was reported beside the
+    // printer connected since.
+    void disconnectEndsAtOnce()
+    {
+        PrinterStandInProcess stalled;
+        QVERIFY(stalled.start(FLOODPRINTER_BINARY, "127.0.0.236", { "--no-read" }));
+        Printer live;
+        QVERIFY(live.start("127.0.0.237", { "--name", "Live" }));
+        PelluxNetworkLib& item = *live.item;
+        QVERIFY(item.connectToPrinter("127.0.0.236"));
+        const QString document(1024 * 1024, QLatin1Char('A'));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(item.sendMaterialString(document));
+        QVERIFY(item.disconnectFromPrinter("127.0.0.236"));
+        QVERIFY(item.connectionManager()->ServerConnections().isEmpty());
+        QVERIFY(item.connectToPrinter("127.0.0.236"));
+
+        // The older one ends while another printer is the current one.
+        QVERIFY(item.connectToPrinter(live.ip));
+        QSignalSpy ended(item.connectionManager(), &ZqNetConnectionManager::serverDisconnected);
+        QSignalSpy reported(&item, &PelluxNetworkLib::disconnected);
+        stalled.stop();
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(reported.count(), 0);
+        QVERIFY(item.property("connected").toBool());
+        QCOMPARE(item.getPrinterIP(), live.ip);
+    }
+
+    // Regression: the warning for a list over the cap was logged at every read of the list.
+    void listCutIsWarnedOncePerConnection()
+    {
+        Printer p;
+        QVERIFY(p.start("127.0.0.238", { "--material", QString(300, QLatin1Char('L')) }));
+        MessageCapture warnings(QtWarningMsg);
+        for (int connection = 0; connection < 2; ++connection) {
+            QVERIFY(p.item->connectToPrinter(p.ip));
+            QTRY_COMPARE(p.item->getMaterialJSONList().size(), 1);
+            for (int i = 0; i < 3; ++i)
+                p.item->getMaterialJSONList();
+            QVERIFY(p.item->disconnectFromPrinter(p.ip));
+        }
+        QCOMPARE(warnings.count("^PelluxNetworkLib::getMaterialJSONList: printer 127\\.0\\.0\\.238 listed"), 2);
+    }
+
     // Regression: a broadcast that changed a value was relayed twice, once as a cache change.
     void oneSignalPerBroadcast()
     {
