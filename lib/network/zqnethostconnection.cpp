@@ -390,6 +390,7 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = false;
     receiveStopScan = FileStopScan();
+    receiveHeldMarkerBytes = 0;
 }
 
 void ZqNetHostConnection::clearCurrentSendTrackers()

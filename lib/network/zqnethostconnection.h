@@ -204,6 +204,11 @@ private:
     // Skips the part of a cancel marker that followed its early match; false
     // while too few bytes are there to tell.
     bool skipFileStopEcho();
+    // The length of the longest start of the marker that ends the frame's file bytes.
+    int markerStartAtFrameEnd() const;
+    // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
+    // else the file is finished; false while too few bytes are there to tell.
+    bool resolveHeldMarkerStart();
     void beginFileReceive();
     void finishFileReceive();
     // Removes the copier's record and its temp file; false when the copier is not ours.
@@ -237,6 +242,8 @@ private:
     FileStopScan sendStopScan;
     FileStopScan receiveStopScan;
     int receiveMarkerEchoBytes = 0;
+    // The frame is whole, but its last bytes may begin a marker that runs past it.
+    int receiveHeldMarkerBytes = 0;
     QString currentReceiveTempPath;
     // The file frame being received is read and dropped (refused or failed).
     bool currentReceiveDiscarding = false;
