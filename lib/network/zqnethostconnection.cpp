@@ -34,7 +34,8 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     connect(&frameDeadlineTimer, &QTimer::timeout, this,
         [this] { protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS)); });
     // Every hand-over to the kernel, also those made while bytesWritten is being emitted.
-    connect(socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
+    connect(
+        socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
     connect(&writeStallTimer, &QTimer::timeout, this, &ZqNetHostConnection::sampleWriteProgress);
     reset();
 }
@@ -97,6 +98,9 @@ void ZqNetHostConnection::forceDisconnect()
     // graceful close, and the connection with it, until the write stall.
     const QPointer<ZqNetHostConnection> self(this);
     socket->flush();
+    // The writes reported by the flush may have ended this connection already.
+    if (!self)
+        return;
     if (socket->bytesToWrite() > 0)
         socket->abort();
     else

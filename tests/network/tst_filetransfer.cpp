@@ -254,8 +254,8 @@ private slots:
         QVERIFY(t.open("127.0.0.230"));
         t.connection.setFileReceiveRoot(t.dir.path());
         // The frame holds 5000 file bytes and the marker's first 20.
-        const QByteArray stream = fileFrameHeader(5020) + field("got.bin") + field("/peer/got.bin") + pattern(5000)
-            + afterData + frame(ZqMessage_GenericMessage, "next");
+        const QByteArray stream = fileFrameHeader(5020) + field("got.bin") + field("/peer/got.bin")
+            + pattern(5000) + afterData + frame(ZqMessage_GenericMessage, "next");
         const int frameEnd = 12 + 512 + 5020;
         if (split > 0) {
             t.peerWrite(stream.left(frameEnd));

@@ -256,8 +256,8 @@ private slots:
             socket->abort();
         }
         QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QTcpSocket): device not open");
-        QTest::ignoreMessage(
-            QtWarningMsg, QRegularExpression("^PelluxNetworkLib: the request to printer .* could not be sent"));
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^PelluxNetworkLib: the request to printer .* could not be sent"));
         QVERIFY(!p.item->sendMaterialString(QStringLiteral("00")));
         QVERIFY(p.item->property("connected").toBool());
     }
@@ -305,7 +305,8 @@ private slots:
                 p.item->getMaterialJSONList();
             QVERIFY(p.item->disconnectFromPrinter(p.ip));
         }
-        QCOMPARE(warnings.count("^PelluxNetworkLib::getMaterialJSONList: printer 127\\.0\\.0\\.238 listed"), 2);
+        QCOMPARE(
+            warnings.count("^PelluxNetworkLib::getMaterialJSONList: printer 127\\.0\\.0\\.238 listed"), 2);
     }
 
     // Regression: a broadcast that changed a value was relayed twice, once as a cache change.

@@ -30,7 +30,8 @@ struct Client {
         QObject::connect(&ping, &QTimer::timeout,
             [this] { socket.write(frame(ZqMessageTypes::ZqMessage_WatchDogPing, "ZqWD")); });
         QObject::connect(&socket, &QTcpSocket::disconnected, &ping, &QTimer::stop);
-        socket.connectToHost(QHostAddress(QString::fromLatin1(address)), ZqNetConnectionManager::ServerTcpPort);
+        socket.connectToHost(
+            QHostAddress(QString::fromLatin1(address)), ZqNetConnectionManager::ServerTcpPort);
         ping.start(1000);
         if (rate > 0)
             reader.start(100);
@@ -71,11 +72,13 @@ private slots:
         Client slowOfServer("127.0.0.240", 16384), stalledOfServer("127.0.0.240", 0);
         QTRY_COMPARE(server.server->ClientConnections().size(), 2);
         ZqNetHostConnection* stalledHost = server.server->ClientConnections().at(
-            server.server->ClientConnections().first()->Socket()->peerPort() == slowOfServer.socket.localPort());
+            server.server->ClientConnections().first()->Socket()->peerPort()
+            == slowOfServer.socket.localPort());
 
         PrinterStandInProcess standIn;
         QVERIFY(standIn.start(PRINTERSTANDIN_BINARY, QStringLiteral("127.0.0.241"), {}));
-        Client slowOfStandIn("127.0.0.241", 16384), stalledOfStandIn("127.0.0.241", 0), setter("127.0.0.241", -1);
+        Client slowOfStandIn("127.0.0.241", 16384), stalledOfStandIn("127.0.0.241", 0),
+            setter("127.0.0.241", -1);
         QTRY_COMPARE(standIn.log().size(), 4);
 
         for (int i = 0; i < 4; ++i) {
@@ -96,11 +99,13 @@ private slots:
             QRegularExpression("^ZqNetHostConnection\\(127\\.0\\.0\\.1\\): the peer took none of the "
                                "\\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
         QVERIFY(stalledEnded.wait(35000));
-        QTRY_COMPARE_WITH_TIMEOUT(serverEnded, QList<ZqNetHostConnection*> { stalledHost }, 35000 - clock.elapsed());
-        const QVariantMap dropped = standIn.waitFor("event", "dropped", int(qMax<qint64>(1, 35000 - clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            serverEnded, QList<ZqNetHostConnection*> { stalledHost }, 35000 - clock.elapsed());
+        const QVariantMap dropped
+            = standIn.waitFor("event", "dropped", int(qMax<qint64>(1, 35000 - clock.elapsed())));
         QCOMPARE(dropped.value("reason").toString(), QStringLiteral("takes nothing"));
-        qInfo("Non-readers dropped within %lld ms; the slow printer had taken %lld bytes then", clock.elapsed(),
-            bytesRead(slow));
+        qInfo("Non-readers dropped within %lld ms; the slow printer had taken %lld bytes then",
+            clock.elapsed(), bytesRead(slow));
 
         QTest::qWait(int(qMax<qint64>(0, 60000 - clock.elapsed())));
         qInfo("After %lld ms the slow printer had taken %lld bytes, the server role's slow client %lld, the "

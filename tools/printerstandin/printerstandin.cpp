@@ -121,7 +121,8 @@ public:
         , stalled(std::move(stalled))
     {
         setInterval(qBound(20, limit / 100, 250));
-        connect(client, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { handed += bytes; });
+        connect(
+            client, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { handed += bytes; });
         connect(this, &QTimer::timeout, this, [this] { sample(); });
     }
     // After every write, and every time the socket hands bytes on.
