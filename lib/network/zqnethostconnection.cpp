@@ -197,9 +197,15 @@ void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 void ZqNetHostConnection::handleAvailableBytes()
 {
     const QPointer<ZqNetHostConnection> self(this);
+    int handled = 0;
     // Nothing more is delivered once the connection is lost or being closed here.
     while (!isDisconnected && socket->state() == QAbstractSocket::ConnectedState
         && socket->bytesAvailable() > 0) {
+        // The event loop runs between passes; no new readyRead may come for what is left.
+        if (handled == MaxFramesPerPass) {
+            scheduleReceivePass();
+            return;
+        }
         watchDogTimer.start();
         if (currentReceiveMessageSize == 0) {
             if (!skipFileStopEcho() || socket->bytesAvailable() < HeaderSize)
@@ -210,6 +216,7 @@ void ZqNetHostConnection::handleAvailableBytes()
                 // An empty payload is a whole message at once.
                 const ZqMessageType type = currentReceiveMessageType;
                 clearCurrentReceiveTrackers();
+                ++handled;
                 emit messageReceived(QByteArray(), type);
                 if (!self)
                     return;
@@ -217,6 +224,7 @@ void ZqNetHostConnection::handleAvailableBytes()
             continue;
         }
         if (currentReceiveMessageType == ZqMessage_FileDataMessage) {
+            ++handled;
             if (!handleFileReceiveStep() || !self)
                 return;
             continue;
@@ -226,10 +234,26 @@ void ZqNetHostConnection::handleAvailableBytes()
         const QByteArray payload = socket->read(qint64(currentReceiveMessageSize));
         const ZqMessageType type = currentReceiveMessageType;
         clearCurrentReceiveTrackers();
+        ++handled;
         emit messageReceived(payload, type);
         if (!self)
             return;
     }
+}
+
+void ZqNetHostConnection::scheduleReceivePass()
+{
+    if (receivePassScheduled)
+        return;
+    receivePassScheduled = true;
+    // Dropped with the connection if it goes first.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            receivePassScheduled = false;
+            handleAvailableBytes();
+        },
+        Qt::QueuedConnection);
 }
 
 bool ZqNetHostConnection::readMessageHeader()

@@ -31,6 +31,10 @@ public:
     // A non-file payload beyond this is a protocol error: the connection is closed
     // instead of buffering whatever length a peer announces.
     static constexpr qint64 MaxMessagePayloadSize = 16 * 1024 * 1024;
+    // Frames (and file receive steps) handled in one pass over the received bytes;
+    // the rest wait for the next pass, so that a peer sending thousands of small
+    // frames cannot hold the thread that owns the connection.
+    static constexpr int MaxFramesPerPass = 64;
     // The path block that starts every file frame.
     static constexpr int FileDataPathBlockSize
         = 2 * ZqMessageTypes::ZqMessage_FileDataMessage_Path_String_Length;
@@ -164,6 +168,8 @@ private:
     };
 
     void handleAvailableBytes();
+    // Queues one more pass over the received bytes, once.
+    void scheduleReceivePass();
     // Reads and checks one header; false after a protocol error.
     bool readMessageHeader();
     // Closes the connection after a peer broke the framing.
@@ -247,5 +253,6 @@ private:
     QTimer writeStallTimer;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
+    bool receivePassScheduled = false;
     QString tempDirectory;
 };
