@@ -168,6 +168,7 @@ private:
                 client->write(make(++*sent));
             if (*sent == count) {
                 tick->stop();
+                delete tick->findChild<QTimer*>();
                 logLine({ { "event", "flooded" }, { "count", count } });
             }
         };
@@ -175,6 +176,12 @@ private:
         connect(tick, &QTimer::timeout, client, topUp);
         if (rate > 0)
             tick->start(2);
+        // How far it got, for a client that is stopped before the end.
+        auto* progress = new QTimer(tick);
+        connect(progress, &QTimer::timeout, client, [=] {
+            logLine({ { "event", "flooding" }, { "sent", *sent }, { "ms", clock->elapsed() } });
+        });
+        progress->start(1000);
         topUp();
     }
 
@@ -206,7 +213,8 @@ int main(int argc, char** argv)
         "Broadcasts a second for --list-flood and --name-flood; 0: as fast as the client takes them.",
         "count", "0");
     const QCommandLineOption noRead("no-read", "Never read what the client sends.");
-    parser.addOptions({ address, listNames, broadcastList, name, nameFlood, nameLength, listFlood, rate, noRead });
+    parser.addOptions(
+        { address, listNames, broadcastList, name, nameFlood, nameLength, listFlood, rate, noRead });
     parser.process(app);
 
     Options options;

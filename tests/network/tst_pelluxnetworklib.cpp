@@ -246,9 +246,8 @@ private slots:
         PelluxNetworkLib item;
         const bool lists = flood.first() == "--list-flood";
         QStringList shown;
-        const auto read = [&] {
-            shown << (lists ? names(item.getMaterialJSONList()).join(',') : item.getPrinterName());
-        };
+        const auto read
+            = [&] { shown << (lists ? names(item.getMaterialJSONList()).join(',') : item.getPrinterName()); };
         connect(&item, &PelluxNetworkLib::materialListChanged, this, [&] {
             if (lists)
                 read();

@@ -130,13 +130,14 @@ private slots:
         // Frames handed on since the event loop last delivered an event.
         EventWatch run;
         qApp->installEventFilter(&run);
-        connect(&pair->connection, &ZqNetHostConnection::messageReceived, this, [&](const QByteArray& message) {
-            received << message;
-            // The second half arrives while the first still waits in the socket.
-            if (received.size() == 1)
-                pair->peerWrite(halves[1]);
-            longestRun = qMax(longestRun, ++run.count);
-        });
+        connect(
+            &pair->connection, &ZqNetHostConnection::messageReceived, this, [&](const QByteArray& message) {
+                received << message;
+                // The second half arrives while the first still waits in the socket.
+                if (received.size() == 1)
+                    pair->peerWrite(halves[1]);
+                longestRun = qMax(longestRun, ++run.count);
+            });
         pair->peerWrite(halves[0]);
         QTRY_COMPARE(received.size(), count);
         QVERIFY2(longestRun <= 64, qPrintable(QString::number(longestRun)));
