@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -223,10 +225,11 @@ Result measure(WindowPinger& pinger, const QString& appBinary, const QStringList
     long serial = 0;
     while (clock.elapsed() < FloodMs + AfterMs && app.state() == QProcess::Running) {
         if (clock.elapsed() >= FloodMs && printer.state() != QProcess::NotRunning) {
+            while (printer.waitForReadyRead(50)) { }
             for (const QByteArray& line : printer.readAllStandardOutput().split('\n')) {
-                const int at = line.indexOf("\"sent\":");
-                if (at >= 0)
-                    result.sent = line.mid(at + 7).split(',').value(0).toLongLong();
+                const QJsonObject logged = QJsonDocument::fromJson(line).object();
+                if (logged.contains(QLatin1String("sent")))
+                    result.sent = logged.value(QLatin1String("sent")).toVariant().toLongLong();
             }
             stop(printer);
         }
