@@ -129,7 +129,7 @@ private slots:
         int longestRun = 0;
         // Frames handed on since the event loop last delivered an event.
         EventWatch run;
-        qApp->installEventFilter(&run);
+        QCoreApplication::instance()->installEventFilter(&run);
         connect(
             &pair->connection, &ZqNetHostConnection::messageReceived, this, [&](const QByteArray& message) {
                 received << message;
