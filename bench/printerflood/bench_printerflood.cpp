@@ -31,13 +31,16 @@
 namespace {
 
 const char* const PrinterAddress = "127.0.0.211";
-constexpr qint64 FloodMs = 10000;
+// bench_printerflood [seconds] floods for longer.
+qint64 FloodMs = 10000;
 // Measured after the flood too: what it left behind still has to be worked off.
 constexpr qint64 AfterMs = 5000;
 // Gaps count from this long after the window shows: before it, the application is still
 // starting (the broadcasts have begun by then).
 constexpr qint64 SettleMs = 2000;
 constexpr qint64 GiveUpMs = 60000;
+// The pause between one ping's answer and the next ping.
+constexpr qint64 PingEveryMs = 10;
 
 struct Result {
     bool ok = false;
@@ -244,7 +247,7 @@ Result measure(WindowPinger& pinger, const QString& appBinary, const QStringList
         if (clock.elapsed() - wait.elapsed() >= SettleMs)
             result.longestGapMs = std::max(result.longestGapMs, wait.elapsed());
         result.peakRssKiB = std::max(result.peakRssKiB, rssKiB(pid));
-        QThread::msleep(10);
+        QThread::msleep(PingEveryMs);
     }
     result.endRssKiB = rssKiB(pid);
     result.ok = app.state() == QProcess::Running;
@@ -274,11 +277,13 @@ int main(int argc, char* argv[])
         }
         setenv("GELV_BENCH_UNDER_XVFB", "1", 1);
         execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0],
-            static_cast<char*>(nullptr));
+            argc > 1 ? argv[1] : nullptr, static_cast<char*>(nullptr));
         std::printf("no display and no xvfb-run: skipped\n");
         return 0;
     }
     QCoreApplication app(argc, argv);
+    if (argc > 1 && std::atoi(argv[1]) > 0)
+        FloodMs = 1000 * qint64(std::atoi(argv[1]));
     WindowPinger pinger;
     if (!pinger.ok()) {
         std::printf("cannot open the X display\n");
@@ -306,17 +311,16 @@ int main(int argc, char* argv[])
     report("lists at 1,000 a second", lists1000, quiet);
     report("lists as fast as it takes them", listsFast, quiet);
     report("256-byte names as fast as it takes", namesFast, quiet);
-    // Targets: gaps of a few hundred ms at most where the quiet run's are about 10 ms;
-    // memory within 150 MB of the application's own (about 180 MB).
-    benchRow(
-        "printer flood, 1000 lists/s: longest gap", lists1000.longestGapMs, quiet.longestGapMs, "ms", "<=30");
+    // Targets: gaps of a few hundred ms at most, beside the quiet run's, which count as
+    // no less than the pings' own spacing (PingEveryMs); memory within 150 MB of the
+    // application's own (about 180 MB).
+    const qint64 floorGap = std::max(quiet.longestGapMs, PingEveryMs);
+    benchRow("printer flood, 1000 lists/s: longest gap", lists1000.longestGapMs, floorGap, "ms", "<=30");
     benchRow(
         "printer flood, 1000 lists/s: peak memory", lists1000.peakRssKiB, quiet.peakRssKiB, "KiB", "<=1.8");
-    benchRow("printer flood, fastest lists: longest gap", listsFast.longestGapMs, quiet.longestGapMs, "ms",
-        "<=30");
+    benchRow("printer flood, fastest lists: longest gap", listsFast.longestGapMs, floorGap, "ms", "<=30");
     benchRow(
         "printer flood, fastest lists: peak memory", listsFast.peakRssKiB, quiet.peakRssKiB, "KiB", "<=1.8");
-    benchRow("printer flood, fastest names: longest gap", namesFast.longestGapMs, quiet.longestGapMs, "ms",
-        "<=30");
+    benchRow("printer flood, fastest names: longest gap", namesFast.longestGapMs, floorGap, "ms", "<=30");
     return 0;
 }
