@@ -34,6 +34,7 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     writeStallTimer.setSingleShot(true);
     writeStallTimer.setTimerType(Qt::PreciseTimer);
     connect(&writeStallTimer, &QTimer::timeout, this, [this] { onWriteStalled(); });
+    socket->setReadBufferSize(ReadBufferSize);
     reset();
 }
 
@@ -195,6 +196,19 @@ void ZqNetHostConnection::OnPingTimeout()
 void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 
 void ZqNetHostConnection::handleAvailableBytes()
+{
+    const QPointer<ZqNetHostConnection> self(this);
+    receiveFrames();
+    // A full read buffer (filled while a slot ran an event loop of its own) stops the
+    // socket's reading, and Qt resumes it only once the buffer is empty: a partial
+    // frame left in it would wait for ever. Resuming reading that runs costs nothing.
+    if (self && !receivePassScheduled && socket->bytesAvailable() > 0) {
+        socket->setReadBufferSize(0);
+        socket->setReadBufferSize(ReadBufferSize);
+    }
+}
+
+void ZqNetHostConnection::receiveFrames()
 {
     const QPointer<ZqNetHostConnection> self(this);
     int handled = 0;

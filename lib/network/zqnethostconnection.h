@@ -35,6 +35,9 @@ public:
     // the rest wait for the next pass, so that a peer sending thousands of small
     // frames cannot hold the thread that owns the connection.
     static constexpr int MaxFramesPerPass = 64;
+    // Received bytes held at most; a whole non-file frame fits. A peer that sends
+    // faster than its frames are handled then waits in TCP instead of in memory.
+    static constexpr qint64 ReadBufferSize = MaxMessagePayloadSize + HeaderSize;
     // The path block that starts every file frame.
     static constexpr int FileDataPathBlockSize
         = 2 * ZqMessageTypes::ZqMessage_FileDataMessage_Path_String_Length;
@@ -168,6 +171,7 @@ private:
     };
 
     void handleAvailableBytes();
+    void receiveFrames();
     // Queues one more pass over the received bytes, once.
     void scheduleReceivePass();
     // Reads and checks one header; false after a protocol error.
