@@ -14,6 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QVector>
 #include <QtEndian>
 
 #include <cstdio>
@@ -150,22 +151,32 @@ private:
     }
 
     // Writes count broadcasts, the i-th made by make(i): at options.rate a second, or
-    // with a rate of 0 as fast as the client takes them. Logs "flooded" when all are written.
+    // with a rate of 0 as fast as the client takes them. Past the first Kept, the same
+    // broadcasts go again in turn, so that making them costs the printer nothing. Logs
+    // "flooded" when all are written.
     void flood(QTcpSocket* client, int count, const std::function<QByteArray(int)>& make)
     {
         // Enough to keep the client busy, little enough to show how fast it takes them.
         constexpr qint64 Backlog = 256 * 1024;
+        constexpr int Kept = 4096;
         const int rate = options.rate;
         auto clock = std::make_shared<QElapsedTimer>();
         clock->start();
         auto sent = std::make_shared<int>(0);
+        auto made = std::make_shared<QVector<QByteArray>>();
         auto* tick = new QTimer(client);
         const auto topUp = [=] {
             if (*sent == count)
                 return;
             const qint64 due = rate > 0 ? qMin<qint64>(count, clock->elapsed() * rate / 1000 + 1) : count;
-            while (*sent < due && client->bytesToWrite() < Backlog)
-                client->write(make(++*sent));
+            QByteArray batch;
+            while (*sent < due && client->bytesToWrite() + batch.size() < Backlog) {
+                const int i = ++*sent;
+                if (i <= Kept)
+                    made->append(make(i));
+                batch += made->at((i - 1) % Kept);
+            }
+            client->write(batch);
             if (*sent == count) {
                 tick->stop();
                 delete tick->findChild<QTimer*>();
