@@ -1,20 +1,25 @@
-// A printer that floods its client, for tests only: a huge material list, a run of
-// name broadcasts, slow reading or no reading at all. It listens on TCP port 32889 of one loopback
+// A printer that floods its client, for tests and benchmarks only: a huge material
+// list, a run of name or list broadcasts (at a given rate, or as fast as the client
+// takes them), slow reading or no reading at all. It listens on TCP port 32889 of one loopback
 // address and writes JSON lines to standard output, like the printer stand-in, so that
 // PrinterStandInProcess runs it. It encodes with the stand-in's encoders, not the library's.
 #include "wirebytes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QVector>
 #include <QtEndian>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -43,9 +48,20 @@ struct Options {
     QString name;
     int nameFlood = 0;
     int nameLength = 0;
+    int listFlood = 0;
+    int rate = 0;
     bool noRead = false;
     int readRate = 0;
 };
+
+// Broadcast number i of a flood of short lists: five names of 10 characters.
+QByteArray floodList(int i)
+{
+    QByteArray list = u32(5);
+    for (int n = 1; n <= 5; ++n)
+        list += text(QStringLiteral("M%1-%2").arg(i, 7, 10, QLatin1Char('0')).arg(n));
+    return list;
+}
 
 class FloodPrinter : public QObject {
 public:
@@ -134,16 +150,68 @@ private:
             if (options.broadcastList)
                 client->write(frame(ValueUpdateBroadcast,
                     text(key) + blob(u32(quint32(options.listNames - 1)) + list.mid(8))));
+            if (options.listFlood > 0)
+                flood(client, options.listFlood,
+                    [](int i) { return frame(ValueUpdateBroadcast, text(ListKey) + blob(floodList(i))); });
         } else if (key == NameKey) {
             client->write(frame(ValueRequestAccepted, id + text(key) + blob(options.name.toUtf8())));
-            for (int i = 1; i <= options.nameFlood; ++i) {
+            const int length = options.nameLength;
+            const auto nameFrame = [length](int i) {
                 QByteArray name = "Flood " + QByteArray::number(i) + ' ';
-                name += QByteArray(qMax(0, options.nameLength - name.size()), 'x');
-                client->write(frame(ValueUpdateBroadcast, text(NameKey) + blob(name)));
-            }
+                name += QByteArray(qMax(0, length - name.size()), 'x');
+                return frame(ValueUpdateBroadcast, text(NameKey) + blob(name));
+            };
+            if (options.nameFlood > 0)
+                flood(client, options.nameFlood, nameFrame);
         } else {
             client->write(frame(GetValueRequestDenied, id + text(key)));
         }
+    }
+
+    // Writes count broadcasts, the i-th made by make(i): at options.rate a second, or
+    // with a rate of 0 as fast as the client takes them. Past the first Kept, the same
+    // broadcasts go again in turn, so that making them costs the printer nothing. Logs
+    // "flooded" when all are written.
+    void flood(QTcpSocket* client, int count, const std::function<QByteArray(int)>& make)
+    {
+        // Enough to keep the client busy, little enough to show how fast it takes them.
+        constexpr qint64 Backlog = 256 * 1024;
+        constexpr int Kept = 4096;
+        const int rate = options.rate;
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        auto sent = std::make_shared<int>(0);
+        auto made = std::make_shared<QVector<QByteArray>>();
+        auto* tick = new QTimer(client);
+        const auto topUp = [=] {
+            if (*sent == count)
+                return;
+            const qint64 due = rate > 0 ? qMin<qint64>(count, clock->elapsed() * rate / 1000 + 1) : count;
+            QByteArray batch;
+            while (*sent < due && client->bytesToWrite() + batch.size() < Backlog) {
+                const int i = ++*sent;
+                if (i <= Kept)
+                    made->append(make(i));
+                batch += made->at((i - 1) % Kept);
+            }
+            client->write(batch);
+            if (*sent == count) {
+                tick->stop();
+                delete tick->findChild<QTimer*>();
+                logLine({ { "event", "flooded" }, { "count", count } });
+            }
+        };
+        connect(client, &QTcpSocket::bytesWritten, tick, topUp);
+        connect(tick, &QTimer::timeout, client, topUp);
+        if (rate > 0)
+            tick->start(2);
+        // How far it got, for a client that is stopped before the end.
+        auto* progress = new QTimer(tick);
+        connect(progress, &QTimer::timeout, client, [=] {
+            logLine({ { "event", "flooding" }, { "sent", *sent }, { "ms", clock->elapsed() } });
+        });
+        progress->start(1000);
+        topUp();
     }
 
     Options options;
@@ -168,10 +236,16 @@ int main(int argc, char** argv)
     const QCommandLineOption nameFlood(
         "name-flood", "After answering the name, broadcast this many other names.", "count", "0");
     const QCommandLineOption nameLength("name-length", "Pad flooded names to this many bytes.", "bytes", "0");
+    const QCommandLineOption listFlood("list-flood",
+        "After answering the list, broadcast this many lists of five 10-character names.", "count", "0");
+    const QCommandLineOption rate("rate",
+        "Broadcasts a second for --list-flood and --name-flood; 0: as fast as the client takes them.",
+        "count", "0");
     const QCommandLineOption noRead("no-read", "Never read what the client sends.");
     const QCommandLineOption readRate(
         "read-rate", "Read only this many bytes a second of what the client sends, unparsed.", "bytes", "0");
-    parser.addOptions({ address, listNames, broadcastList, name, nameFlood, nameLength, noRead, readRate });
+    parser.addOptions(
+        { address, listNames, broadcastList, name, nameFlood, nameLength, listFlood, rate, noRead, readRate });
     parser.process(app);
 
     Options options;
@@ -180,6 +254,8 @@ int main(int argc, char** argv)
     options.name = parser.value(name);
     options.nameFlood = parser.value(nameFlood).toInt();
     options.nameLength = parser.value(nameLength).toInt();
+    options.listFlood = parser.value(listFlood).toInt();
+    options.rate = parser.value(rate).toInt();
     options.noRead = parser.isSet(noRead);
     options.readRate = parser.value(readRate).toInt();
     const QHostAddress host(parser.value(address));

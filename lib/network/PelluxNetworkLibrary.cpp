@@ -13,6 +13,8 @@
 
 #include <limits>
 
+#include <utility>
+
 namespace {
 
 ZqNetHostConnection* hostOf(const ZqNetRequester* requester)
@@ -35,6 +37,10 @@ PelluxNetworkLib::PelluxNetworkLib(QQuickItem* parent)
     manager = new ZqNetConnectionManager(false, this);
     connect(this, &PelluxNetworkLib::printerCountChanged, this, &PelluxNetworkLib::onConnected,
         Qt::DirectConnection);
+    for (ValueSignalGate* gate : { &listSignals, &nameSignals }) {
+        gate->timer.setSingleShot(true);
+        connect(&gate->timer, &QTimer::timeout, this, [this, gate] { _emitValueSignals(*gate); });
+    }
 }
 
 PelluxNetworkLib::~PelluxNetworkLib() = default;
@@ -350,19 +356,49 @@ void PelluxNetworkLib::onDisconnected()
 
 void PelluxNetworkLib::_valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value)
 {
-    const QString ip = addressOf(qobject_cast<ZqNetRequester*>(sender()));
     switch (key) {
     case ZqNetValueKeys::ZqNetValueKey_FriendlyPrinterName:
-        emit printerNameChanged(ip);
+        _queueValueSignal(nameSignals);
         break;
     case ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList:
-        emit materialListChanged(ip);
+        _queueValueSignal(listSignals);
         break;
     case ZqNetValueKeys::ZqNetValueKey_CustomMaterialXMLString:
         emit jsonAccepted(value);
         break;
     default:
         break;
+    }
+}
+
+void PelluxNetworkLib::_queueValueSignal(ValueSignalGate& gate)
+{
+    // Each list replaces the interface's model and each name relabels it: one per
+    // interval is all anyone can see.
+    const QPointer<ZqNetRequester> requester = qobject_cast<ZqNetRequester*>(sender());
+    if (!gate.pending.contains(requester))
+        gate.pending.append(requester);
+    if (gate.timer.isActive())
+        return;
+    const qint64 since = gate.sinceLast.isValid() ? gate.sinceLast.elapsed() : ValueSignalInterval_MS;
+    if (since >= ValueSignalInterval_MS)
+        _emitValueSignals(gate);
+    else
+        gate.timer.start(int(ValueSignalInterval_MS - since));
+}
+
+void PelluxNetworkLib::_emitValueSignals(ValueSignalGate& gate)
+{
+    gate.sinceLast.start();
+    const auto pending = std::exchange(gate.pending, {});
+    // A printer gone since has told the interface already.
+    for (const QPointer<ZqNetRequester>& requester : pending) {
+        if (!hostOf(requester))
+            continue;
+        if (&gate == &listSignals)
+            emit materialListChanged(addressOf(requester));
+        else
+            emit printerNameChanged(addressOf(requester));
     }
 }
 

@@ -2,11 +2,15 @@
 
 #include "zqnetvaluekeys.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QList>
 #include <QMutex>
+#include <QPointer>
 #include <QQuickItem>
 #include <QString>
+#include <QTimer>
+#include <QVector>
 
 class ZqNetConnectionManager;
 class ZqNetRequester;
@@ -28,6 +32,10 @@ public:
     static constexpr int MaxPrinterNameLength = 256;
     // Bytes a printer may leave untaken before set requests to it are refused.
     static constexpr qint64 MaxSendBacklog = 17 * 1024 * 1024;
+    // A printer may send thousands of names and lists a second: materialListChanged and
+    // printerNameChanged for its values go out at most once per interval each, the
+    // first at once, the rest when the interval ends; readers then see the newest value.
+    static constexpr int ValueSignalInterval_MS = 100;
 
     explicit PelluxNetworkLib(QQuickItem* parent = nullptr);
     ~PelluxNetworkLib() override;
@@ -88,6 +96,14 @@ private:
     bool _hasRoomToSend(ZqNetRequester* requester);
     void _valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value);
     void _setConnected(bool connected, const QString& ip);
+    // Printers whose list (or name) changed since the last signal of that kind.
+    struct ValueSignalGate {
+        QVector<QPointer<ZqNetRequester>> pending;
+        QTimer timer;
+        QElapsedTimer sinceLast;
+    };
+    void _queueValueSignal(ValueSignalGate& gate);
+    void _emitValueSignals(ValueSignalGate& gate);
 
     ZqNetConnectionManager* manager;
     QList<ZqNetRequester*> printers;
@@ -95,4 +111,6 @@ private:
     // Never held while a signal is emitted or a connection is ended: a QML
     // handler that calls a getter would wait on it forever.
     QMutex listLock;
+    ValueSignalGate listSignals;
+    ValueSignalGate nameSignals;
 };

@@ -37,6 +37,7 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     connect(
         socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
     connect(&writeStallTimer, &QTimer::timeout, this, &ZqNetHostConnection::sampleWriteProgress);
+    socket->setReadBufferSize(ReadBufferSize);
     reset();
 }
 
@@ -252,9 +253,28 @@ void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
 void ZqNetHostConnection::handleAvailableBytes()
 {
     const QPointer<ZqNetHostConnection> self(this);
+    receiveFrames();
+    // A full read buffer (filled while a slot ran an event loop of its own) stops the
+    // socket's reading, and Qt resumes it only once the buffer is empty: a partial
+    // frame left in it would wait for ever. Resuming reading that runs costs nothing.
+    if (self && !receivePassScheduled && socket->bytesAvailable() > 0) {
+        socket->setReadBufferSize(0);
+        socket->setReadBufferSize(ReadBufferSize);
+    }
+}
+
+void ZqNetHostConnection::receiveFrames()
+{
+    const QPointer<ZqNetHostConnection> self(this);
+    int handled = 0;
     // Nothing more is delivered once the connection is lost or being closed here.
     while (!isDisconnected && socket->state() == QAbstractSocket::ConnectedState
         && socket->bytesAvailable() > 0) {
+        // The event loop runs between passes; no new readyRead may come for what is left.
+        if (handled == MaxFramesPerPass) {
+            scheduleReceivePass();
+            return;
+        }
         watchDogTimer.start();
         if (currentReceiveMessageSize == 0) {
             if (!skipFileStopEcho() || socket->bytesAvailable() < HeaderSize)
@@ -265,6 +285,7 @@ void ZqNetHostConnection::handleAvailableBytes()
                 // An empty payload is a whole message at once.
                 const ZqMessageType type = currentReceiveMessageType;
                 clearCurrentReceiveTrackers();
+                ++handled;
                 emit messageReceived(QByteArray(), type);
                 if (!self)
                     return;
@@ -272,6 +293,7 @@ void ZqNetHostConnection::handleAvailableBytes()
             continue;
         }
         if (currentReceiveMessageType == ZqMessage_FileDataMessage) {
+            ++handled;
             if (!handleFileReceiveStep() || !self)
                 return;
             continue;
@@ -281,10 +303,26 @@ void ZqNetHostConnection::handleAvailableBytes()
         const QByteArray payload = socket->read(qint64(currentReceiveMessageSize));
         const ZqMessageType type = currentReceiveMessageType;
         clearCurrentReceiveTrackers();
+        ++handled;
         emit messageReceived(payload, type);
         if (!self)
             return;
     }
+}
+
+void ZqNetHostConnection::scheduleReceivePass()
+{
+    if (receivePassScheduled)
+        return;
+    receivePassScheduled = true;
+    // Dropped with the connection if it goes first.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            receivePassScheduled = false;
+            handleAvailableBytes();
+        },
+        Qt::QueuedConnection);
 }
 
 bool ZqNetHostConnection::readMessageHeader()

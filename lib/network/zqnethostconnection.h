@@ -32,6 +32,13 @@ public:
     // A non-file payload beyond this is a protocol error: the connection is closed
     // instead of buffering whatever length a peer announces.
     static constexpr qint64 MaxMessagePayloadSize = 16 * 1024 * 1024;
+    // Frames (and file receive steps) handled in one pass over the received bytes;
+    // the rest wait for the next pass, so that a peer sending thousands of small
+    // frames cannot hold the thread that owns the connection.
+    static constexpr int MaxFramesPerPass = 64;
+    // Received bytes held at most; a whole non-file frame fits. A peer that sends
+    // faster than its frames are handled then waits in TCP instead of in memory.
+    static constexpr qint64 ReadBufferSize = MaxMessagePayloadSize + HeaderSize;
     // The path block that starts every file frame.
     static constexpr int FileDataPathBlockSize
         = 2 * ZqMessageTypes::ZqMessage_FileDataMessage_Path_String_Length;
@@ -170,6 +177,9 @@ private:
     };
 
     void handleAvailableBytes();
+    void receiveFrames();
+    // Queues one more pass over the received bytes, once.
+    void scheduleReceivePass();
     // Reads and checks one header; false after a protocol error.
     bool readMessageHeader();
     // Closes the connection after a peer broke the framing.
@@ -265,5 +275,6 @@ private:
     qint64 bytesToKernel = 0;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
+    bool receivePassScheduled = false;
     QString tempDirectory;
 };

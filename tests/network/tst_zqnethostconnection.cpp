@@ -7,6 +7,16 @@ using Counts = QList<int>;
 Q_DECLARE_METATYPE(Chunks)
 Q_DECLARE_METATYPE(Counts)
 
+// Counts from 0 again at every event the application delivers.
+struct EventWatch : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent*) override
+    {
+        count = 0;
+        return false;
+    }
+};
+
 class TestHostConnection : public QObject {
     Q_OBJECT
 
@@ -105,6 +115,61 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received.count(), count, 20000);
         for (int i = 0; i < count; ++i)
             QCOMPARE(received.at(i).at(0).toByteArray(), QByteArray::number(i));
+    }
+
+    // Regression: every frame waiting in the socket was handed on in one pass, so a peer
+    // sending small frames fast held the owner's thread for seconds at a time.
+    void framesAreHandedOnInBoundedPasses()
+    {
+        const int count = 2000;
+        QByteArray halves[2];
+        for (int i = 0; i < count; ++i)
+            halves[i * 2 / count] += frame(ZqMessage_ValueUpdateBroadcast, QByteArray::number(i));
+        QList<QByteArray> received;
+        int longestRun = 0;
+        // Frames handed on since the event loop last delivered an event.
+        EventWatch run;
+        QCoreApplication::instance()->installEventFilter(&run);
+        connect(
+            &pair->connection, &ZqNetHostConnection::messageReceived, this, [&](const QByteArray& message) {
+                received << message;
+                // The second half arrives while the first still waits in the socket.
+                if (received.size() == 1)
+                    pair->peerWrite(halves[1]);
+                longestRun = qMax(longestRun, ++run.count);
+            });
+        pair->peerWrite(halves[0]);
+        QTRY_COMPARE(received.size(), count);
+        QVERIFY2(longestRun <= 64, qPrintable(QString::number(longestRun)));
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(received.at(i), QByteArray::number(i));
+    }
+
+    // Regression: with frames handed on in bounded passes, a peer that sent faster than
+    // they were handled filled the socket's buffer without end (7 GB in 15 s).
+    void fastPeerWaitsInTcp()
+    {
+        const int perBurst = 8192, bursts = 6;
+        QByteArray burst;
+        for (int i = 0; i < perBurst; ++i)
+            burst += frame(ZqMessage_ValueUpdateBroadcast, QByteArray(1000, 'b'));
+        int received = 0;
+        qint64 held = 0;
+        QTcpSocket* socket = pair->connection.Socket();
+        connect(&pair->connection, &ZqNetHostConnection::messageReceived, this, [&] {
+            // A slot that runs an event loop of its own: the buffer fills meanwhile, and
+            // the socket stops reading until it has room again.
+            if (++received == 1) {
+                QVERIFY(QTest::qWaitFor([&] { return socket->bytesAvailable() >= 16 * 1024 * 1024 + 12; }));
+                QTest::qWait(20);
+            }
+            held = qMax(held, socket->bytesAvailable());
+        });
+        for (int i = 0; i < bursts; ++i)
+            pair->peer->write(burst);
+        QTRY_COMPARE_WITH_TIMEOUT(received, perBurst * bursts, 30000);
+        // A whole frame of the largest size still fits.
+        QVERIFY2(held <= 16 * 1024 * 1024 + 12, qPrintable(QString::number(held)));
     }
 
     void hostileHeaderClosesConnection_data()
