@@ -49,7 +49,7 @@ __attribute__((no_sanitize("vptr"))) static int exhaustDescriptorsThenConnect(in
     ::close(held.back());
     held.pop_back();
     first->connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
-    const bool exhausted = QTest::qWaitFor([] { return acceptErrors > 0; }, 5000);
+    const bool exhausted = QTest::qWaitFor([] { return acceptErrors > 0; }, 20000);
     std::printf("client limit %d; %d accept errors with %d descriptors held\n", server.clientLimit(),
         acceptErrors, int(held.size()));
     if (!exhausted)
@@ -61,7 +61,7 @@ __attribute__((no_sanitize("vptr"))) static int exhaustDescriptorsThenConnect(in
     elapsed.start();
     // The first client, gone, may still wait in the backlog: the new one
     // tries again until it is listed.
-    while (elapsed.elapsed() < 10000) {
+    while (elapsed.elapsed() < 30000) {
         QTcpSocket client;
         client.connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
         const auto listed = [&] {
@@ -76,7 +76,7 @@ __attribute__((no_sanitize("vptr"))) static int exhaustDescriptorsThenConnect(in
             return 0;
         }
     }
-    std::printf("nothing accepted for 10 s; isListening() %d\n", int(server.isListening()));
+    std::printf("nothing accepted for 30 s; isListening() %d\n", int(server.isListening()));
     return 1;
 }
 
@@ -199,7 +199,7 @@ private slots:
         environment.insert(exhaustionHelperVariable, freeLoopbackAddress());
         helper.setProcessEnvironment(environment);
         helper.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(helper.waitForFinished(30000));
+        QVERIFY(helper.waitForFinished(90000));
         const QByteArray output = helper.readAllStandardOutput() + helper.readAllStandardError();
         qInfo().noquote() << output.trimmed();
         QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, output.constData());
