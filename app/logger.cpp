@@ -28,6 +28,8 @@ const QString Logger::logErrorFilePrefix = QStringLiteral("errors_");
 const QString Logger::logFileExtension = QStringLiteral(".zqlog");
 const QString Logger::configFilename = QStringLiteral("config");
 std::atomic<int> Logger::configMinimumLogLevel { Logger::configDefaultMinimumLogLevel };
+std::unique_ptr<QFile> Logger::currentLogFile;
+std::unique_ptr<QFile> Logger::currentLogErrorFile;
 
 namespace {
 
@@ -35,16 +37,15 @@ struct LoggerFiles {
     // Recursive: creating or trimming files logs through the handler while the
     // lock is held.
     QRecursiveMutex mutex;
-    std::unique_ptr<QFile> currentLogFile;
-    std::unique_ptr<QFile> currentLogErrorFile;
     qint64 currentSize[2] = { 0, 0 }; // bytes in the current file of each kind
     bool openFailureReported[2] = { false, false };
     bool writeFailureReported[2] = { false, false };
 
     ~LoggerFiles()
     {
-        // Messages from later static destructors must not reach the files
-        // destroyed here: hand them back to Qt's default output.
+        // Made after Logger's current files, so destroyed before them: messages from
+        // later static destructors must not reach those files, nor this lock. Hand
+        // them back to Qt's default output.
         QtMessageHandler previous = qInstallMessageHandler(nullptr);
         if (previous != &Logger::messageHandler)
             qInstallMessageHandler(previous);
@@ -185,7 +186,7 @@ Logger::Logger(QObject* parent)
 
 std::unique_ptr<QFile>& Logger::currentFile(bool error)
 {
-    return error ? files().currentLogErrorFile : files().currentLogFile;
+    return error ? currentLogErrorFile : currentLogFile;
 }
 
 QString Logger::currentFileName(bool error)

@@ -74,6 +74,10 @@ public:
     static QString currentFileName(bool error);
 
 private:
+    // The open general and error log files; swapped and written under the logger's lock.
+    static std::unique_ptr<QFile> currentLogFile;
+    static std::unique_ptr<QFile> currentLogErrorFile;
+
     static std::unique_ptr<QFile>& currentFile(bool error);
     static const std::string& formatLine(QtMsgType type, const char* timestamp, int timestampSize,
         const QMessageLogContext& context, const QByteArray& utf8Message);

@@ -44,9 +44,8 @@ int main(int argc, char* argv[])
     if (webSandboxOff)
         qWarning() << "Running as root: the sandbox of the web pages is turned off";
 
-    // Only for a debugging log: on the console it is an unexplained line at every start.
-    if (Logger::configMinimumLogLevel == Logger::Debug)
-        qDebug() << QCoreApplication::applicationDirPath();
+    // Which installation is running; the logger's level decides whether the log keeps it.
+    qDebug() << QCoreApplication::applicationDirPath();
 
     registerQmlTypes();
 

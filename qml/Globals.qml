@@ -18,6 +18,8 @@ Item {
     readonly property int actionButtonHeight: 50
     readonly property int fontSizeFieldInput: 15
     readonly property int fontSizeFieldLabel: 16
+    // Why a number field did not take what was typed, inside the field.
+    readonly property int fontSizeFieldNote: 12
     readonly property string filePrefix: "file:///"
     readonly property string materialFileExtension: ".zqmat"
     readonly property string materialFileDistributableExtension: ".zqmatd"

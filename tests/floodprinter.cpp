@@ -1,5 +1,5 @@
 // A printer that floods its client, for tests only: a huge material list, a run of
-// name broadcasts, or no reading at all. It listens on TCP port 32889 of one loopback
+// name broadcasts, slow reading or no reading at all. It listens on TCP port 32889 of one loopback
 // address and writes JSON lines to standard output, like the printer stand-in, so that
 // PrinterStandInProcess runs it. It encodes with the stand-in's encoders, not the library's.
 #include "wirebytes.h"
@@ -44,6 +44,7 @@ struct Options {
     int nameFlood = 0;
     int nameLength = 0;
     bool noRead = false;
+    int readRate = 0;
 };
 
 class FloodPrinter : public QObject {
@@ -75,8 +76,25 @@ private:
         // The socket reads into its own buffer, wanted or not, unless that buffer is bounded.
         if (options.noRead)
             client->setReadBufferSize(1);
+        else if (options.readRate > 0)
+            readSlowly(client);
         else
             connect(client, &QTcpSocket::readyRead, this, [this, client] { read(client); });
+    }
+
+    // Takes readRate bytes a second, a tenth at a time, and drops them unread; logs the
+    // total every second.
+    void readSlowly(QTcpSocket* client)
+    {
+        const qint64 step = qMax(1, options.readRate / 10);
+        client->setReadBufferSize(step);
+        auto* timer = new QTimer(client);
+        connect(timer, &QTimer::timeout, client, [client, step, taken = qint64(0), ticks = 0]() mutable {
+            taken += client->read(step).size();
+            if (++ticks % 10 == 0)
+                logLine({ { "event", "read" }, { "bytes", taken } });
+        });
+        timer->start(100);
     }
 
     void read(QTcpSocket* client)
@@ -151,7 +169,9 @@ int main(int argc, char** argv)
         "name-flood", "After answering the name, broadcast this many other names.", "count", "0");
     const QCommandLineOption nameLength("name-length", "Pad flooded names to this many bytes.", "bytes", "0");
     const QCommandLineOption noRead("no-read", "Never read what the client sends.");
-    parser.addOptions({ address, listNames, broadcastList, name, nameFlood, nameLength, noRead });
+    const QCommandLineOption readRate(
+        "read-rate", "Read only this many bytes a second of what the client sends, unparsed.", "bytes", "0");
+    parser.addOptions({ address, listNames, broadcastList, name, nameFlood, nameLength, noRead, readRate });
     parser.process(app);
 
     Options options;
@@ -161,6 +181,7 @@ int main(int argc, char** argv)
     options.nameFlood = parser.value(nameFlood).toInt();
     options.nameLength = parser.value(nameLength).toInt();
     options.noRead = parser.isSet(noRead);
+    options.readRate = parser.value(readRate).toInt();
     const QHostAddress host(parser.value(address));
     FloodPrinter printer(options);
     if (!host.isLoopback() || !printer.listen(host)) {

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -26,6 +27,7 @@ bool hasSuccessStatus(const QNetworkReply* reply)
 } // namespace
 
 int Downloader::lowSpeedWindowMs = 30000;
+qint64 Downloader::maxInstallerSize = qint64(2) * 1024 * 1024 * 1024;
 
 Downloader::Downloader(QWidget* parent)
     : QObject(nullptr)
@@ -58,7 +60,6 @@ void Downloader::startDownload(const QUrl& url)
     m_bytesReceived = 0;
     m_receivedAtWindowStart = 0;
     m_failed = false;
-    removePreviousInstaller();
 
     m_url = url;
     m_startTime = QDateTime::currentSecsSinceEpoch();
@@ -74,6 +75,9 @@ void Downloader::startDownload(const QUrl& url)
     // When Qt picks the encoding itself it inflates a compressed answer without limit.
     request.setRawHeader("Accept-Encoding", "identity");
     m_reply = m_manager->get(request);
+    // Unbounded, Qt's network thread reads a fast endless body into memory
+    // far quicker than it can be written out.
+    m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(m_reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &Downloader::onDownloadFinished);
@@ -113,18 +117,16 @@ QString Downloader::saveFolder()
     return path;
 }
 
-// Only one installer is kept: whatever an earlier download (of this run or
-// another) left is removed.
-void Downloader::removePreviousInstaller()
+// Only one installer is kept: once a new one is in place, whatever an earlier
+// download (of this run or another) left is removed.
+void Downloader::removeOtherInstallers()
 {
-    m_filePath.clear();
-    const QString folder = saveFolder();
-    if (folder.isEmpty())
-        return;
-    QDir dir(folder);
+    const QFileInfo kept(m_filePath);
+    QDir dir(kept.absolutePath());
     const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names)
-        dir.remove(name);
+        if (name != kept.fileName())
+            dir.remove(name);
 }
 
 void Downloader::cancelDownload()
@@ -178,9 +180,19 @@ void Downloader::onReadyRead()
 {
     const QByteArray chunk = m_reply->readAll();
     m_bytesReceived += chunk.size();
+    const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    // Whatever the answer, an error page too, no more than an installer's worth is taken.
+    if (m_bytesReceived > maxInstallerSize
+        || (declared.isValid() && declared.toLongLong() > maxInstallerSize)) {
+        qWarning() << "Downloader: the installer is larger than" << maxInstallerSize
+                   << "bytes, download abandoned:" << m_url.toString();
+        m_failed = true;
+        m_file.reset();
+        m_reply->abort(); // finishes at once, reported as not found
+        return;
+    }
     if (m_failed)
         return;
-    const QVariant declared = m_reply->header(QNetworkRequest::ContentLengthHeader);
     const bool beyondLength = declared.isValid() && m_bytesWritten + chunk.size() > declared.toLongLong();
     if ((!m_file && !openSaveFile()) || beyondLength || m_file->write(chunk) != chunk.size()) {
         m_failed = true;
@@ -222,6 +234,7 @@ void Downloader::onDownloadFinished()
     if (complete && m_file->flush() && m_file->commit()) {
         m_filePath = m_file->fileName();
         m_file.reset();
+        removeOtherInstallers();
         emit downloadFinished(reply->url().toString(), m_filePath);
         return;
     }

@@ -22,11 +22,12 @@ public:
     explicit Downloader(QWidget* parent = nullptr);
     ~Downloader() override;
 
-    // Starts over: a download still running is aborted and reports nothing,
-    // and the previous installer is removed. Ends in exactly one
-    // downloadFinished or downloadFileNotFound. Follows at most maxRedirects
-    // https redirects; gives up when fewer than lowSpeedLimit bytes arrive
-    // within lowSpeedWindowMs.
+    // Starts over: a download still running is aborted and reports nothing.
+    // The previous installer stays until the new one has arrived whole, then
+    // it is removed. Ends in exactly one downloadFinished or
+    // downloadFileNotFound. Follows at most maxRedirects https redirects;
+    // gives up when fewer than lowSpeedLimit bytes arrive within
+    // lowSpeedWindowMs, and when the body grows past maxInstallerSize.
     void startDownload(const QUrl& url);
     // Aborts the running download, which then reports downloadFileNotFound.
     void cancelDownload();
@@ -41,6 +42,11 @@ public:
     static constexpr qint64 lowSpeedLimit = 1024;
     // 30 s; only tests shorten it.
     static int lowSpeedWindowMs;
+    // The feed gives no size, so a body is cut off past its Content-Length or
+    // this ceiling (2 GiB), whichever is smaller. Only tests lower it.
+    static qint64 maxInstallerSize;
+    // What Qt may hold of a body that has not been written to disk yet.
+    static constexpr qint64 readBufferSize = 1024 * 1024;
     // The user's own folder (mode 0700) that holds the installer; created on
     // demand. Empty when it cannot be made or is not private.
     static QString saveFolder();
@@ -70,7 +76,7 @@ private slots:
 private:
     void dropReply();
     bool openSaveFile();
-    void removePreviousInstaller();
+    void removeOtherInstallers();
 
     QUrl m_url;
     qint64 m_startTime = 0; // seconds since the epoch

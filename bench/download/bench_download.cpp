@@ -1,5 +1,6 @@
 // Downloader saving a 100 MB installer from a loopback HTTPS server, against a
-// bare QNetworkAccessManager GET of the same address into memory.
+// bare QNetworkAccessManager GET of the same address into memory. Then the
+// memory each takes from a server that sends a chunked body without end.
 #include "benchrow.h"
 #include "downloader.h"
 #include "httpsstandin.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -24,6 +26,9 @@ namespace {
 constexpr qint64 Size = 100 * 1000 * 1000;
 constexpr int Rounds = 5;
 constexpr int TimeoutMs = 120000;
+constexpr int EndlessMs = 10000;
+// Never let a run that does not hold take the machine down.
+constexpr qint64 RssGuardKib = 4 * 1024 * 1024;
 
 // Peak resident memory in KiB since the last reset (Linux).
 qint64 peakRssKib()
@@ -33,6 +38,18 @@ qint64 peakRssKib()
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+qint64 rssKib()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return -1;
@@ -56,6 +73,45 @@ bool sameAsServed(const QString& path)
             return false;
     }
     return true;
+}
+
+// Against a body without end: the peak resident memory, its growth over the
+// start, bytes taken and how long until the download ended (or EndlessMs).
+struct Flood {
+    qint64 peakKib = 0;
+    qint64 growthKib = 0;
+    qint64 bytes = 0;
+    double ms = 0;
+    bool guardHit = false;
+    bool ended = false;
+};
+
+using FloodStart = std::function<void(QEventLoop&, Flood&)>;
+
+Flood flood(const FloodStart& start, const std::function<void()>& stop)
+{
+    Flood result;
+    QEventLoop loop;
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, &loop, [&] {
+        if (rssKib() > RssGuardKib) {
+            result.guardHit = true;
+            loop.quit();
+        }
+    });
+    guard.start(20);
+    QTimer::singleShot(EndlessMs, &loop, &QEventLoop::quit);
+    resetPeakRss();
+    const qint64 before = rssKib();
+    QElapsedTimer timer;
+    timer.start();
+    start(loop, result);
+    loop.exec();
+    result.ms = timer.nsecsElapsed() / 1e6;
+    result.peakKib = peakRssKib();
+    result.growthKib = result.peakKib - before;
+    stop();
+    return result;
 }
 
 double median(std::vector<double> v)
@@ -134,6 +190,48 @@ int main(int argc, char** argv)
         return ok ? ms : -1;
     };
 
+    const QUrl endlessUrl = server->url(QStringLiteral("/Gelvantrium-endless.dmg"));
+    QMetaObject::invokeMethod(
+        server,
+        [&] {
+            HttpsStandIn::Answer endless;
+            endless.trick = HttpsStandIn::EndlessChunked;
+            server->setAnswer("/Gelvantrium-endless.dmg", endless);
+        },
+        Qt::BlockingQueuedConnection);
+    auto oursEndless = [&] {
+        return flood(
+            [&](QEventLoop& loop, Flood& result) {
+                QObject::connect(&downloader, &Downloader::downloadProgressUpdate, &loop,
+                    [&](qint64 received) { result.bytes = received; });
+                QObject::connect(&downloader, &Downloader::downloadFinished, &loop, [&] { loop.quit(); });
+                QObject::connect(&downloader, &Downloader::downloadFileNotFound, &loop, [&] {
+                    result.ended = true;
+                    loop.quit();
+                });
+                downloader.startDownload(endlessUrl);
+            },
+            [&] {
+                QObject::disconnect(&downloader, nullptr, nullptr, nullptr);
+                downloader.cancelDownload();
+            });
+    };
+    QNetworkReply* floorReply = nullptr;
+    auto floorEndless = [&] {
+        return flood(
+            [&](QEventLoop&, Flood& result) {
+                QNetworkRequest request(endlessUrl);
+                floorReply = manager.get(request);
+                floorReply->setReadBufferSize(1024 * 1024);
+                QObject::connect(floorReply, &QNetworkReply::readyRead, floorReply,
+                    [&] { result.bytes += floorReply->readAll().size(); });
+            },
+            [&] {
+                floorReply->abort();
+                delete floorReply;
+            });
+    };
+
     // One phase after the other, so that each peak is that phase's own.
     std::vector<double> oursMs, floorMs;
     bool allOk = ours() > 0; // warm-up: TLS session, caches, the save folder
@@ -150,6 +248,9 @@ int main(int argc, char** argv)
         allOk = floorMs.back() > 0;
     }
     const qint64 floorPeak = peakRssKib();
+    // The floor first: what a download that does not hold keeps is not given back.
+    const Flood floorFlood = allOk ? floorEndless() : Flood();
+    const Flood oursFlood = allOk ? oursEndless() : Flood();
 
     if (!savedPath.isEmpty())
         QDir(QFileInfo(savedPath).absolutePath()).removeRecursively();
@@ -170,5 +271,16 @@ int main(int argc, char** argv)
     std::printf(
         "  peak RSS: Downloader %.1f MiB, bare GET %.1f MiB\n", oursPeak / 1024.0, floorPeak / 1024.0);
     benchRow("download 100 MB", o, f, "ms", "<=1.2");
+    const auto floodLine = [](const char* name, const Flood& r) {
+        std::printf("  endless body, %s: peak RSS %.1f MiB (%+.1f), %.1f MiB taken, %s after %.1f s\n", name,
+            r.peakKib / 1024.0, r.growthKib / 1024.0, r.bytes / 1048576.0,
+            r.guardHit    ? "stopped by the bench's memory guard"
+                : r.ended ? "failed"
+                          : "still running",
+            r.ms / 1000);
+    };
+    floodLine("Downloader", oursFlood);
+    floodLine("bare GET, 1 MiB read buffer, discarding", floorFlood);
+    benchRow("endless body, peak memory", oursFlood.peakKib, floorFlood.peakKib, "KiB", "<=1.5");
     return 0;
 }

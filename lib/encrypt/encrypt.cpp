@@ -91,6 +91,21 @@ namespace {
 struct Encrypt::Private {
     CryptoPP::AutoSeededRandomPool randomPool;
     CryptoPP::SHA512 hash;
+    // The hex of the current encryption's salt (password mode) and IV, put in front of the cipher text.
+    QByteArray hexPrefix;
+    // Takes the salt and the IV as they are drawn; holds nothing between encryptions.
+    CryptoPP::HexEncoder hexEncoder { nullptr, true };
+
+    void feedHexEncoder(const byte* data, size_t size) { hexEncoder.Put(data, size); }
+
+    // Ends the encoder's message and moves all it made for this encryption into hexPrefix.
+    void takeHexPrefix()
+    {
+        hexEncoder.MessageEnd();
+        hexPrefix.resize(int(hexEncoder.MaxRetrievable()));
+        hexEncoder.Get(bytes(hexPrefix.data()), size_t(hexPrefix.size()));
+        hexEncoder.SkipAll();
+    }
 
     // SHA-512 over the first m UTF-8 bytes of the password (m = its UTF-16
     // length) and the salt; the key text is the uppercase hex of 32 digest bytes.
@@ -120,36 +135,36 @@ Encrypt::Encrypt(QObject* parent)
 
 Encrypt::~Encrypt() = default;
 
-QByteArray Encrypt::EncryptWithKey(const QString& key, const QByteArray& data)
-{
-    return _encrypt(QByteArray(), key, data);
-}
+QByteArray Encrypt::EncryptWithKey(const QString& key, const QByteArray& data) { return _encrypt(key, data); }
 
 QByteArray Encrypt::EncryptWithPassword(const QString& password, const QByteArray& data)
 {
     QByteArray salt(SaltSize, Qt::Uninitialized);
     d->randomPool.GenerateBlock(bytes(salt.data()), size_t(salt.size()));
-    QByteArray saltHex(2 * SaltSize, Qt::Uninitialized);
-    toUpperHex(bytes(salt.constData()), SaltSize, saltHex.data());
-    return _encrypt(saltHex, d->keyTextFromPassword(password, salt), data);
+    const QString keyText = d->keyTextFromPassword(password, salt);
+    // Fed only now: nothing between here and the prefix's taking can throw and leave it behind.
+    d->feedHexEncoder(bytes(salt.constData()), size_t(salt.size()));
+    return _encrypt(keyText, data);
 }
 
-// The prefix (salt hex, then IV hex) is made here for this call alone, and
-// the result is returned only when the whole encryption succeeded.
-QByteArray Encrypt::_encrypt(const QByteArray& saltHex, const QString& key, const QByteArray& data)
+// The prefix is whatever this encryption fed the encoder: the salt's hex when a
+// password encryption called, then the IV's. The result is returned only when
+// the whole encryption succeeded.
+QByteArray Encrypt::_encrypt(const QString& key, const QByteArray& data)
 {
-    const qint64 prefixSize = saltHex.size() + 2 * IvSize;
+    byte iv[IvSize];
+    d->randomPool.GenerateBlock(iv, IvSize);
+    d->feedHexEncoder(iv, IvSize);
+    d->takeHexPrefix();
+
+    const qint64 prefixSize = d->hexPrefix.size();
     const qint64 cipherHexSize = 2 * (qint64(data.size()) + TagSize);
     if (prefixSize + cipherHexSize > std::numeric_limits<int>::max() - 1) {
         qCritical("Zq::Encrypt: %d bytes are too many to encrypt\n", data.size());
         return QByteArray();
     }
-
-    byte iv[IvSize];
-    d->randomPool.GenerateBlock(iv, IvSize);
     QByteArray result(int(prefixSize + cipherHexSize), Qt::Uninitialized);
-    std::copy(saltHex.constBegin(), saltHex.constEnd(), result.begin());
-    toUpperHex(iv, IvSize, result.data() + saltHex.size());
+    std::copy(d->hexPrefix.constBegin(), d->hexPrefix.constEnd(), result.begin());
 
     try {
         const CryptoPP::SecByteBlock aesKey = aesKeyFromText(key);

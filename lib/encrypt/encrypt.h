@@ -37,7 +37,7 @@ public:
 private:
     // Holds the Crypto++ objects, kept out of this header.
     struct Private;
-    QByteArray _encrypt(const QByteArray& saltHex, const QString& key, const QByteArray& data);
+    QByteArray _encrypt(const QString& key, const QByteArray& data);
 
     std::unique_ptr<Private> d;
 };

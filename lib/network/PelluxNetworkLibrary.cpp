@@ -9,6 +9,9 @@
 #include <QDebug>
 #include <QHostAddress>
 #include <QMutexLocker>
+#include <QPointer>
+
+#include <limits>
 
 namespace {
 
@@ -52,11 +55,48 @@ bool PelluxNetworkLib::_sendSet(
     ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value, int printerNumber)
 {
     QMutexLocker locker(&listLock);
-    ZqNetRequester* requester = _liveEntry(printerNumber);
+    return _sendSetTo(_liveEntry(printerNumber), key, value);
+}
+
+bool PelluxNetworkLib::_sendSetTo(
+    ZqNetRequester* requester, ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value)
+{
     if (!requester || !_hasRoomToSend(requester))
         return false;
-    requester->sendSetRequest(key, value);
-    return true;
+    const int id = requester->sendSetRequest(key, value);
+    if (requester->sentRequestFromId(id).sent)
+        return true;
+    // Never written, so never answered: the caller's failure path takes it from here.
+    requester->deQueueRequestById(id);
+    qWarning().noquote() << "PelluxNetworkLib: the request to printer " + addressOf(requester)
+            + " could not be sent: " + hostOf(requester)->Socket()->errorString();
+    return false;
+}
+
+QString PelluxNetworkLib::_listedMaterialName(ZqNetRequester* requester, const QString& shown)
+{
+    if (!requester || shown.size() < MaxMaterialNameLength - 1)
+        return shown;
+    // A name that long may be the shown start of a longer one: the listed entry that
+    // shows it stands for the whole name, when only one does.
+    bool found = false;
+    const QByteArray bytes
+        = requester->GetCurrentCacheValue(ZqNetValueKeys::ZqNetValueKey_MLIB_MaterialNameList, found, false);
+    const QStringList listed
+        = ZqMessageTypes::decodeStringList(bytes, MaxMaterialNames, MaxMaterialNameLength, nullptr);
+    const QStringList whole
+        = ZqMessageTypes::decodeStringList(bytes, MaxMaterialNames, std::numeric_limits<int>::max(), nullptr);
+    if (listed.size() != whole.size() || whole.contains(shown))
+        return shown;
+    QString match;
+    for (int i = 0; i < listed.size(); ++i) {
+        if (listed.at(i) != shown || whole.at(i) == match)
+            continue;
+        if (!match.isNull())
+            return shown;
+        match = whole.at(i);
+    }
+    return match.isNull() ? shown : match;
 }
 
 bool PelluxNetworkLib::_hasRoomToSend(ZqNetRequester* requester)
@@ -77,16 +117,17 @@ bool PelluxNetworkLib::sendMaterialString(QString matString, int printerNumber)
 
 bool PelluxNetworkLib::removeMaterial(QString materialName, int printerNumber)
 {
-    return _sendSet(ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial, materialName.toUtf8(), printerNumber);
+    QMutexLocker locker(&listLock);
+    ZqNetRequester* requester = _liveEntry(printerNumber);
+    return _sendSetTo(requester, ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial,
+        _listedMaterialName(requester, materialName).toUtf8());
 }
 
 bool PelluxNetworkLib::removeMaterial(QString materialName, QString ip)
 {
     ZqNetRequester* requester = findPrinterByIP(ip);
-    if (!requester || !_hasRoomToSend(requester))
-        return false;
-    requester->sendSetRequest(ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial, materialName.toUtf8());
-    return true;
+    return _sendSetTo(requester, ZqNetValueKeys::ZqNetValueKey_MLIB_RemoveMaterial,
+        _listedMaterialName(requester, materialName).toUtf8());
 }
 
 bool PelluxNetworkLib::connectToPrinter(QString ip)
@@ -123,9 +164,10 @@ QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
 {
     QByteArray bytes;
     QString ip;
+    QPointer<ZqNetRequester> requester;
     {
         QMutexLocker locker(&listLock);
-        ZqNetRequester* requester = _liveEntry(printerNumber);
+        requester = _liveEntry(printerNumber);
         if (!requester)
             return QJsonArray();
         bool found = false;
@@ -138,7 +180,10 @@ QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
     bool cut = false;
     const QStringList names
         = ZqMessageTypes::decodeStringList(bytes, MaxMaterialNames, MaxMaterialNameLength, &cut);
-    if (cut)
+    // Once per connection: the list is read at every change it is told of.
+    const char* const warned = "materialListCutWarned";
+    if (cut && requester && !requester->property(warned).toBool()) {
+        requester->setProperty(warned, true);
         qWarning().noquote() << QStringLiteral(
             "PelluxNetworkLib::getMaterialJSONList: printer %1 listed more "
             "than %2 materials or names longer than %3 characters; "
@@ -146,6 +191,7 @@ QJsonArray PelluxNetworkLib::getMaterialJSONList(int printerNumber)
                                     .arg(ip)
                                     .arg(MaxMaterialNames)
                                     .arg(MaxMaterialNameLength);
+    }
     return QJsonArray::fromStringList(names);
 }
 
@@ -266,6 +312,7 @@ void PelluxNetworkLib::onDisconnected()
     // The ended printer's entry goes: kept, every reconnect would leave one more.
     auto* host = qobject_cast<ZqNetHostConnection*>(sender());
     ZqNetRequester* ended = nullptr;
+    bool wasCurrent = false;
     int count = 0;
     {
         QMutexLocker locker(&listLock);
@@ -275,8 +322,14 @@ void PelluxNetworkLib::onDisconnected()
                 break;
             }
         }
-        if (ended)
+        if (ended) {
+            wasCurrent = ended == printers.last();
             printers.removeOne(ended);
+        } else {
+            // Taken off the list by a disconnect of ours: the current printer's, unless
+            // another one is live.
+            wasCurrent = !_liveEntry(-1);
+        }
         count = printers.size();
     }
     if (ended) {
@@ -284,6 +337,9 @@ void PelluxNetworkLib::onDisconnected()
         ended->deleteLater();
         emit printerCountChanged(count);
     }
+    // An older printer, say, whose end must not be reported beside the current one.
+    if (!wasCurrent)
+        return;
     // Another printer may still be live; the count change above has made it the current one.
     if (connected && !_liveEntry(-1)) {
         connected = false;

@@ -34,6 +34,7 @@ public:
 
     // True only means the request was sent; the outcome arrives as a signal.
     Q_INVOKABLE bool sendMaterialString(QString matString, int printerNumber = -1);
+    // A name as getMaterialJSONList lists it removes the whole name it stands for.
     Q_INVOKABLE bool removeMaterial(QString materialName, int printerNumber = -1);
     Q_INVOKABLE bool removeMaterial(QString materialName, QString ip);
     // Blocks for at most PrinterConnectTimeout_MS.
@@ -41,7 +42,7 @@ public:
     Q_INVOKABLE bool disconnectFromPrinter(QString ip);
     Q_INVOKABLE QString getPrinterIP(int printerNumber = -1);
     // Empty on a cache miss, which also requests the list. At most MaxMaterialNames
-    // names of at most MaxMaterialNameLength characters.
+    // names, each cut to MaxMaterialNameLength characters for showing.
     Q_INVOKABLE QJsonArray getMaterialJSONList(int printerNumber = -1);
     // The cached name up to its first NUL; "" on a miss, which also requests it.
     Q_INVOKABLE QString getPrinterName(int printerNumber = -1);
@@ -80,6 +81,10 @@ private:
     // Callers hold the lock.
     ZqNetRequester* _liveEntry(int printerNumber) const;
     bool _sendSet(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value, int printerNumber);
+    // False when the request was not written.
+    bool _sendSetTo(ZqNetRequester* requester, ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value);
+    // The whole name of the material listed as shown (names are cut for the list).
+    QString _listedMaterialName(ZqNetRequester* requester, const QString& shown);
     bool _hasRoomToSend(ZqNetRequester* requester);
     void _valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value);
     void _setConnected(bool connected, const QString& ip);

@@ -209,11 +209,15 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
 
 void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
 {
-    if (!host)
+    // The abort below ends a live client, whose end comes back here through
+    // OnClientDisconnected: that one removal is this one.
+    if (!host || removingClients.contains(host))
         return;
+    removingClients.insert(host);
     clientConnections.removeOne(host);
     // The socket goes with its connection; abort frees its descriptor now.
     host->Socket()->abort();
+    removingClients.remove(host);
     host->deleteLater();
     qInfo() << "ZqNetConnectionManager:: Removed Client From Connection List.";
 }

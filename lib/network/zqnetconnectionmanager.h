@@ -136,6 +136,8 @@ private:
     bool autoConnectEnabled = false;
     QTcpServer* tcpServer = nullptr;
     QList<ZqNetHostConnection*> clientConnections;
+    // Clients inside RemoveClient.
+    QSet<ZqNetHostConnection*> removingClients;
     ZqUDPBroadCaster* udpBroadCaster = nullptr;
     QHostAddress listenAddress;
     QTimer acceptRetryTimer;

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+#include <sys/ioctl.h>
+
 using namespace ZqMessageTypes;
 
 ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDir, QObject* parent)
@@ -31,9 +33,10 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     frameDeadlineTimer.setSingleShot(true);
     connect(&frameDeadlineTimer, &QTimer::timeout, this,
         [this] { protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS)); });
-    writeStallTimer.setSingleShot(true);
-    writeStallTimer.setTimerType(Qt::PreciseTimer);
-    connect(&writeStallTimer, &QTimer::timeout, this, [this] { onWriteStalled(); });
+    // Every hand-over to the kernel, also those made while bytesWritten is being emitted.
+    connect(
+        socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
+    connect(&writeStallTimer, &QTimer::timeout, this, &ZqNetHostConnection::sampleWriteProgress);
     reset();
 }
 
@@ -90,7 +93,20 @@ void ZqNetHostConnection::reset()
 void ZqNetHostConnection::forceDisconnect()
 {
     qInfo().noquote() << "ZqNetHostConnection::forceDisconnect(" + hostAddressString() + ")";
-    socket->disconnectFromHost();
+    // Ends now. What the kernel takes at once still goes out (a last reply, say); bytes
+    // it does not take are dropped, since a peer that has stopped reading would hold a
+    // graceful close, and the connection with it, until the write stall.
+    const QPointer<ZqNetHostConnection> self(this);
+    socket->flush();
+    // The writes reported by the flush may have ended this connection already.
+    if (!self)
+        return;
+    if (socket->bytesToWrite() > 0)
+        socket->abort();
+    else
+        socket->disconnectFromHost();
+    if (self)
+        OnDisconnected();
 }
 
 bool ZqNetHostConnection::writeMessageHeader(ZqMessageType type, qint64 length)
@@ -125,7 +141,7 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
     clearCurrentSendTrackers();
     currentSendMessageType = msgType;
     currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
-    watchWriteProgress(false);
+    watchWriteProgress();
     return true;
 }
 
@@ -136,9 +152,12 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
         const QPointer<ZqNetHostConnection> self(this);
         if (!sendNextFileChunk()) {
             if (self)
-                watchWriteProgress(true);
+                watchWriteProgress();
             return;
         }
+        // A file that could not be ended may have closed the connection.
+        if (!self || isDisconnected)
+            return;
     } else {
         clearCurrentSendTrackers();
     }
@@ -149,26 +168,62 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
     if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
         handleFileSendQueue();
     if (self)
-        watchWriteProgress(true);
+        watchWriteProgress();
 }
 
-void ZqNetHostConnection::watchWriteProgress(bool progressed)
+qint64 ZqNetHostConnection::bytesTakenByPeer() const
+{
+#ifdef TIOCOUTQ
+    // What the peer has acknowledged. The socket reports a write only once the kernel
+    // has room for a good part of its buffer again, which a slow reader takes minutes
+    // to make.
+    int unacknowledged = 0;
+    const qintptr fd = socket->socketDescriptor();
+    if (fd >= 0 && ::ioctl(int(fd), TIOCOUTQ, &unacknowledged) == 0)
+        return bytesToKernel - unacknowledged;
+#endif
+    return bytesToKernel;
+}
+
+void ZqNetHostConnection::watchWriteProgress()
 {
     if (isDisconnected || socket->bytesToWrite() == 0) {
         writeStallTimer.stop();
         return;
     }
-    if (progressed || !writeStallTimer.isActive())
-        writeStallTimer.start(writeStall_MS > 0 ? writeStall_MS : watchDogTimer.interval());
+    if (writeStallTimer.isActive())
+        return;
+    takenAtLastSample = bytesTakenByPeer();
+    sinceWriteProgress.start();
+    // Sampled all through the interval, so that any byte the peer takes in it counts.
+    writeStallTimer.start(qBound(20, writeStallLimit() / 100, 250));
+}
+
+int ZqNetHostConnection::writeStallLimit() const
+{
+    return writeStall_MS > 0 ? writeStall_MS : watchDogTimer.interval();
+}
+
+void ZqNetHostConnection::sampleWriteProgress()
+{
+    if (isDisconnected || socket->bytesToWrite() == 0) {
+        writeStallTimer.stop();
+        return;
+    }
+    const qint64 taken = bytesTakenByPeer();
+    if (taken > takenAtLastSample) {
+        takenAtLastSample = taken;
+        sinceWriteProgress.start();
+    } else if (sinceWriteProgress.elapsed() >= writeStallLimit()) {
+        onWriteStalled();
+    }
 }
 
 void ZqNetHostConnection::onWriteStalled()
 {
-    if (isDisconnected || socket->bytesToWrite() == 0)
-        return;
-    qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): the peer took none of "
-            + QString::number(socket->bytesToWrite()) + " waiting bytes in "
-            + QString::number(writeStallTimer.interval()) + " ms, disconnecting";
+    qWarning().noquote() << "ZqNetHostConnection(" + hostAddressString() + "): the peer took none of the "
+            + QString::number(pendingSendBytes()) + " bytes waiting for it in the last "
+            + QString::number(writeStallLimit()) + " ms, disconnecting";
     // Neither the queue nor the socket's buffer would ever go out.
     messageSendQueue.clear();
     endAndAbort();
@@ -189,7 +244,7 @@ void ZqNetHostConnection::OnPingTimeout()
     SendMessage(QByteArrayLiteral("ZqWD"), ZqMessage_WatchDogPing);
     // Also catches bytes written without SendMessage (a file's header) while the
     // peer reads nothing.
-    watchWriteProgress(false);
+    watchWriteProgress();
 }
 
 void ZqNetHostConnection::OnReadyRead() { handleAvailableBytes(); }
@@ -339,6 +394,7 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = false;
     receiveStopScan = FileStopScan();
+    receiveHeldMarkerBytes = 0;
 }
 
 void ZqNetHostConnection::clearCurrentSendTrackers()

@@ -3,6 +3,7 @@
 #include "zqmessagetypes.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QList>
@@ -67,7 +68,12 @@ public:
     void setFrameDeadline(int ms) { frameDeadline_MS = ms; }
     // How long the peer may take none of the bytes waiting for it; 0: the watchdog interval.
     void setWriteStallTimeout(int ms) { writeStall_MS = ms; }
+    // Bytes the peer has taken out of the kernel's send queue on this socket so
+    // far; without a way to ask the kernel, the bytes handed to it.
+    qint64 bytesTakenByPeer() const;
 
+    // Closes the socket at once, dropping what the kernel would not take; the end is
+    // reported before this returns.
     Q_INVOKABLE void forceDisconnect();
     // (Re)starts the receive watchdog with the given interval.
     Q_INVOKABLE void setWatchDogTimeout(int timeout_MS);
@@ -171,8 +177,10 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
-    // Times the peer's taking of the bytes waiting to be written (see writeStallTimer).
-    void watchWriteProgress(bool progressed);
+    // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
+    void watchWriteProgress();
+    void sampleWriteProgress();
+    int writeStallLimit() const;
     void onWriteStalled();
     // Ends the connection as lost, then drops the socket and what it holds.
     void endAndAbort();
@@ -196,6 +204,11 @@ private:
     // Skips the part of a cancel marker that followed its early match; false
     // while too few bytes are there to tell.
     bool skipFileStopEcho();
+    // The length of the longest start of the marker that ends the frame's file bytes.
+    int markerStartAtFrameEnd() const;
+    // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
+    // else the file is finished; false while too few bytes are there to tell.
+    bool resolveHeldMarkerStart();
     void beginFileReceive();
     void finishFileReceive();
     // Removes the copier's record and its temp file; false when the copier is not ours.
@@ -229,6 +242,8 @@ private:
     FileStopScan sendStopScan;
     FileStopScan receiveStopScan;
     int receiveMarkerEchoBytes = 0;
+    // The frame is whole, but its last bytes may begin a marker that runs past it.
+    int receiveHeldMarkerBytes = 0;
     QString currentReceiveTempPath;
     // The file frame being received is read and dropped (refused or failed).
     bool currentReceiveDiscarding = false;
@@ -242,9 +257,12 @@ private:
     QTimer frameDeadlineTimer;
     int frameDeadline_MS = 0;
     int writeStall_MS = 0;
-    // Runs while bytes wait to be written; a peer that takes none of them for a watchdog
-    // interval is lost, even when it still pings.
+    // Samples, while bytes wait to be written, what the peer has taken; a peer that takes
+    // nothing at all for a watchdog interval is lost, even when it still pings.
     QTimer writeStallTimer;
+    QElapsedTimer sinceWriteProgress;
+    qint64 takenAtLastSample = 0;
+    qint64 bytesToKernel = 0;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     QString tempDirectory;

@@ -289,6 +289,8 @@ void ZqNetHostConnection::updateCurrentReceivePercentStats()
 
 bool ZqNetHostConnection::handleFileReceiveStep()
 {
+    if (receiveHeldMarkerBytes > 0)
+        return resolveHeldMarkerStart();
     if (currentReceiveMessageBytesReceived == 0) {
         if (socket->bytesAvailable() < FileDataPathBlockSize)
             return false;
@@ -338,8 +340,45 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         currentReceiveMessageBytesReceived += quint64(data.size());
     }
     updateCurrentReceivePercentStats();
-    if (currentReceiveMessageBytesReceived == currentReceiveMessageSize)
+    if (currentReceiveMessageBytesReceived == currentReceiveMessageSize) {
+        // A sender halts a file with the whole marker even when fewer file bytes were
+        // left, so a marker may start in the frame's last bytes and run on past them.
+        receiveHeldMarkerBytes = markerStartAtFrameEnd();
+        if (receiveHeldMarkerBytes == 0)
+            finishFileReceive();
+    }
+    return true;
+}
+
+int ZqNetHostConnection::markerStartAtFrameEnd() const
+{
+    const QByteArray& tail = receiveStopScan.tail;
+    for (int length = qMin(tail.size(), FileStopMarker.size() - 1); length > 0; --length) {
+        if (tail.endsWith(QByteArray::fromRawData(FileStopMarker.constData(), length)))
+            return length;
+    }
+    return 0;
+}
+
+bool ZqNetHostConnection::resolveHeldMarkerStart()
+{
+    const QByteArray rest = FileStopMarker.mid(receiveHeldMarkerBytes);
+    const QByteArray next = socket->peek(rest.size());
+    if (!rest.startsWith(next)) {
+        // Not the marker: the held bytes were the file's own.
+        receiveHeldMarkerBytes = 0;
         finishFileReceive();
+        return true;
+    }
+    if (next.size() < rest.size())
+        return false;
+    socket->skip(rest.size());
+    // Held file bytes that began like the marker make the rest of it follow as whole words.
+    receiveMarkerEchoBytes = receiveHeldMarkerBytes / FileStopWordSize * FileStopWordSize;
+    qWarning("File transfer cancelled");
+    currentRemoteFilePath.clear();
+    currentLocalFilePath.clear();
+    clearCurrentReceiveTrackers();
     return true;
 }
 
@@ -449,6 +488,8 @@ void ZqNetHostConnection::finishFileReceive()
     currentLocalFilePath.clear();
     currentRemoteFilePath.clear();
     clearCurrentReceiveTrackers();
+    // A marker right after the whole file (a halt that came too late) is no header.
+    receiveMarkerEchoBytes = FileStopMarker.size();
     if (!received)
         return;
     // The copier replaces an existing destination only with a complete copy.
@@ -522,6 +563,11 @@ bool ZqNetHostConnection::skipFileStopEcho()
 
 void ZqNetHostConnection::abandonFileTransfers()
 {
+    // A whole frame whose last bytes were held: no marker followed them.
+    if (receiveHeldMarkerBytes > 0) {
+        receiveHeldMarkerBytes = 0;
+        finishFileReceive();
+    }
     receiveMarkerEchoBytes = 0;
     const bool sending = currentSendMessageType == ZqMessage_FileDataMessage;
     const bool receiving = currentReceiveMessageType == ZqMessage_FileDataMessage && !currentReceiveDiscarding

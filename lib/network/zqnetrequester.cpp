@@ -25,6 +25,7 @@ void ZqNetRequester::setHostConnection(ZqNetHostConnection* host)
     hostConnection = host;
     for (SentRequest& record : sentRequests)
         record.sent = false;
+    missRequests.clear();
     if (!host)
         return;
     connect(host, &ZqNetHostConnection::messageReceived, this, &ZqNetRequester::onMessageReceived);
@@ -66,7 +67,6 @@ int ZqNetRequester::queueAndSend(RequestTypes type, ZqNetValuesKey key, const QB
     out.setVersion(StreamVersion);
     out << qint32(record.requestId);
     payload.append(payloadAfterId);
-    // A get that never went out must not hold back the next one for its key.
     record.sent = hostConnection && hostConnection->SendMessage(payload, msgType);
     sentRequests.append(record);
     return record.requestId;
@@ -126,19 +126,22 @@ QByteArray ZqNetRequester::GetCurrentCacheValue(ZqNetValuesKey key, bool& found,
         found = true;
         return it.value();
     }
-    // Every reader asks on a miss; the answer to the first request serves them all.
-    if (requestIfMissing && !getInFlight(key))
-        sendGetRequest(key, false);
-    return QByteArray();
-}
-
-bool ZqNetRequester::getInFlight(ZqNetValuesKey key) const
-{
-    for (const SentRequest& record : sentRequests) {
-        if (record.sent && record.requestType == RequestType_GetRequest && record.key == key)
-            return true;
+    // Every reader asks on a miss; the answer to one request serves them all, and a
+    // printer that answers nothing is asked once per interval.
+    if (!requestIfMissing)
+        return QByteArray();
+    const auto asked = missRequests.constFind(key);
+    if (asked != missRequests.constEnd() && !asked->since.hasExpired(MissRetryInterval_MS)
+        && indexOfRequest(asked->requestId) >= 0)
+        return QByteArray();
+    const int id = sendGetRequest(key, false);
+    // A get that never went out holds nothing back.
+    if (sentRequests.constLast().sent) {
+        MissRequest& request = missRequests[key];
+        request.requestId = id;
+        request.since.start();
     }
-    return false;
+    return QByteArray();
 }
 
 bool ZqNetRequester::keyInCache(ZqNetValuesKey key)

@@ -4,6 +4,7 @@
 #include "zqnethostconnection.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -18,6 +19,10 @@ class ZqNetRequester : public QObject {
     Q_OBJECT
 
 public:
+    // Readers of a missing value ask for it at most this often; an answer that never
+    // comes holds the next ask back no longer.
+    static constexpr int MissRetryInterval_MS = 3000;
+
     enum RequestTypes {
         RequestType_Unknown = 0,
         RequestType_GetRequest = 1,
@@ -63,8 +68,8 @@ public:
     Q_INVOKABLE int sendFileRetrieveRequest(QString remoteFilePath, QString localFilePath);
 
     // Without a connection: not found, nothing requested. Otherwise the cached bytes, or
-    // (when requestIfMissing) a get request is sent for a missing key, unless one for that
-    // key is already out on this connection and unanswered.
+    // (when requestIfMissing) a get request is sent for a missing key, unless a miss of
+    // that key sent one less than MissRetryInterval_MS ago that is still unanswered.
     QByteArray GetCurrentCacheValue(ZqNetValueKeys::ZqNetValuesKey key, bool& found, bool requestIfMissing);
     bool keyInCache(ZqNetValueKeys::ZqNetValuesKey key);
     // Emits cacheValueChanged when the key is new or its bytes differ.
@@ -110,9 +115,14 @@ private:
         ZqMessageTypes::ZqMessageType msgType, const QByteArray& payloadAfterId);
     void finishRequest(int id, RequestTypes type, RequestReturnCode code);
     int indexOfRequest(int id) const;
-    bool getInFlight(ZqNetValueKeys::ZqNetValuesKey key) const;
 
     QMap<ZqNetValueKeys::ZqNetValuesKey, QByteArray> valueCache;
+    // The get a miss of the key last sent on this connection, and since when.
+    struct MissRequest {
+        int requestId = -1;
+        QElapsedTimer since;
+    };
+    QMap<ZqNetValueKeys::ZqNetValuesKey, MissRequest> missRequests;
     QList<SentRequest> sentRequests;
     bool inBroadcast = false;
 

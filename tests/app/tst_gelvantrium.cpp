@@ -134,12 +134,16 @@ private slots:
         }
         QCOMPARE(geometryOf(window, first), moved);
         QVERIFY2(quit(first), "the application did not quit cleanly");
-        // Regression: a first start printed a bare folder line.
+        // The application folder is logged at debug level on every start: standard output
+        // shows every message, the general log only those of the configured level (Info).
         const QByteArray output = first.readAllStandardOutput();
+        const QByteArray folderLine
+            = '"' + QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8() + "\"\n";
         QVERIFY2(output.contains("Failed to open log config file for reading\n"
                                  "Created new log config file with default values\n")
-                && !output.contains(QFileInfo(QStringLiteral(GELV_APP_BINARY)).absolutePath().toUtf8()),
+                && output.contains("\n" + folderLine),
             output.constData());
+        QVERIFY(!logText("log_*.zqlog").contains(folderLine));
 
         // They hold the distribution password and the group key: the user's alone, also
         // after the application has rewritten the file.

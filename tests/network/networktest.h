@@ -141,3 +141,36 @@ struct LoopbackServer {
     std::unique_ptr<ZqNetConnectionManager> server;
     QHostAddress address;
 };
+
+// Every message of one type logged while it lives, in order. Qt Test's own handling
+// of messages (ignoreMessage included) is off meanwhile.
+class MessageCapture {
+public:
+    explicit MessageCapture(QtMsgType type)
+        : watched(type)
+    {
+        current() = this;
+        previous = qInstallMessageHandler(&MessageCapture::handle);
+    }
+    ~MessageCapture()
+    {
+        qInstallMessageHandler(previous);
+        current() = nullptr;
+    }
+    int count(const QString& pattern) const { return messages.filter(QRegularExpression(pattern)).size(); }
+    QStringList messages;
+
+private:
+    static MessageCapture*& current()
+    {
+        static MessageCapture* capture = nullptr;
+        return capture;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        if (current() && type == current()->watched)
+            current()->messages << text;
+    }
+    QtMsgType watched;
+    QtMessageHandler previous = nullptr;
+};

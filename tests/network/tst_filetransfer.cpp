@@ -231,6 +231,50 @@ private slots:
         QCOMPARE(tempFiles(temp) + tree(t.dir.path()), QStringList());
     }
 
+    // Regression: a sender halts a file with the whole marker even when fewer file bytes
+    // were left, so the marker ran past the frame: its first bytes were taken as the
+    // file's last (the file reported received), the rest read as a header and the
+    // connection closed.
+    void markerPastTheFrameEnd_data()
+    {
+        columns<QByteArray, int, QStringList>("afterData", "split", "events");
+        const QStringList cancelled { "startReceive got.bin got.bin" };
+        QTest::newRow("cancel") << marker << 0 << cancelled;
+        QTest::newRow("cancel, the frame's end read first") << marker << 20 << cancelled;
+        QTest::newRow("file bytes like the marker's start")
+            << marker.left(20) << 20
+            << QStringList { "startReceive got.bin got.bin", "received got.bin got.bin", "complete" };
+    }
+    void markerPastTheFrameEnd()
+    {
+        QFETCH(QByteArray, afterData);
+        QFETCH(int, split);
+        QFETCH(QStringList, events);
+        Link t;
+        QVERIFY(t.open("127.0.0.230"));
+        t.connection.setFileReceiveRoot(t.dir.path());
+        // The frame holds 5000 file bytes and the marker's first 20.
+        const QByteArray stream = fileFrameHeader(5020) + field("got.bin") + field("/peer/got.bin")
+            + pattern(5000) + afterData + frame(ZqMessage_GenericMessage, "next");
+        const int frameEnd = 12 + 512 + 5020;
+        if (split > 0) {
+            t.peerWrite(stream.left(frameEnd));
+            QTRY_COMPARE(t.log.percents.value(t.log.percents.size() - 1), 100);
+            QTest::qWait(50);
+            QCOMPARE(t.log.events, QStringList { "startReceive got.bin got.bin" });
+        }
+        if (afterData == marker)
+            QTest::ignoreMessage(QtWarningMsg, "File transfer cancelled");
+        t.peerWrite(stream.mid(split > 0 ? frameEnd : 0));
+        QTRY_COMPARE(t.log.messages, QList<QByteArray> { "next" });
+        QTRY_COMPARE(t.log.events, events);
+        QCOMPARE(tempFiles(t.connection.TempDirectory()), QStringList());
+        QCOMPARE(QFile::exists(t.at("got.bin")), events.size() > 1);
+        if (events.size() > 1)
+            QCOMPARE(readFile(t.at("got.bin")), pattern(5000) + marker.left(20));
+        QVERIFY(t.connection.IsConnected());
+    }
+
     void cancelFileSend()
     {
         Link t;

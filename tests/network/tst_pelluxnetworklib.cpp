@@ -69,11 +69,11 @@ private slots:
         // Regression: a refused install left no trace of which printer refused it, or why.
         row("install denied", "deny", "+Resin X", SIGNAL(materialDenied()), { "Zeta" },
             "^PelluxNetworkLib::onDeniedByHost: printer %1 refused the material install, key "
-            "ZqNetValueKey_CustomMaterialXMLString \\(request 2\\); a group key that differs between this "
+            "ZqNetValueKey_CustomMaterialXMLString \\(request 3\\); a group key that differs between this "
             "application and the printer gives this same answer$");
         row("old firmware", "oldfirmware", "+Resin X", SIGNAL(deniedByInvalidKey()), { "Zeta" },
             "^PelluxNetworkLib::onDeniedByHost: printer %1 refused "
-            "ZqNetValueKey_CustomMaterialXMLString \\(request 2\\) as a key it does not know$");
+            "ZqNetValueKey_CustomMaterialXMLString \\(request 3\\) as a key it does not know$");
         row("removal accepted", "accept", "-Zeta", SIGNAL(materialListChanged(QString)), {});
         row("removal denied", "accept", "-Unknown", SIGNAL(materialRemovalDenied()));
     }
@@ -172,7 +172,8 @@ private slots:
         QVERIFY(p.item->connectToPrinter(p.ip));
     }
     // Regression: each connect sent five requests (list, name, list, name, name): every
-    // reader's cache miss asked again while the first answer was on its way.
+    // reader's cache miss asked again while the first answer was on its way. The connect
+    // asks once, and the readers' misses once more per key.
     void connectAsksOncePerKey()
     {
         Printer p;
@@ -196,7 +197,116 @@ private slots:
                 gets << line.toMap().value("key").toString();
         }
         QCOMPARE(gets,
-            (QStringList { "ZqNetValueKey_MLIB_MaterialNameList", "ZqNetValueKey_FriendlyPrinterName" }));
+            (QStringList { "ZqNetValueKey_MLIB_MaterialNameList", "ZqNetValueKey_FriendlyPrinterName",
+                "ZqNetValueKey_MLIB_MaterialNameList", "ZqNetValueKey_FriendlyPrinterName" }));
+    }
+
+    // Regression: a get that was never answered held back every later one for its key, so a
+    // printer that missed the first asks (while starting, say) left no list and no name.
+    void unansweredGetIsAskedAgain()
+    {
+        Printer p;
+        QVERIFY(p.start({ "--mode", "late", "--name", "Lab printer", "--material", "Zeta" }));
+        QVERIFY(p.item->connectToPrinter(p.ip));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(names(p.item->getMaterialJSONList()), QStringList { "Zeta" }, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.item->getPrinterName(), QStringLiteral("Lab printer"), 10000);
+        // Read every 50 ms meanwhile, yet asked again at most once per interval.
+        const qint64 asksAllowed = 2 + clock.elapsed() / ZqNetRequester::MissRetryInterval_MS;
+        QHash<QString, int> gets;
+        for (const QVariant& line : p.standIn.log()) {
+            if (line.toMap().value("request") == "get")
+                ++gets[line.toMap().value("key").toString()];
+        }
+        QVERIFY(gets.value("ZqNetValueKey_MLIB_MaterialNameList") <= asksAllowed);
+        QVERIFY(gets.value("ZqNetValueKey_FriendlyPrinterName") <= asksAllowed);
+    }
+
+    // Regression: names were cut to 256 characters in the list, and removal sent the cut
+    // name, which the printer refused every time.
+    void longNameIsRemovedByItsListedEntry()
+    {
+        const QString name = QString(250, QLatin1Char('L')) + QString(50, QLatin1Char('t'));
+        Printer p;
+        QVERIFY(p.start({ "--material", name, "--material", "Zeta" }));
+        QVERIFY(p.item->connectToPrinter(p.ip));
+        QTRY_COMPARE(names(p.item->getMaterialJSONList()), (QStringList { name.left(256), "Zeta" }));
+        QSignalSpy denied(p.item.get(), &PelluxNetworkLib::materialRemovalDenied);
+        QVERIFY(p.item->removeMaterial(names(p.item->getMaterialJSONList()).first()));
+        QTRY_COMPARE(names(p.item->getMaterialJSONList()), QStringList { "Zeta" });
+        QCOMPARE(p.standIn.waitFor("request", "set").value("material").toString(), name);
+        QCOMPARE(denied.count(), 0);
+    }
+
+    // Regression: a set request that could not be written counted as sent, so an
+    // install waited for an answer until the connection ended.
+    void unwrittenSetFails()
+    {
+        Printer p;
+        QVERIFY(p.start(QStringList {}));
+        QVERIFY(p.item->connectToPrinter(p.ip));
+        // Both gets of the connect are out, and nothing is in flight.
+        QVERIFY(!p.standIn.waitFor("key", "ZqNetValueKey_FriendlyPrinterName").isEmpty());
+        QTcpSocket* socket = p.item->connectionManager()->ServerConnections().last()->Socket();
+        {
+            // Closed without a word: the printer still counts as connected.
+            const QSignalBlocker quiet(socket);
+            socket->abort();
+        }
+        QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QTcpSocket): device not open");
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^PelluxNetworkLib: the request to printer .* could not be sent"));
+        QVERIFY(!p.item->sendMaterialString(QStringLiteral("00")));
+        QVERIFY(p.item->property("connected").toBool());
+    }
+
+    // Regression: the user's disconnect closed gracefully, so a printer that had stopped
+    // reading kept its connection until the write stall: a reconnect was refused as
+    // already connected, and the old connection's late end was reported beside the
+    // printer connected since.
+    void disconnectEndsAtOnce()
+    {
+        PrinterStandInProcess stalled;
+        QVERIFY(stalled.start(FLOODPRINTER_BINARY, { "--no-read" }));
+        Printer live;
+        QVERIFY(live.start({ "--name", "Live" }));
+        PelluxNetworkLib& item = *live.item;
+        QVERIFY(item.connectToPrinter(stalled.address()));
+        const QString document(1024 * 1024, QLatin1Char('A'));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(item.sendMaterialString(document));
+        QVERIFY(item.disconnectFromPrinter(stalled.address()));
+        QVERIFY(item.connectionManager()->ServerConnections().isEmpty());
+        QVERIFY(item.connectToPrinter(stalled.address()));
+
+        // The older one ends while another printer is the current one.
+        QVERIFY(item.connectToPrinter(live.ip));
+        QSignalSpy ended(item.connectionManager(), &ZqNetConnectionManager::serverDisconnected);
+        QSignalSpy reported(&item, &PelluxNetworkLib::disconnected);
+        stalled.stop();
+        QVERIFY(ended.wait(15000));
+        QCOMPARE(reported.count(), 0);
+        QVERIFY(item.property("connected").toBool());
+        QCOMPARE(item.getPrinterIP(), live.ip);
+    }
+
+    // Regression: the warning for a list over the cap was logged at every read of the list.
+    void listCutIsWarnedOncePerConnection()
+    {
+        Printer p;
+        QVERIFY(p.start({ "--material", QString(300, QLatin1Char('L')) }));
+        MessageCapture warnings(QtWarningMsg);
+        for (int connection = 0; connection < 2; ++connection) {
+            QVERIFY(p.item->connectToPrinter(p.ip));
+            QTRY_COMPARE(p.item->getMaterialJSONList().size(), 1);
+            for (int i = 0; i < 3; ++i)
+                p.item->getMaterialJSONList();
+            QVERIFY(p.item->disconnectFromPrinter(p.ip));
+        }
+        QCOMPARE(warnings.count("^PelluxNetworkLib::getMaterialJSONList: printer "
+                     + QRegularExpression::escape(p.ip) + " listed"),
+            2);
     }
 
     // Regression: a broadcast that changed a value was relayed twice, once as a cache change.
@@ -210,11 +320,15 @@ private slots:
         QSignalSpy names(&item, &PelluxNetworkLib::printerNameChanged);
         QSignalSpy lists(&item, &PelluxNetworkLib::materialListChanged);
         QVERIFY(item.connectToPrinter(flood.address()));
+        // At connect, the answer, then one per broadcast. Read only then: a reader's
+        // miss would ask again, and have all of it sent once more.
+        QTRY_COMPARE(names.count(), 1 + 1 + 20);
+        QTRY_COMPARE(lists.count(), 1 + 1 + 1);
         // A megabyte name is cut to what a label can show.
-        QTRY_COMPARE(item.getPrinterName().left(9), QStringLiteral("Flood 20 "));
+        QCOMPARE(item.getPrinterName().left(9), QStringLiteral("Flood 20 "));
         QCOMPARE(item.getPrinterName().size(), 256);
-        QTRY_COMPARE(item.getMaterialJSONList().size(), 2);
-        // At connect, the answer, then one per broadcast.
+        QCOMPARE(item.getMaterialJSONList().size(), 2);
+        QTest::qWait(100);
         QCOMPARE(names.count(), 1 + 1 + 20);
         QCOMPARE(lists.count(), 1 + 1 + 1);
     }

@@ -177,6 +177,23 @@ private slots:
         QVERIFY(!socket);
     }
 
+    // Regression: removing a live client ran the disconnect chain again from inside the
+    // removal, which was logged twice.
+    void removingALiveClientReportsItOnce()
+    {
+        LoopbackServer printer;
+        QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
+        QSignalSpy ended(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        QTcpSocket client;
+        client.connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
+        QVERIFY(accepted.wait(10000));
+        MessageCapture infos(QtInfoMsg);
+        printer.server->RemoveClient(printer.server->ClientConnections().first());
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(infos.count("^ZqNetConnectionManager:: Removed Client From Connection List\\.$"), 1);
+        QVERIFY(printer.server->ClientConnections().isEmpty());
+    }
+
     void waitForServerConnectionSleeps()
     {
         LoopbackServer printer;

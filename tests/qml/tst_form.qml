@@ -191,11 +191,11 @@ TestCase {
         parameterNames.forEach(function (name) { compare(after[name], before[name], name) })
     }
 
-    // A key that takes the value out of range is refused; the model follows every accepted key.
+    // The field holds what is typed; the model follows every key that gives a number in range.
     function test_typing_data() {
         return [
-            { tag: "above the top", label: "Time Multiplier", keys: "26", text: "2", property: "timeMultiplier", value: 2 },
-            { tag: "below a negative bottom", label: "XY Trim (mm)", keys: "-2", text: "-", property: "xYTrim_mm",
+            { tag: "above the top", label: "Time Multiplier", keys: "26", text: "26", property: "timeMultiplier", value: 2 },
+            { tag: "below a negative bottom", label: "XY Trim (mm)", keys: "-2", text: "-2", property: "xYTrim_mm",
               value: -0.05 },
             // Regression: the comma was dropped, so "0,25" gave 2 and "1,5" gave 1.
             { tag: "decimal comma", label: "XY Bleed (mm)", keys: "0,25", text: "0.25", property: "xYBleed_mm", value: 0.25 },
@@ -210,6 +210,95 @@ TestCase {
         openFixture("full.zqmat")
         compare(typeInto(data.label, data.keys).text, data.text)
         compare(MaterialDocumentMediator.qualityLevel[data.property], data.value)
+    }
+
+    // Regression: a key that took a decimal field out of range put back the last accepted
+    // text, and the next keys were added to it: "0.1" retyped as "0.5" saved 0.15; clearing
+    // first did not help ("6", cleared, "0.5" gave 6.5). A lone separator in an integer
+    // field is refused and leaves the selection, so the next key still replaces it.
+    function test_retypingGivesTheTypedNumber_data() {
+        return [
+            { tag: "Exposure of a new material", label: "Exposure (mJ)", shown: "0.1", keys: "0.5", value: 0.5 },
+            { tag: "Foundation Exposure", label: "Foundation Exposure (mJ)", before: "6", shown: "6", keys: "0.8",
+              value: 0.8 },
+            { tag: "Scaling Factor X", label: "Scaling Factor X", before: "0.8", shown: "0.8", keys: "0.9", value: 0.9 },
+            { tag: "Time Multiplier", label: "Time Multiplier", before: "2", shown: "2", keys: "0.5", value: 0.5 },
+            { tag: "Version", label: "Version", target: "document", shown: "1.0", keys: "0.5", value: "0.5" },
+            { tag: "cleared first", label: "Foundation Exposure (mJ)", before: "6", clear: true, shown: "", keys: "0.5",
+              value: 0.5 },
+            { tag: "decimal comma", label: "Time Multiplier", before: "2", shown: "2", keys: "0,25", text: "0.25",
+              value: 0.25 },
+            { tag: "lone point in an integer field", label: "Kick (ms)", target: "cycleSetting", before: "10", shown: "10",
+              keys: ".5", text: "5", value: 5 },
+            { tag: "lone comma in an integer field", label: "Release Max (ms)", target: "cycleSetting", before: "1000",
+              shown: "1000", keys: ",5", text: "5", value: 5 }
+        ]
+    }
+
+    function test_retypingGivesTheTypedNumber(data) {
+        newDocument()
+        if (data.before) {
+            typeInto(data.label, data.before)
+            finishEditing()
+        }
+        if (data.clear) {
+            clearField(data.label)
+            finishEditing()
+        }
+        compare(field(data.label).input.text, data.shown)
+        var input = typeInto(data.label, data.keys)
+        finishEditing()
+        compare(input.text, data.text || data.keys)
+        var target = MaterialDocumentMediator[data.target || "qualityLevel"]
+        compare(target[FormFields.fields.filter(function (f) { return f.label === data.label })[0].property], data.value)
+    }
+
+    // Regression: an integer field dropped the characters it refused and joined the digits
+    // around them ("7.5" saved 75, "1,5" 15, "1e3" 13, "-5" 5); a decimal field dropped a
+    // minus below a bottom of 0 the same way. A text that is no number in range is shown as
+    // typed and marked, never reaches the model, and gives way to the field's earlier value,
+    // with the reason, when editing ends.
+    function test_refusedTextNeverReachesTheModel_data() {
+        return [
+            { tag: "point in Settle Min", label: "Settle Min (ms)", keys: "7.5", kept: "350", value: 350 },
+            { tag: "comma in Release Max", label: "Release Max (ms)", keys: "1,5", kept: "1100", value: 1100 },
+            { tag: "exponent in Cool", label: "Cool (ms)", keys: "1e3", kept: "20", value: 20 },
+            { tag: "minus in Kick", label: "Kick (ms)", keys: "-5", kept: "10", value: 10 },
+            { tag: "above the top of Time Multiplier", label: "Time Multiplier", target: "qualityLevel", keys: "6",
+              kept: "1.5", value: 1.5 },
+            { tag: "minus in Z Bleed Depth", label: "Z Bleed Depth (mm)", target: "qualityLevel", keys: "-5", kept: "0.2",
+              value: 0.2 },
+            { tag: "exponent in XY Bleed", label: "XY Bleed (mm)", target: "qualityLevel", keys: "1e3", kept: "0.1",
+              value: 0.1 }
+        ]
+    }
+
+    function test_refusedTextNeverReachesTheModel(data) {
+        openFixture("full.zqmat")
+        var shown = field(data.label).input
+        typeInto(data.label, data.keys)
+        compare(shown.text, data.keys)
+        verify(shown.refusal !== "", "a refused text is not marked")
+        finishEditing()
+        compare(shown.text, data.kept)
+        verify(shown.refusal !== "", "the field does not say why it put its value back")
+        var target = MaterialDocumentMediator[data.target || "cycleSetting"]
+        compare(target[FormFields.fields.filter(function (f) { return f.label === data.label })[0].property], data.value)
+        verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "the document changed")
+    }
+
+    // Regression: with no level setting them, the scaling factors were shown, saved and
+    // installed as 0.8, the bottom of their range, not the default of 1.0 the form states.
+    function test_unsetScalingIsSavedAsTheStatedDefault_data() {
+        return [ { tag: "new material", file: "" }, { tag: "file without scaling", file: "noscaling.zqmat" } ]
+    }
+
+    function test_unsetScalingIsSavedAsTheStatedDefault(data) {
+        data.file ? openFixture(data.file) : newDocument()
+        compare([field("Scaling Factor X").input.text, field("Scaling Factor Y").input.text], ["1", "1"])
+        var xml = saveTo(tempPath("scaling.zqmat"))
+        compare([elementText(xml, "MaterialScalingFactorX"), elementText(xml, "MaterialScalingFactorY")],
+                ["1.000000000000", "1.000000000000"])
     }
 
     // The number fields with the element each one is saved as.

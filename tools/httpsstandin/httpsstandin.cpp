@@ -91,7 +91,7 @@ private:
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
         for (const HttpsStandIn::Header& h : answer.headers)
             head += h.first + ": " + h.second + "\r\n";
-        if (answer.trick == HttpsStandIn::Chunked)
+        if (answer.trick == HttpsStandIn::Chunked || answer.trick == HttpsStandIn::EndlessChunked)
             head += "Transfer-Encoding: chunked\r\n";
         else if (answer.trick != HttpsStandIn::NoLength)
             head += "Content-Length: " + QByteArray::number(size) + "\r\n";
@@ -114,6 +114,12 @@ private:
     {
         static const QByteArray filler = "X-Filler: " + QByteArray(1000, 'f') + "\r\n";
         const bool flood = m_answer.trick == HttpsStandIn::EndlessHead;
+        const bool endless = m_answer.trick == HttpsStandIn::EndlessChunked;
+        while (m_sending && endless && queued() < HighWater) {
+            m_socket->write(QByteArray::number(ChunkSize, 16) + "\r\n"
+                + HttpsStandIn::generatedBody(m_sent, ChunkSize) + "\r\n");
+            m_sent += ChunkSize;
+        }
         while (m_sending && queued() < HighWater && (flood || m_sent < m_limit)) {
             const qint64 n = flood ? 0 : qMin(ChunkSize, m_limit - m_sent);
             m_socket->write(flood                 ? filler
@@ -121,7 +127,7 @@ private:
                                                   : m_answer.body.mid(int(m_sent), int(n)));
             m_sent += n;
         }
-        if (!m_sending || flood || m_sent < m_limit)
+        if (!m_sending || flood || endless || m_sent < m_limit)
             return;
         m_sending = false;
         if (m_answer.trick != HttpsStandIn::KeepOpen)

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,7 +20,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 
 namespace {
@@ -104,6 +107,65 @@ QString materialName(const QByteArray& xml)
     }
     return QString();
 }
+
+// Times how long a client takes none of the bytes waiting for it. Taken means
+// acknowledged, as the kernel counts it: the socket reports a write only once the
+// kernel has room for a good part of its buffer again, which a slow reader takes
+// minutes to make. Sampled all through the time-out, so that any byte taken counts.
+class SendStall : public QTimer {
+public:
+    SendStall(QTcpSocket* client, int limit, std::function<void()> stalled)
+        : QTimer(client)
+        , client(client)
+        , limit(limit)
+        , stalled(std::move(stalled))
+    {
+        setInterval(qBound(20, limit / 100, 250));
+        connect(
+            client, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { handed += bytes; });
+        connect(this, &QTimer::timeout, this, [this] { sample(); });
+    }
+    // After every write, and every time the socket hands bytes on.
+    void watch()
+    {
+        if (isActive() || client->bytesToWrite() == 0)
+            return;
+        last = taken();
+        since.start();
+        start();
+    }
+
+private:
+    qint64 taken() const
+    {
+        int unacknowledged = 0;
+        if (::ioctl(int(client->socketDescriptor()), TIOCOUTQ, &unacknowledged) == 0)
+            return handed - unacknowledged;
+        return handed;
+    }
+    void sample()
+    {
+        if (client->bytesToWrite() == 0) {
+            stop();
+            return;
+        }
+        const qint64 now = taken();
+        if (now > last) {
+            last = now;
+            since.start();
+        } else if (since.elapsed() >= limit) {
+            stop();
+            stalled();
+        }
+    }
+
+    QTcpSocket* client;
+    int limit;
+    std::function<void()> stalled;
+    qint64 handed = 0;
+    qint64 last = 0;
+    QElapsedTimer since;
+};
 
 class StandIn : public QObject {
 public:
@@ -196,17 +258,9 @@ private:
         connect(idle, &QTimer::timeout, client, [this, client] { drop(client, "idle"); });
         connect(client, &QTcpSocket::readyRead, idle, qOverload<>(&QTimer::start));
         idle->start(idleTimeout);
-        auto* stall = new QTimer(client);
+        auto* stall = new SendStall(client, idleTimeout, [this, client] { drop(client, "takes nothing"); });
         stall->setObjectName("stall");
-        stall->setSingleShot(true);
-        stall->setInterval(idleTimeout);
-        connect(stall, &QTimer::timeout, client, [this, client] { drop(client, "takes nothing"); });
-        connect(client, &QTcpSocket::bytesWritten, stall, [client, stall] {
-            if (client->bytesToWrite() > 0)
-                stall->start();
-            else
-                stall->stop();
-        });
+        connect(client, &QTcpSocket::bytesWritten, stall, &SendStall::watch);
         auto* deadline = new QTimer(client);
         deadline->setObjectName("frame deadline");
         deadline->setSingleShot(true);
@@ -246,9 +300,8 @@ private:
             drop(client, "send backlog");
             return;
         }
-        auto* stall = client->findChild<QTimer*>("stall");
-        if (stall && !stall->isActive())
-            stall->start();
+        if (auto* stall = static_cast<SendStall*>(client->findChild<QTimer*>("stall")))
+            stall->watch();
     }
 
     void broadcast(const QString& key, const QByteArray& value)
@@ -326,11 +379,23 @@ private:
             line["reply"] = "none, truncated";
         else if (mode == "silent")
             line["reply"] = "none, silent";
+        else if (mode == "late" && type == GetValueRequest && firstAsk(client, key))
+            line["reply"] = "none, first ask";
         else if (type == GetValueRequest)
             get(client, id, key, line);
         else
             set(client, id, key, value, line);
         write(line);
+    }
+
+    // Whether this client asks for the key for the first time.
+    static bool firstAsk(QTcpSocket* client, const QString& key)
+    {
+        const QByteArray asked = "asked " + key.toUtf8();
+        if (client->property(asked.constData()).toBool())
+            return false;
+        client->setProperty(asked.constData(), true);
+        return true;
     }
 
     void get(QTcpSocket* client, quint32 id, const QString& key, QJsonObject& line)
@@ -410,6 +475,8 @@ int main(int argc, char** argv)
         "  silent       answer nothing (keep-alive pings still go out)\n"
         "  drop         answer gets; close the connection at the first set request\n"
         "  mute         like accept, but never ping (clients time out after 25 s)\n"
+        "  late         like accept, but leave each client's first get of each key unanswered, as a "
+        "printer still starting would\n"
         "Hostile modes, each otherwise like accept:\n"
         "  oversized    at connect, a frame header announcing 2^40 payload bytes, then 1 MiB\n"
         "  negative     at connect, a frame header with the length -2, then 1 MiB\n"
@@ -433,7 +500,7 @@ int main(int argc, char** argv)
         "name", "Friendly printer name (default \"Stand-in printer\").", "name", "Stand-in printer");
     const QCommandLineOption material("material", "A material already installed (repeatable).", "name");
     const QCommandLineOption mode(
-        "mode", "accept, deny, oldfirmware, silent, drop, mute or a hostile mode.", "mode", "accept");
+        "mode", "accept, deny, oldfirmware, silent, drop, mute, late or a hostile mode.", "mode", "accept");
     const QCommandLineOption log(
         "log", "Append the JSON-lines log to this file (default: standard output).", "file");
     const QCommandLineOption frameDeadline("frame-deadline",
@@ -453,7 +520,7 @@ int main(int argc, char** argv)
     standIn.materials = parser.values(material);
     standIn.frameDeadline = qMax(1, parser.value(frameDeadline).toInt());
     standIn.idleTimeout = qMax(1, parser.value(idleTimeout).toInt());
-    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute", "oversized",
+    const QStringList modes { "accept", "deny", "oldfirmware", "silent", "drop", "mute", "late", "oversized",
         "negative", "hugelist", "trickle", "garbage", "fileframe" };
     if (!modes.contains(standIn.mode)) {
         std::fprintf(stderr, "printerstandin: unknown mode %s\n", qPrintable(standIn.mode));

@@ -3,11 +3,13 @@ import QtQuick.Controls 2.15
 import "../.."
 import ".."
 
-// Single-line input with the form's styling. With a decimal range the text is
-// checked on every change and an out-of-range value is put back to the last
-// accepted text; text filled in by setText() is shown as it is. A number field
-// refuses characters no number has, and shows empty once editing finishes on
-// text that is not yet a number ("." or "-"), since the document holds none.
+// Single-line input with the form's styling. A number field (one with an integer or
+// decimal range) holds exactly what is typed; only text that is a number in range, or
+// empty, is reported by userEdited and so reaches the model. Other text is marked at
+// the field, and when editing ends it is put back to the value the field had when
+// editing began, with the reason left showing. Characters are never dropped one by
+// one: a dropped key would join the digits around it into another number. Text
+// filled in by setText() is shown as it is, in range or not.
 Item {
     id: fieldText
 
@@ -26,16 +28,21 @@ Item {
     // NaN = unset; -1 is a real bound (XY Trim starts at -1.0).
     property real doubleMin: NaN
     property real doubleMax: NaN
+    // The last accepted text: what the model holds from this field.
     property string validatedValue: ""
+    // Why the field does not hold, or did not keep, what was typed; "" when it does.
+    readonly property alias refusal: note.text
     readonly property alias inputItem: input
     readonly property bool hovered: hoverArea.containsMouse
 
-    // Set while setText() fills the field: no range check, no userEdited.
+    // Set while the field changes its own text: no check, no userEdited.
     property bool filling: false
     property string filledText: ""
+    // The text when editing began, put back when editing ends on a refused text.
+    property string editStartText: ""
 
     signal editingFinished()
-    // A change of the text that did not come from setText().
+    // A change of the text that did not come from setText(), to a text that is accepted.
     signal userEdited(string text)
 
     implicitWidth: 200
@@ -44,15 +51,18 @@ Item {
     readonly property bool hasIntRange: intMin !== -1 || intMax !== -1
     readonly property bool hasDoubleRange: !hasIntRange && (!isNaN(doubleMin) || !isNaN(doubleMax))
     readonly property bool isNumber: hasIntRange || hasDoubleRange
-    // What a number field may hold while it is typed; the validators alone let
-    // group separators such as ',' through as intermediate text.
-    readonly property var partialNumberPattern: hasIntRange ? /^[+-]?\d*$/ : /^[+-]?\d*\.?\d*$/
+    readonly property real rangeBottom: hasIntRange ? (intMin === -1 ? -2147483647 : intMin)
+                                               : (isNaN(doubleMin) ? -Infinity : doubleMin)
+    readonly property real rangeTop: hasIntRange ? (intMax === -1 ? 2147483647 : intMax)
+                                            : (isNaN(doubleMax) ? Infinity : doubleMax)
 
     function setText(value) {
         filling = true
         input.text = value
         validatedValue = value
         filledText = value
+        editStartText = value
+        note.text = ""
         filling = false
     }
 
@@ -62,32 +72,70 @@ Item {
         Globals.fieldInputOnEnabledChanged(enabled, input.activeFocus, inputBackground)
     }
 
-    // Text that is not a number when editing ends is cleared, as a user would.
-    // Text filled in from the document is never cleared: it is what the document holds.
-    function finishEditing() {
-        if (isNumber && input.text !== "" && input.text !== filledText && isNaN(parseValue(input.text)))
-            input.text = ""
-    }
-
     function parseValue(text) {
         if (text === "" || !/^[+-]?(\d+\.?\d*|\.\d+)$/.test(text))
             return NaN
         return parseFloat(text)
     }
 
-    IntValidator {
-        id: intValidator
-        locale: "C"
-        bottom: fieldText.intMin === -1 ? -2147483647 : fieldText.intMin
-        top: fieldText.intMax === -1 ? 2147483647 : fieldText.intMax
+    // "" when the text may reach the model; otherwise "unfinished" (the start of a
+    // number, such as "-" or "."), "range", "whole" or "number".
+    function refusalOf(text) {
+        if (!isNumber || text === "")
+            return ""
+        if (hasIntRange && !/^[+-]?\d+$/.test(text)) {
+            if (/^[+-]?$/.test(text))
+                return "unfinished"
+            return /^[+-]?(\d+[.,]?\d*|[.,]\d+)$/.test(text) ? "whole" : "number"
+        }
+        var value = parseValue(text)
+        if (isNaN(value))
+            return /^[+-]?\.?$/.test(text) ? "unfinished" : "number"
+        return value < rangeBottom || value > rangeTop ? "range" : ""
     }
 
-    DoubleValidator {
-        id: doubleValidator
-        locale: "C"
-        notation: DoubleValidator.StandardNotation
-        bottom: isNaN(fieldText.doubleMin) ? -Infinity : fieldText.doubleMin
-        top: isNaN(fieldText.doubleMax) ? Infinity : fieldText.doubleMax
+    function refusalText(reason, typing) {
+        if (typing) {
+            return reason === "range" ? qsTr("Out of range")
+                 : reason === "whole" ? qsTr("Whole numbers only")
+                 : reason === "number" ? qsTr("Not a number") : ""
+        }
+        return reason === "range" ? qsTr("Not kept: out of range")
+             : reason === "whole" ? qsTr("Not kept: whole numbers only") : qsTr("Not kept: not a number")
+    }
+
+    // A change the user made: marked when refused, reported when accepted.
+    function textTyped(value) {
+        var reason = refusalOf(value)
+        note.text = refusalText(reason, true)
+        if (reason !== "")
+            return
+        validatedValue = value
+        userEdited(value)
+    }
+
+    function putText(value) {
+        filling = true
+        input.text = value
+        filling = false
+    }
+
+    // Ends editing: a refused text gives way to the text editing began with, and the
+    // model gets that value back when a keystroke of this edit had changed it. Text
+    // filled in from the document stays: it is what the document holds.
+    function finishEditing() {
+        var reason = refusalOf(input.text)
+        if (reason === "" || (input.text === filledText && validatedValue === filledText)) {
+            if (reason === "")
+                note.text = ""
+            return
+        }
+        putText(editStartText)
+        if (validatedValue !== editStartText) {
+            validatedValue = editStartText
+            userEdited(editStartText)
+        }
+        note.text = refusalText(reason, false)
     }
 
     TextField {
@@ -100,13 +148,12 @@ Item {
         font.pixelSize: fieldText.fontSize
         font.italic: text === ""
         leftPadding: fieldText.leftPadding
-        rightPadding: fieldText.rightPadding
         topPadding: fieldText.topPadding
         bottomPadding: fieldText.bottomPadding
         verticalAlignment: TextInput.AlignVCenter
         placeholderText: fieldText.placeholderText
         placeholderTextColor: activeFocus ? Globals.colorNeutral2 : Globals.colorNeutral3
-        validator: fieldText.hasIntRange ? intValidator : (fieldText.hasDoubleRange ? doubleValidator : null)
+        rightPadding: note.text === "" ? fieldText.rightPadding : fieldText.rightPadding + note.width + 6
 
         background: Rectangle {
             id: inputBackground
@@ -118,11 +165,13 @@ Item {
 
         onActiveFocusChanged: {
             Globals.fieldInputOnFocusChanged(activeFocus, inputBackground)
-            if (!activeFocus)
+            if (activeFocus)
+                fieldText.editStartText = text
+            else
                 fieldText.finishEditing()
         }
         onEditingFinished: fieldText.editingFinished()
-        // Return and Enter end editing only on acceptable text; unfinished numbers are cleared first.
+        // Return and Enter end editing; a refused text is put back first.
         Keys.onReturnPressed: function (event) {
             fieldText.finishEditing()
             event.accepted = false
@@ -131,15 +180,22 @@ Item {
             fieldText.finishEditing()
             event.accepted = false
         }
-        // In a decimal field a comma is the decimal point: dropped, or read as a group
-        // separator, it would change the size of the number being typed.
         Keys.onPressed: function (event) {
-            if (!fieldText.hasDoubleRange || event.text !== "," || readOnly)
+            if (readOnly || (event.text !== "," && event.text !== "."))
                 return
-            event.accepted = true
-            if (selectedText !== "")
-                remove(selectionStart, selectionEnd)
-            insert(cursorPosition, ".")
+            var start = selectionStart
+            var typed = fieldText.hasDoubleRange ? "." : event.text
+            var after = text.slice(0, start) + typed + text.slice(selectionEnd)
+            if (fieldText.hasIntRange && !/\d/.test(after)) {
+                // A separator with no digit yet is refused outright, selection and all.
+                event.accepted = true
+                note.text = fieldText.refusalText("whole", true)
+            } else if (fieldText.hasDoubleRange && event.text === ",") {
+                // In a decimal field a comma is the decimal point.
+                event.accepted = true
+                text = after
+                cursorPosition = start + 1
+            }
         }
 
         onTextChanged: {
@@ -152,21 +208,33 @@ Item {
                 cursorPosition = Math.min(position, text.length)
                 return
             }
-            if (fieldText.isNumber && text !== "") {
-                var refused = !fieldText.partialNumberPattern.test(text)
-                if (!refused && fieldText.hasDoubleRange) {
-                    var value = fieldText.parseValue(text)
-                    refused = !isNaN(value) && (value < doubleValidator.bottom || value > doubleValidator.top)
-                }
-                if (refused) {
-                    // Reassigning emits textChanged again, which reports the restored text.
-                    text = fieldText.validatedValue
-                    return
-                }
-                fieldText.validatedValue = text
-            }
-            fieldText.userEdited(text)
+            fieldText.textTyped(text)
         }
+    }
+
+    // Marks a refused text and says why, inside the field on the right.
+    Rectangle {
+        anchors.fill: input
+        visible: note.text !== ""
+        color: "transparent"
+        border.color: Globals.colorPrimary1
+        border.width: Globals.fieldInputBorderWidth
+        radius: Globals.fieldInputRadius
+    }
+
+    Text {
+        id: note
+        anchors.right: parent.right
+        anchors.rightMargin: fieldText.rightPadding
+        anchors.verticalCenter: parent.verticalCenter
+        width: Math.min(implicitWidth, parent.width / 2)
+        visible: text !== ""
+        elide: Text.ElideRight
+        textFormat: Text.PlainText
+        font.family: Globals.fontAssistantRegularName
+        font.pixelSize: Globals.fontSizeFieldNote
+        font.italic: true
+        color: Globals.colorPrimary1
     }
 
     MouseArea {

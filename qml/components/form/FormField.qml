@@ -80,7 +80,8 @@ Item {
 
     // For a field the form always writes and the target lacks: takes the value of the
     // nearest level above that sets it (levels most specific first), so that writing it
-    // at the target's level keeps the value the file already gives.
+    // at the target's level keeps the value the file already gives. When no level sets
+    // it, a field with a stated default takes that rather than the model's initial value.
     function takeInheritedValue(levels) {
         if (!FormFields.alwaysWritten(field) || target === null || isPresent())
             return
@@ -92,6 +93,8 @@ Item {
                 return
             }
         }
+        if (field.valueWhenUnset !== undefined)
+            target[field.property] = FormFields.parseDecimal(field.valueWhenUnset)
     }
 
     // Switches the present bit on for fields that are always written.

@@ -15,6 +15,9 @@
 // target:   which model object the field edits: document, qualityLevel or cycleSetting
 // flagWord/flagType/flag: the present bit that decides whether the field is filled
 // min/max:  the bounds as the placeholder shows them ("" = none)
+// valueWhenAbsent: written and shown when the edited object lacks the value
+// valueWhenUnset:  for a field always written, the value it gets when no level of the
+//                  document sets it (the default its tooltip states)
 
 var sections = [
     { name: "Material", key: "material", rows: 1, share: 0 },
@@ -77,10 +80,10 @@ var fields = [
     // Quality, row 4
     { section: "quality", row: 4, label: QT_TR_NOOP("Scaling Factor X"), target: "qualityLevel", property: "materialScalingFactorX",
       kind: "D", min: "0.8", max: "1.2", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectMaterialScalingFactorX",
-      advanced: true, alwaysPresent: true },
+      advanced: true, alwaysPresent: true, valueWhenUnset: "1.0" },
     { section: "quality", row: 4, label: QT_TR_NOOP("Scaling Factor Y"), target: "qualityLevel", property: "materialScalingFactorY",
       kind: "D", min: "0.8", max: "1.2", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectMaterialScalingFactorY",
-      advanced: true, alwaysPresent: true },
+      advanced: true, alwaysPresent: true, valueWhenUnset: "1.0" },
     { section: "quality", row: 4, kind: "placeholder" },
     { section: "quality", row: 4, kind: "placeholder" },
 

@@ -45,7 +45,7 @@ Rectangle {
 
     // True when the document validates; otherwise the messages are shown.
     function validateOrShowMessages() {
-        // Ends editing in the form, so a field holding no number yet shows empty before the check.
+        // Ends editing in the form, so a field holding a refused text shows what the document holds before the check.
         formSectionHeader.forceActiveFocus()
         MaterialDocumentMediator.validateDocumentFields()
         if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
