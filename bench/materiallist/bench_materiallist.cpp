@@ -133,9 +133,8 @@ double oursRound(QObject* root, const QString& address, bool& ok)
         return -1;
     }
     // At connect, the answer, then the broadcast.
-    const double stall = longestStall([&] {
-        return root->property("listChanges").toInt() >= 3 && call(root, "shown").toInt() == Shown;
-    });
+    const double stall = longestStall(
+        [&] { return root->property("listChanges").toInt() >= 3 && call(root, "shown").toInt() == Shown; });
     ok = ok && stall >= 0;
     call(root, "disconnectFrom", address);
     QTest::qWait(500);

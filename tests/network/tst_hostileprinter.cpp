@@ -69,7 +69,8 @@ private slots:
         QFETCH(bool, closedByClient);
         QFETCH(bool, nameArrives);
         PrinterStandInProcess printer;
-        QVERIFY(printer.start(PRINTERSTANDIN_BINARY, { "--mode", mode, "--name", "Hostile", "--material", "Resin" }));
+        QVERIFY(printer.start(
+            PRINTERSTANDIN_BINARY, { "--mode", mode, "--name", "Hostile", "--material", "Resin" }));
         const QString address = printer.address();
         QTemporaryDir temp;
         const qint64 residentBefore = residentKiB();
@@ -234,7 +235,8 @@ private slots:
         clock.start();
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetHostConnection\\(" + QRegularExpression::escape(address)
-                + "\\): the peer took none of the \\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
+                + "\\): the peer took none of the \\d+ bytes waiting for it in the last 25000 ms, "
+                  "disconnecting$"));
         QVERIFY(dropped.wait(2 * ZqNetHostConnection::WatchDogInterval_MS));
         const qint64 elapsed = clock.elapsed();
         qInfo("Printer that never reads: %d installs of 1 MiB taken, %lld KiB queued, dropped %lld ms later",

@@ -32,8 +32,7 @@ private slots:
     void connectAsksForListThenName()
     {
         Printer p;
-        QVERIFY(
-            p.start({ "--name", "Lab printer", "--material", "Zeta", "--material", "Alpha" }));
+        QVERIFY(p.start({ "--name", "Lab printer", "--material", "Zeta", "--material", "Alpha" }));
         QSignalSpy connectedSpy(p.item.get(), SIGNAL(isConnected(QString)));
         QSignalSpy listSpy(p.item.get(), &PelluxNetworkLib::materialListChanged);
         QSignalSpy failed(p.item.get(), &PelluxNetworkLib::attemptConnectionFailed);
@@ -62,7 +61,8 @@ private slots:
             "mode", "change", "outcome", "listAfter", "logged");
         const auto row = [](const char* name, const char* mode, const char* change, const char* outcome,
                              const QStringList& listAfter = { "Zeta" }, const char* logged = "") {
-            QTest::newRow(name) << mode << change << QByteArray(outcome) << listAfter << QString::fromLatin1(logged);
+            QTest::newRow(name) << mode << change << QByteArray(outcome) << listAfter
+                                << QString::fromLatin1(logged);
         };
         row("install accepted", "accept", "+Resin X", SIGNAL(jsonAccepted(QByteArray)),
             { "Zeta", "Resin X" });
@@ -89,7 +89,8 @@ private slots:
         Printer p;
         QVERIFY(p.start({ "--mode", mode, "--group-key", groupKey, "--material", "Zeta" }));
         if (!logged.isEmpty())
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged.arg(QRegularExpression::escape(p.ip))));
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression(logged.arg(QRegularExpression::escape(p.ip))));
         QVERIFY(p.item->connectToPrinter(p.ip));
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), QStringList { "Zeta" });
         QSignalSpy spy(p.item.get(), outcome.constData());

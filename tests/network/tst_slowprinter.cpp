@@ -94,14 +94,15 @@ private slots:
         clock.start();
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetHostConnection\\(" + QRegularExpression::escape(stalled.address())
-                + "\\): the peer took none of the \\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
+                + "\\): the peer took none of the \\d+ bytes waiting for it in the last 25000 ms, "
+                  "disconnecting$"));
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetHostConnection\\(127\\.0\\.0\\.1\\): the peer took none of the "
                                "\\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
         // Waited for with room for a busy machine, yet before the slow readers' 60 s are over.
         QVERIFY(stalledEnded.count() == 1 || stalledEnded.wait(55000));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            serverEnded, QList<ZqNetHostConnection*> { stalledHost }, int(qMax<qint64>(1, 55000 - clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(serverEnded, QList<ZqNetHostConnection*> { stalledHost },
+            int(qMax<qint64>(1, 55000 - clock.elapsed())));
         const QVariantMap dropped
             = standIn.waitFor("event", "dropped", int(qMax<qint64>(1, 55000 - clock.elapsed())));
         QCOMPARE(dropped.value("reason").toString(), QStringLiteral("takes nothing"));

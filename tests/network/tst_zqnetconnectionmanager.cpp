@@ -198,8 +198,7 @@ private slots:
     {
         LoopbackServer printer;
         ZqNetConnectionManager client(&printer.store, false, QString());
-        QTimer::singleShot(
-            300, &client, [&] { client.AttemptConnectionToServer(printer.address, 10000); });
+        QTimer::singleShot(300, &client, [&] { client.AttemptConnectionToServer(printer.address, 10000); });
         const std::clock_t start = std::clock();
         client.WaitForServerConnection();
         // Spinning would burn the whole 300 ms.

@@ -118,8 +118,8 @@ void tst_PrinterTour::tour()
         QFontInfo(QGuiApplication::font()).family(), QStringLiteral("Assistant")); // texts not styled by QML
     const QString key = QStringLiteral("0123456789abcdef0123456789ABCDEF");
     PrinterStandInProcess printerStandIn;
-    QVERIFY(printerStandIn.start(GELV_PRINTER_STANDIN,
-        { "--name", "Tour Printer", "--group-key", key, "--material", "Grey Resin" }));
+    QVERIFY(printerStandIn.start(
+        GELV_PRINTER_STANDIN, { "--name", "Tour Printer", "--group-key", key, "--material", "Grey Resin" }));
 
     // 1. Settings as a user left them; the application started with a document.
     const QString document = QDir::temp().filePath(QStringLiteral("Tour material.zqmat"));
