@@ -17,7 +17,7 @@ fi
 build=$(cd "$build" && pwd)
 
 # Every benchmark the project has, in table order; one that is not built still gets a row.
-all="materialdocument encrypt logger download homescreen workspace network filetransfer filecopier printerflood"
+all="materialdocument encrypt logger download homescreen workspace materiallist network filetransfer filecopier printerflood"
 wanted=${*:-$all}
 
 log=$build/bench/run.log

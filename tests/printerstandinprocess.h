@@ -3,6 +3,8 @@
 
 // The printer stand-in (tools/printerstandin) run as a child process on one loopback
 // address, with its JSON-lines log read back from its standard output.
+#include "loopbackaddress.h"
+
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -16,11 +18,26 @@ class PrinterStandInProcess {
 public:
     ~PrinterStandInProcess() { stop(); }
 
+    // Starts it on a free loopback address of its own, then address() is where it listens.
+    // Another run may bind the address first: the launch then goes again on a new one.
+    bool start(const QString& program, const QStringList& options)
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (start(program, freeLoopbackAddress(), options))
+                return true;
+            if (!m_exitedEarly)
+                return false;
+        }
+        return false;
+    }
+
     // Starts it with the stand-in's own options (--mode, --name, --group-key, --material ...)
     // and waits until it listens. Loopback addresses only.
     bool start(const QString& program, const QString& address, const QStringList& options)
     {
         stop();
+        m_address = address;
+        m_exitedEarly = false;
         if (!QHostAddress(address).isLoopback())
             return false;
         m_log.clear();
@@ -35,9 +52,12 @@ public:
             if (m_log.contains("\"event\":\"listening\""))
                 return true;
         }
+        m_exitedEarly = m_process.state() == QProcess::NotRunning;
         stop();
         return false;
     }
+
+    QString address() const { return m_address; }
 
     void stop()
     {
@@ -61,7 +81,7 @@ public:
 
     // The first log line, read so far or arriving within the time-out, whose field has that
     // value; empty when none does. Keeps the event loop running while it waits.
-    QVariantMap waitFor(const QString& field, const QString& value, int timeoutMs = 5000)
+    QVariantMap waitFor(const QString& field, const QString& value, int timeoutMs = 15000)
     {
         const QDeadlineTimer deadline(timeoutMs);
         for (;;) {
@@ -78,6 +98,8 @@ public:
 private:
     QProcess m_process;
     QByteArray m_log;
+    QString m_address;
+    bool m_exitedEarly = false;
 };
 
 #endif

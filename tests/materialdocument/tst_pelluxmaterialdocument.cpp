@@ -343,14 +343,10 @@ private slots:
         // Writing "5" to clear_refs resets the peak resident memory.
         const bool measured = writeFile(QStringLiteral("/proc/self/clear_refs"), "5");
         const qint64 residentBefore = statusKilobytes("VmRSS:");
-        QElapsedTimer timer;
-        timer.start();
         PelluxMaterialDocument document;
-        document.readFromPath(path);
-        const qint64 elapsed = timer.elapsed();
+        document.readFromPath(path); // a read that waits on the fifo runs into the test's time-out
         QCOMPARE(document.ErrorString(), error);
         QVERIFY(document.HasError() && document._machineCount() == 0);
-        QVERIFY2(elapsed < 1000, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
         if (!measured)
             QSKIP("peak memory cannot be reset here");
         const qint64 grown = statusKilobytes("VmHWM:") - residentBefore;

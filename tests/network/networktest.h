@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../loopbackaddress.h"
 #include "../testsupport.h"
 #include "zqkeyvaluesettings.h"
 #include "zqnetconnectionmanager.h"
@@ -90,15 +91,15 @@ struct LoopbackPair {
             return false;
         QSignalSpy connected(&connection, &ZqNetHostConnection::connected);
         connection.Socket()->connectToHost(server.serverAddress(), server.serverPort());
-        if (!server.waitForNewConnection(2000))
+        if (!server.waitForNewConnection(10000))
             return false;
         peer.reset(server.nextPendingConnection());
         peer->setParent(nullptr);
-        return connected.count() == 1 || connected.wait(2000);
+        return connected.count() == 1 || connected.wait(10000);
     }
 
     // Everything the peer receives until it holds n bytes.
-    QByteArray peerRead(qint64 n, int timeoutMs = 5000)
+    QByteArray peerRead(qint64 n, int timeoutMs = 15000)
     {
         QElapsedTimer timer;
         timer.start();
@@ -115,16 +116,30 @@ struct LoopbackPair {
 };
 
 // A memory-only store whose announcer switch is off, and a server-role manager
-// on one loopback address using it: nothing is ever announced.
+// on one loopback address using it: nothing is ever announced. Without an address
+// it takes a free one of its own, and another when a parallel run binds it first.
 struct LoopbackServer {
-    explicit LoopbackServer(const char* address)
+    LoopbackServer()
         : store(false)
     {
         store.SetValue(QStringLiteral("ZqUdpBroadCaster_Enabled"), "0");
-        server.reset(new ZqNetConnectionManager(&store, true, QString(), nullptr, QHostAddress(address)));
+        for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt)
+            listen(QHostAddress(freeLoopbackAddress()));
+    }
+    explicit LoopbackServer(const QHostAddress& at)
+        : store(false)
+    {
+        store.SetValue(QStringLiteral("ZqUdpBroadCaster_Enabled"), "0");
+        listen(at);
+    }
+    void listen(const QHostAddress& at)
+    {
+        address = at;
+        server.reset(new ZqNetConnectionManager(&store, true, QString(), nullptr, address));
     }
     ZqKeyValueSettings store;
     std::unique_ptr<ZqNetConnectionManager> server;
+    QHostAddress address;
 };
 
 // Every message of one type logged while it lives, in order. Qt Test's own handling

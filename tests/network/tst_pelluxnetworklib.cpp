@@ -12,11 +12,12 @@ QStringList names(const QJsonArray& array) { return QVariant(array.toVariantList
 
 // The printer stand-in on its own loopback address, and an item to connect to it.
 struct Printer {
-    bool start(const QString& address, const QStringList& arguments)
+    bool start(const QStringList& arguments)
     {
-        ip = address;
         item.reset(new PelluxNetworkLib);
-        return standIn.start(PRINTERSTANDIN_BINARY, ip, arguments);
+        const bool started = standIn.start(PRINTERSTANDIN_BINARY, arguments);
+        ip = standIn.address();
+        return started;
     }
     QString ip;
     PrinterStandInProcess standIn;
@@ -31,8 +32,7 @@ private slots:
     void connectAsksForListThenName()
     {
         Printer p;
-        QVERIFY(
-            p.start("127.0.0.60", { "--name", "Lab printer", "--material", "Zeta", "--material", "Alpha" }));
+        QVERIFY(p.start({ "--name", "Lab printer", "--material", "Zeta", "--material", "Alpha" }));
         QSignalSpy connectedSpy(p.item.get(), SIGNAL(isConnected(QString)));
         QSignalSpy listSpy(p.item.get(), &PelluxNetworkLib::materialListChanged);
         QSignalSpy failed(p.item.get(), &PelluxNetworkLib::attemptConnectionFailed);
@@ -55,43 +55,43 @@ private slots:
 
     void printerAnswers_data()
     {
-        // change: "+name" installs a material, "-name" removes one; logged: a warning expected.
-        columns<QString, QString, QString, QByteArray, QStringList, QString>(
-            "address", "mode", "change", "outcome", "listAfter", "logged");
-        const auto row
-            = [](const char* name, const char* address, const char* mode, const char* change,
-                  const char* outcome, const QStringList& listAfter = { "Zeta" }, const char* logged = "") {
-                  QTest::newRow(name) << address << mode << change << QByteArray(outcome) << listAfter
-                                      << QString::fromLatin1(logged);
-              };
-        row("install accepted", "127.0.0.61", "accept", "+Resin X", SIGNAL(jsonAccepted(QByteArray)),
+        // change: "+name" installs a material, "-name" removes one; logged: a warning expected,
+        // %1 the printer's address.
+        columns<QString, QString, QByteArray, QStringList, QString>(
+            "mode", "change", "outcome", "listAfter", "logged");
+        const auto row = [](const char* name, const char* mode, const char* change, const char* outcome,
+                             const QStringList& listAfter = { "Zeta" }, const char* logged = "") {
+            QTest::newRow(name) << mode << change << QByteArray(outcome) << listAfter
+                                << QString::fromLatin1(logged);
+        };
+        row("install accepted", "accept", "+Resin X", SIGNAL(jsonAccepted(QByteArray)),
             { "Zeta", "Resin X" });
         // Regression: a refused install left no trace of which printer refused it, or why.
-        row("install denied", "127.0.0.62", "deny", "+Resin X", SIGNAL(materialDenied()), { "Zeta" },
-            "^PelluxNetworkLib::onDeniedByHost: printer 127\\.0\\.0\\.62 refused the material install, key "
+        row("install denied", "deny", "+Resin X", SIGNAL(materialDenied()), { "Zeta" },
+            "^PelluxNetworkLib::onDeniedByHost: printer %1 refused the material install, key "
             "ZqNetValueKey_CustomMaterialXMLString \\(request 3\\); a group key that differs between this "
             "application and the printer gives this same answer$");
-        row("old firmware", "127.0.0.63", "oldfirmware", "+Resin X", SIGNAL(deniedByInvalidKey()), { "Zeta" },
-            "^PelluxNetworkLib::onDeniedByHost: printer 127\\.0\\.0\\.63 refused "
+        row("old firmware", "oldfirmware", "+Resin X", SIGNAL(deniedByInvalidKey()), { "Zeta" },
+            "^PelluxNetworkLib::onDeniedByHost: printer %1 refused "
             "ZqNetValueKey_CustomMaterialXMLString \\(request 3\\) as a key it does not know$");
-        row("removal accepted", "127.0.0.64", "accept", "-Zeta", SIGNAL(materialListChanged(QString)), {});
-        row("removal denied", "127.0.0.65", "accept", "-Unknown", SIGNAL(materialRemovalDenied()));
+        row("removal accepted", "accept", "-Zeta", SIGNAL(materialListChanged(QString)), {});
+        row("removal denied", "accept", "-Unknown", SIGNAL(materialRemovalDenied()));
     }
 
     void printerAnswers()
     {
-        QFETCH(QString, address);
         QFETCH(QString, mode);
         QFETCH(QString, change);
         QFETCH(QByteArray, outcome);
         QFETCH(QStringList, listAfter);
         QFETCH(QString, logged);
-        if (!logged.isEmpty())
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged));
         const QString groupKey = QStringLiteral("0123456789abcdef0123456789ABCDEF");
         Printer p;
-        QVERIFY(p.start(address, { "--mode", mode, "--group-key", groupKey, "--material", "Zeta" }));
-        QVERIFY(p.item->connectToPrinter(address));
+        QVERIFY(p.start({ "--mode", mode, "--group-key", groupKey, "--material", "Zeta" }));
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression(logged.arg(QRegularExpression::escape(p.ip))));
+        QVERIFY(p.item->connectToPrinter(p.ip));
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), QStringList { "Zeta" });
         QSignalSpy spy(p.item.get(), outcome.constData());
         const QByteArray document
@@ -99,7 +99,7 @@ private slots:
         QVERIFY(change.startsWith('-') ? p.item->removeMaterial(change.mid(1))
                                        : p.item->sendMaterialString(QString::fromLatin1(
                                            Zq::Encrypt().EncryptWithKey(groupKey, document))));
-        QVERIFY(spy.wait(5000));
+        QVERIFY(spy.wait(15000));
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), listAfter);
     }
 
@@ -107,13 +107,13 @@ private slots:
     void droppedPrinterEntryGoes()
     {
         Printer p;
-        QVERIFY(p.start("127.0.0.66", { "--mode", "drop", "--material", "Zeta" }));
+        QVERIFY(p.start({ "--mode", "drop", "--material", "Zeta" }));
         QVERIFY(p.item->connectToPrinter(p.ip));
         const QPointer<ZqNetRequester> first = p.item->findChild<ZqNetRequester*>();
         QSignalSpy connectedSpy(p.item.get(), SIGNAL(isConnected(QString)));
         QSignalSpy dropped(p.item.get(), &PelluxNetworkLib::disconnected);
         QVERIFY(p.item->sendMaterialString(QStringLiteral("00")));
-        QVERIFY(dropped.wait(5000));
+        QVERIFY(dropped.wait(15000));
         QCOMPARE(connectedSpy.count(), 1);
         QVERIFY(!p.item->property("connected").toBool());
         QCOMPARE(p.item->printerCount(), 0);
@@ -127,7 +127,7 @@ private slots:
             QVERIFY(p.item->connectToPrinter(p.ip));
             QCOMPARE(p.item->getPrinterIP(0) + "|" + p.item->getPrinterIP(), p.ip + "|" + p.ip);
             QVERIFY(p.item->sendMaterialString(QStringLiteral("00")));
-            QVERIFY(dropped.wait(5000));
+            QVERIFY(dropped.wait(15000));
             QCOMPARE(p.item->printerCount(), 0);
         }
         QTRY_COMPARE(p.item->findChildren<ZqNetRequester*>().size(), 0);
@@ -138,14 +138,14 @@ private slots:
     void otherPrinterStaysCurrentWhenOneDrops()
     {
         Printer live, dropping;
-        QVERIFY(live.start("127.0.0.68", { "--name", "Live" }));
-        QVERIFY(dropping.start("127.0.0.69", { "--mode", "drop" }));
+        QVERIFY(live.start({ "--name", "Live" }));
+        QVERIFY(dropping.start({ "--mode", "drop" }));
         PelluxNetworkLib& item = *live.item;
         QVERIFY(item.connectToPrinter(live.ip));
         QVERIFY(item.connectToPrinter(dropping.ip));
         QSignalSpy dropped(&item, &PelluxNetworkLib::disconnected);
         QVERIFY(item.sendMaterialString(QStringLiteral("00")));
-        QVERIFY(dropped.wait(5000));
+        QVERIFY(dropped.wait(15000));
         QCOMPARE(item.printerCount(), 1);
         QVERIFY(item.property("connected").toBool());
         QCOMPARE(item.getPrinterIP(), live.ip);
@@ -154,7 +154,7 @@ private slots:
     void removedPrintersCanBeReconnected()
     {
         Printer p;
-        QVERIFY(p.start("127.0.0.67", { "--name", "Lab printer" }));
+        QVERIFY(p.start({ "--name", "Lab printer" }));
         QVERIFY(p.item->connectToPrinter(p.ip));
         QTRY_COMPARE(p.item->getPrinterName(), QStringLiteral("Lab printer"));
         // As the interface's disconnect dialog does; a lock still held would hang here.
@@ -169,7 +169,7 @@ private slots:
         p.item->removePrinterRequester(0);
         QCOMPARE(p.item->printerCount(), 0);
         // Left connected, the manager would refuse the address for good.
-        QVERIFY(ended.count() == 1 || ended.wait(5000));
+        QVERIFY(ended.count() == 1 || ended.wait(15000));
         QVERIFY(p.item->connectToPrinter(p.ip));
     }
     // Regression: each connect sent five requests (list, name, list, name, name): every
@@ -178,7 +178,7 @@ private slots:
     void connectAsksOncePerKey()
     {
         Printer p;
-        QVERIFY(p.start("127.0.0.160", { "--mode", "silent" }));
+        QVERIFY(p.start({ "--mode", "silent" }));
         // What the interface reads at each change it is told of.
         connect(p.item.get(), &PelluxNetworkLib::materialListChanged, this,
             [&] { p.item->getMaterialJSONList(); });
@@ -207,7 +207,7 @@ private slots:
     void unansweredGetIsAskedAgain()
     {
         Printer p;
-        QVERIFY(p.start("127.0.0.233", { "--mode", "late", "--name", "Lab printer", "--material", "Zeta" }));
+        QVERIFY(p.start({ "--mode", "late", "--name", "Lab printer", "--material", "Zeta" }));
         QVERIFY(p.item->connectToPrinter(p.ip));
         QElapsedTimer clock;
         clock.start();
@@ -230,7 +230,7 @@ private slots:
     {
         const QString name = QString(250, QLatin1Char('L')) + QString(50, QLatin1Char('t'));
         Printer p;
-        QVERIFY(p.start("127.0.0.234", { "--material", name, "--material", "Zeta" }));
+        QVERIFY(p.start({ "--material", name, "--material", "Zeta" }));
         QVERIFY(p.item->connectToPrinter(p.ip));
         QTRY_COMPARE(names(p.item->getMaterialJSONList()), (QStringList { name.left(256), "Zeta" }));
         QSignalSpy denied(p.item.get(), &PelluxNetworkLib::materialRemovalDenied);
@@ -245,7 +245,7 @@ private slots:
     void unwrittenSetFails()
     {
         Printer p;
-        QVERIFY(p.start("127.0.0.235", {}));
+        QVERIFY(p.start(QStringList {}));
         QVERIFY(p.item->connectToPrinter(p.ip));
         // Both gets of the connect are out, and nothing is in flight.
         QVERIFY(!p.standIn.waitFor("key", "ZqNetValueKey_FriendlyPrinterName").isEmpty());
@@ -269,24 +269,24 @@ private slots:
     void disconnectEndsAtOnce()
     {
         PrinterStandInProcess stalled;
-        QVERIFY(stalled.start(FLOODPRINTER_BINARY, "127.0.0.236", { "--no-read" }));
+        QVERIFY(stalled.start(FLOODPRINTER_BINARY, { "--no-read" }));
         Printer live;
-        QVERIFY(live.start("127.0.0.237", { "--name", "Live" }));
+        QVERIFY(live.start({ "--name", "Live" }));
         PelluxNetworkLib& item = *live.item;
-        QVERIFY(item.connectToPrinter("127.0.0.236"));
+        QVERIFY(item.connectToPrinter(stalled.address()));
         const QString document(1024 * 1024, QLatin1Char('A'));
         for (int i = 0; i < 4; ++i)
             QVERIFY(item.sendMaterialString(document));
-        QVERIFY(item.disconnectFromPrinter("127.0.0.236"));
+        QVERIFY(item.disconnectFromPrinter(stalled.address()));
         QVERIFY(item.connectionManager()->ServerConnections().isEmpty());
-        QVERIFY(item.connectToPrinter("127.0.0.236"));
+        QVERIFY(item.connectToPrinter(stalled.address()));
 
         // The older one ends while another printer is the current one.
         QVERIFY(item.connectToPrinter(live.ip));
         QSignalSpy ended(item.connectionManager(), &ZqNetConnectionManager::serverDisconnected);
         QSignalSpy reported(&item, &PelluxNetworkLib::disconnected);
         stalled.stop();
-        QVERIFY(ended.wait(5000));
+        QVERIFY(ended.wait(15000));
         QCOMPARE(reported.count(), 0);
         QVERIFY(item.property("connected").toBool());
         QCOMPARE(item.getPrinterIP(), live.ip);
@@ -296,7 +296,7 @@ private slots:
     void listCutIsWarnedOncePerConnection()
     {
         Printer p;
-        QVERIFY(p.start("127.0.0.238", { "--material", QString(300, QLatin1Char('L')) }));
+        QVERIFY(p.start({ "--material", QString(300, QLatin1Char('L')) }));
         MessageCapture warnings(QtWarningMsg);
         for (int connection = 0; connection < 2; ++connection) {
             QVERIFY(p.item->connectToPrinter(p.ip));
@@ -305,15 +305,16 @@ private slots:
                 p.item->getMaterialJSONList();
             QVERIFY(p.item->disconnectFromPrinter(p.ip));
         }
-        QCOMPARE(
-            warnings.count("^PelluxNetworkLib::getMaterialJSONList: printer 127\\.0\\.0\\.238 listed"), 2);
+        QCOMPARE(warnings.count("^PelluxNetworkLib::getMaterialJSONList: printer "
+                     + QRegularExpression::escape(p.ip) + " listed"),
+            2);
     }
 
     // Regression: a broadcast that changed a value was relayed twice, once as a cache change.
     void oneSignalPerBroadcast()
     {
         PrinterStandInProcess flood;
-        QVERIFY(flood.start(FLOODPRINTER_BINARY, "127.0.0.161",
+        QVERIFY(flood.start(FLOODPRINTER_BINARY,
             { "--name", "First", "--name-flood", "20", "--name-length", "1000000", "--list-names", "3",
                 "--broadcast-list" }));
         PelluxNetworkLib item;
@@ -321,7 +322,7 @@ private slots:
         QSignalSpy lists(&item, &PelluxNetworkLib::materialListChanged);
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(item.connectToPrinter("127.0.0.161"));
+        QVERIFY(item.connectToPrinter(flood.address()));
         // Read only once the answers are in: a reader's miss would ask again, and have all
         // of it sent once more.
         QTRY_VERIFY(names.count() >= 3 && lists.count() >= 2);
@@ -340,20 +341,18 @@ private slots:
     // interface hears of each kind once per 100 ms at most, and then of the newest value.
     void broadcastFloodIsCoalesced_data()
     {
-        columns<QString, QStringList, QString>("address", "flood", "newest");
-        QTest::newRow("lists") << "127.0.0.200" << QStringList { "--list-flood", "3000" }
+        columns<QStringList, QString>("flood", "newest");
+        QTest::newRow("lists") << QStringList { "--list-flood", "3000" }
                                << "M0003000-1,M0003000-2,M0003000-3,M0003000-4,M0003000-5";
-        QTest::newRow("names") << "127.0.0.201"
-                               << QStringList { "--name-flood", "3000", "--name-length", "200" }
+        QTest::newRow("names") << QStringList { "--name-flood", "3000", "--name-length", "200" }
                                << "Flood 3000 " + QString(200 - 11, 'x');
     }
     void broadcastFloodIsCoalesced()
     {
-        QFETCH(QString, address);
         QFETCH(QStringList, flood);
         QFETCH(QString, newest);
         PrinterStandInProcess printer;
-        QVERIFY(printer.start(FLOODPRINTER_BINARY, address, flood + QStringList { "--rate", "0" }));
+        QVERIFY(printer.start(FLOODPRINTER_BINARY, flood + QStringList { "--rate", "0" }));
         PelluxNetworkLib item;
         const bool lists = flood.first() == "--list-flood";
         QStringList shown;
@@ -369,7 +368,7 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(item.connectToPrinter(address));
+        QVERIFY(item.connectToPrinter(printer.address()));
         QVERIFY(!printer.waitFor("event", "flooded", 20000).isEmpty());
         // The newest is told of, also when it came right after another.
         QTRY_COMPARE_WITH_TIMEOUT(shown.value(shown.size() - 1), newest, 20000);

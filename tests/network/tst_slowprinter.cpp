@@ -20,7 +20,7 @@ qint64 bytesRead(PrinterStandInProcess& printer)
 // A client that pings every second, as the network library does, and reads `rate`
 // bytes a second: none at all for 0, everything for -1.
 struct Client {
-    Client(const char* address, int rate)
+    Client(const QHostAddress& address, int rate)
     {
         if (rate >= 0)
             socket.setReadBufferSize(qMax(1, rate / 10));
@@ -30,8 +30,7 @@ struct Client {
         QObject::connect(&ping, &QTimer::timeout,
             [this] { socket.write(frame(ZqMessageTypes::ZqMessage_WatchDogPing, "ZqWD")); });
         QObject::connect(&socket, &QTcpSocket::disconnected, &ping, &QTimer::stop);
-        socket.connectToHost(
-            QHostAddress(QString::fromLatin1(address)), ZqNetConnectionManager::ServerTcpPort);
+        socket.connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
         ping.start(1000);
         if (rate > 0)
             reader.start(100);
@@ -57,28 +56,29 @@ private slots:
         const QString document(1024 * 1024, QLatin1Char('A'));
 
         PrinterStandInProcess slow, stalled;
-        QVERIFY(slow.start(FLOODPRINTER_BINARY, QStringLiteral("127.0.0.231"), { "--read-rate", "16384" }));
-        QVERIFY(stalled.start(FLOODPRINTER_BINARY, QStringLiteral("127.0.0.232"), { "--no-read" }));
+        QVERIFY(slow.start(FLOODPRINTER_BINARY, { "--read-rate", "16384" }));
+        QVERIFY(stalled.start(FLOODPRINTER_BINARY, { "--no-read" }));
         PelluxNetworkLib slowItem, stalledItem;
         QSignalSpy slowEnded(&slowItem, &PelluxNetworkLib::disconnected);
         QSignalSpy stalledEnded(&stalledItem, &PelluxNetworkLib::disconnected);
-        QVERIFY(slowItem.connectToPrinter(QStringLiteral("127.0.0.231")));
-        QVERIFY(stalledItem.connectToPrinter(QStringLiteral("127.0.0.232")));
+        QVERIFY(slowItem.connectToPrinter(slow.address()));
+        QVERIFY(stalledItem.connectToPrinter(stalled.address()));
 
-        LoopbackServer server("127.0.0.240");
+        LoopbackServer server;
         QList<ZqNetHostConnection*> serverEnded;
         connect(server.server.get(), &ZqNetConnectionManager::clientDisconnected, this,
             [&](ZqNetHostConnection* host) { serverEnded << host; });
-        Client slowOfServer("127.0.0.240", 16384), stalledOfServer("127.0.0.240", 0);
+        Client slowOfServer(server.address, 16384), stalledOfServer(server.address, 0);
         QTRY_COMPARE(server.server->ClientConnections().size(), 2);
         ZqNetHostConnection* stalledHost = server.server->ClientConnections().at(
             server.server->ClientConnections().first()->Socket()->peerPort()
             == slowOfServer.socket.localPort());
 
         PrinterStandInProcess standIn;
-        QVERIFY(standIn.start(PRINTERSTANDIN_BINARY, QStringLiteral("127.0.0.241"), {}));
-        Client slowOfStandIn("127.0.0.241", 16384), stalledOfStandIn("127.0.0.241", 0),
-            setter("127.0.0.241", -1);
+        QVERIFY(standIn.start(PRINTERSTANDIN_BINARY, QStringList {}));
+        const QHostAddress standInAddress(standIn.address());
+        Client slowOfStandIn(standInAddress, 16384), stalledOfStandIn(standInAddress, 0),
+            setter(standInAddress, -1);
         QTRY_COMPARE(standIn.log().size(), 4);
 
         for (int i = 0; i < 4; ++i) {
@@ -93,16 +93,18 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QTest::ignoreMessage(QtWarningMsg,
-            QRegularExpression("^ZqNetHostConnection\\(127\\.0\\.0\\.232\\): the peer took none of the "
-                               "\\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
+            QRegularExpression("^ZqNetHostConnection\\(" + QRegularExpression::escape(stalled.address())
+                + "\\): the peer took none of the \\d+ bytes waiting for it in the last 25000 ms, "
+                  "disconnecting$"));
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetHostConnection\\(127\\.0\\.0\\.1\\): the peer took none of the "
                                "\\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
-        QVERIFY(stalledEnded.wait(35000));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            serverEnded, QList<ZqNetHostConnection*> { stalledHost }, 35000 - clock.elapsed());
+        // Waited for with room for a busy machine, yet before the slow readers' 60 s are over.
+        QVERIFY(stalledEnded.count() == 1 || stalledEnded.wait(55000));
+        QTRY_COMPARE_WITH_TIMEOUT(serverEnded, QList<ZqNetHostConnection*> { stalledHost },
+            int(qMax<qint64>(1, 55000 - clock.elapsed())));
         const QVariantMap dropped
-            = standIn.waitFor("event", "dropped", int(qMax<qint64>(1, 35000 - clock.elapsed())));
+            = standIn.waitFor("event", "dropped", int(qMax<qint64>(1, 55000 - clock.elapsed())));
         QCOMPARE(dropped.value("reason").toString(), QStringLiteral("takes nothing"));
         qInfo("Non-readers dropped within %lld ms; the slow printer had taken %lld bytes then",
             clock.elapsed(), bytesRead(slow));

@@ -127,19 +127,16 @@ private slots:
         QFETCH(QString, origin);
         QTemporaryDir dir;
         QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
-        QElapsedTimer elapsed;
-        elapsed.start();
         {
             ZqFileCopier copier(true);
             Outcome outcome(&copier);
             copier.setOriginFile(origin.startsWith('/') ? origin : dir.filePath(origin));
             copier.setDestinationFile(dir.filePath("destination"));
             if (copier.copy())
-                QTRY_VERIFY_WITH_TIMEOUT(outcome.finished(), 2000);
+                QTRY_VERIFY_WITH_TIMEOUT(outcome.finished(), 20000);
             QCOMPARE(outcome.events.filter(QRegularExpression("^[^p]")), QStringList { "failed" });
             QVERIFY(!copier.cancelCopy());
-        }
-        QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
+        } // a destructor that waits for ever runs into the test's time-out
         QCOMPARE(tree(dir.path()), QStringList { "fifo" });
     }
 

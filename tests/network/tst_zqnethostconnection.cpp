@@ -91,7 +91,7 @@ private slots:
             QSignalSpy arrived(pair->connection.Socket(), &QTcpSocket::readyRead);
             pair->peerWrite(chunks.at(i));
             all += chunks.at(i);
-            QVERIFY(arrived.wait(2000));
+            QVERIFY(arrived.wait(10000));
             QCOMPARE(received.count(), messagesAfterChunk.at(i));
         }
         // The delivered messages, framed again, are the bytes written.
@@ -187,7 +187,7 @@ private slots:
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression("^ZqNetHostConnection\\(.*\\): protocol error"));
         pair->peerWrite(header + frame(ZqMessage_GenericMessage, "after"));
-        QVERIFY(disconnected.wait(2000));
+        QVERIFY(disconnected.wait(10000));
         QTRY_COMPARE(pair->peer->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(disconnected.count(), 1);
         QCOMPARE(received.count(), 0);
@@ -211,7 +211,7 @@ private slots:
             pair->connection.forceDisconnect();
         });
         pair->peerWrite(frame(ZqMessage_GenericMessage, "1") + frame(ZqMessage_GenericMessage, "2"));
-        QVERIFY(disconnected.wait(2000));
+        QVERIFY(disconnected.wait(10000));
         QTRY_COMPARE(pair->peer->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(received.count(), 1);
         QCOMPARE(disconnected.count(), 1);
@@ -225,14 +225,14 @@ private slots:
         QSignalSpy disconnected(&own.connection, &ZqNetHostConnection::disconnected);
         connect(&own.connection, &ZqNetHostConnection::connected, [&] { own.connection.forceDisconnect(); });
         QVERIFY(own.open("127.0.0.140"));
-        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 10000);
     }
 
     void watchDogActsOncePerConnection()
     {
         QSignalSpy disconnected(&pair->connection, &ZqNetHostConnection::disconnected);
         pair->connection.setWatchDogTimeout(50);
-        QVERIFY(disconnected.wait(2000));
+        QVERIFY(disconnected.wait(10000));
         // The socket is closed, not merely reported lost.
         QTRY_COMPARE(pair->peer->state(), QAbstractSocket::UnconnectedState);
         QTest::qWait(200);

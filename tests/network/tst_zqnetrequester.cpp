@@ -227,7 +227,7 @@ private slots:
 
         QSignalSpy detached(&requester, &ZqNetRequester::disconnect);
         rig.peer->disconnectFromHost();
-        QVERIFY(detached.wait(2000));
+        QVERIFY(detached.wait(10000));
         QVERIFY(!requester.hostConnection);
         bool found = true;
         QCOMPARE(

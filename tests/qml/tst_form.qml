@@ -9,7 +9,7 @@ import "qrc:/components/form/FormFields.js" as FormFields
 import "qrc:/components/screen"
 
 // The form screen with the real mediator and document model: its tabs, the fields,
-// saving, distributing and installing on printer stand-ins (127.0.0.80 to 127.0.0.89).
+// saving, distributing and installing on printer stand-ins (each on a free loopback address).
 // Files go to the test's own temporary folder.
 TestCase {
     id: testCase
@@ -395,7 +395,7 @@ TestCase {
             return found
         }
         // The grids lay out on the next frame.
-        tryVerify(function () { return problems().length === 0 }, 1000)
+        tryVerify(function () { return problems().length === 0 }, 10000)
         compare(problems(), [])
         harness.width = 1400
     }
@@ -592,7 +592,7 @@ TestCase {
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
-    // ---- install on a printer: stand-ins on 127.0.0.80 to 127.0.0.89 ----
+    // ---- install on a printer: stand-ins each on a free loopback address ----
 
     readonly property string printerName: "Bench (north) Printer"
     readonly property string noPrinterText:
@@ -614,37 +614,38 @@ TestCase {
 
     // Refused before sending, or sent once with one result dialog (also from a printer that
     // lists the new material twice). A silent printer has no time-out: Disconnect ends the
-    // wait, and a second click meanwhile sends nothing.
+    // wait, and a second click meanwhile sends nothing. %1 in a message is the printer's address.
     function test_install_data() {
         var failure = "\n\nThe material could not be installed. "
         return [
             { tag: "no printer, document out of range", file: "outofrange.zqmat", dialog: "noPrinterDialog" },
-            { tag: "document out of range", address: "127.0.0.80", file: "outofrange.zqmat", dialog: "validationDialog" },
-            { tag: "unsaved changes", address: "127.0.0.81", edit: true, dialog: "saveRequiredDialog" },
-            { tag: "group key of 31 characters", address: "127.0.0.82", keyLength: 31, dialog: "invalidGroupKeyDialog" },
-            { tag: "accepted", address: "127.0.0.87", mode: "accept", dialog: "installSucceededDialog",
-              message: printerName + " (127.0.0.87) can now print using these material settings." },
-            { tag: "denied", address: "127.0.0.88", mode: "deny", dialog: "installFailedDialog",
-              message: printerName + " (127.0.0.88)" + failure + "Please try again." },
-            { tag: "old firmware", address: "127.0.0.89", mode: "oldfirmware", dialog: "installFailedDialog",
-              message: printerName + " (127.0.0.89)" + failure + "Printer is too far out of date." },
-            { tag: "connection dropped", address: "127.0.0.86", mode: "drop", dialog: "installFailedDialog",
+            { tag: "document out of range", printer: true, file: "outofrange.zqmat", dialog: "validationDialog" },
+            { tag: "unsaved changes", printer: true, edit: true, dialog: "saveRequiredDialog" },
+            { tag: "group key of 31 characters", printer: true, keyLength: 31, dialog: "invalidGroupKeyDialog" },
+            { tag: "accepted", printer: true, mode: "accept", dialog: "installSucceededDialog",
+              message: printerName + " (%1) can now print using these material settings." },
+            { tag: "denied", printer: true, mode: "deny", dialog: "installFailedDialog",
+              message: printerName + " (%1)" + failure + "Please try again." },
+            { tag: "old firmware", printer: true, mode: "oldfirmware", dialog: "installFailedDialog",
+              message: printerName + " (%1)" + failure + "Printer is too far out of date." },
+            { tag: "connection dropped", printer: true, mode: "drop", dialog: "installFailedDialog",
               message: noPrinterText },
-            { tag: "silent printer, Disconnect", address: "127.0.0.85", mode: "silent", dialog: "installFailedDialog",
+            { tag: "silent printer, Disconnect", printer: true, mode: "silent", dialog: "installFailedDialog",
               message: noPrinterText }
         ]
     }
 
     function test_install(data) {
         var header = screenForm.formHeader
-        if (data.address) {
+        printerAddress = ""
+        if (data.printer) {
             // A stand-in that knows the test's group key; a silent one never gives its name.
             var mode = data.mode || "accept"
-            verify(testSupport.startPrinter(data.address, ["--mode", mode, "--name", printerName, "--group-key", groupKey32]))
-            printerAddress = data.address
-            verify(NetworkConnectionMediator.connectToPrinter(data.address))
+            printerAddress = testSupport.launchPrinter(["--mode", mode, "--name", printerName, "--group-key", groupKey32])
+            verify(printerAddress !== "")
+            verify(NetworkConnectionMediator.connectToPrinter(printerAddress))
             if (mode !== "silent")
-                tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1) === printerName }, 5000)
+                tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1) === printerName }, 20000)
         }
         data.file ? openFixture(data.file) : openClean(false)
         prepare(data)
@@ -654,18 +655,18 @@ TestCase {
         if (data.mode) {
             compare(header.installButton.text, "Installing...")
             if (data.mode === "silent") {
-                tryVerify(function () { return setRequests().length === 1 }, 5000)
+                tryVerify(function () { return setRequests().length === 1 }, 20000)
                 header.install()
                 wait(300)
                 compare(header.installButton.text, "Installing...")
-                verify(NetworkConnectionMediator.disconnectFromPrinter(data.address))
+                verify(NetworkConnectionMediator.disconnectFromPrinter(printerAddress))
             }
         }
-        tryCompare(header[data.dialog], "opened", true, 5000)
+        tryCompare(header[data.dialog], "opened", true, 20000)
         if (data.message)
-            compare(header[data.dialog].message, data.message)
+            compare(header[data.dialog].message, data.message.replace("%1", printerAddress))
         compare(header.installButton.text, "Install")
-        if (!data.address)
+        if (!data.printer)
             return
         var sets = setRequests()
         compare(sets.length, data.mode ? 1 : 0)

@@ -86,7 +86,7 @@ TestCase {
         compare([spy.count, globals.getPrinterName("Same"), globals.getPrinterFriendlyName("C")], [1, "B", "Other"])
         // The settings store writes with a delay.
         tryVerify(function () {
-            return testSupport.storedSetting("User/printerModels") === '{"B":"Same","A":"Same","C":"Other"}' }, 2000)
+            return testSupport.storedSetting("User/printerModels") === '{"B":"Same","A":"Same","C":"Other"}' }, 20000)
     }
 
     // Regression: unreadable stored JSON used to throw out of every caller (the New list,

@@ -122,6 +122,19 @@ public:
         return start(QStringLiteral(GELV_FLOOD_PRINTER), address, options);
     }
 
+    // The same on a free loopback address of its own: that address, or "" when it does not listen.
+    Q_INVOKABLE QString launchPrinter(const QStringList& options)
+    {
+        return launch(QStringLiteral(GELV_PRINTER_STANDIN), options);
+    }
+    Q_INVOKABLE QString launchFloodPrinter(const QStringList& options)
+    {
+        return launch(QStringLiteral(GELV_FLOOD_PRINTER), options);
+    }
+
+    // A loopback address on which no printer listens.
+    Q_INVOKABLE QString freeAddress() const { return freeLoopbackAddress(); }
+
     Q_INVOKABLE void stopPrinter(const QString& address) { m_printers.erase(address); }
 
     // The printer's log lines, each an object ({"request": "set", "key": ..., "reply": ...}).
@@ -137,6 +150,16 @@ private:
         std::unique_ptr<PrinterStandInProcess>& printer = m_printers[address];
         printer = std::make_unique<PrinterStandInProcess>();
         return printer->start(program, address, options);
+    }
+
+    QString launch(const QString& program, const QStringList& options)
+    {
+        auto printer = std::make_unique<PrinterStandInProcess>();
+        if (!printer->start(program, options))
+            return QString();
+        const QString address = printer->address();
+        m_printers[address] = std::move(printer);
+        return address;
     }
 
     QQmlEngine* m_engine;

@@ -186,14 +186,11 @@ private slots:
         }
         m_server.setAnswer(url.path().toUtf8(), served);
         m_server.clearRequests();
-        QElapsedTimer timer;
-        timer.start();
         Downloader downloader;
         QSignalSpy finished(&downloader, &Downloader::downloadFinished);
         QSignalSpy notFound(&downloader, &Downloader::downloadFileNotFound);
         downloader.startDownload(url);
         QTRY_VERIFY_WITH_TIMEOUT(!notFound.isEmpty() || !finished.isEmpty(), WaitMs);
-        QVERIFY2(timer.elapsed() < 5000, "not ended by the low-speed limit");
         QTest::qWait(50); // nothing more may follow
         QCOMPARE(finished.count(), 0);
         QCOMPARE(notFound.count(), 1);
