@@ -196,13 +196,16 @@ private slots:
         StallWatch watch;
         QVERIFY(item.connectToPrinter(address));
         // Connected (nothing cached yet), then for the connect's ask and the one of that
-        // first read: the answer, then a broadcast of a list one name shorter.
-        QTRY_COMPARE_WITH_TIMEOUT(shown, (QList<int> { 0, 1000, 1000, 1000, 1000 }), 30000);
-        QTest::qWait(100);
+        // first read: the answer, then a broadcast of a list one name shorter. Changes that
+        // come within 100 ms of each other are told of once, so up to four cut lists.
+        QTRY_VERIFY_WITH_TIMEOUT(shown.size() >= 2, 30000);
         const qint64 grownKiB = residentKiB() - residentBefore;
         qInfo("16 MiB list: longest stall %lld ms, longest read %lld ms, resident memory grown by %lld KiB",
             watch.longest, longestDecode, grownKiB);
-        QCOMPARE(shown.size(), 5);
+        QCOMPARE(shown.first(), 0);
+        QVERIFY(shown.size() <= 5);
+        for (int i = 1; i < shown.size(); ++i)
+            QCOMPARE(shown.at(i), 1000);
 #ifndef __SANITIZE_ADDRESS__ // which keeps freed memory in quarantine
         QVERIFY2(grownKiB < 64 * 1024, qPrintable(QString::number(grownKiB)));
 #endif
