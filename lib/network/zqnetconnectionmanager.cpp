@@ -161,12 +161,13 @@ bool ZqNetConnectionManager::SendMessageToClient(
 
 int ZqNetConnectionManager::clientLimit() const
 {
-    // A client may hold its socket and, while a file comes in, a temporary
-    // file, a copier's thread and its files; some are kept for the rest.
+    // A client may hold its socket and, while files come in, a temporary
+    // file, its one copier's thread (an event descriptor) and the copy's
+    // source, folder and destination; some are kept for the rest.
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return MaxClients;
-    return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 4, MaxClients));
+    return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 8, MaxClients));
 }
 
 void ZqNetConnectionManager::setClientSendStallTimeout(int ms)

@@ -29,8 +29,7 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     connect(&pingTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnPingTimeout);
     connect(&watchDogTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnWatchDogTimeout);
     frameDeadlineTimer.setSingleShot(true);
-    connect(&frameDeadlineTimer, &QTimer::timeout, this,
-        [this] { protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS)); });
+    connect(&frameDeadlineTimer, &QTimer::timeout, this, [this] { onFrameDeadline(); });
     writeStallTimer.setSingleShot(true);
     writeStallTimer.setTimerType(Qt::PreciseTimer);
     connect(&writeStallTimer, &QTimer::timeout, this, [this] { onWriteStalled(); });
@@ -250,7 +249,7 @@ bool ZqNetHostConnection::readMessageHeader()
     currentReceiveMessageSize = quint64(length);
     currentReceiveMessageType = ZqMessageType(type);
     currentReceiveMessageBytesReceived = 0;
-    if (frameDeadline_MS > 0 && !isFile && length > 0)
+    if (frameDeadline_MS > 0 && length > 0)
         frameDeadlineTimer.start(frameDeadline_MS);
     updateCurrentReceivePercentStats();
     return true;
@@ -262,6 +261,30 @@ qint64 ZqNetHostConnection::pendingSendBytes() const
     for (const auto& queued : messageSendQueue)
         bytes += HeaderSize + queued.first.size();
     return bytes;
+}
+
+int ZqNetHostConnection::fileProgressInterval() const
+{
+    return writeStall_MS > 0 ? writeStall_MS : watchDogTimer.interval();
+}
+
+void ZqNetHostConnection::onFrameDeadline()
+{
+    const bool fileData = currentReceiveMessageType == ZqMessage_FileDataMessage
+        && currentReceiveMessageBytesReceived >= quint64(FileDataPathBlockSize);
+    if (!fileData) {
+        protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS));
+        return;
+    }
+    const quint64 gained = currentReceiveMessageBytesReceived - fileProgressMark;
+    if (gained >= qMin<quint64>(FileChunkSize, currentReceiveMessageSize - fileProgressMark)) {
+        fileProgressMark = currentReceiveMessageBytesReceived;
+        frameDeadlineTimer.start(fileProgressInterval());
+        return;
+    }
+    protocolError(QStringLiteral("file data stalled: %1 bytes in %2 ms")
+                      .arg(gained)
+                      .arg(frameDeadlineTimer.interval()));
 }
 
 void ZqNetHostConnection::protocolError(const QString& reason)
@@ -334,7 +357,7 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     // Still open here means cut short: the partial file goes.
     if (currentReceiveFile.isOpen()) {
         currentReceiveFile.close();
-        QFile::remove(currentReceiveTempPath);
+        removeReceiveTempFile(currentReceiveTempPath);
     }
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = false;

@@ -104,6 +104,10 @@ public:
     static constexpr qint64 FileSendBacklog = 8 * FileChunkSize;
     // Numbers the temporary receive files of all connections.
     static quint32 uniqueTempFileTagId;
+    // Received files waiting for their copy into place, the one being copied
+    // included. Copies run one at a time per connection; a peer that sends
+    // files faster than they can be copied is ended past this many.
+    static constexpr int MaxWaitingLocalCopies = 32;
 
 public slots:
     // False for the file type (use sendFile) or when the socket refuses the write.
@@ -204,6 +208,14 @@ private:
     // The absolute destination below fileReceiveRoot, or empty with a reason.
     QString receiveDestination(const QString& remotePath, QString& reason) const;
     bool openReceiveTempFile();
+    bool openReceiveTempFileIn(const QString& folder);
+    // Removes a temporary receive file, and its folder with the last one.
+    static void removeReceiveTempFile(const QString& path);
+    void startNextLocalCopy();
+    QString receiveRootForCopy() const;
+    // A file frame's data must bring at least a chunk (or its rest) per this interval.
+    int fileProgressInterval() const;
+    void onFrameDeadline();
     // Ends transfers in flight when the connection goes.
     void abandonFileTransfers();
 
@@ -235,7 +247,10 @@ private:
     QString fileReceiveRoot;
     // New pairs go to the front, the oldest is taken from the back.
     QList<QPair<QString, QString>> fileSendQueue;
+    // Oldest first; only the first one is being copied, by localCopier.
     QVector<PendingLocalCopy> pendingLocalCopies;
+    ZqFileCopier* localCopier = nullptr;
+    quint64 fileProgressMark = 0;
     QTimer watchDogTimer;
     bool watchDogTimedOut = false;
     QTimer pingTimer;
