@@ -204,8 +204,31 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
     connect(host, &ZqNetHostConnection::fileSent, this, &ZqNetConnectionManager::OnFileSent);
     connect(host, &ZqNetHostConnection::fileReceived, this, &ZqNetConnectionManager::OnFileReceived);
     connect(host, &ZqNetHostConnection::fileStartReceive, this, &ZqNetConnectionManager::OnFileStartReceive);
+    // After the connection's own handler: what is left in the socket is
+    // frames that are not whole yet.
+    connect(host->Socket(), &QTcpSocket::readyRead, this, &ZqNetConnectionManager::boundUnfinishedFrames);
     clientConnections.append(host);
     emit newClientConnection(host);
+}
+
+void ZqNetConnectionManager::boundUnfinishedFrames()
+{
+    for (;;) {
+        qint64 total = 0, most = 0;
+        ZqNetHostConnection* holder = nullptr;
+        for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+            const qint64 held = host->Socket()->bytesAvailable();
+            total += held;
+            if (held > most) {
+                most = held;
+                holder = host;
+            }
+        }
+        if (total <= MaxUnfinishedFrameBytes || !holder)
+            return;
+        dropClient(holder,
+            QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
+    }
 }
 
 void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)

@@ -39,6 +39,9 @@ public:
     // takes none of them for the watchdog interval, is dropped.
     static constexpr qint64 MaxClientSendBacklog = 17 * 1024 * 1024;
     static constexpr int ClientSendStall_MS = 25000;
+    // Bytes of frames not yet whole, held for all clients together; past it
+    // the client holding the most is dropped.
+    static constexpr qint64 MaxUnfinishedFrameBytes = 64 * 1024 * 1024;
 
     // Without a store the manager keeps a memory-only one of its own. The
     // server role listens on listenAddress (tests bind a loopback address).
@@ -124,6 +127,7 @@ private:
     // Drops a client whose unsent bytes passed MaxClientSendBacklog; true when dropped.
     bool dropIfBacklogged(ZqNetHostConnection* host);
     void dropClient(ZqNetHostConnection* host, const QString& reason);
+    void boundUnfinishedFrames();
 
     bool isServer;
     ZqKeyValueSettings* settings;

@@ -171,6 +171,35 @@ private slots:
         QCOMPARE(drops, 1);
     }
 
+    // Clients that each announce a large frame and hold back its end held
+    // the stand-in's memory together without bound; the one holding the most
+    // is dropped past 64 MiB for all of them.
+    void standInBoundsUnfinishedFramesInTotal()
+    {
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(PRINTERSTANDIN_BINARY, "127.0.0.245", { "--frame-deadline", "60000" }));
+        const int size = 16 * 1024 * 1024;
+        const QByteArray held = frame(ZqMessageTypes::ZqMessage_GenericMessage, pattern(size - 1024 * 1024), size);
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 6; ++i) {
+            clients.emplace_back(new QTcpSocket);
+            clients.back()->connectToHost(QHostAddress("127.0.0.245"), 32889);
+            QVERIFY(clients.back()->waitForConnected(5000));
+        }
+        for (auto& client : clients) {
+            client->write(held);
+            QTRY_VERIFY_WITH_TIMEOUT(client->bytesToWrite() == 0 || client->state() != QAbstractSocket::ConnectedState, 10000);
+        }
+        const QVariantMap dropped = printer.waitFor("event", "dropped", 5000);
+        QCOMPARE(dropped.value("reason").toString(), QString("unfinished frames"));
+        QTest::qWait(100);
+        int drops = 0;
+        for (const QVariant& line : printer.log())
+            drops += line.toMap().value("event").toString() == "dropped";
+        // 15 MiB each: four fit.
+        QCOMPARE(drops, 2);
+    }
+
 #ifdef GELV_HAVE_PRINTER_ITEM
     // Regression: 100,000 names made the interface build a row each and grow to 4.9 GB,
     // and a 16 MiB list of 4.19 million names stalled the event loop 5.3 s in the decoder.

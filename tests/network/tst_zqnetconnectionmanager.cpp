@@ -16,6 +16,15 @@ static int openDescriptors()
     return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
 }
 
+static qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray all = status.readAll();
+    return all.mid(all.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
+}
+
 static const QString switchKey = QStringLiteral("ZqUdpBroadCaster_Enabled");
 
 // Run in a child process with a descriptor limit of 40: the descriptors run
@@ -228,6 +237,82 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 3000);
         QVERIFY(elapsed.elapsed() >= 250);
         QCOMPARE(printer.server->ClientConnections().size(), 0);
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // Clients that each announce a large message and hold back its end:
+    // every one stayed within its own bounds, and together they held
+    // gigabytes. Unfinished frames are bounded for all clients together; the
+    // client holding the most is dropped.
+    void unfinishedFramesAreBoundedInTotal()
+    {
+        LoopbackServer printer("127.0.0.243");
+        QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
+        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        const qint64 residentBefore = residentKiB();
+        const int size = 16 * 1024 * 1024;
+        const QByteArray held = frame(ZqMessageTypes::ZqMessage_GenericMessage, pattern(size - 1024 * 1024), size);
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 6; ++i) {
+            clients.emplace_back(new QTcpSocket);
+            clients.back()->connectToHost(QHostAddress("127.0.0.243"), ZqNetConnectionManager::ServerTcpPort);
+        }
+        QTRY_COMPARE(accepted.count(), 6);
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1: it holds \\d+ of \\d+ "
+                               "bytes of unfinished frames$"));
+        qint64 peakHeld = 0;
+        for (auto& client : clients) {
+            client->write(held);
+            QTRY_VERIFY_WITH_TIMEOUT(client->bytesToWrite() == 0 || client->state() != QAbstractSocket::ConnectedState, 10000);
+            QTest::qWait(20);
+            qint64 total = 0;
+            for (ZqNetHostConnection* host : printer.server->ClientConnections())
+                total += host->Socket()->bytesAvailable();
+            peakHeld = qMax(peakHeld, total);
+        }
+        // 15 MiB each: four fit.
+        QTRY_COMPARE(dropped.count(), 2);
+        std::printf("unfinished frames: %lld bytes held at most, resident memory grown by %lld KiB\n", peakHeld,
+            residentKiB() - residentBefore);
+        QVERIFY2(peakHeld <= ZqNetConnectionManager::MaxUnfinishedFrameBytes, qPrintable(QString::number(peakHeld)));
+        QCOMPARE(printer.server->ClientConnections().size(), 4);
+    }
+
+    // A file frame was exempt from the frame deadline: a header never
+    // finished, or a 2^50-byte file trickled a byte at a time, held its client
+    // for as long as the trickle went on. The header and path block must be
+    // whole by the deadline, and the file's bytes must keep coming.
+    void slowFileFrameIsDropped_data()
+    {
+        columns<QByteArray, QString>("start", "warning");
+        const QByteArray header = frame(ZqMessageTypes::ZqMessage_FileDataMessage, {}, qint64(1) << 50);
+        QTest::newRow("path block not whole") << header + QByteArray(100, 'p')
+                                              << "protocol error, frame not whole within 300 ms$";
+        QTest::newRow("file bytes trickled")
+            << header + QByteArray(512, '\0') << "protocol error, file data stalled: \\d+ bytes in 300 ms$";
+    }
+    void slowFileFrameIsDropped()
+    {
+        QFETCH(QByteArray, start);
+        QFETCH(QString, warning);
+        LoopbackServer printer("127.0.0.244");
+        printer.server->setClientFrameDeadline(300);
+        printer.server->setClientSendStallTimeout(300);
+        QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
+        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress("127.0.0.244"), ZqNetConnectionManager::ServerTcpPort);
+        QVERIFY(accepted.wait(2000));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+        client.write(start);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, &client, [&] { client.write("x"); });
+        trickle.start(50);
+        QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 5000);
+        QVERIFY(elapsed.elapsed() >= 250);
         QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
     }
 

@@ -35,6 +35,9 @@ constexpr int MaxClients = 64;
 constexpr int MaxClientsPerPeer = 8;
 constexpr qint64 MaxSendBacklog = MaxPayload + 1024 * 1024;
 constexpr int AcceptRetryDelay = 500;
+// Bytes of frames not yet whole, for all clients together; past it the
+// client holding the most is dropped.
+constexpr qint64 MaxUnfinishedBytes = 64 * 1024 * 1024;
 
 enum : quint32 {
     GetValueRequest = 0x7D218C12,
@@ -286,13 +289,34 @@ private:
                 return;
             }
             if (client->bytesAvailable() < 12 + length)
-                return;
+                break;
             if (deadline)
                 deadline->stop();
             client->skip(12);
             handle(client, type, client->read(length));
             if (deadline && alive && client->bytesAvailable() >= 12)
                 deadline->start();
+        }
+        if (alive)
+            boundUnfinished();
+    }
+
+    void boundUnfinished()
+    {
+        for (;;) {
+            qint64 total = 0, most = 0;
+            QTcpSocket* holder = nullptr;
+            for (QTcpSocket* c : qAsConst(clients)) {
+                const qint64 held = c->state() == QAbstractSocket::ConnectedState ? c->bytesAvailable() : 0;
+                total += held;
+                if (held > most) {
+                    most = held;
+                    holder = c;
+                }
+            }
+            if (total <= MaxUnfinishedBytes || !holder)
+                return;
+            drop(holder, "unfinished frames");
         }
     }
 
@@ -418,7 +442,8 @@ int main(int argc, char** argv)
         "  garbage      at connect, a name broadcast, then 64 bytes of garbage\n"
         "  fileframe    at connect, a file frame for ../outside/planted.txt, then a name broadcast\n\n"
         "Limits: 64 clients (fewer under a low descriptor limit), 8 from one address; a frame must be whole "
-        "within the frame deadline; a client "
+        "within the frame deadline, and frames not yet whole may hold 64 MiB for all clients together (the "
+        "client holding the most is dropped past it); a client "
         "that sends nothing, or takes none of the bytes waiting for it, for the idle time-out is dropped, "
         "and so is one with more than 17 MiB waiting for it.\n\n"
         "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|"
