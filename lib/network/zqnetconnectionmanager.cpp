@@ -12,7 +12,10 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include <QPointer>
+
 #include <algorithm>
+#include <limits>
 
 #include <sys/resource.h>
 
@@ -156,7 +159,52 @@ ZqUDPBroadCaster* ZqNetConnectionManager::UdpBroadCaster() { return udpBroadCast
 bool ZqNetConnectionManager::SendMessageToClient(
     ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
-    return host && host->SendMessage(message, msgType) && !dropIfBacklogged(host);
+    if (!host || dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+        return false;
+    noteQueued(message);
+    const QPointer<ZqNetHostConnection> alive(host);
+    boundQueuedSendBytes();
+    return alive && clientConnections.contains(host);
+}
+
+void ZqNetConnectionManager::noteQueued(const QByteArray& message)
+{
+    if (!message.isEmpty() && !queuedOrder.contains(message.constData()))
+        queuedOrder.insert(message.constData(), nextQueuedOrder++);
+}
+
+void ZqNetConnectionManager::boundQueuedSendBytes()
+{
+    for (;;) {
+        // A broadcast shares its bytes with every client it waits for: counted once.
+        QHash<const char*, qint64> held;
+        qint64 total = 0;
+        ZqNetHostConnection* behind = nullptr;
+        quint64 oldest = std::numeric_limits<quint64>::max();
+        qint64 behindBytes = 0;
+        for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+            total += host->Socket()->bytesToWrite();
+            quint64 first = std::numeric_limits<quint64>::max();
+            for (const QByteArray& message : host->pendingMessages()) {
+                held.insert(message.constData(), message.size());
+                first = qMin(first, queuedOrder.value(message.constData(), first));
+            }
+            const qint64 waiting = host->pendingSendBytes();
+            if (waiting > 0 && (first < oldest || (first == oldest && waiting > behindBytes))) {
+                oldest = first;
+                behind = host;
+                behindBytes = waiting;
+            }
+        }
+        for (auto it = queuedOrder.begin(); it != queuedOrder.end();)
+            it = held.contains(it.key()) ? std::next(it) : queuedOrder.erase(it);
+        for (const qint64 size : qAsConst(held))
+            total += size;
+        if (total <= MaxQueuedSendBytes || !behind)
+            return;
+        dropClient(behind,
+            QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients").arg(behindBytes).arg(total));
+    }
 }
 
 int ZqNetConnectionManager::clientLimit() const
@@ -293,9 +341,16 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
     bool allSent = true;
     const QList<ZqNetHostConnection*> clients = clientConnections;
     for (ZqNetHostConnection* host : clients) {
-        if (clientConnections.contains(host))
-            allSent = SendMessageToClient(host, message, msgType) && allSent;
+        if (!clientConnections.contains(host))
+            continue;
+        if (dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+            allSent = false;
     }
+    // Bounded once the message waits for everyone: it is held once for all.
+    noteQueued(message);
+    boundQueuedSendBytes();
+    for (ZqNetHostConnection* host : clients)
+        allSent = allSent && clientConnections.contains(host);
     return allSent;
 }
 

@@ -119,12 +119,31 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
     }
     if (!writeMessageHeader(msgType, message.size()))
         return false;
-    if (!message.isEmpty() && socket->write(message) == -1)
-        return false;
     clearCurrentSendTrackers();
     currentSendMessageType = msgType;
     currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
+    currentSendMessage = message;
+    if (!writeMessageChunks()) {
+        clearCurrentSendTrackers();
+        return false;
+    }
     watchWriteProgress(false);
+    return true;
+}
+
+bool ZqNetHostConnection::writeMessageChunks()
+{
+    // A large payload goes to the socket a little at a time, so that one
+    // broadcast to many clients is held once, not copied into every socket.
+    while (currentSendBytesRemaining > 0 && socket->bytesToWrite() < FileSendBacklog) {
+        const qint64 offset = qint64(currentSendMessageSize - currentSendBytesRemaining);
+        const qint64 length = qint64(qMin<quint64>(currentSendBytesRemaining, FileSendBacklog));
+        if (socket->write(currentSendMessage.constData() + offset, length) != length)
+            return false;
+        currentSendBytesRemaining -= quint64(length);
+    }
+    if (currentSendBytesRemaining == 0)
+        currentSendMessage.clear();
     return true;
 }
 
@@ -138,6 +157,13 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
                 watchWriteProgress(true);
             return;
         }
+    } else if (currentSendMessageType != ZqMessage_None && currentSendBytesRemaining > 0) {
+        // The message counts as written at the first bytesWritten after its last bytes.
+        if (writeMessageChunks()) {
+            watchWriteProgress(true);
+            return;
+        }
+        clearCurrentSendTrackers();
     } else {
         clearCurrentSendTrackers();
     }
@@ -258,6 +284,8 @@ bool ZqNetHostConnection::readMessageHeader()
 qint64 ZqNetHostConnection::pendingSendBytes() const
 {
     qint64 bytes = socket->bytesToWrite();
+    if (currentSendMessageType != ZqMessage_FileDataMessage)
+        bytes += qint64(currentSendBytesRemaining);
     for (const auto& queued : messageSendQueue)
         bytes += HeaderSize + queued.first.size();
     return bytes;
@@ -285,6 +313,16 @@ void ZqNetHostConnection::onFrameDeadline()
     protocolError(QStringLiteral("file data stalled: %1 bytes in %2 ms")
                       .arg(gained)
                       .arg(frameDeadlineTimer.interval()));
+}
+
+QList<QByteArray> ZqNetHostConnection::pendingMessages() const
+{
+    QList<QByteArray> messages;
+    if (!currentSendMessage.isEmpty())
+        messages << currentSendMessage;
+    for (const auto& queued : messageSendQueue)
+        messages << queued.first;
+    return messages;
 }
 
 void ZqNetHostConnection::protocolError(const QString& reason)
@@ -370,6 +408,7 @@ void ZqNetHostConnection::clearCurrentSendTrackers()
     currentSendMessageSize = 0;
     currentSendBytesRemaining = 0;
     currentSendPercent = 0;
+    currentSendMessage.clear();
     currentSendFile.close();
     currentSendFilePaths = {};
     sendStopScan = FileStopScan();

@@ -61,6 +61,9 @@ public:
     // Bytes handed to this connection that the peer has not taken yet: the
     // socket's write buffer and the queued messages with their headers.
     qint64 pendingSendBytes() const;
+    // The payloads not yet handed to the socket: the rest of the one in
+    // flight, then the queued ones. They share their bytes with the caller's.
+    QList<QByteArray> pendingMessages() const;
     // A non-file frame must be whole within this many ms of its header, or the
     // connection is closed: its payload is held in memory until then. 0, the
     // default, waits as long as the peer keeps sending.
@@ -175,6 +178,8 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
+    // Hands the message in flight to the socket while it holds little; false on a write error.
+    bool writeMessageChunks();
     // Times the peer's taking of the bytes waiting to be written (see writeStallTimer).
     void watchWriteProgress(bool progressed);
     void onWriteStalled();
@@ -231,6 +236,8 @@ private:
     uint currentSendPercent = 0;
 
     QList<QPair<QByteArray, ZqMessageTypes::ZqMessageType>> messageSendQueue;
+    // The non-file message in flight, until its last bytes are in the socket.
+    QByteArray currentSendMessage;
     QFile currentSendFile;
     QFile currentReceiveFile;
     // The received file's destination and sender's path; the file being sent
