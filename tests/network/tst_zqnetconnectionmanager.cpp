@@ -316,6 +316,54 @@ private slots:
         QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
     }
 
+    // A broadcast was copied for every client, and a client that read was
+    // dropped for its own answer and the broadcast after it (32 MB, over the
+    // 17 MiB cap). A broadcast is now held once; past the bound for all
+    // clients the one furthest behind goes first.
+    void broadcastQueuesAreBoundedInTotal()
+    {
+        LoopbackServer printer("127.0.0.247");
+        printer.server->setClientSendStallTimeout(60000);
+        QHash<quint16, ZqNetHostConnection*> byPort;
+        connect(printer.server.get(), &ZqNetConnectionManager::newClientConnection, this,
+            [&](ZqNetHostConnection* host) { byPort[host->Socket()->peerPort()] = host; });
+        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        QTcpSocket reader;
+        qint64 read = 0;
+        connect(&reader, &QTcpSocket::readyRead, &reader, [&] { read += reader.readAll().size(); });
+        reader.connectToHost(QHostAddress("127.0.0.247"), ZqNetConnectionManager::ServerTcpPort);
+        std::vector<std::unique_ptr<QTcpSocket>> nonReaders;
+        for (int i = 0; i < 7; ++i) {
+            nonReaders.emplace_back(new QTcpSocket);
+            // Takes nothing from the kernel once a byte is buffered.
+            nonReaders.back()->setReadBufferSize(1);
+            nonReaders.back()->connectToHost(QHostAddress("127.0.0.247"), ZqNetConnectionManager::ServerTcpPort);
+        }
+        QTRY_COMPARE(byPort.size(), 8);
+        const QByteArray answer = pattern(16000000, 1), broadcast = pattern(16000000, 2);
+        const qint64 residentBefore = residentKiB();
+        QVERIFY(printer.server->SendMessageToClient(
+            byPort.value(reader.localPort()), answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        QVERIFY(printer.server->BroadCastMessageToClients(broadcast, ZqMessageTypes::ZqMessage_ValueUpdateBroadcast));
+        const qint64 grownKiB = residentKiB() - residentBefore;
+        QTRY_VERIFY_WITH_TIMEOUT(read >= 2 * (12 + qint64(answer.size())), 20000);
+        std::printf("16 MB answer and broadcast, 7 clients that never read: %lld KiB more\n", grownKiB);
+        QCOMPARE(dropped.count(), 0);
+        QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB)));
+
+        // Answers of 16 MB to four that never read: theirs alone, 80 MB in
+        // all with the broadcast. One goes; the reader stays.
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1: furthest behind"));
+        for (int i = 0; i < 4; ++i) {
+            printer.server->SendMessageToClient(byPort.value(nonReaders[i]->localPort()), pattern(16000000, 3 + i),
+                ZqMessageTypes::ZqMessage_ValueRequestAccepted);
+        }
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(printer.server->ClientConnections().size(), 7);
+        QVERIFY(printer.server->ClientConnections().contains(byPort.value(reader.localPort())));
+    }
+
     // One address may hold only so many of the server's places.
     void clientsFromOneAddressAreCapped()
     {
