@@ -1,5 +1,6 @@
 #include "../fulldisk.h"
 #include "networktest.h"
+#include "zqudpbroadcaster.h"
 
 #include <cstdio>
 
@@ -462,7 +463,11 @@ private slots:
         QTemporaryDir dir;
         const QString tmp = dir.filePath("tmp"), root = dir.filePath("root");
         QVERIFY(QDir().mkpath(tmp) && QDir().mkpath(root));
-        ZqNetConnectionManager server(nullptr, true, tmp, nullptr, QHostAddress("127.0.0.241"));
+        // The announcer off: nothing may leave the machine.
+        ZqKeyValueSettings store(false);
+        store.SetValue(QStringLiteral("ZqUdpBroadCaster_Enabled"), "0");
+        ZqNetConnectionManager server(&store, true, tmp, nullptr, QHostAddress("127.0.0.241"));
+        QVERIFY(server.UdpBroadCaster() && !server.UdpBroadCaster()->isEnabled());
         QVERIFY(server.isListening());
         connect(&server, &ZqNetConnectionManager::newClientConnection, this,
             [&](ZqNetHostConnection* host) { host->setFileReceiveRoot(root); });
