@@ -241,8 +241,10 @@ private slots:
         const qint64 grownKiB = residentOfStandIn() - residentBefore;
         qInfo("16 MB name, 20 clients that never read: stand-in grown by %lld KiB", grownKiB);
         QCOMPARE(setter.state(), QAbstractSocket::ConnectedState);
+#ifndef __SANITIZE_ADDRESS__ // which keeps freed memory in quarantine
         // 454 MB when each of them held a copy.
         QVERIFY2(grownKiB < 200 * 1024, qPrintable(QString::number(grownKiB)));
+#endif
         for (const QVariant& line : printer.log())
             QVERIFY(line.toMap().value("event").toString() != "dropped");
 

@@ -349,7 +349,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(read >= 2 * (12 + qint64(answer.size())), 20000);
         std::printf("16 MB answer and broadcast, 7 clients that never read: %lld KiB more\n", grownKiB);
         QCOMPARE(dropped.count(), 0);
+#ifndef __SANITIZE_ADDRESS__ // which keeps freed memory in quarantine
         QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB)));
+#endif
 
         // Answers of 16 MB to four that never read: theirs alone, 80 MB in
         // all with the broadcast. One goes; the reader stays.
