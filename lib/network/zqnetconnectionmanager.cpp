@@ -175,6 +175,24 @@ void ZqNetConnectionManager::noteQueued(const QByteArray& message)
 
 void ZqNetConnectionManager::boundQueuedSendBytes()
 {
+    // Counted for each client, shared bytes included: within the bound, so
+    // is the exact count, which costs more.
+    qint64 upper = 0;
+    for (ZqNetHostConnection* host : qAsConst(clientConnections))
+        upper += host->pendingSendBytes();
+    if (upper <= MaxQueuedSendBytes) {
+        // Now and then the numbers of messages no client waits for go.
+        if (queuedOrder.size() > 1024) {
+            QSet<const char*> held;
+            for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+                for (const QByteArray& message : host->pendingMessages())
+                    held.insert(message.constData());
+            }
+            for (auto it = queuedOrder.begin(); it != queuedOrder.end();)
+                it = held.contains(it.key()) ? std::next(it) : queuedOrder.erase(it);
+        }
+        return;
+    }
     for (;;) {
         // A broadcast shares its bytes with every client it waits for: counted once.
         QHash<const char*, qint64> held;

@@ -310,6 +310,13 @@ private:
 
     void boundQueued()
     {
+        // Counted for each client, shared bytes included: within the bound, so
+        // is the exact count, which costs more.
+        qint64 upper = 0;
+        for (QTcpSocket* client : qAsConst(clients))
+            upper += waiting(client);
+        if (upper <= MaxQueuedBytes)
+            return;
         for (;;) {
             QHash<quint64, qint64> held;
             qint64 total = 0, behindBytes = 0;
