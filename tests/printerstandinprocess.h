@@ -67,6 +67,8 @@ public:
         m_process.waitForFinished(5000);
     }
 
+    qint64 processId() const { return m_process.processId(); }
+
     // Every log line so far, each as an object.
     QVariantList log()
     {

@@ -1,6 +1,8 @@
 // Request/reply round trips through ZqNetRequester and ZqNetHostConnection against a
 // raw QTcpSocket ping-pong of the same bytes, both to one in-process loopback server.
 #include "benchrow.h"
+#include "zqkeyvaluesettings.h"
+#include "zqnetconnectionmanager.h"
 #include "zqnetrequester.h"
 
 #include <QCoreApplication>
@@ -8,6 +10,7 @@
 #include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
@@ -157,6 +160,50 @@ int main(int argc, char** argv)
         worst = std::min(worst, ratio);
         const QByteArray name = "protocol round trip, " + QByteArray::number(valueSize) + " B value";
         benchRow(name.constData(), Trips * 1000.0 / ours, Trips * 1000.0 / floor, "/s", ">=0.5");
+    }
+
+    // A client that trickles a huge file frame a byte every 100 ms: how long the
+    // server role holds it, with a progress interval of 1000 ms. The floor is a
+    // timer of that interval.
+    {
+        ZqKeyValueSettings store(false);
+        // The announcer off: nothing may leave the machine.
+        store.SetValue(QStringLiteral("ZqUdpBroadCaster_Enabled"), "0");
+        ZqNetConnectionManager server(&store, true, QString(), nullptr, QHostAddress(QStringLiteral("127.0.0.248")));
+        server.setClientFrameDeadline(1000);
+        server.setClientSendStallTimeout(1000);
+        QEventLoop wait;
+        QTimer cap;
+        cap.setSingleShot(true);
+        QObject::connect(&cap, &QTimer::timeout, &wait, &QEventLoop::quit);
+        QObject::connect(&server, &ZqNetConnectionManager::newClientConnection, &wait, &QEventLoop::quit);
+        QObject::connect(&server, &ZqNetConnectionManager::clientDisconnected, &wait, &QEventLoop::quit);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress(QStringLiteral("127.0.0.248")), ZqNetConnectionManager::ServerTcpPort);
+        cap.start(5000);
+        wait.exec();
+        ok = ok && server.ClientConnections().size() == 1;
+        QByteArray header(8, '\0');
+        qToBigEndian(qint64(1) << 50, header.data());
+        client.write(header + be32(0x82703EC2) + QByteArray(512, '\0'));
+        QTimer trickle;
+        QObject::connect(&trickle, &QTimer::timeout, &client, [&] { client.write("x"); });
+        trickle.start(100);
+        const double held = milliseconds([&] {
+            cap.start(20000);
+            wait.exec();
+        });
+        trickle.stop();
+        QTimer interval;
+        interval.setSingleShot(true);
+        interval.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&interval, &QTimer::timeout, &wait, &QEventLoop::quit);
+        const double floor = milliseconds([&] {
+            interval.start(1000);
+            wait.exec();
+        });
+        std::printf("slow file frame held %.0f ms, progress interval %.0f ms\n", held, floor);
+        benchRow("slow file frame held, 1000 ms progress interval", held, floor, "ms", "<=1.5");
     }
     std::printf("worst ratio %.2f (target at least 0.50)%s\n", worst, ok ? "" : "  RESULTS DIFFER");
     return ok ? 0 : 1;

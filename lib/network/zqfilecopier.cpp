@@ -72,6 +72,7 @@ bool ZqFileCopier::copy()
     }
     worker = new ZqFileCopyWorker(m_originFile, m_destinationFile, m_makeDestinationDirectories);
     worker->setDestinationRoot(m_destinationRoot);
+    worker->setFollowOriginLink(m_followOriginLink);
     worker->moveToThread(&workerThread);
     connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);
     connect(this, &ZqFileCopier::deleteWorker, worker, &QObject::deleteLater);

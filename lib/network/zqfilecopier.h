@@ -38,6 +38,9 @@ public:
     // Set before copy(): the destination must lie below this folder, reached
     // without following a link on the way (see ZqFileCopyWorker).
     void setDestinationRoot(const QString& root) { m_destinationRoot = root; }
+    // Set before copy(): false refuses an origin that is a link, so that a
+    // link swapped over it can't hand over another file.
+    void setFollowOriginLink(bool follow) { m_followOriginLink = follow; }
 
     // False, with no signal, when a copy is running, the origin is missing,
     // the destination is empty or names the origin itself.
@@ -67,6 +70,7 @@ private:
     QString m_originFile;
     QString m_destinationFile;
     QString m_destinationRoot;
+    bool m_followOriginLink = true;
     bool m_makeDestinationDirectories;
     QThread workerThread;
     int m_percentComplete = 0;

@@ -35,8 +35,8 @@ void ZqFileCopyWorker::setCancelled() { cancelled = true; }
 bool ZqFileCopyWorker::openSource(QString& error)
 {
     // Non-blocking, so that opening a pipe never waits for a writer.
-    const int fd
-        = ::open(QFile::encodeName(sourceFile.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(sourceFile.fileName()).constData(),
+        O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followOriginLink ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         error = errnoText(errno);
         return false;
@@ -202,35 +202,34 @@ void ZqFileCopyWorker::Copy()
         return;
     }
 
-    // Never more than the size taken at the start: a growing source is cut
-    // there, and an empty one gives an empty copy without a division. The
-    // disk is read and written in blocks of many chunks; progress and the
-    // cancel flag still go chunk by chunk.
+    // Read to the end of the file whatever size it reports: a file of the
+    // proc file system reports 0 and still has content. The disk is read and
+    // written in blocks of many chunks; progress and the cancel flag still go
+    // chunk by chunk, and progress holds once the reported size is reached.
     QByteArray block(int(LocalCopyChunkSize * 256), Qt::Uninitialized);
     qint64 total = 0;
-    while (total < size) {
-        const qint64 got = sourceFile.read(block.data(), qMin(qint64(block.size()), size - total));
-        if (got <= 0) {
-            error = got < 0 ? sourceFile.errorString()
-                            : QStringLiteral("source ended after %1 of %2 bytes").arg(total).arg(size);
+    for (;;) {
+        const qint64 got = sourceFile.read(block.data(), block.size());
+        if (got == 0)
+            break;
+        if (got < 0) {
+            error = sourceFile.errorString();
             qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
                     + error;
             fail(error);
             return;
         }
         if (!writeAll(destinationFile.handle(), block.constData(), got, error)) {
-            qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to read data, Error String: "
+            qCritical().noquote() << "ZqFileCopyWorker: Copy Failed. failed to write data, Error String: "
                     + error;
             fail(error);
             return;
         }
         for (const qint64 end = total + got; total < end;) {
             total = qMin(end, total + LocalCopyChunkSize);
-            const int percent = total == size ? 100 : qMin(99, int(double(total) / double(size) * 100.0));
+            const int percent = total >= size ? 0 : int(double(total) / double(size) * 100.0);
             if (percent > reportedPercent) {
                 reportedPercent = percent;
-                if (percent >= 100)
-                    break;
                 emit percentComplete(percent);
             }
             if (cancelled) {

@@ -25,6 +25,8 @@ public:
     // the folders between are opened one by one without following links, so
     // that swapping one for a link while the copy runs leads nowhere else.
     void setDestinationRoot(const QString& root) { destinationRoot = root; }
+    // False: an origin that is a link is not copied (nor what it points to).
+    void setFollowOriginLink(bool follow) { followOriginLink = follow; }
 
     // Writes all of data to fd, raw, so that a short write on a full disk shows
     // its cause; false with that cause in error.
@@ -58,6 +60,7 @@ private:
     std::atomic<bool> cancelled { false };
     QString destinationName;
     QString destinationRoot;
+    bool followOriginLink = true;
     int destinationFolder = -1;
     QByteArray temporaryName; // within destinationFolder
 };

@@ -12,7 +12,10 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include <QPointer>
+
 #include <algorithm>
+#include <limits>
 
 #include <sys/resource.h>
 
@@ -156,17 +159,81 @@ ZqUDPBroadCaster* ZqNetConnectionManager::UdpBroadCaster() { return udpBroadCast
 bool ZqNetConnectionManager::SendMessageToClient(
     ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
-    return host && host->SendMessage(message, msgType) && !dropIfBacklogged(host);
+    if (!host || dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+        return false;
+    noteQueued(message);
+    const QPointer<ZqNetHostConnection> alive(host);
+    boundQueuedSendBytes();
+    return alive && clientConnections.contains(host);
+}
+
+void ZqNetConnectionManager::noteQueued(const QByteArray& message)
+{
+    if (!message.isEmpty() && !queuedOrder.contains(message.constData()))
+        queuedOrder.insert(message.constData(), nextQueuedOrder++);
+}
+
+void ZqNetConnectionManager::boundQueuedSendBytes()
+{
+    // Counted for each client, shared bytes included: within the bound, so
+    // is the exact count, which costs more.
+    qint64 upper = 0;
+    for (ZqNetHostConnection* host : qAsConst(clientConnections))
+        upper += host->pendingSendBytes();
+    if (upper <= MaxQueuedSendBytes) {
+        // Now and then the numbers of messages no client waits for go.
+        if (queuedOrder.size() > 1024) {
+            QSet<const char*> held;
+            for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+                for (const QByteArray& message : host->pendingMessages())
+                    held.insert(message.constData());
+            }
+            for (auto it = queuedOrder.begin(); it != queuedOrder.end();)
+                it = held.contains(it.key()) ? std::next(it) : queuedOrder.erase(it);
+        }
+        return;
+    }
+    for (;;) {
+        // A broadcast shares its bytes with every client it waits for: counted once.
+        QHash<const char*, qint64> held;
+        qint64 total = 0;
+        ZqNetHostConnection* behind = nullptr;
+        quint64 oldest = std::numeric_limits<quint64>::max();
+        qint64 behindBytes = 0;
+        for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+            total += host->Socket()->bytesToWrite();
+            quint64 first = std::numeric_limits<quint64>::max();
+            for (const QByteArray& message : host->pendingMessages()) {
+                held.insert(message.constData(), message.size());
+                first = qMin(first, queuedOrder.value(message.constData(), first));
+            }
+            const qint64 waiting = host->pendingSendBytes();
+            if (waiting > 0 && (first < oldest || (first == oldest && waiting > behindBytes))) {
+                oldest = first;
+                behind = host;
+                behindBytes = waiting;
+            }
+        }
+        for (auto it = queuedOrder.begin(); it != queuedOrder.end();)
+            it = held.contains(it.key()) ? std::next(it) : queuedOrder.erase(it);
+        for (const qint64 size : qAsConst(held))
+            total += size;
+        if (total <= MaxQueuedSendBytes || !behind)
+            return;
+        dropClient(behind,
+            QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients").arg(behindBytes).arg(total));
+    }
 }
 
 int ZqNetConnectionManager::clientLimit() const
 {
-    // A client may hold its socket and, while a file comes in, a temporary
-    // file, a copier's thread and its files; some are kept for the rest.
+    // A client may hold its socket and, while files come in, a temporary
+    // file, its one copier's thread (an event descriptor) and the copy's
+    // source, folder and destination; some are kept for the rest.
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return MaxClients;
-    return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 4, MaxClients));
+    return int(qBound<rlim_t>(1, (qMax<rlim_t>(limit.rlim_cur, 16) - 16) / 8, MaxClients));
 }
 
 void ZqNetConnectionManager::setClientSendStallTimeout(int ms)
@@ -203,8 +270,31 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
     connect(host, &ZqNetHostConnection::fileSent, this, &ZqNetConnectionManager::OnFileSent);
     connect(host, &ZqNetHostConnection::fileReceived, this, &ZqNetConnectionManager::OnFileReceived);
     connect(host, &ZqNetHostConnection::fileStartReceive, this, &ZqNetConnectionManager::OnFileStartReceive);
+    // After the connection's own handler: what is left in the socket is
+    // frames that are not whole yet.
+    connect(host->Socket(), &QTcpSocket::readyRead, this, &ZqNetConnectionManager::boundUnfinishedFrames);
     clientConnections.append(host);
     emit newClientConnection(host);
+}
+
+void ZqNetConnectionManager::boundUnfinishedFrames()
+{
+    for (;;) {
+        qint64 total = 0, most = 0;
+        ZqNetHostConnection* holder = nullptr;
+        for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+            const qint64 held = host->Socket()->bytesAvailable();
+            total += held;
+            if (held > most) {
+                most = held;
+                holder = host;
+            }
+        }
+        if (total <= MaxUnfinishedFrameBytes || !holder)
+            return;
+        dropClient(holder,
+            QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
+    }
 }
 
 void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
@@ -273,9 +363,16 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
     bool allSent = true;
     const QList<ZqNetHostConnection*> clients = clientConnections;
     for (ZqNetHostConnection* host : clients) {
-        if (clientConnections.contains(host))
-            allSent = SendMessageToClient(host, message, msgType) && allSent;
+        if (!clientConnections.contains(host))
+            continue;
+        if (dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+            allSent = false;
     }
+    // Bounded once the message waits for everyone: it is held once for all.
+    noteQueued(message);
+    boundQueuedSendBytes();
+    for (ZqNetHostConnection* host : clients)
+        allSent = allSent && clientConnections.contains(host);
     return allSent;
 }
 

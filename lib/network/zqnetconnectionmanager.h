@@ -35,10 +35,20 @@ public:
     static constexpr int AcceptRetryDelay_MS = 500;
     // A client's message must be whole this long after its header.
     static constexpr int ClientFrameDeadline_MS = 30000;
-    // A client with more bytes than this waiting to be sent to it, or that
-    // takes none of them for the watchdog interval, is dropped.
+    // A client with more bytes than this already waiting to be sent to it
+    // when a message is sent to it, or that takes none of them for the
+    // watchdog interval, is dropped. What already waits is checked, not the
+    // new message, so a client that reads is never dropped for an answer and
+    // the broadcast that follows it.
     static constexpr qint64 MaxClientSendBacklog = 17 * 1024 * 1024;
+    // Bytes waiting to be sent to all clients together, a broadcast counted
+    // once; past it the client furthest behind (holding the oldest message)
+    // is dropped, and the next one, until it fits.
+    static constexpr qint64 MaxQueuedSendBytes = 64 * 1024 * 1024;
     static constexpr int ClientSendStall_MS = 25000;
+    // Bytes of frames not yet whole, held for all clients together; past it
+    // the client holding the most is dropped.
+    static constexpr qint64 MaxUnfinishedFrameBytes = 64 * 1024 * 1024;
 
     // Without a store the manager keeps a memory-only one of its own. The
     // server role listens on listenAddress (tests bind a loopback address).
@@ -124,6 +134,10 @@ private:
     // Drops a client whose unsent bytes passed MaxClientSendBacklog; true when dropped.
     bool dropIfBacklogged(ZqNetHostConnection* host);
     void dropClient(ZqNetHostConnection* host, const QString& reason);
+    void boundUnfinishedFrames();
+    // Numbers a message handed to clients, for telling who is furthest behind.
+    void noteQueued(const QByteArray& message);
+    void boundQueuedSendBytes();
 
     bool isServer;
     ZqKeyValueSettings* settings;
@@ -143,4 +157,7 @@ private:
     QTimer acceptRetryTimer;
     int clientFrameDeadline_MS = ClientFrameDeadline_MS;
     int clientSendStall_MS = ClientSendStall_MS;
+    // Messages still waiting for some client, by their bytes, in the order sent.
+    QHash<const char*, quint64> queuedOrder;
+    quint64 nextQueuedOrder = 0;
 };

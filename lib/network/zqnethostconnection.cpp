@@ -31,8 +31,7 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
     connect(&pingTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnPingTimeout);
     connect(&watchDogTimer, &QTimer::timeout, this, &ZqNetHostConnection::OnWatchDogTimeout);
     frameDeadlineTimer.setSingleShot(true);
-    connect(&frameDeadlineTimer, &QTimer::timeout, this,
-        [this] { protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS)); });
+    connect(&frameDeadlineTimer, &QTimer::timeout, this, [this] { onFrameDeadline(); });
     // Every hand-over to the kernel, also those made while bytesWritten is being emitted.
     connect(
         socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
@@ -137,12 +136,31 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
     }
     if (!writeMessageHeader(msgType, message.size()))
         return false;
-    if (!message.isEmpty() && socket->write(message) == -1)
-        return false;
     clearCurrentSendTrackers();
     currentSendMessageType = msgType;
     currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
+    currentSendMessage = message;
+    if (!writeMessageChunks()) {
+        clearCurrentSendTrackers();
+        return false;
+    }
     watchWriteProgress();
+    return true;
+}
+
+bool ZqNetHostConnection::writeMessageChunks()
+{
+    // A large payload goes to the socket a little at a time, so that one
+    // broadcast to many clients is held once, not copied into every socket.
+    while (currentSendBytesRemaining > 0 && socket->bytesToWrite() < FileSendBacklog) {
+        const qint64 offset = qint64(currentSendMessageSize - currentSendBytesRemaining);
+        const qint64 length = qint64(qMin<quint64>(currentSendBytesRemaining, FileSendBacklog));
+        if (socket->write(currentSendMessage.constData() + offset, length) != length)
+            return false;
+        currentSendBytesRemaining -= quint64(length);
+    }
+    if (currentSendBytesRemaining == 0)
+        currentSendMessage.clear();
     return true;
 }
 
@@ -159,6 +177,13 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
         // A file that could not be ended may have closed the connection.
         if (!self || isDisconnected)
             return;
+    } else if (currentSendMessageType != ZqMessage_None && currentSendBytesRemaining > 0) {
+        // The message counts as written at the first bytesWritten after its last bytes.
+        if (writeMessageChunks()) {
+            watchWriteProgress();
+            return;
+        }
+        clearCurrentSendTrackers();
     } else {
         clearCurrentSendTrackers();
     }
@@ -343,7 +368,7 @@ bool ZqNetHostConnection::readMessageHeader()
     currentReceiveMessageSize = quint64(length);
     currentReceiveMessageType = ZqMessageType(type);
     currentReceiveMessageBytesReceived = 0;
-    if (frameDeadline_MS > 0 && !isFile && length > 0)
+    if (frameDeadline_MS > 0 && length > 0)
         frameDeadlineTimer.start(frameDeadline_MS);
     updateCurrentReceivePercentStats();
     return true;
@@ -352,9 +377,45 @@ bool ZqNetHostConnection::readMessageHeader()
 qint64 ZqNetHostConnection::pendingSendBytes() const
 {
     qint64 bytes = socket->bytesToWrite();
+    if (currentSendMessageType != ZqMessage_FileDataMessage)
+        bytes += qint64(currentSendBytesRemaining);
     for (const auto& queued : messageSendQueue)
         bytes += HeaderSize + queued.first.size();
     return bytes;
+}
+
+int ZqNetHostConnection::fileProgressInterval() const
+{
+    return writeStall_MS > 0 ? writeStall_MS : watchDogTimer.interval();
+}
+
+void ZqNetHostConnection::onFrameDeadline()
+{
+    const bool fileData = currentReceiveMessageType == ZqMessage_FileDataMessage
+        && currentReceiveMessageBytesReceived >= quint64(FileDataPathBlockSize);
+    if (!fileData) {
+        protocolError(QStringLiteral("frame not whole within %1 ms").arg(frameDeadline_MS));
+        return;
+    }
+    const quint64 gained = currentReceiveMessageBytesReceived - fileProgressMark;
+    if (gained >= qMin<quint64>(FileChunkSize, currentReceiveMessageSize - fileProgressMark)) {
+        fileProgressMark = currentReceiveMessageBytesReceived;
+        frameDeadlineTimer.start(fileProgressInterval());
+        return;
+    }
+    protocolError(QStringLiteral("file data stalled: %1 bytes in %2 ms")
+                      .arg(gained)
+                      .arg(frameDeadlineTimer.interval()));
+}
+
+QList<QByteArray> ZqNetHostConnection::pendingMessages() const
+{
+    QList<QByteArray> messages;
+    if (!currentSendMessage.isEmpty())
+        messages << currentSendMessage;
+    for (const auto& queued : messageSendQueue)
+        messages << queued.first;
+    return messages;
 }
 
 void ZqNetHostConnection::protocolError(const QString& reason)
@@ -427,7 +488,7 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     // Still open here means cut short: the partial file goes.
     if (currentReceiveFile.isOpen()) {
         currentReceiveFile.close();
-        QFile::remove(currentReceiveTempPath);
+        removeReceiveTempFile(currentReceiveTempPath);
     }
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = false;
@@ -441,6 +502,7 @@ void ZqNetHostConnection::clearCurrentSendTrackers()
     currentSendMessageSize = 0;
     currentSendBytesRemaining = 0;
     currentSendPercent = 0;
+    currentSendMessage.clear();
     currentSendFile.close();
     currentSendFilePaths = {};
     sendStopScan = FileStopScan();

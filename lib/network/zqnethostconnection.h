@@ -69,6 +69,9 @@ public:
     // Bytes handed to this connection that the peer has not taken yet: the
     // socket's write buffer and the queued messages with their headers.
     qint64 pendingSendBytes() const;
+    // The payloads not yet handed to the socket: the rest of the one in
+    // flight, then the queued ones. They share their bytes with the caller's.
+    QList<QByteArray> pendingMessages() const;
     // A non-file frame must be whole within this many ms of its header, or the
     // connection is closed: its payload is held in memory until then. 0, the
     // default, waits as long as the peer keeps sending.
@@ -117,6 +120,10 @@ public:
     static constexpr qint64 FileSendBacklog = 8 * FileChunkSize;
     // Numbers the temporary receive files of all connections.
     static quint32 uniqueTempFileTagId;
+    // Received files waiting for their copy into place, the one being copied
+    // included. Copies run one at a time per connection; a peer that sends
+    // files faster than they can be copied is ended past this many.
+    static constexpr int MaxWaitingLocalCopies = 32;
 
 public slots:
     // False for the file type (use sendFile) or when the socket refuses the write.
@@ -187,6 +194,8 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
+    // Hands the message in flight to the socket while it holds little; false on a write error.
+    bool writeMessageChunks();
     // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
     void watchWriteProgress();
     void sampleWriteProgress();
@@ -227,6 +236,14 @@ private:
     // The absolute destination below fileReceiveRoot, or empty with a reason.
     QString receiveDestination(const QString& remotePath, QString& reason) const;
     bool openReceiveTempFile();
+    bool openReceiveTempFileIn(const QString& folder);
+    // Removes a temporary receive file, and its folder with the last one.
+    static void removeReceiveTempFile(const QString& path);
+    void startNextLocalCopy();
+    QString receiveRootForCopy() const;
+    // A file frame's data must bring at least a chunk (or its rest) per this interval.
+    int fileProgressInterval() const;
+    void onFrameDeadline();
     // Ends transfers in flight when the connection goes.
     void abandonFileTransfers();
 
@@ -242,6 +259,8 @@ private:
     uint currentSendPercent = 0;
 
     QList<QPair<QByteArray, ZqMessageTypes::ZqMessageType>> messageSendQueue;
+    // The non-file message in flight, until its last bytes are in the socket.
+    QByteArray currentSendMessage;
     QFile currentSendFile;
     QFile currentReceiveFile;
     // The received file's destination and sender's path; the file being sent
@@ -260,7 +279,10 @@ private:
     QString fileReceiveRoot;
     // New pairs go to the front, the oldest is taken from the back.
     QList<QPair<QString, QString>> fileSendQueue;
+    // Oldest first; only the first one is being copied, by localCopier.
     QVector<PendingLocalCopy> pendingLocalCopies;
+    ZqFileCopier* localCopier = nullptr;
+    quint64 fileProgressMark = 0;
     QTimer watchDogTimer;
     bool watchDogTimedOut = false;
     QTimer pingTimer;

@@ -9,11 +9,15 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QPointer>
 
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ZqMessageTypes;
@@ -56,7 +60,61 @@ QString fittingUtf8(const QString& text, int bytes)
     return fitted;
 }
 
+// Temporary receive files live in a folder of the process's own below the
+// temporary directory, made with mode 0700, so that nobody else can put or
+// swap anything where they are. One folder per temporary directory, counted
+// per file and removed with its last one.
+QMutex receiveFoldersLock;
+QHash<QString, QString> receiveFolderOf; // temporary directory -> folder
+QHash<QString, int> receiveFolderFiles; // folder -> temporary files in it
+
+bool isPrivateFolder(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+        && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
+QString takeReceiveFolder(const QString& tempDirectory)
+{
+    QMutexLocker lock(&receiveFoldersLock);
+    QString folder = receiveFolderOf.value(tempDirectory);
+    if (folder.isEmpty() || !isPrivateFolder(folder)) {
+        QByteArray name = QFile::encodeName(tempDirectory + QStringLiteral("/zqreceive-XXXXXX"));
+        if (!::mkdtemp(name.data()))
+            return QString();
+        folder = QFile::decodeName(name);
+        receiveFolderOf.insert(tempDirectory, folder);
+    }
+    ++receiveFolderFiles[folder];
+    return folder;
+}
+
+void releaseReceiveFolder(const QString& folder)
+{
+    QMutexLocker lock(&receiveFoldersLock);
+    const auto files = receiveFolderFiles.find(folder);
+    if (files == receiveFolderFiles.end() || --files.value() > 0)
+        return;
+    receiveFolderFiles.erase(files);
+    ::rmdir(QFile::encodeName(folder).constData());
+    for (auto it = receiveFolderOf.begin(); it != receiveFolderOf.end(); ++it) {
+        if (it.value() == folder) {
+            receiveFolderOf.erase(it);
+            break;
+        }
+    }
+}
+
 } // namespace
+
+void ZqNetHostConnection::removeReceiveTempFile(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    QFile::remove(path);
+    releaseReceiveFolder(QFileInfo(path).path());
+}
 
 qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
 {
@@ -85,10 +143,19 @@ qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
 
 ZqNetHostConnection::~ZqNetHostConnection()
 {
-    // Each copier waits for its copy to end, so its temporary file can go then.
+    // The copier waits for its copy to end; the files still waiting for
+    // theirs are copied here, so that nothing received is lost with the
+    // connection. There are at most MaxWaitingLocalCopies of them.
+    delete localCopier;
+    localCopier = nullptr;
     for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies)) {
-        delete pending.copier;
-        QFile::remove(pending.tempFilePath);
+        if (!pending.copier) {
+            ZqFileCopyWorker worker(pending.tempFilePath, pending.remoteFilePath, true);
+            worker.setDestinationRoot(receiveRootForCopy());
+            worker.setFollowOriginLink(false);
+            worker.Copy();
+        }
+        removeReceiveTempFile(pending.tempFilePath);
     }
     pendingLocalCopies.clear();
     clearCurrentReceiveTrackers();
@@ -299,6 +366,11 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         currentLocalFilePath = pathFromField(block.mid(PathFieldSize));
         currentReceiveMessageBytesReceived = FileDataPathBlockSize;
         receiveStopScan = FileStopScan();
+        // The header and path block are held to the frame deadline; the file's
+        // bytes go to disk, but still have to keep coming.
+        fileProgressMark = currentReceiveMessageBytesReceived;
+        if (frameDeadline_MS > 0)
+            frameDeadlineTimer.start(fileProgressInterval());
         beginFileReceive();
     } else {
         const qint64 wanted
@@ -435,12 +507,26 @@ QString ZqNetHostConnection::receiveDestination(const QString& remotePath, QStri
 
 bool ZqNetHostConnection::openReceiveTempFile()
 {
+    const QString folder = takeReceiveFolder(tempDirectory);
+    if (folder.isEmpty()) {
+        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
+                + tempDirectory + "/zqreceive-*\" for writing! " + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (openReceiveTempFileIn(folder))
+        return true;
+    releaseReceiveFolder(folder);
+    return false;
+}
+
+bool ZqNetHostConnection::openReceiveTempFileIn(const QString& folder)
+{
     const QString peer = hostAddressString();
     QString base = currentLocalFilePath.mid(currentLocalFilePath.lastIndexOf(QLatin1Char('/')) + 1);
     // Room for "_<peer>_<counter>.tmp" within one file name.
     base = fittingUtf8(base, NameMax - peer.toUtf8().size() - 16);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString path = tempDirectory + QLatin1Char('/') + base + QLatin1Char('_') + peer
+        const QString path = folder + QLatin1Char('/') + base + QLatin1Char('_') + peer
             + QLatin1Char('_') + QString::number(uniqueTempFileTagId++) + QStringLiteral(".tmp");
         // Exclusive: a name taken, or a link planted there, is never written through.
         const int fd = ::open(
@@ -463,7 +549,7 @@ bool ZqNetHostConnection::openReceiveTempFile()
         }
     }
     qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
-            + tempDirectory + "/" + base + "_*.tmp\" for writing!";
+            + folder + "/" + base + "_*.tmp\" for writing!";
     return false;
 }
 
@@ -471,7 +557,7 @@ void ZqNetHostConnection::failFileReceive()
 {
     // The rest of the frame is still read, so that the framing holds.
     currentReceiveFile.close();
-    QFile::remove(currentReceiveTempPath);
+    removeReceiveTempFile(currentReceiveTempPath);
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = true;
     emit fileTransferComplete();
@@ -487,43 +573,77 @@ void ZqNetHostConnection::finishFileReceive()
     currentReceiveFile.close();
     currentLocalFilePath.clear();
     currentRemoteFilePath.clear();
+    // Closed above, so the tracker keeps the file for its copy.
     clearCurrentReceiveTrackers();
     // A marker right after the whole file (a halt that came too late) is no header.
     receiveMarkerEchoBytes = FileStopMarker.size();
     if (!received)
         return;
-    // The copier replaces an existing destination only with a complete copy.
-    auto* copier = new ZqFileCopier(true);
-    copier->setOriginFile(tempFilePath);
-    copier->setDestinationFile(remoteFilePath);
+    if (pendingLocalCopies.size() >= MaxWaitingLocalCopies) {
+        removeReceiveTempFile(tempFilePath);
+        const QPointer<ZqNetHostConnection> self(this);
+        emit fileTransferComplete();
+        emit fileTransferFailed();
+        if (self) {
+            protocolError(QStringLiteral("%1 received files already wait for their copy into place")
+                              .arg(pendingLocalCopies.size()));
+        }
+        return;
+    }
+    // Copies run one after another on the connection's one copier thread.
+    pendingLocalCopies.append({ nullptr, localFilePath, tempFilePath, remoteFilePath });
+    if (pendingLocalCopies.size() == 1)
+        startNextLocalCopy();
+}
+
+QString ZqNetHostConnection::receiveRootForCopy() const
+{
     // The destination was checked when the frame began; a folder on its way
     // may have been swapped for a link since.
     const QString root = QFileInfo(fileReceiveRoot).canonicalFilePath();
-    copier->setDestinationRoot(root.isEmpty() ? fileReceiveRoot : root);
-    connect(copier, &ZqFileCopier::copyComplete, this, &ZqNetHostConnection::OnLocalFileCopyComplete);
-    connect(copier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
-    pendingLocalCopies.append({ copier, localFilePath, tempFilePath, remoteFilePath });
-    if (!copier->copy()) {
+    return root.isEmpty() ? fileReceiveRoot : root;
+}
+
+void ZqNetHostConnection::startNextLocalCopy()
+{
+    const QPointer<ZqNetHostConnection> self(this);
+    while (self && !pendingLocalCopies.isEmpty() && !pendingLocalCopies.first().copier) {
+        if (!localCopier) {
+            // The copier replaces an existing destination only with a complete copy.
+            localCopier = new ZqFileCopier(true);
+            connect(localCopier, &ZqFileCopier::copyComplete, this,
+                &ZqNetHostConnection::OnLocalFileCopyComplete);
+            connect(localCopier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
+        }
+        PendingLocalCopy& next = pendingLocalCopies.first();
+        localCopier->setOriginFile(next.tempFilePath);
+        localCopier->setDestinationFile(next.remoteFilePath);
+        localCopier->setDestinationRoot(receiveRootForCopy());
+        // The temporary file is read as it is, never through a link put in its place.
+        localCopier->setFollowOriginLink(false);
+        next.copier = localCopier;
+        if (localCopier->copy())
+            return;
         qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
-        pendingLocalCopies.removeLast();
-        delete copier;
-        QFile::remove(tempFilePath);
+        removeReceiveTempFile(pendingLocalCopies.takeFirst().tempFilePath);
         emit fileTransferComplete();
-        emit fileTransferFailed();
+        if (self)
+            emit fileTransferFailed();
+    }
+    // Idle: the copier's thread goes until the next file.
+    if (self && pendingLocalCopies.isEmpty() && localCopier) {
+        localCopier->deleteLater();
+        localCopier = nullptr;
     }
 }
 
 bool ZqNetHostConnection::takePendingCopy(ZqFileCopier* copier, PendingLocalCopy* done)
 {
-    for (int i = 0; i < pendingLocalCopies.size(); ++i) {
-        if (pendingLocalCopies.at(i).copier != copier)
-            continue;
-        *done = pendingLocalCopies.takeAt(i);
-        done->copier->deleteLater();
-        QFile::remove(done->tempFilePath);
-        return true;
-    }
-    return false;
+    if (pendingLocalCopies.isEmpty() || !copier || pendingLocalCopies.first().copier != copier)
+        return false;
+    *done = pendingLocalCopies.takeFirst();
+    removeReceiveTempFile(done->tempFilePath);
+    return true;
 }
 
 void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
@@ -531,8 +651,12 @@ void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
     PendingLocalCopy done;
     if (!takePendingCopy(copier, &done))
         return;
+    const QPointer<ZqNetHostConnection> self(this);
     emit fileReceived(done.localFilePath, done.remoteFilePath);
-    emit fileTransferComplete();
+    if (self)
+        emit fileTransferComplete();
+    if (self)
+        startNextLocalCopy();
 }
 
 void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString)
@@ -541,8 +665,12 @@ void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString fa
     PendingLocalCopy done;
     if (!takePendingCopy(copier, &done))
         return;
+    const QPointer<ZqNetHostConnection> self(this);
     emit fileTransferComplete();
-    emit fileTransferFailed();
+    if (self)
+        emit fileTransferFailed();
+    if (self)
+        startNextLocalCopy();
 }
 
 bool ZqNetHostConnection::skipFileStopEcho()

@@ -1,5 +1,10 @@
 #include "../fulldisk.h"
 #include "networktest.h"
+#include "zqudpbroadcaster.h"
+
+#include <cstdio>
+
+#include <sys/stat.h>
 
 using namespace ZqMessageTypes;
 
@@ -7,9 +12,14 @@ namespace {
 
 const QByteArray marker = "filestopfilestopfilestopfilestopfilestopfilestop";
 
+// Temporary receive files anywhere below dir, relative to it.
 QStringList tempFiles(const QString& dir)
 {
-    return QDir(dir).entryList({ "*.tmp" }, QDir::Files | QDir::System | QDir::Hidden);
+    QStringList files;
+    QDirIterator it(dir, { "*.tmp" }, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(dir).relativeFilePath(it.next());
+    return files;
 }
 
 // A 256-byte path field as the format defines it.
@@ -434,8 +444,8 @@ private slots:
         QCOMPARE(tree(p.at("root")) + tempFiles(p.at("tmp")), QStringList());
     }
 
-    // A name taken, or a link planted where the next temporary file would go,
-    // is skipped: nothing is written through the link.
+    // A name taken, or a link planted where a temporary file used to go, is
+    // left alone: the files go to a folder of the process's own.
     void tempFileNeverFollowsALink()
     {
         Link t;
@@ -452,7 +462,8 @@ private slots:
         QCOMPARE(t.log.events.last(), QString("complete"));
         QCOMPARE(readFile(t.at("root/f.bin")) + readFile(t.at("victim")) + readFile(temp.arg(next + 1)),
             QByteArray("datavictimtaken"));
-        QCOMPARE(ZqNetHostConnection::uniqueTempFileTagId, next + 3);
+        QCOMPARE(ZqNetHostConnection::uniqueTempFileTagId, next + 1);
+        QCOMPARE(QFileInfo(temp.arg(next)).symLinkTarget(), t.at("victim"));
         QFile::remove(temp.arg(next));
         QFile::remove(temp.arg(next + 1));
     }
@@ -498,6 +509,84 @@ private slots:
         QTRY_COMPARE(log.messages, QList<QByteArray> { "next" });
         QCOMPARE(log.events, (QStringList { "startReceive f.bin f.bin", "complete", "failed" }));
         QCOMPARE(tree(dir.filePath("disk")), QStringList { "filler" });
+    }
+
+    // One client sprayed 3,000 small files at the server role: a copier and
+    // its thread per file, 955 threads, the descriptors gone and an abort,
+    // temporary files left. Copies now run one at a time per connection, a
+    // bounded number wait, and a client past that is ended.
+    void sprayOfFilesStaysBounded()
+    {
+        QTemporaryDir dir;
+        const QString tmp = dir.filePath("tmp"), root = dir.filePath("root");
+        QVERIFY(QDir().mkpath(tmp) && QDir().mkpath(root));
+        // The announcer off: nothing may leave the machine.
+        ZqKeyValueSettings store(false);
+        store.SetValue(QStringLiteral("ZqUdpBroadCaster_Enabled"), "0");
+        const QHostAddress address(freeLoopbackAddress());
+        ZqNetConnectionManager server(&store, true, tmp, nullptr, address);
+        QVERIFY(server.UdpBroadCaster() && !server.UdpBroadCaster()->isEnabled());
+        QVERIFY(server.isListening());
+        connect(&server, &ZqNetConnectionManager::newClientConnection, this,
+            [&](ZqNetHostConnection* host) { host->setFileReceiveRoot(root); });
+        QSignalSpy ended(&server, &ZqNetConnectionManager::clientDisconnected);
+        const auto count = [](const char* path) { return int(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size()); };
+        const int threads = count("/proc/self/task"), descriptors = count("/proc/self/fd");
+        QTcpSocket peer;
+        peer.connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
+        QVERIFY(peer.waitForConnected(5000));
+        QByteArray spray;
+        for (int i = 0; i < 3000; ++i)
+            spray += fileFrameHeader(16) + field("f" + QByteArray::number(i)) + field("/x/f") + pattern(16, i);
+        peer.write(spray);
+        int peakThreads = 0, peakDescriptors = 0;
+        const bool dropped = QTest::qWaitFor(
+            [&] {
+                peakThreads = qMax(peakThreads, count("/proc/self/task"));
+                peakDescriptors = qMax(peakDescriptors, count("/proc/self/fd"));
+                return ended.count() == 1;
+            },
+            30000);
+        std::printf("spray: peak %d threads (%d before), %d descriptors (%d before)\n", peakThreads, threads,
+            peakDescriptors, descriptors);
+        QVERIFY(dropped);
+        QVERIFY2(peakThreads <= threads + 2, qPrintable(QString::number(peakThreads)));
+        QVERIFY2(peakDescriptors <= descriptors + 12, qPrintable(QString::number(peakDescriptors)));
+        // Files received before the end are all copied, whole; nothing temporary stays.
+        QTRY_COMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
+        const QStringList received = QDir(root).entryList(QDir::Files);
+        QVERIFY2(!received.isEmpty() && received.size() <= ZqNetHostConnection::MaxWaitingLocalCopies + 1,
+            qPrintable(QString::number(received.size())));
+        for (const QString& name : received)
+            QCOMPARE(readFile(root + "/" + name), pattern(16, name.mid(1).toInt()));
+    }
+
+    // The copy opened the temporary file again by its name and followed a
+    // link swapped over it: a secret file from elsewhere was put in the
+    // receive folder. The files now sit in a folder of mode 0700 of the
+    // process's own, and the copy never follows a link there.
+    void linkSwappedOverTheTempFileIsNotCopied()
+    {
+        Link t;
+        QVERIFY(QDir().mkpath(t.at("root")));
+        placeFile(t.at("secret"), "secret");
+        QVERIFY(t.open("127.0.0.242"));
+        t.connection.setFileReceiveRoot(t.at("root"));
+        const QString temp = t.connection.TempDirectory();
+        t.peerWrite(fileFrameHeader(10) + field("f.txt") + field("/x/f.txt") + "12345");
+        QTRY_COMPARE(tempFiles(temp).size(), 1);
+        const QString tempFile = temp + "/" + tempFiles(temp).first();
+        struct stat folder;
+        QVERIFY(::lstat(QFile::encodeName(QFileInfo(tempFile).path()).constData(), &folder) == 0);
+        QCOMPARE(int(folder.st_mode & 07777), 0700);
+        QVERIFY(QFileInfo(tempFile).path() != QFileInfo(temp).absoluteFilePath());
+        QVERIFY(QFile::remove(tempFile) && QFile::link(t.at("secret"), tempFile));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^ZqFileCopier: Copy Failed: "));
+        t.peerWrite("67890");
+        QTRY_VERIFY(t.log.ended());
+        QCOMPARE(t.log.events, (QStringList { "startReceive f.txt f.txt", "complete", "failed" }));
+        QCOMPARE(tree(t.at("root")), QStringList());
+        QFile::remove(tempFile);
     }
 
     void disconnectRemovesThePartialFile_data()

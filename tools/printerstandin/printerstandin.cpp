@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <limits>
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -37,7 +38,15 @@ constexpr int PingInterval = 5000;
 constexpr int MaxClients = 64;
 constexpr int MaxClientsPerPeer = 8;
 constexpr qint64 MaxSendBacklog = MaxPayload + 1024 * 1024;
+// Bytes waiting to be sent to all clients together, a broadcast counted once;
+// past it the client furthest behind (holding the oldest frame) is dropped.
+constexpr qint64 MaxQueuedBytes = 64 * 1024 * 1024;
+// Frames go to a socket a little at a time, so that a broadcast is held once.
+constexpr qint64 WriteAhead = 256 * 1024;
 constexpr int AcceptRetryDelay = 500;
+// Bytes of frames not yet whole, for all clients together; past it the
+// client holding the most is dropped.
+constexpr qint64 MaxUnfinishedBytes = 64 * 1024 * 1024;
 
 enum : quint32 {
     GetValueRequest = 0x7D218C12,
@@ -224,10 +233,11 @@ private:
         if (mode != "mute" && mode != "trickle")
             ping->start();
         connect(client, &QTcpSocket::readyRead, this, [this, client] { read(client); });
+        connect(client, &QTcpSocket::bytesWritten, this, [this, client] { pump(client); });
         const QString peer = client->peerAddress().toString();
         connect(client, &QTcpSocket::disconnected, this, [this, client, peer] {
             write({ { "event", "disconnected" }, { "peer", peer } });
-            clients.removeOne(client);
+            forget(client);
             client->deleteLater();
         });
         write({ { "event", "connected" }, { "peer", peer } });
@@ -246,8 +256,15 @@ private:
     void drop(QTcpSocket* client, const QString& reason)
     {
         write({ { "event", "dropped" }, { "peer", client->peerAddress().toString() }, { "reason", reason } });
+        forget(client);
         // Not disconnectFromHost(): that would wait for the client to read.
         client->abort();
+    }
+
+    void forget(QTcpSocket* client)
+    {
+        clients.removeOne(client);
+        outbox.remove(client);
     }
 
     // The idle time-out, the frame deadline and the send stall, per client.
@@ -293,25 +310,109 @@ private:
         }
     }
 
-    void send(QTcpSocket* client, quint32 type, const QByteArray& payload)
+    // Frames waiting for a client, oldest first, numbered in the order sent
+    // (a broadcast has one number for all); sent counts what of the first
+    // one is in the socket.
+    struct Outbox {
+        QList<QPair<quint64, QByteArray>> frames;
+        qint64 sent = 0;
+    };
+    QHash<QTcpSocket*, Outbox> outbox;
+    quint64 nextOrder = 0;
+
+    qint64 waiting(QTcpSocket* client) const
     {
-        client->write(frame(type, payload));
-        if (client->bytesToWrite() > MaxSendBacklog) {
+        const Outbox box = outbox.value(client);
+        qint64 bytes = client->bytesToWrite() - box.sent;
+        for (const auto& f : box.frames)
+            bytes += f.second.size();
+        return bytes;
+    }
+
+    // What already waits is checked, not the new frame: a client that reads is
+    // never dropped for its answer and the broadcast that follows it.
+    bool queue(QTcpSocket* client, quint64 order, const QByteArray& bytes)
+    {
+        if (waiting(client) > MaxSendBacklog) {
             drop(client, "send backlog");
+            return false;
+        }
+        outbox[client].frames.append({ order, bytes });
+        pump(client);
+        return true;
+    }
+
+    void pump(QTcpSocket* client)
+    {
+        const auto box = outbox.find(client);
+        if (box == outbox.end())
             return;
+        while (!box->frames.isEmpty() && client->bytesToWrite() < WriteAhead) {
+            const QByteArray& next = box->frames.first().second;
+            const qint64 length = qMin(WriteAhead, next.size() - box->sent);
+            client->write(next.constData() + box->sent, length);
+            box->sent += length;
+            if (box->sent == next.size()) {
+                box->frames.removeFirst();
+                box->sent = 0;
+            }
         }
         if (auto* stall = static_cast<SendStall*>(client->findChild<QTimer*>("stall")))
             stall->watch();
     }
 
+    void boundQueued()
+    {
+        // Counted for each client, shared bytes included: within the bound, so
+        // is the exact count, which costs more.
+        qint64 upper = 0;
+        for (QTcpSocket* client : qAsConst(clients))
+            upper += waiting(client);
+        if (upper <= MaxQueuedBytes)
+            return;
+        for (;;) {
+            QHash<quint64, qint64> held;
+            qint64 total = 0, behindBytes = 0;
+            quint64 oldest = std::numeric_limits<quint64>::max();
+            QTcpSocket* behind = nullptr;
+            for (QTcpSocket* client : qAsConst(clients)) {
+                total += client->bytesToWrite();
+                const Outbox box = outbox.value(client);
+                for (const auto& f : box.frames)
+                    held.insert(f.first, f.second.size());
+                const quint64 first = box.frames.isEmpty() ? oldest : box.frames.first().first;
+                const qint64 bytes = waiting(client);
+                if (bytes > 0 && (first < oldest || (first == oldest && bytes > behindBytes))) {
+                    oldest = first;
+                    behind = client;
+                    behindBytes = bytes;
+                }
+            }
+            for (const qint64 size : qAsConst(held))
+                total += size;
+            if (total <= MaxQueuedBytes || !behind)
+                return;
+            drop(behind, "furthest behind");
+        }
+    }
+
+    void send(QTcpSocket* client, quint32 type, const QByteArray& payload)
+    {
+        if (queue(client, nextOrder++, frame(type, payload)))
+            boundQueued();
+    }
+
     void broadcast(const QString& key, const QByteArray& value)
     {
+        const QByteArray bytes = frame(ValueUpdateBroadcast, text(key) + blob(value));
+        const quint64 order = nextOrder++;
         // A client dropped on the way leaves the list.
         const QList<QTcpSocket*> all = clients;
         for (QTcpSocket* client : all) {
             if (clients.contains(client))
-                send(client, ValueUpdateBroadcast, text(key) + blob(value));
+                queue(client, order, bytes);
         }
+        boundQueued();
     }
 
     QByteArray listValue() const
@@ -339,13 +440,34 @@ private:
                 return;
             }
             if (client->bytesAvailable() < 12 + length)
-                return;
+                break;
             if (deadline)
                 deadline->stop();
             client->skip(12);
             handle(client, type, client->read(length));
             if (deadline && alive && client->bytesAvailable() >= 12)
                 deadline->start();
+        }
+        if (alive)
+            boundUnfinished();
+    }
+
+    void boundUnfinished()
+    {
+        for (;;) {
+            qint64 total = 0, most = 0;
+            QTcpSocket* holder = nullptr;
+            for (QTcpSocket* c : qAsConst(clients)) {
+                const qint64 held = c->state() == QAbstractSocket::ConnectedState ? c->bytesAvailable() : 0;
+                total += held;
+                if (held > most) {
+                    most = held;
+                    holder = c;
+                }
+            }
+            if (total <= MaxUnfinishedBytes || !holder)
+                return;
+            drop(holder, "unfinished frames");
         }
     }
 
@@ -485,9 +607,11 @@ int main(int argc, char** argv)
         "  garbage      at connect, a name broadcast, then 64 bytes of garbage\n"
         "  fileframe    at connect, a file frame for ../outside/planted.txt, then a name broadcast\n\n"
         "Limits: 64 clients (fewer under a low descriptor limit), 8 from one address; a frame must be whole "
-        "within the frame deadline; a client "
+        "within the frame deadline, and frames not yet whole may hold 64 MiB for all clients together (the "
+        "client holding the most is dropped past it); a client "
         "that sends nothing, or takes none of the bytes waiting for it, for the idle time-out is dropped, "
-        "and so is one with more than 17 MiB waiting for it.\n\n"
+        "and so is one with more than 17 MiB already waiting for it when more is sent; past 64 MiB waiting for all "
+        "clients together (a broadcast counted once), the client furthest behind is dropped.\n\n"
         "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|"
         "\"refused\"|\"dropped\"|\"accept error\"|...} "
         "or a request {\"peer\",\"request\":\"get\"|\"set\"|\"file transfer\"|\"file retrieve\","
