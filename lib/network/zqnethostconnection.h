@@ -227,6 +227,8 @@ private:
     int markerStartAtFrameEnd() const;
     // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
     // else the file is finished; false while too few bytes are there to tell.
+    // The file's last bytes were no marker: 100 %, then the file goes into place.
+    void finishHeldFileReceive();
     bool resolveHeldMarkerStart();
     void beginFileReceive();
     void finishFileReceive();

@@ -411,15 +411,24 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         }
         currentReceiveMessageBytesReceived += quint64(data.size());
     }
-    updateCurrentReceivePercentStats();
     if (currentReceiveMessageBytesReceived == currentReceiveMessageSize) {
         // A sender halts a file with the whole marker even when fewer file bytes were
         // left, so a marker may start in the frame's last bytes and run on past them.
+        // 100 % is told only once that is settled: a cancel never reaches it.
         receiveHeldMarkerBytes = markerStartAtFrameEnd();
         if (receiveHeldMarkerBytes == 0)
-            finishFileReceive();
+            finishHeldFileReceive();
+        return true;
     }
+    updateCurrentReceivePercentStats();
     return true;
+}
+
+void ZqNetHostConnection::finishHeldFileReceive()
+{
+    receiveHeldMarkerBytes = 0;
+    updateCurrentReceivePercentStats();
+    finishFileReceive();
 }
 
 int ZqNetHostConnection::markerStartAtFrameEnd() const
@@ -438,8 +447,7 @@ bool ZqNetHostConnection::resolveHeldMarkerStart()
     const QByteArray next = socket->peek(rest.size());
     if (!rest.startsWith(next)) {
         // Not the marker: the held bytes were the file's own.
-        receiveHeldMarkerBytes = 0;
-        finishFileReceive();
+        finishHeldFileReceive();
         return true;
     }
     if (next.size() < rest.size())
@@ -692,10 +700,8 @@ bool ZqNetHostConnection::skipFileStopEcho()
 void ZqNetHostConnection::abandonFileTransfers()
 {
     // A whole frame whose last bytes were held: no marker followed them.
-    if (receiveHeldMarkerBytes > 0) {
-        receiveHeldMarkerBytes = 0;
-        finishFileReceive();
-    }
+    if (receiveHeldMarkerBytes > 0)
+        finishHeldFileReceive();
     receiveMarkerEchoBytes = 0;
     const bool sending = currentSendMessageType == ZqMessage_FileDataMessage;
     const bool receiving = currentReceiveMessageType == ZqMessage_FileDataMessage && !currentReceiveDiscarding
