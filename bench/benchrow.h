@@ -27,3 +27,17 @@ inline bool writePatternFile(const QString& path, qint64 size)
         file.write(block);
     return file.flush();
 }
+
+// A figure in KiB from /proc/<process>/status, such as "VmRSS:"; process is "self" or a
+// pid. -1 when it cannot be read.
+inline qint64 procStatusKiB(const QString& process, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}

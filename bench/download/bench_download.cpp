@@ -31,29 +31,9 @@ constexpr int EndlessMs = 10000;
 constexpr qint64 RssGuardKib = 4 * 1024 * 1024;
 
 // Peak resident memory in KiB since the last reset (Linux).
-qint64 peakRssKib()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
+qint64 peakRssKib() { return procStatusKiB(QStringLiteral("self"), "VmHWM:"); }
 
-qint64 rssKib()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
+qint64 rssKib() { return procStatusKiB(QStringLiteral("self"), "VmRSS:"); }
 
 void resetPeakRss()
 {

@@ -5,25 +5,20 @@
 // colour). Until then the window is also checked for black, which it must never
 // show: its first visible frame is its background or its content. Cold: every start gets empty cache folders,
 // as a first run; warm: the caches of an earlier start are kept, as on every later run.
-#include "benchrow.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+// After Qt's headers: Xlib defines macros that clash with names in them.
+#include "appwindow.h"
+
 #include <X11/Xutil.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,62 +38,8 @@ struct Result {
     qint64 totalRssKiB = -1; // with its child processes (the web engine's)
 };
 
-// Windows come and go while they are looked at; a request on a vanished one is no error here.
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
-
-class XScreenProbe {
+class XScreenProbe : public AppWindowDisplay {
 public:
-    XScreenProbe()
-        : m_display(XOpenDisplay(nullptr))
-    {
-        XSetErrorHandler(ignoreXError);
-    }
-    ~XScreenProbe()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-    }
-    bool ok() const { return m_display != nullptr; }
-
-    // The viewable top-level window titled "Gelvantrium" that pid owns, or 0.
-    Window find(qint64 pid)
-    {
-        const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
-        Window root, parent, *children = nullptr, found = 0;
-        unsigned int count = 0;
-        if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
-            return 0;
-        for (unsigned int i = 0; i < count && !found; ++i) {
-            XWindowAttributes attributes;
-            if (!XGetWindowAttributes(m_display, children[i], &attributes)
-                || attributes.map_state != IsViewable)
-                continue;
-            char* name = nullptr;
-            const bool titled
-                = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
-            if (name)
-                XFree(name);
-            Atom type;
-            int format;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            qint64 owner = -1;
-            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
-                    &items, &after, &data)
-                    == Success
-                && data) {
-                if (items == 1)
-                    owner = static_cast<qint64>(*reinterpret_cast<unsigned long*>(data));
-                XFree(data);
-            }
-            if (titled && owner == pid)
-                found = children[i];
-        }
-        if (children)
-            XFree(children);
-        return found;
-    }
-
     enum class Look { Unknown, Black, Other, Sidebar };
 
     // The sidebar's corner decides the first frame; black there and in the middle is
@@ -128,23 +69,7 @@ private:
         XDestroyImage(image);
         return value;
     }
-
-public:
-private:
-    Display* m_display;
 };
-
-qint64 rssKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 qint64 parentOf(const QString& pid)
 {
@@ -183,19 +108,8 @@ qint64 totalRssKiB(qint64 pid)
 Result measure(XScreenProbe& screen, const QString& program, const QString& cacheDir, bool withMemory)
 {
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME" }) {
-        const QString path = home.filePath(QString::fromLatin1(name));
-        QDir().mkpath(path);
-        environment.insert(QString::fromLatin1(name), path);
-    }
-    const QString cache = cacheDir.isEmpty() ? home.filePath(QStringLiteral("cache")) : cacheDir;
-    QDir().mkpath(cache);
-    environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
-    environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(appEnvironment(home, cacheDir));
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     Result result;
@@ -232,11 +146,7 @@ Result measure(XScreenProbe& screen, const QString& program, const QString& cach
         result.rssKiB = rssKiB(process.processId());
         result.totalRssKiB = totalRssKiB(process.processId());
     }
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(10000);
-    }
+    stop(process);
     return result;
 }
 
@@ -250,17 +160,8 @@ qint64 median(std::vector<qint64> values)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        if (qEnvironmentVariableIsSet("GELV_BENCH_UNDER_XVFB")) {
-            std::printf("no display: skipped\n");
-            return 0;
-        }
-        setenv("GELV_BENCH_UNDER_XVFB", "1", 1);
-        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0],
-            argc > 1 ? argv[1] : nullptr, static_cast<char*>(nullptr));
-        std::printf("no display and no xvfb-run: skipped\n");
+    if (!haveDisplay(argc, argv))
         return 0;
-    }
     QCoreApplication app(argc, argv);
     if (argc > 1 && std::atoi(argv[1]) > 0)
         rounds = std::atoi(argv[1]);
@@ -269,17 +170,14 @@ int main(int argc, char* argv[])
         std::printf("cannot open the X display\n");
         return 1;
     }
-    // GELV_BENCH_APP measures another build of the program against the same floor.
-    const QString appBinary = qEnvironmentVariableIsEmpty("GELV_BENCH_APP")
-        ? QStringLiteral(GELV_APP_BINARY)
-        : qEnvironmentVariable("GELV_BENCH_APP");
+    const QString program = appBinary();
     const QString floorBinary = QStringLiteral(GELV_FLOOR_BINARY);
 
     QTemporaryDir caches;
     const QString appCache = caches.filePath(QStringLiteral("app"));
     const QString floorCache = caches.filePath(QStringLiteral("floor"));
     // One start each fills the warm caches.
-    measure(screen, appBinary, appCache, false);
+    measure(screen, program, appCache, false);
     measure(screen, floorBinary, floorCache, false);
 
     std::vector<qint64> appCold, floorCold, appWarm, floorWarm, appColdEmpty, appWarmEmpty;
@@ -288,9 +186,9 @@ int main(int argc, char* argv[])
     Result appMemory, floorMemory;
     for (int i = 0; i < rounds; ++i) {
         const bool last = i == rounds - 1;
-        const Result a = measure(screen, appBinary, QString(), false);
+        const Result a = measure(screen, program, QString(), false);
         const Result f = measure(screen, floorBinary, QString(), false);
-        const Result aw = measure(screen, appBinary, appCache, last);
+        const Result aw = measure(screen, program, appCache, last);
         const Result fw = measure(screen, floorBinary, floorCache, last);
         if (a.frameMs < 0 || f.frameMs < 0 || aw.frameMs < 0 || fw.frameMs < 0) {
             std::printf("a first frame did not appear within %lld ms\n", giveUpMs);

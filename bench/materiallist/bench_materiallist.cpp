@@ -5,20 +5,16 @@
 // bare ListView of the same window.
 #include "benchrow.h"
 #include "printerstandinprocess.h"
-#include "registertypes.h"
+#include "qmlbench.h"
 #include "wirebytes.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QQmlApplicationEngine>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
-#include <QtWebEngine>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -29,23 +25,6 @@ constexpr int Rounds = 5;
 constexpr int Names = 4000000;
 constexpr int Shown = 1000;
 const QString ListKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QVariant call(QObject* root, const char* function, const QVariant& a = {})
-{
-    QVariant result;
-    if (a.isValid())
-        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a));
-    else
-        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result));
-    return result;
-}
 
 // The longest gap between ticks of a 10 ms timer until done() holds; -1 when it did not within a minute.
 double longestStall(const std::function<bool()>& done)
@@ -145,21 +124,10 @@ double oursRound(QObject* root, const QString& address, bool& ok)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
-    QtWebEngine::initialize();
+    prepareOffscreenQml();
     QApplication app(argc, argv);
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    registerQmlTypes();
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type >= QtCriticalMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
+    setUpQmlBench(home, QtCriticalMsg);
 
     const QStringList options { "--list-names", QString::number(Names), "--broadcast-list" };
     PrinterStandInProcess oursPrinter, floorPrinter;
@@ -169,10 +137,9 @@ int main(int argc, char** argv)
         return 1;
     }
     QQmlApplicationEngine engine;
-    engine.load(QUrl::fromLocalFile(QStringLiteral(GELV_BENCH_QML)));
-    if (engine.rootObjects().isEmpty())
+    QObject* root = loadBenchQml(engine, GELV_BENCH_QML);
+    if (!root)
         return 1;
-    QObject* root = engine.rootObjects().first();
     QTest::qWait(200);
 
     bool ok = true;

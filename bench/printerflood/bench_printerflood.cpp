@@ -6,27 +6,19 @@
 // answer is its longest gap. The floor is the same application connected to the same
 // printer when that printer sends nothing, over the same time; memory is compared to
 // that quiet run's.
-#include "benchrow.h"
-
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QThread>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+// After Qt's headers: Xlib defines macros that clash with names in them.
+#include "appwindow.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -51,77 +43,16 @@ struct Result {
     qint64 sent = 0; // broadcasts the printer had written when it was stopped
 };
 
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
-
-qint64 rssKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-class WindowPinger {
+class WindowPinger : public AppWindowDisplay {
 public:
     WindowPinger()
-        : m_display(XOpenDisplay(nullptr))
     {
-        XSetErrorHandler(ignoreXError);
         if (!m_display)
             return;
         m_protocols = XInternAtom(m_display, "WM_PROTOCOLS", False);
         m_ping = XInternAtom(m_display, "_NET_WM_PING", False);
         // Answers go to the root window.
         XSelectInput(m_display, DefaultRootWindow(m_display), StructureNotifyMask | SubstructureNotifyMask);
-    }
-    ~WindowPinger()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-    }
-    bool ok() const { return m_display != nullptr; }
-
-    // The viewable top-level window titled "Gelvantrium" that pid owns, or 0.
-    Window find(qint64 pid)
-    {
-        const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
-        Window root, parent, *children = nullptr, found = 0;
-        unsigned int count = 0;
-        if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
-            return 0;
-        for (unsigned int i = 0; i < count && !found; ++i) {
-            XWindowAttributes attributes;
-            if (!XGetWindowAttributes(m_display, children[i], &attributes)
-                || attributes.map_state != IsViewable)
-                continue;
-            char* name = nullptr;
-            const bool titled
-                = XFetchName(m_display, children[i], &name) && name && qstrcmp(name, "Gelvantrium") == 0;
-            if (name)
-                XFree(name);
-            Atom type;
-            int format;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            qint64 owner = -1;
-            if (XGetWindowProperty(m_display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
-                    &items, &after, &data)
-                    == Success
-                && data) {
-                if (items == 1)
-                    owner = static_cast<qint64>(*reinterpret_cast<unsigned long*>(data));
-                XFree(data);
-            }
-            if (titled && owner == pid)
-                found = children[i];
-        }
-        if (children)
-            XFree(children);
-        return found;
     }
 
     void ping(Window window, long serial)
@@ -154,26 +85,14 @@ public:
     }
 
 private:
-    Display* m_display;
     Atom m_protocols = 0;
     Atom m_ping = 0;
 };
 
-void stop(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(10000);
-    }
-}
-
 // Starts the printer with the given flood arguments, then the application with settings
 // that make it reconnect to that printer at start, and pings its window from its first
 // showing for FloodMs + AfterMs.
-Result measure(WindowPinger& pinger, const QString& appBinary, const QStringList& floodArguments)
+Result measure(WindowPinger& pinger, const QString& program, const QStringList& floodArguments)
 {
     Result result;
     QProcess printer;
@@ -187,13 +106,7 @@ Result measure(WindowPinger& pinger, const QString& appBinary, const QStringList
     }
 
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "HOME" }) {
-        const QString path = home.filePath(QString::fromLatin1(name));
-        QDir().mkpath(path);
-        environment.insert(QString::fromLatin1(name), path);
-    }
-    environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    const QProcessEnvironment environment = appEnvironment(home);
     {
         QSettings settings(home.filePath(QStringLiteral("XDG_CONFIG_HOME/Veltrisan/Gelvantrium.conf")),
             QSettings::IniFormat);
@@ -205,7 +118,7 @@ Result measure(WindowPinger& pinger, const QString& appBinary, const QStringList
     app.setProcessEnvironment(environment);
     app.setStandardOutputFile(QProcess::nullDevice());
     app.setStandardErrorFile(QProcess::nullDevice());
-    app.start(appBinary, QStringList());
+    app.start(program, QStringList());
     QElapsedTimer clock;
     clock.start();
     Window window = 0;
@@ -270,17 +183,8 @@ void report(const char* what, const Result& r, const Result& quiet)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        if (qEnvironmentVariableIsSet("GELV_BENCH_UNDER_XVFB")) {
-            std::printf("no display: skipped\n");
-            return 0;
-        }
-        setenv("GELV_BENCH_UNDER_XVFB", "1", 1);
-        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0],
-            argc > 1 ? argv[1] : nullptr, static_cast<char*>(nullptr));
-        std::printf("no display and no xvfb-run: skipped\n");
+    if (!haveDisplay(argc, argv))
         return 0;
-    }
     QCoreApplication app(argc, argv);
     if (argc > 1 && std::atoi(argv[1]) > 0)
         FloodMs = 1000 * qint64(std::atoi(argv[1]));
@@ -289,18 +193,15 @@ int main(int argc, char* argv[])
         std::printf("cannot open the X display\n");
         return 1;
     }
-    // GELV_BENCH_APP measures another build of the program against the same floor.
-    const QString appBinary = qEnvironmentVariableIsEmpty("GELV_BENCH_APP")
-        ? QStringLiteral(GELV_APP_BINARY)
-        : qEnvironmentVariable("GELV_BENCH_APP");
+    const QString program = appBinary();
     // Enough broadcasts for the whole time at every speed; the printer is stopped after it.
     const QString endless = QStringLiteral("100000000");
-    const Result quiet = measure(pinger, appBinary, {});
+    const Result quiet = measure(pinger, program, {});
     const Result lists1000 = measure(
-        pinger, appBinary, { "--list-flood", QString::number(1000 * FloodMs / 1000), "--rate", "1000" });
-    const Result listsFast = measure(pinger, appBinary, { "--list-flood", endless, "--rate", "0" });
+        pinger, program, { "--list-flood", QString::number(1000 * FloodMs / 1000), "--rate", "1000" });
+    const Result listsFast = measure(pinger, program, { "--list-flood", endless, "--rate", "0" });
     const Result namesFast
-        = measure(pinger, appBinary, { "--name-flood", endless, "--name-length", "256", "--rate", "0" });
+        = measure(pinger, program, { "--name-flood", endless, "--name-length", "256", "--rate", "0" });
     if (!quiet.ok || !lists1000.ok || !listsFast.ok || !namesFast.ok)
         return 1;
 

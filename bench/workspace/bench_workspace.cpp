@@ -2,32 +2,20 @@
 // open/close cycles, each beside the model's own readFromPath + ToXMLString.
 #include "benchrow.h"
 #include "pelluxmaterialdocument.h"
-#include "registertypes.h"
+#include "qmlbench.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJSEngine>
-#include <QQmlApplicationEngine>
 #include <QQuickWindow>
-#include <QTemporaryDir>
-#include <QVariant>
-#include <QtWebEngine>
 
-#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 long residentKiB()
 {
@@ -36,19 +24,6 @@ long residentKiB()
         return -1;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
-
-QVariant call(QObject* root, const char* function, const QVariant& a = {}, const QVariant& b = {})
-{
-    QVariant result;
-    if (b.isValid())
-        QMetaObject::invokeMethod(
-            root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a), Q_ARG(QVariant, b));
-    else if (a.isValid())
-        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, a));
-    else
-        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result));
-    return result;
 }
 
 void settle(QQmlEngine& engine)
@@ -64,21 +39,10 @@ void settle(QQmlEngine& engine)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
-    QtWebEngine::initialize();
+    prepareOffscreenQml();
     QApplication app(argc, argv);
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    QCoreApplication::setOrganizationName(QStringLiteral("Veltrisan"));
-    QCoreApplication::setApplicationName(QStringLiteral("Gelvantrium"));
-    registerQmlTypes();
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type >= QtWarningMsg)
-            fprintf(stderr, "%s\n", qPrintable(message));
-    });
+    setUpQmlBench(home, QtWarningMsg);
 
     const int documents = 20;
     QStringList paths;
@@ -89,10 +53,9 @@ int main(int argc, char** argv)
     }
 
     QQmlApplicationEngine engine;
-    engine.load(QUrl::fromLocalFile(QStringLiteral(GELV_BENCH_QML)));
-    if (engine.rootObjects().isEmpty())
+    QObject* root = loadBenchQml(engine, GELV_BENCH_QML);
+    if (!root)
         return 1;
-    QObject* root = engine.rootObjects().first();
     QCoreApplication::processEvents();
 
     // Floor: the model alone reads the file and serialises it.
