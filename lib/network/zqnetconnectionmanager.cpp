@@ -177,9 +177,13 @@ void ZqNetConnectionManager::boundQueuedSendBytes()
 {
     // Counted for each client, shared bytes included: within the bound, so
     // is the exact count, which costs more.
+    // A message being written is held whole until its last piece is in the socket.
     qint64 upper = 0;
-    for (ZqNetHostConnection* host : qAsConst(clientConnections))
-        upper += host->pendingSendBytes();
+    for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+        upper += host->Socket()->bytesToWrite();
+        for (const QByteArray& message : host->pendingMessages())
+            upper += message.size();
+    }
     if (upper <= MaxQueuedSendBytes) {
         // Now and then the numbers of messages no client waits for go.
         if (queuedOrder.size() > 1024) {
@@ -221,7 +225,9 @@ void ZqNetConnectionManager::boundQueuedSendBytes()
         if (total <= MaxQueuedSendBytes || !behind)
             return;
         dropClient(behind,
-            QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients").arg(behindBytes).arg(total));
+            QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients")
+                .arg(behindBytes)
+                .arg(total));
     }
 }
 
@@ -292,8 +298,8 @@ void ZqNetConnectionManager::boundUnfinishedFrames()
         }
         if (total <= MaxUnfinishedFrameBytes || !holder)
             return;
-        dropClient(holder,
-            QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
+        dropClient(
+            holder, QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
     }
 }
 
