@@ -175,9 +175,9 @@ void ZqNetConnectionManager::noteQueued(const QByteArray& message)
 
 void ZqNetConnectionManager::boundQueuedSendBytes()
 {
-    // Counted for each client, shared bytes included: within the bound, so
-    // is the exact count, which costs more.
-    // A message being written is held whole until its last piece is in the socket.
+    // Counted for each client, shared bytes included, and a message being
+    // written whole, as it is held until its last piece is in the socket:
+    // within the bound, so is the exact count, which costs more.
     qint64 upper = 0;
     for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
         upper += host->Socket()->bytesToWrite();
