@@ -159,7 +159,10 @@ ZqUDPBroadCaster* ZqNetConnectionManager::UdpBroadCaster() { return udpBroadCast
 bool ZqNetConnectionManager::SendMessageToClient(
     ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
-    if (!host || dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+    if (!host || dropIfBacklogged(host))
+        return false;
+    forgetUnheld(message);
+    if (!host->SendMessage(message, msgType))
         return false;
     noteQueued(message);
     const QPointer<ZqNetHostConnection> alive(host);
@@ -171,6 +174,22 @@ void ZqNetConnectionManager::noteQueued(const QByteArray& message)
 {
     if (!message.isEmpty() && !queuedOrder.contains(message.constData()))
         queuedOrder.insert(message.constData(), nextQueuedOrder++);
+}
+
+void ZqNetConnectionManager::forgetUnheld(const QByteArray& message)
+{
+    // Bytes where an earlier message lay, which no client waits for any more,
+    // are a new message: the same bytes sent again, or new ones in freed memory.
+    const auto it = queuedOrder.find(message.constData());
+    if (it == queuedOrder.end())
+        return;
+    for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+        for (const QByteArray& pending : host->pendingMessages()) {
+            if (pending.constData() == message.constData())
+                return;
+        }
+    }
+    queuedOrder.erase(it);
 }
 
 void ZqNetConnectionManager::boundQueuedSendBytes()
@@ -367,6 +386,7 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
     QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
     bool allSent = true;
+    forgetUnheld(message);
     const QList<ZqNetHostConnection*> clients = clientConnections;
     for (ZqNetHostConnection* host : clients) {
         if (!clientConnections.contains(host))

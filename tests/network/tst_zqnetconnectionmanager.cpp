@@ -442,6 +442,51 @@ private slots:
         QCOMPARE(dropped.count(), 1);
     }
 
+    // Messages were told apart by where their bytes lie, and the number of
+    // one sent and taken long ago stayed with that place: bytes sent from
+    // there again (the same bytes, or new ones in the freed memory) counted
+    // as the oldest, and the client that had read everything was dropped as
+    // furthest behind.
+    void bytesSentAgainCountAsNew()
+    {
+        LoopbackServer printer;
+        printer.server->setClientSendStallTimeout(60000);
+        QHash<quint16, ZqNetHostConnection*> byPort;
+        connect(printer.server.get(), &ZqNetConnectionManager::newClientConnection, this,
+            [&](ZqNetHostConnection* host) { byPort[host->Socket()->peerPort()] = host; });
+        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        QTcpSocket reader;
+        qint64 read = 0;
+        connect(&reader, &QTcpSocket::readyRead, &reader, [&] { read += reader.readAll().size(); });
+        reader.connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
+        std::vector<std::unique_ptr<QTcpSocket>> nonReaders;
+        for (int i = 0; i < 4; ++i) {
+            nonReaders.emplace_back(new QTcpSocket);
+            nonReaders.back()->setReadBufferSize(1);
+            nonReaders.back()->connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
+        }
+        QTRY_COMPARE(byPort.size(), 5);
+        ZqNetHostConnection* const readerHost = byPort.value(reader.localPort());
+        const QByteArray answer = pattern(16000000, 1);
+        QVERIFY(printer.server->SendMessageToClient(
+            readerHost, answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            read == 12 + qint64(answer.size()) && readerHost->pendingMessages().isEmpty(), 20000);
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(printer.server->SendMessageToClient(byPort.value(nonReaders[size_t(i)]->localPort()),
+                pattern(13000000, 2 + i), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        }
+        QCOMPARE(dropped.count(), 0);
+        // 68 MB in all with the reader's new answer: the oldest waiting goes.
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1: furthest behind"));
+        QVERIFY(printer.server->SendMessageToClient(
+            readerHost, answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        QCOMPARE(dropped.count(), 1);
+        QVERIFY(!printer.server->ClientConnections().contains(byPort.value(nonReaders[0]->localPort())));
+        QTRY_VERIFY_WITH_TIMEOUT(read == 2 * (12 + qint64(answer.size())), 20000);
+    }
+
     // One address may hold only so many of the server's places.
     void clientsFromOneAddressAreCapped()
     {
