@@ -159,7 +159,10 @@ ZqUDPBroadCaster* ZqNetConnectionManager::UdpBroadCaster() { return udpBroadCast
 bool ZqNetConnectionManager::SendMessageToClient(
     ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
-    if (!host || dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+    if (!host || dropIfBacklogged(host))
+        return false;
+    forgetUnheld(message);
+    if (!host->SendMessage(message, msgType))
         return false;
     noteQueued(message);
     const QPointer<ZqNetHostConnection> alive(host);
@@ -173,13 +176,33 @@ void ZqNetConnectionManager::noteQueued(const QByteArray& message)
         queuedOrder.insert(message.constData(), nextQueuedOrder++);
 }
 
+void ZqNetConnectionManager::forgetUnheld(const QByteArray& message)
+{
+    // Bytes where an earlier message lay, which no client waits for any more,
+    // are a new message: the same bytes sent again, or new ones in freed memory.
+    const auto it = queuedOrder.find(message.constData());
+    if (it == queuedOrder.end())
+        return;
+    for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+        for (const QByteArray& pending : host->pendingMessages()) {
+            if (pending.constData() == message.constData())
+                return;
+        }
+    }
+    queuedOrder.erase(it);
+}
+
 void ZqNetConnectionManager::boundQueuedSendBytes()
 {
-    // Counted for each client, shared bytes included: within the bound, so
-    // is the exact count, which costs more.
+    // Counted for each client, shared bytes included, and a message being
+    // written whole, as it is held until its last piece is in the socket:
+    // within the bound, so is the exact count, which costs more.
     qint64 upper = 0;
-    for (ZqNetHostConnection* host : qAsConst(clientConnections))
-        upper += host->pendingSendBytes();
+    for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
+        upper += host->Socket()->bytesToWrite();
+        for (const QByteArray& message : host->pendingMessages())
+            upper += message.size();
+    }
     if (upper <= MaxQueuedSendBytes) {
         // Now and then the numbers of messages no client waits for go.
         if (queuedOrder.size() > 1024) {
@@ -221,7 +244,9 @@ void ZqNetConnectionManager::boundQueuedSendBytes()
         if (total <= MaxQueuedSendBytes || !behind)
             return;
         dropClient(behind,
-            QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients").arg(behindBytes).arg(total));
+            QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients")
+                .arg(behindBytes)
+                .arg(total));
     }
 }
 
@@ -292,8 +317,8 @@ void ZqNetConnectionManager::boundUnfinishedFrames()
         }
         if (total <= MaxUnfinishedFrameBytes || !holder)
             return;
-        dropClient(holder,
-            QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
+        dropClient(
+            holder, QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
     }
 }
 
@@ -361,6 +386,7 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
     QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
     bool allSent = true;
+    forgetUnheld(message);
     const QList<ZqNetHostConnection*> clients = clientConnections;
     for (ZqNetHostConnection* host : clients) {
         if (!clientConnections.contains(host))

@@ -137,6 +137,8 @@ private:
     void boundUnfinishedFrames();
     // Numbers a message handed to clients, for telling who is furthest behind.
     void noteQueued(const QByteArray& message);
+    // Before a send: drops the number of a message no client holds that lay where this one lies.
+    void forgetUnheld(const QByteArray& message);
     void boundQueuedSendBytes();
 
     bool isServer;

@@ -14,8 +14,8 @@
 #include <QPointer>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -146,7 +146,12 @@ ZqNetHostConnection::~ZqNetHostConnection()
     // The copier waits for its copy to end; the files still waiting for
     // theirs are copied here, so that nothing received is lost with the
     // connection. There are at most MaxWaitingLocalCopies of them.
-    delete localCopier;
+    // Between copies it may be emitting the last one's end to a slot that deletes this
+    // connection: it goes later then, having nothing left to wait for.
+    if (localCopier && (pendingLocalCopies.isEmpty() || pendingLocalCopies.first().copier != localCopier))
+        localCopier->deleteLater();
+    else
+        delete localCopier;
     localCopier = nullptr;
     for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies)) {
         if (!pending.copier) {
@@ -518,7 +523,8 @@ bool ZqNetHostConnection::openReceiveTempFile()
     const QString folder = takeReceiveFolder(tempDirectory);
     if (folder.isEmpty()) {
         qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
-                + tempDirectory + "/zqreceive-*\" for writing! " + QString::fromLocal8Bit(std::strerror(errno));
+                + tempDirectory + "/zqreceive-*\" for writing! "
+                + QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     if (openReceiveTempFileIn(folder))
@@ -534,8 +540,8 @@ bool ZqNetHostConnection::openReceiveTempFileIn(const QString& folder)
     // Room for "_<peer>_<counter>.tmp" within one file name.
     base = fittingUtf8(base, NameMax - peer.toUtf8().size() - 16);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString path = folder + QLatin1Char('/') + base + QLatin1Char('_') + peer
-            + QLatin1Char('_') + QString::number(uniqueTempFileTagId++) + QStringLiteral(".tmp");
+        const QString path = folder + QLatin1Char('/') + base + QLatin1Char('_') + peer + QLatin1Char('_')
+            + QString::number(uniqueTempFileTagId++) + QStringLiteral(".tmp");
         // Exclusive: a name taken, or a link planted there, is never written through.
         const int fd = ::open(
             QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -621,7 +627,8 @@ void ZqNetHostConnection::startNextLocalCopy()
             localCopier = new ZqFileCopier(true);
             connect(localCopier, &ZqFileCopier::copyComplete, this,
                 &ZqNetHostConnection::OnLocalFileCopyComplete);
-            connect(localCopier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
+            connect(
+                localCopier, &ZqFileCopier::copyFailed, this, &ZqNetHostConnection::OnLocalFileCopyFailed);
         }
         PendingLocalCopy& next = pendingLocalCopies.first();
         localCopier->setOriginFile(next.tempFilePath);

@@ -16,7 +16,8 @@ const QByteArray marker = "filestopfilestopfilestopfilestopfilestopfilestop";
 QStringList tempFiles(const QString& dir)
 {
     QStringList files;
-    QDirIterator it(dir, { "*.tmp" }, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(
+        dir, { "*.tmp" }, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << QDir(dir).relativeFilePath(it.next());
     return files;
@@ -535,14 +536,17 @@ private slots:
         connect(&server, &ZqNetConnectionManager::newClientConnection, this,
             [&](ZqNetHostConnection* host) { host->setFileReceiveRoot(root); });
         QSignalSpy ended(&server, &ZqNetConnectionManager::clientDisconnected);
-        const auto count = [](const char* path) { return int(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size()); };
+        const auto count = [](const char* path) {
+            return int(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+        };
         const int threads = count("/proc/self/task"), descriptors = count("/proc/self/fd");
         QTcpSocket peer;
         peer.connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
         QVERIFY(peer.waitForConnected(5000));
         QByteArray spray;
         for (int i = 0; i < 3000; ++i)
-            spray += fileFrameHeader(16) + field("f" + QByteArray::number(i)) + field("/x/f") + pattern(16, i);
+            spray
+                += fileFrameHeader(16) + field("f" + QByteArray::number(i)) + field("/x/f") + pattern(16, i);
         peer.write(spray);
         int peakThreads = 0, peakDescriptors = 0;
         const bool dropped = QTest::qWaitFor(
@@ -558,12 +562,42 @@ private slots:
         QVERIFY2(peakThreads <= threads + 2, qPrintable(QString::number(peakThreads)));
         QVERIFY2(peakDescriptors <= descriptors + 12, qPrintable(QString::number(peakDescriptors)));
         // Files received before the end are all copied, whole; nothing temporary stays.
-        QTRY_COMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
+        QTRY_COMPARE(
+            QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden),
+            QStringList());
         const QStringList received = QDir(root).entryList(QDir::Files);
         QVERIFY2(!received.isEmpty() && received.size() <= ZqNetHostConnection::MaxWaitingLocalCopies + 1,
             qPrintable(QString::number(received.size())));
         for (const QString& name : received)
             QCOMPARE(readFile(root + "/" + name), pattern(16, name.mid(1).toInt()));
+    }
+
+    // A slot of fileReceived may delete its connection; the copier that
+    // emitted the copy's end went with it while still emitting.
+    void connectionDeletedWhenItsFileArrives()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("root");
+        QVERIFY(QDir().mkpath(root) && QDir().mkpath(dir.filePath("tmp")));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress("127.0.0.173"), 0));
+        QPointer<ZqNetHostConnection> connection = new ZqNetHostConnection(dir.filePath("tmp"), nullptr);
+        connection->setFileReceiveRoot(root);
+        int received = 0;
+        connect(connection.data(), &ZqNetHostConnection::fileReceived, this, [&] {
+            ++received;
+            delete connection.data();
+        });
+        connection->Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        QVERIFY(server.waitForNewConnection(10000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        QTRY_VERIFY(connection->IsConnected());
+        peer->write(fileFrameHeader(4) + field("f.bin") + field("/x/f.bin") + "data");
+        QTRY_VERIFY(!connection);
+        QCOMPARE(received, 1);
+        QCOMPARE(readFile(root + "/f.bin"), QByteArray("data"));
+        // The copier goes once the event loop runs again.
+        QTest::qWait(50);
     }
 
     // The copy opened the temporary file again by its name and followed a

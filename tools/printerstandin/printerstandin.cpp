@@ -363,11 +363,15 @@ private:
 
     void boundQueued()
     {
-        // Counted for each client, shared bytes included: within the bound, so
-        // is the exact count, which costs more.
+        // Counted for each client, shared bytes included, and a frame being
+        // written whole, as it is held until its last piece is in the socket:
+        // within the bound, so is the exact count, which costs more.
         qint64 upper = 0;
-        for (QTcpSocket* client : qAsConst(clients))
-            upper += waiting(client);
+        for (QTcpSocket* client : qAsConst(clients)) {
+            upper += client->bytesToWrite();
+            for (const auto& f : outbox.value(client).frames)
+                upper += f.second.size();
+        }
         if (upper <= MaxQueuedBytes)
             return;
         for (;;) {
@@ -610,7 +614,8 @@ int main(int argc, char** argv)
         "within the frame deadline, and frames not yet whole may hold 64 MiB for all clients together (the "
         "client holding the most is dropped past it); a client "
         "that sends nothing, or takes none of the bytes waiting for it, for the idle time-out is dropped, "
-        "and so is one with more than 17 MiB already waiting for it when more is sent; past 64 MiB waiting for all "
+        "and so is one with more than 17 MiB already waiting for it when more is sent; past 64 MiB waiting "
+        "for all "
         "clients together (a broadcast counted once), the client furthest behind is dropped.\n\n"
         "Log: one JSON object per line: {\"event\":\"listening\"|\"connected\"|\"disconnected\"|"
         "\"refused\"|\"dropped\"|\"accept error\"|...} "
