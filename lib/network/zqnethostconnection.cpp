@@ -455,6 +455,8 @@ void ZqNetHostConnection::OnDisconnected()
     watchDogTimer.stop();
     writeStallTimer.stop();
     abandonFileTransfers();
+    // Meant for this peer only: a reconnect of this object must not send them first.
+    messageSendQueue.clear();
     clearCurrentSendTrackers();
     clearCurrentReceiveTrackers();
     emit disconnected(this);

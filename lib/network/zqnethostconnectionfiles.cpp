@@ -6,6 +6,7 @@
 #include "zqfilecopyworker.h"
 #include "zqfilesystemutils.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -106,15 +107,17 @@ void releaseReceiveFolder(const QString& folder)
     }
 }
 
-} // namespace
-
-void ZqNetHostConnection::removeReceiveTempFile(const QString& path)
+void removeTempFile(const QString& path)
 {
     if (path.isEmpty())
         return;
     QFile::remove(path);
     releaseReceiveFolder(QFileInfo(path).path());
 }
+
+} // namespace
+
+void ZqNetHostConnection::removeReceiveTempFile(const QString& path) { removeTempFile(path); }
 
 qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
 {
@@ -141,29 +144,101 @@ qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
     return -1;
 }
 
+namespace {
+
+// Copies the received files a connection left waiting, after it has gone, on
+// the thread of that connection's copier; both go once the last one is in
+// place. So a connection ends at once, and no more threads copy than before.
+class LeftoverCopies : public QObject {
+public:
+    struct Entry {
+        QString tempFilePath;
+        QString remoteFilePath;
+    };
+
+    // copying: the copier is busy with the first entry.
+    LeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting, QString root)
+        : copier(copier)
+        , waiting(std::move(waiting))
+        , root(std::move(root))
+    {
+        // Files not copied by the time the application goes are removed then.
+        if (QCoreApplication::instance() && QCoreApplication::instance()->thread() == thread())
+            setParent(QCoreApplication::instance());
+        copier->setParent(this);
+        connect(copier, &ZqFileCopier::copyComplete, this, [this] { finishFirst(); });
+        connect(copier, &ZqFileCopier::copyFailed, this, [this] { finishFirst(); });
+        // Not from inside a signal the copier may be emitting right now.
+        if (!copying)
+            QMetaObject::invokeMethod(
+                this, [this] { startNext(); }, Qt::QueuedConnection);
+    }
+    ~LeftoverCopies() override
+    {
+        if (!copier)
+            return;
+        copier->cancelCopy();
+        delete copier;
+        if (!waiting.isEmpty()) {
+            qWarning().noquote() << "ZqNetHostConnection: " + QString::number(waiting.size())
+                    + " received files not copied into place";
+        }
+        for (const Entry& entry : qAsConst(waiting))
+            removeTempFile(entry.tempFilePath);
+    }
+
+private:
+    void finishFirst()
+    {
+        if (!waiting.isEmpty())
+            removeTempFile(waiting.takeFirst().tempFilePath);
+        startNext();
+    }
+    void startNext()
+    {
+        while (!waiting.isEmpty()) {
+            copier->setOriginFile(waiting.first().tempFilePath);
+            copier->setDestinationFile(waiting.first().remoteFilePath);
+            copier->setDestinationRoot(root);
+            copier->setFollowOriginLink(false);
+            if (copier->copy())
+                return;
+            qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
+            removeTempFile(waiting.takeFirst().tempFilePath);
+        }
+        copier = nullptr;
+        deleteLater();
+    }
+
+    ZqFileCopier* copier;
+    QVector<Entry> waiting;
+    QString root;
+};
+
+} // namespace
+
 ZqNetHostConnection::~ZqNetHostConnection()
 {
-    // The copier waits for its copy to end; the files still waiting for
-    // theirs are copied here, so that nothing received is lost with the
-    // connection. There are at most MaxWaitingLocalCopies of them.
-    // Between copies it may be emitting the last one's end to a slot that deletes this
-    // connection: it goes later then, having nothing left to wait for.
-    if (localCopier && (pendingLocalCopies.isEmpty() || pendingLocalCopies.first().copier != localCopier))
-        localCopier->deleteLater();
-    else
-        delete localCopier;
-    localCopier = nullptr;
-    for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies)) {
-        if (!pending.copier) {
-            ZqFileCopyWorker worker(pending.tempFilePath, pending.remoteFilePath, true);
-            worker.setDestinationRoot(receiveRootForCopy());
-            worker.setFollowOriginLink(false);
-            worker.Copy();
-        }
-        removeReceiveTempFile(pending.tempFilePath);
-    }
-    pendingLocalCopies.clear();
     clearCurrentReceiveTrackers();
+    if (pendingLocalCopies.isEmpty()) {
+        // It may be emitting the last copy's end to a slot that deletes this connection.
+        if (localCopier)
+            localCopier->deleteLater();
+        return;
+    }
+    // Nothing received is lost with the connection, and its end never waits for copies:
+    // the copier takes the waiting files along.
+    const bool copying = localCopier && pendingLocalCopies.first().copier == localCopier;
+    if (localCopier)
+        QObject::disconnect(localCopier, nullptr, this, nullptr);
+    else
+        localCopier = new ZqFileCopier(true);
+    QVector<LeftoverCopies::Entry> waiting;
+    for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies))
+        waiting.append({ pending.tempFilePath, pending.remoteFilePath });
+    new LeftoverCopies(localCopier, copying, waiting, receiveRootForCopy());
+    localCopier = nullptr;
+    pendingLocalCopies.clear();
 }
 
 bool ZqNetHostConnection::dataContainsFileStop(const QByteArray& data)

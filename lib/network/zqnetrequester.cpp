@@ -131,16 +131,19 @@ QByteArray ZqNetRequester::GetCurrentCacheValue(ZqNetValuesKey key, bool& found,
     if (!requestIfMissing)
         return QByteArray();
     const auto asked = missRequests.constFind(key);
-    if (asked != missRequests.constEnd() && !asked->since.hasExpired(MissRetryInterval_MS)
-        && indexOfRequest(asked->requestId) >= 0)
-        return QByteArray();
-    const int id = sendGetRequest(key, false);
-    // A get that never went out holds nothing back.
-    if (sentRequests.constLast().sent) {
-        MissRequest& request = missRequests[key];
-        request.requestId = id;
-        request.since.start();
+    if (asked != missRequests.constEnd()) {
+        const int index = indexOfRequest(asked->requestId);
+        if (asked->sent && !asked->since.hasExpired(missRetryInterval_MS) && index >= 0)
+            return QByteArray();
+        // Against a printer that never answers, one record per key, not one per retry.
+        const SentRequest& earlier = index < 0 ? SentRequest() : sentRequests.at(index);
+        if (earlier.requestType == RequestType_GetRequest && earlier.key == key)
+            sentRequests.removeAt(index);
     }
+    MissRequest& request = missRequests[key];
+    request.requestId = sendGetRequest(key, false);
+    request.sent = sentRequests.constLast().sent;
+    request.since.start();
     return QByteArray();
 }
 

@@ -22,6 +22,8 @@ public:
     // Readers of a missing value ask for it at most this often; an answer that never
     // comes holds the next ask back no longer.
     static constexpr int MissRetryInterval_MS = 3000;
+    // For tests: a shorter interval than MissRetryInterval_MS.
+    void setMissRetryInterval(int ms) { missRetryInterval_MS = ms; }
 
     enum RequestTypes {
         RequestType_Unknown = 0,
@@ -70,6 +72,8 @@ public:
     // Without a connection: not found, nothing requested. Otherwise the cached bytes, or
     // (when requestIfMissing) a get request is sent for a missing key, unless a miss of
     // that key sent one less than MissRetryInterval_MS ago that is still unanswered.
+    // A new get of a miss replaces the record of the key's earlier unanswered one;
+    // a late answer to that one still fills the cache.
     QByteArray GetCurrentCacheValue(ZqNetValueKeys::ZqNetValuesKey key, bool& found, bool requestIfMissing);
     bool keyInCache(ZqNetValueKeys::ZqNetValuesKey key);
     // Emits cacheValueChanged when the key is new or its bytes differ.
@@ -121,10 +125,13 @@ private:
     struct MissRequest {
         int requestId = -1;
         QElapsedTimer since;
+        // It went out; one that did not holds nothing back.
+        bool sent = false;
     };
     QMap<ZqNetValueKeys::ZqNetValuesKey, MissRequest> missRequests;
     QList<SentRequest> sentRequests;
     bool inBroadcast = false;
+    int missRetryInterval_MS = MissRetryInterval_MS;
 
 protected:
     int requestCounter = 0;

@@ -600,6 +600,53 @@ private slots:
         QTest::qWait(50);
     }
 
+    // A connection ended with received files still waiting for their copy
+    // copied them all itself before it was gone, holding its thread meanwhile.
+    void waitingCopiesOutliveTheConnection()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("root"), tmp = dir.filePath("tmp");
+        QVERIFY(QDir().mkpath(root) && QDir().mkpath(tmp));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress("127.0.0.174"), 0));
+        QPointer<ZqNetHostConnection> connection = new ZqNetHostConnection(tmp, nullptr);
+        connection->setFileReceiveRoot(root);
+        connection->Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        QVERIFY(server.waitForNewConnection(10000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        QTRY_VERIFY(connection->IsConnected());
+        const int files = 20;
+        QByteArray wire;
+        for (int i = 0; i < files; ++i)
+            wire += fileFrameHeader(1000) + field("f" + QByteArray::number(i)) + field("/x/f")
+                + pattern(1000, i);
+        wire += frame(ZqMessage_GenericMessage, "next");
+        // All in the connection's socket at once: one pass queues every file, and
+        // none has come back from its copy when the connection is deleted.
+        peer->write(wire);
+        QVERIFY(peer->waitForBytesWritten(10000));
+        int inPlaceAtEnd = -1;
+        // Deleted once the socket's signal has returned, before a second copy can end.
+        connect(connection.data(), &ZqNetHostConnection::messageReceived, this, [&] {
+            QMetaObject::invokeMethod(
+                this,
+                [&] {
+                    delete connection.data();
+                    inPlaceAtEnd = int(QDir(root).entryList(QDir::Files).size());
+                },
+                Qt::QueuedConnection);
+        });
+        QTRY_VERIFY(!connection);
+        // At most the first two are in place; the others are copied after the end.
+        QVERIFY2(inPlaceAtEnd <= 2, qPrintable(QString::number(inPlaceAtEnd)));
+        QTRY_COMPARE(int(QDir(root).entryList(QDir::Files).size()), files);
+        for (int i = 0; i < files; ++i)
+            QCOMPARE(readFile(root + "/f" + QString::number(i)), pattern(1000, i));
+        QTRY_COMPARE(tempFiles(tmp), QStringList());
+        QTRY_COMPARE(
+            QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
     // The copy opened the temporary file again by its name and followed a
     // link swapped over it: a secret file from elsewhere was put in the
     // receive folder. The files now sit in a folder of mode 0700 of the

@@ -228,6 +228,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 10000);
     }
 
+    // Messages queued behind one in flight outlived the disconnect, and a
+    // reconnect of the same object sent them to the new peer.
+    void reconnectSendsNothingStale()
+    {
+        ZqNetHostConnection& connection = pair->connection;
+        // The peer reads nothing: the first message stays in flight, the second waits.
+        QVERIFY(connection.SendMessage(QByteArray(12 * 1024 * 1024, 'x')));
+        QVERIFY(connection.SendMessage("stale"));
+        QTRY_VERIFY(connection.pendingSendBytes() > 0);
+        connection.forceDisconnect();
+        QVERIFY(!connection.IsConnected());
+        QVERIFY(pair->open("127.0.0.10"));
+        QVERIFY(connection.SendMessage("fresh"));
+        QVERIFY(connection.SendMessage("next"));
+        const QByteArray fresh = hex("0000000000000005 82443225") + "fresh";
+        const QByteArray next = hex("0000000000000004 82443225") + "next";
+        const QByteArray ping = hex("0000000000000004 7943A2A5") + "ZqWD";
+        QByteArray wire;
+        QVERIFY(QTest::qWaitFor([&] { return (wire += pair->peer->readAll()).endsWith(next); }, 20000));
+        QCOMPARE(wire.replace(ping, "").toHex(), (fresh + next).toHex());
+    }
+
     void watchDogActsOncePerConnection()
     {
         QSignalSpy disconnected(&pair->connection, &ZqNetHostConnection::disconnected);

@@ -277,6 +277,38 @@ private slots:
         QCOMPARE(rig.peerRead(expected.size()).toHex(), expected.toHex());
     }
 
+    // A printer that never answers was asked again each interval, and every
+    // unanswered get stayed on record for the whole connection.
+    void unansweredRetriesKeepOneRecordPerKey()
+    {
+        Rig rig;
+        Requester& requester = rig.requester;
+        QVERIFY(rig.attach());
+        requester.setMissRetryInterval(10);
+        const int retries = 20;
+        int sentGets = 0;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                bool found = false;
+                requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, true);
+                sentGets = requester.requestCounter;
+                return sentGets >= retries;
+            },
+            30000));
+        QList<int> onRecord;
+        for (int id = 0; id < sentGets; ++id) {
+            if (requester.sentRequestFromId(id).valid)
+                onRecord << id;
+        }
+        QCOMPARE(onRecord, QList<int> { sentGets - 1 });
+        // A late answer to the first get still fills the cache.
+        QVERIFY(rig.deliver(accepted(0, FriendlyName, "late")));
+        bool found = false;
+        QCOMPARE(requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, false),
+            QByteArray("late"));
+        QVERIFY(found);
+    }
+
     void earlierConnectionIsIgnored()
     {
         Rig rig;
