@@ -97,6 +97,38 @@ static QNetworkAddressEntry entry(const char* ip, const char* broadcast)
     return result;
 }
 
+// A server role with one client that reads all it is sent and some that
+// read nothing; the send stall is long, so only the queued-bytes bound drops.
+struct ReaderAndNonReaders {
+    explicit ReaderAndNonReaders(int nonReaderCount)
+        : dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected)
+    {
+        printer.server->setClientSendStallTimeout(60000);
+        QObject::connect(printer.server.get(), &ZqNetConnectionManager::newClientConnection,
+            printer.server.get(),
+            [this](ZqNetHostConnection* host) { byPort[host->Socket()->peerPort()] = host; });
+        QObject::connect(
+            &reader, &QTcpSocket::readyRead, &reader, [this] { read += reader.readAll().size(); });
+        reader.connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
+        for (int i = 0; i < nonReaderCount; ++i) {
+            nonReaders.emplace_back(new QTcpSocket);
+            // Takes nothing from the kernel once a byte is buffered.
+            nonReaders.back()->setReadBufferSize(1);
+            nonReaders.back()->connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
+        }
+    }
+    bool allAccepted() const { return byPort.size() == int(nonReaders.size()) + 1; }
+    ZqNetHostConnection* host(const QTcpSocket& client) const { return byPort.value(client.localPort()); }
+    ZqNetHostConnection* nonReader(int i) const { return host(*nonReaders[size_t(i)]); }
+
+    LoopbackServer printer;
+    QHash<quint16, ZqNetHostConnection*> byPort;
+    QSignalSpy dropped;
+    QTcpSocket reader;
+    qint64 read = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> nonReaders;
+};
+
 class tst_ZqNetConnectionManager : public QObject {
     Q_OBJECT
 private slots:
@@ -321,34 +353,18 @@ private slots:
     // clients the one furthest behind goes first.
     void broadcastQueuesAreBoundedInTotal()
     {
-        LoopbackServer printer;
-        printer.server->setClientSendStallTimeout(60000);
-        QHash<quint16, ZqNetHostConnection*> byPort;
-        connect(printer.server.get(), &ZqNetConnectionManager::newClientConnection, this,
-            [&](ZqNetHostConnection* host) { byPort[host->Socket()->peerPort()] = host; });
-        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
-        QTcpSocket reader;
-        qint64 read = 0;
-        connect(&reader, &QTcpSocket::readyRead, &reader, [&] { read += reader.readAll().size(); });
-        reader.connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
-        std::vector<std::unique_ptr<QTcpSocket>> nonReaders;
-        for (int i = 0; i < 7; ++i) {
-            nonReaders.emplace_back(new QTcpSocket);
-            // Takes nothing from the kernel once a byte is buffered.
-            nonReaders.back()->setReadBufferSize(1);
-            nonReaders.back()->connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
-        }
-        QTRY_COMPARE(byPort.size(), 8);
+        ReaderAndNonReaders t(7);
+        ZqNetConnectionManager& server = *t.printer.server;
+        QTRY_VERIFY(t.allAccepted());
         const QByteArray answer = pattern(16000000, 1), broadcast = pattern(16000000, 2);
         const qint64 residentBefore = residentKiB();
-        QVERIFY(printer.server->SendMessageToClient(
-            byPort.value(reader.localPort()), answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
-        QVERIFY(printer.server->BroadCastMessageToClients(
-            broadcast, ZqMessageTypes::ZqMessage_ValueUpdateBroadcast));
+        QVERIFY(server.SendMessageToClient(
+            t.host(t.reader), answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        QVERIFY(server.BroadCastMessageToClients(broadcast, ZqMessageTypes::ZqMessage_ValueUpdateBroadcast));
         const qint64 grownKiB = residentKiB() - residentBefore;
-        QTRY_VERIFY_WITH_TIMEOUT(read >= 2 * (12 + qint64(answer.size())), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.read >= 2 * (12 + qint64(answer.size())), 20000);
         std::printf("16 MB answer and broadcast, 7 clients that never read: %lld KiB more\n", grownKiB);
-        QCOMPARE(dropped.count(), 0);
+        QCOMPARE(t.dropped.count(), 0);
 #ifndef __SANITIZE_ADDRESS__ // which keeps freed memory in quarantine
         QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB)));
 #endif
@@ -357,13 +373,12 @@ private slots:
         // all with the broadcast. One goes; the reader stays.
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1: furthest behind"));
-        for (int i = 0; i < 4; ++i) {
-            printer.server->SendMessageToClient(byPort.value(nonReaders[i]->localPort()),
-                pattern(16000000, 3 + i), ZqMessageTypes::ZqMessage_ValueRequestAccepted);
-        }
-        QCOMPARE(dropped.count(), 1);
-        QCOMPARE(printer.server->ClientConnections().size(), 7);
-        QVERIFY(printer.server->ClientConnections().contains(byPort.value(reader.localPort())));
+        for (int i = 0; i < 4; ++i)
+            server.SendMessageToClient(
+                t.nonReader(i), pattern(16000000, 3 + i), ZqMessageTypes::ZqMessage_ValueRequestAccepted);
+        QCOMPARE(t.dropped.count(), 1);
+        QCOMPARE(server.ClientConnections().size(), 7);
+        QVERIFY(server.ClientConnections().contains(t.host(t.reader)));
     }
 
     // A message written to the socket a piece at a time is held whole until
@@ -429,32 +444,20 @@ private slots:
     // furthest behind.
     void bytesSentAgainCountAsNew()
     {
-        LoopbackServer printer;
-        printer.server->setClientSendStallTimeout(60000);
-        QHash<quint16, ZqNetHostConnection*> byPort;
-        connect(printer.server.get(), &ZqNetConnectionManager::newClientConnection, this,
-            [&](ZqNetHostConnection* host) { byPort[host->Socket()->peerPort()] = host; });
-        QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
-        QTcpSocket reader;
-        qint64 read = 0;
-        connect(&reader, &QTcpSocket::readyRead, &reader, [&] { read += reader.readAll().size(); });
-        reader.connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
-        std::vector<std::unique_ptr<QTcpSocket>> nonReaders;
-        for (int i = 0; i < 4; ++i) {
-            nonReaders.emplace_back(new QTcpSocket);
-            nonReaders.back()->setReadBufferSize(1);
-            nonReaders.back()->connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
-        }
-        QTRY_COMPARE(byPort.size(), 5);
-        ZqNetHostConnection* const readerHost = byPort.value(reader.localPort());
+        ReaderAndNonReaders t(4);
+        LoopbackServer& printer = t.printer;
+        QSignalSpy& dropped = t.dropped;
+        const qint64& read = t.read;
+        QTRY_VERIFY(t.allAccepted());
+        ZqNetHostConnection* const readerHost = t.host(t.reader);
         const QByteArray answer = pattern(16000000, 1);
         QVERIFY(printer.server->SendMessageToClient(
             readerHost, answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
         QTRY_VERIFY_WITH_TIMEOUT(
             read == 12 + qint64(answer.size()) && readerHost->pendingMessages().isEmpty(), 20000);
         for (int i = 0; i < 4; ++i) {
-            QVERIFY(printer.server->SendMessageToClient(byPort.value(nonReaders[size_t(i)]->localPort()),
-                pattern(13000000, 2 + i), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+            QVERIFY(printer.server->SendMessageToClient(
+                t.nonReader(i), pattern(13000000, 2 + i), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
         }
         QCOMPARE(dropped.count(), 0);
         // 68 MB in all with the reader's new answer: the oldest waiting goes.
@@ -463,7 +466,7 @@ private slots:
         QVERIFY(printer.server->SendMessageToClient(
             readerHost, answer, ZqMessageTypes::ZqMessage_ValueRequestAccepted));
         QCOMPARE(dropped.count(), 1);
-        QVERIFY(!printer.server->ClientConnections().contains(byPort.value(nonReaders[0]->localPort())));
+        QVERIFY(!printer.server->ClientConnections().contains(t.nonReader(0)));
         QTRY_VERIFY_WITH_TIMEOUT(read == 2 * (12 + qint64(answer.size())), 20000);
     }
 
