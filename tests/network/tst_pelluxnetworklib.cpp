@@ -213,13 +213,14 @@ private slots:
         clock.start();
         QTRY_COMPARE_WITH_TIMEOUT(names(p.item->getMaterialJSONList()), QStringList { "Zeta" }, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(p.item->getPrinterName(), QStringLiteral("Lab printer"), 10000);
-        // Read every 50 ms meanwhile, yet asked again at most once per interval.
-        const qint64 asksAllowed = 2 + clock.elapsed() / ZqNetRequester::MissRetryInterval_MS;
+        // Read every 50 ms meanwhile, yet asked again at most once per interval. The time
+        // is read after the log, so a slow machine only allows more.
         QHash<QString, int> gets;
         for (const QVariant& line : p.standIn.log()) {
             if (line.toMap().value("request") == "get")
                 ++gets[line.toMap().value("key").toString()];
         }
+        const qint64 asksAllowed = 2 + clock.elapsed() / ZqNetRequester::MissRetryInterval_MS;
         QVERIFY(gets.value("ZqNetValueKey_MLIB_MaterialNameList") <= asksAllowed);
         QVERIFY(gets.value("ZqNetValueKey_FriendlyPrinterName") <= asksAllowed);
     }
@@ -320,8 +321,6 @@ private slots:
         PelluxNetworkLib item;
         QSignalSpy names(&item, &PelluxNetworkLib::printerNameChanged);
         QSignalSpy lists(&item, &PelluxNetworkLib::materialListChanged);
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(item.connectToPrinter(flood.address()));
         // Read only once the answers are in: a reader's miss would ask again, and have all
         // of it sent once more.
@@ -330,8 +329,8 @@ private slots:
         QTRY_COMPARE(item.getPrinterName().left(9), QStringLiteral("Flood 20 "));
         QCOMPARE(item.getPrinterName().size(), 256);
         QTRY_COMPARE(item.getMaterialJSONList().size(), 2);
-        // At connect, the answer, then at most one per broadcast, and one per 100 ms.
-        QVERIFY(names.count() <= qMin<qint64>(1 + 1 + 20, 2 + clock.elapsed() / 100));
+        // At connect, the answer, then at most one per broadcast.
+        QVERIFY(names.count() <= 1 + 1 + 20);
         QVERIFY(lists.count() <= 1 + 1 + 1);
     }
 
@@ -356,8 +355,13 @@ private slots:
         PelluxNetworkLib item;
         const bool lists = flood.first() == "--list-flood";
         QStringList shown;
-        const auto read
-            = [&] { shown << (lists ? names(item.getMaterialJSONList()).join(',') : item.getPrinterName()); };
+        QList<qint64> shownAt;
+        QElapsedTimer clock;
+        clock.start();
+        const auto read = [&] {
+            shown << (lists ? names(item.getMaterialJSONList()).join(',') : item.getPrinterName());
+            shownAt << clock.elapsed();
+        };
         connect(&item, &PelluxNetworkLib::materialListChanged, this, [&] {
             if (lists)
                 read();
@@ -366,17 +370,20 @@ private slots:
             if (!lists)
                 read();
         });
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(item.connectToPrinter(printer.address()));
         QVERIFY(!printer.waitFor("event", "flooded", 20000).isEmpty());
         // The newest is told of, also when it came right after another.
         QTRY_COMPARE_WITH_TIMEOUT(shown.value(shown.size() - 1), newest, 20000);
         QTest::qWait(250);
-        const qint64 elapsed = clock.elapsed();
-        qInfo("3000 broadcasts in %lld ms: %d signals", elapsed, int(shown.size()));
-        // At connect, then one at once and at most one per 100 ms after it.
-        QVERIFY2(shown.size() <= 2 + elapsed / 100, qPrintable(QString::number(shown.size())));
+        qInfo("3000 broadcasts: %d signals", int(shown.size()));
+        // The first is the connect's own; after it, 100 ms at least between two (a
+        // coarse timer may fire up to 5 % early). A busy machine only widens the gaps.
+        for (int i = 2; i < shownAt.size(); ++i)
+            QVERIFY2(shownAt.at(i) - shownAt.at(i - 1) >= 90,
+                qPrintable(QStringLiteral("%1 ms between signals %2 and %3")
+                               .arg(shownAt.at(i) - shownAt.at(i - 1))
+                               .arg(i - 1)
+                               .arg(i)));
         QCOMPARE(shown.last(), newest);
     }
 };
