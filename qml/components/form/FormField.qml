@@ -94,7 +94,7 @@ Item {
             }
         }
         if (field.valueWhenUnset !== undefined)
-            target[field.property] = FormFields.parseDecimal(field.valueWhenUnset)
+            writeText(field.valueWhenUnset)
     }
 
     // Switches the present bit on for fields that are always written.
