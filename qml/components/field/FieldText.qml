@@ -184,16 +184,14 @@ Item {
             if (readOnly || (event.text !== "," && event.text !== "."))
                 return
             var start = selectionStart
-            var typed = fieldText.hasDoubleRange ? "." : event.text
-            var after = text.slice(0, start) + typed + text.slice(selectionEnd)
-            if (fieldText.hasIntRange && !/\d/.test(after)) {
+            if (fieldText.hasIntRange && !/\d/.test(text.slice(0, start) + text.slice(selectionEnd))) {
                 // A separator with no digit yet is refused outright, selection and all.
                 event.accepted = true
                 note.text = fieldText.refusalText("whole", true)
             } else if (fieldText.hasDoubleRange && event.text === ",") {
                 // In a decimal field a comma is the decimal point.
                 event.accepted = true
-                text = after
+                text = text.slice(0, start) + "." + text.slice(selectionEnd)
                 cursorPosition = start + 1
             }
         }
