@@ -125,11 +125,12 @@ Item {
     // filled in from the document stays: it is what the document holds.
     function finishEditing() {
         var reason = refusalOf(input.text)
-        if (reason === "" || (input.text === filledText && validatedValue === filledText)) {
-            if (reason === "")
-                note.text = ""
+        if (reason === "") {
+            note.text = ""
             return
         }
+        if (input.text === filledText && validatedValue === filledText)
+            return
         putText(editStartText)
         if (validatedValue !== editStartText) {
             validatedValue = editStartText
