@@ -88,7 +88,8 @@ Item {
                 return "unfinished"
             return /^[+-]?(\d+[.,]?\d*|[.,]\d+)$/.test(text) ? "whole" : "number"
         }
-        var value = parseValue(text)
+        // A whole number's text is already checked above.
+        var value = hasIntRange ? parseFloat(text) : parseValue(text)
         if (isNaN(value))
             return /^[+-]?\.?$/.test(text) ? "unfinished" : "number"
         return value < rangeBottom || value > rangeTop ? "range" : ""
