@@ -96,8 +96,6 @@ struct Encrypt::Private {
     // Takes the salt and the IV as they are drawn; holds nothing between encryptions.
     CryptoPP::HexEncoder hexEncoder { nullptr, true };
 
-    void feedHexEncoder(const byte* data, size_t size) { hexEncoder.Put(data, size); }
-
     // Ends the encoder's message and moves all it made for this encryption into hexPrefix.
     void takeHexPrefix()
     {
@@ -143,7 +141,7 @@ QByteArray Encrypt::EncryptWithPassword(const QString& password, const QByteArra
     d->randomPool.GenerateBlock(bytes(salt.data()), size_t(salt.size()));
     const QString keyText = d->keyTextFromPassword(password, salt);
     // Fed only now: nothing between here and the prefix's taking can throw and leave it behind.
-    d->feedHexEncoder(bytes(salt.constData()), size_t(salt.size()));
+    d->hexEncoder.Put(bytes(salt.constData()), size_t(salt.size()));
     return _encrypt(keyText, data);
 }
 
@@ -154,7 +152,7 @@ QByteArray Encrypt::_encrypt(const QString& key, const QByteArray& data)
 {
     byte iv[IvSize];
     d->randomPool.GenerateBlock(iv, IvSize);
-    d->feedHexEncoder(iv, IvSize);
+    d->hexEncoder.Put(iv, IvSize);
     d->takeHexPrefix();
 
     const qint64 prefixSize = d->hexPrefix.size();
