@@ -165,8 +165,8 @@ function section(sectionKey) {
     return null
 }
 
-// Decimal parse that does not depend on the user's locale: the validators use
-// the C locale too, so the decimal separator is always '.'.
+// Decimal parse that does not depend on the user's locale: decimal fields turn a
+// typed comma into '.', so the decimal separator is always '.'.
 function parseDecimal(text) {
     if (text === "" || !/^[+-]?(\d+\.?\d*|\.\d+)$/.test(text))
         return NaN
