@@ -199,6 +199,8 @@ private:
     // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
     void watchWriteProgress();
     void sampleWriteProgress();
+    // How long the peer may take none of the bytes waiting for it; also the interval
+    // in which a file frame's data must bring at least a chunk (or its rest).
     int writeStallLimit() const;
     void onWriteStalled();
     // Ends the connection as lost, then drops the socket and what it holds.
@@ -243,8 +245,6 @@ private:
     static void removeReceiveTempFile(const QString& path);
     void startNextLocalCopy();
     QString receiveRootForCopy() const;
-    // A file frame's data must bring at least a chunk (or its rest) per this interval.
-    int fileProgressInterval() const;
     void onFrameDeadline();
     // Ends transfers in flight when the connection goes.
     void abandonFileTransfers();
