@@ -227,10 +227,10 @@ private:
     bool skipFileStopEcho();
     // The length of the longest start of the marker that ends the frame's file bytes.
     int markerStartAtFrameEnd() const;
-    // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
-    // else the file is finished; false while too few bytes are there to tell.
     // The file's last bytes were no marker: 100 %, then the file goes into place.
     void finishHeldFileReceive();
+    // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
+    // else the file is finished; false while too few bytes are there to tell.
     bool resolveHeldMarkerStart();
     void beginFileReceive();
     void finishFileReceive();
