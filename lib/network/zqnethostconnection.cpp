@@ -384,11 +384,6 @@ qint64 ZqNetHostConnection::pendingSendBytes() const
     return bytes;
 }
 
-int ZqNetHostConnection::fileProgressInterval() const
-{
-    return writeStall_MS > 0 ? writeStall_MS : watchDogTimer.interval();
-}
-
 void ZqNetHostConnection::onFrameDeadline()
 {
     const bool fileData = currentReceiveMessageType == ZqMessage_FileDataMessage
@@ -400,7 +395,7 @@ void ZqNetHostConnection::onFrameDeadline()
     const quint64 gained = currentReceiveMessageBytesReceived - fileProgressMark;
     if (gained >= qMin<quint64>(FileChunkSize, currentReceiveMessageSize - fileProgressMark)) {
         fileProgressMark = currentReceiveMessageBytesReceived;
-        frameDeadlineTimer.start(fileProgressInterval());
+        frameDeadlineTimer.start(writeStallLimit());
         return;
     }
     protocolError(QStringLiteral("file data stalled: %1 bytes in %2 ms")

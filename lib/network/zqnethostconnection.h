@@ -199,6 +199,8 @@ private:
     // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
     void watchWriteProgress();
     void sampleWriteProgress();
+    // How long the peer may take none of the bytes waiting for it; also the interval
+    // in which a file frame's data must bring at least a chunk (or its rest).
     int writeStallLimit() const;
     void onWriteStalled();
     // Ends the connection as lost, then drops the socket and what it holds.
@@ -225,10 +227,10 @@ private:
     bool skipFileStopEcho();
     // The length of the longest start of the marker that ends the frame's file bytes.
     int markerStartAtFrameEnd() const;
-    // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
-    // else the file is finished; false while too few bytes are there to tell.
     // The file's last bytes were no marker: 100 %, then the file goes into place.
     void finishHeldFileReceive();
+    // Looks past the frame for the rest of a marker its last bytes began: a cancel, or
+    // else the file is finished; false while too few bytes are there to tell.
     bool resolveHeldMarkerStart();
     void beginFileReceive();
     void finishFileReceive();
@@ -243,8 +245,6 @@ private:
     static void removeReceiveTempFile(const QString& path);
     void startNextLocalCopy();
     QString receiveRootForCopy() const;
-    // A file frame's data must bring at least a chunk (or its rest) per this interval.
-    int fileProgressInterval() const;
     void onFrameDeadline();
     // Ends transfers in flight when the connection goes.
     void abandonFileTransfers();

@@ -450,7 +450,7 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         // bytes go to disk, but still have to keep coming.
         fileProgressMark = currentReceiveMessageBytesReceived;
         if (frameDeadline_MS > 0)
-            frameDeadlineTimer.start(fileProgressInterval());
+            frameDeadlineTimer.start(writeStallLimit());
         beginFileReceive();
     } else {
         const qint64 wanted

@@ -133,16 +133,18 @@ QByteArray ZqNetRequester::GetCurrentCacheValue(ZqNetValuesKey key, bool& found,
     const auto asked = missRequests.constFind(key);
     if (asked != missRequests.constEnd()) {
         const int index = indexOfRequest(asked->requestId);
-        if (asked->sent && !asked->since.hasExpired(missRetryInterval_MS) && index >= 0)
-            return QByteArray();
-        // Against a printer that never answers, one record per key, not one per retry.
-        const SentRequest& earlier = index < 0 ? SentRequest() : sentRequests.at(index);
-        if (earlier.requestType == RequestType_GetRequest && earlier.key == key)
-            sentRequests.removeAt(index);
+        if (index >= 0) {
+            const SentRequest& earlier = sentRequests.at(index);
+            // One that did not go out holds nothing back.
+            if (earlier.sent && !asked->since.hasExpired(missRetryInterval_MS))
+                return QByteArray();
+            // Against a printer that never answers, one record per key, not one per retry.
+            if (earlier.requestType == RequestType_GetRequest && earlier.key == key)
+                sentRequests.removeAt(index);
+        }
     }
     MissRequest& request = missRequests[key];
     request.requestId = sendGetRequest(key, false);
-    request.sent = sentRequests.constLast().sent;
     request.since.start();
     return QByteArray();
 }

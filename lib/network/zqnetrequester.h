@@ -125,8 +125,6 @@ private:
     struct MissRequest {
         int requestId = -1;
         QElapsedTimer since;
-        // It went out; one that did not holds nothing back.
-        bool sent = false;
     };
     QMap<ZqNetValueKeys::ZqNetValuesKey, MissRequest> missRequests;
     QList<SentRequest> sentRequests;
