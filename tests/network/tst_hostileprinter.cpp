@@ -12,15 +12,6 @@ using namespace ZqNetValueKeys;
 
 namespace {
 
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray all = status.readAll();
-    return all.mid(all.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
-}
-
 // The longest pause of the event loop while it runs, seen by a 10 ms timer.
 struct StallWatch {
     StallWatch()
@@ -210,11 +201,7 @@ private slots:
     {
         PrinterStandInProcess printer;
         QVERIFY(printer.start(PRINTERSTANDIN_BINARY, { "--idle-timeout", "60000" }));
-        const auto residentOfStandIn = [&] {
-            QFile status(QString("/proc/%1/status").arg(printer.processId()));
-            const QByteArray all = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-            return all.mid(all.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
-        };
+        const auto residentOfStandIn = [&] { return residentKiB(printer.processId()); };
         QTcpSocket setter;
         std::vector<std::unique_ptr<QTcpSocket>> nonReaders;
         qint64 read = 0;

@@ -16,15 +16,6 @@ static int openDescriptors()
     return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
 }
 
-static qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray all = status.readAll();
-    return all.mid(all.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
-}
-
 static const QString switchKey = QStringLiteral("ZqUdpBroadCaster_Enabled");
 
 // Run in a child process with a descriptor limit of 40: the descriptors run
