@@ -18,7 +18,8 @@ inline QByteArray fileBytes(const QString& path)
 // A kB figure of /proc/<pid>/status ("VmRSS:", "VmHWM:"), this process's by default; -1 when absent.
 inline qint64 statusKiB(const char* field, qint64 pid = 0)
 {
-    const QString path = pid > 0 ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status");
+    const QString path
+        = pid > 0 ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status");
     for (const QByteArray& line : fileBytes(path).split('\n')) {
         if (line.startsWith(field))
             return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
@@ -26,10 +27,7 @@ inline qint64 statusKiB(const char* field, qint64 pid = 0)
     return -1;
 }
 
-inline qint64 residentKiB(qint64 pid = 0)
-{
-    return statusKiB("VmRSS:", pid);
-}
+inline qint64 residentKiB(qint64 pid = 0) { return statusKiB("VmRSS:", pid); }
 
 inline bool writeFile(const QString& path, const QByteArray& bytes)
 {

@@ -88,7 +88,8 @@ inline QByteArray unfinishedFrame(int size)
 }
 
 // n sockets connecting to one listener, not waited for.
-inline std::vector<std::unique_ptr<QTcpSocket>> connectingClients(int n, const QHostAddress& address, quint16 port)
+inline std::vector<std::unique_ptr<QTcpSocket>> connectingClients(
+    int n, const QHostAddress& address, quint16 port)
 {
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < n; ++i) {
