@@ -81,6 +81,15 @@ public:
         return lines;
     }
 
+    // How many log lines so far have that value in that field.
+    int count(const QString& field, const QString& value)
+    {
+        int lines = 0;
+        for (const QVariant& line : log())
+            lines += line.toMap().value(field).toString() == value;
+        return lines;
+    }
+
     // The first log line, read so far or arriving within the time-out, whose field has that
     // value; empty when none does. Keeps the event loop running while it waits.
     QVariantMap waitFor(const QString& field, const QString& value, int timeoutMs = 15000)

@@ -41,15 +41,6 @@ QStringList machineModels(PelluxMaterialDocument& document)
     return models;
 }
 
-qint64 statusKilobytes(const char* field)
-{
-    for (const QByteArray& line : fileBytes(QStringLiteral("/proc/self/status")).split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 } // namespace
 
 class tst_PelluxMaterialDocument : public QObject {
@@ -342,14 +333,14 @@ private slots:
         content.clear();
         // Writing "5" to clear_refs resets the peak resident memory.
         const bool measured = writeFile(QStringLiteral("/proc/self/clear_refs"), "5");
-        const qint64 residentBefore = statusKilobytes("VmRSS:");
+        const qint64 residentBefore = statusKiB("VmRSS:");
         PelluxMaterialDocument document;
         document.readFromPath(path); // a read that waits on the fifo runs into the test's time-out
         QCOMPARE(document.ErrorString(), error);
         QVERIFY(document.HasError() && document._machineCount() == 0);
         if (!measured)
             QSKIP("peak memory cannot be reset here");
-        const qint64 grown = statusKilobytes("VmHWM:") - residentBefore;
+        const qint64 grown = statusKiB("VmHWM:") - residentBefore;
         QVERIFY2(grown < 100 * 1024, qPrintable(QStringLiteral("%1 KB more").arg(grown)));
     }
 

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 // Writes a file, making its folders first.
 inline void placeFile(const QString& path, const QByteArray& data)
@@ -78,6 +79,25 @@ inline QByteArray str(const QString& text)
 }
 
 inline QByteArray bytesField(const QByteArray& value) { return be32(quint32(value.size())) + value; }
+
+// A frame that announces `size` bytes and carries all but the last MiB: the
+// receiver holds it, waiting for the rest.
+inline QByteArray unfinishedFrame(int size)
+{
+    return frame(ZqMessageTypes::ZqMessage_GenericMessage, pattern(size - 1024 * 1024), size);
+}
+
+// n sockets connecting to one listener, not waited for.
+inline std::vector<std::unique_ptr<QTcpSocket>> connectingClients(
+    int n, const QHostAddress& address, quint16 port)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < n; ++i) {
+        clients.emplace_back(new QTcpSocket);
+        clients.back()->connectToHost(address, port);
+    }
+    return clients;
+}
 
 // A ZqNetHostConnection connected to a raw socket that the test drives.
 struct LoopbackPair {

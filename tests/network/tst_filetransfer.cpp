@@ -55,6 +55,15 @@ struct Link : LoopbackPair {
     FileLog log { &connection };
     QString at(const QString& name) const { return dir.filePath(name); }
 
+    // Opened, receiving files into root (made if missing).
+    bool openReceivingInto(const char* address, const QString& root)
+    {
+        if (!QDir().mkpath(root) || !open(address))
+            return false;
+        connection.setFileReceiveRoot(root);
+        return true;
+    }
+
     // What the peer received up to a "next" message sent after it.
     QByteArray wireUntilNext()
     {
@@ -222,8 +231,7 @@ private slots:
     {
         QFETCH(int, split);
         Link t;
-        QVERIFY(t.open("127.0.0.33"));
-        t.connection.setFileReceiveRoot(t.dir.path());
+        QVERIFY(t.openReceivingInto("127.0.0.33", t.dir.path()));
         const QByteArray start
             = fileFrameHeader(100000) + field("got.bin") + field("/peer/got.bin") + pattern(5000);
         const QByteArray next = frame(ZqMessage_GenericMessage, "next");
@@ -262,8 +270,7 @@ private slots:
         QFETCH(int, split);
         QFETCH(QStringList, events);
         Link t;
-        QVERIFY(t.open("127.0.0.230"));
-        t.connection.setFileReceiveRoot(t.dir.path());
+        QVERIFY(t.openReceivingInto("127.0.0.230", t.dir.path()));
         // The frame holds 5000 file bytes and the marker's first 20.
         const QByteArray stream = fileFrameHeader(5020) + field("got.bin") + field("/peer/got.bin")
             + pattern(5000) + afterData + frame(ZqMessage_GenericMessage, "next");
@@ -455,10 +462,8 @@ private slots:
     void tempFileNeverFollowsALink()
     {
         Link t;
-        QVERIFY(QDir().mkpath(t.at("root")));
         placeFile(t.at("victim"), "victim");
-        QVERIFY(t.open("127.0.0.37"));
-        t.connection.setFileReceiveRoot(t.at("root"));
+        QVERIFY(t.openReceivingInto("127.0.0.37", t.at("root")));
         const QString temp = t.connection.TempDirectory() + "/f.bin_127.0.0.37_%1.tmp";
         const quint32 next = ZqNetHostConnection::uniqueTempFileTagId;
         QVERIFY(QFile::link(t.at("victim"), temp.arg(next)));
@@ -481,8 +486,7 @@ private slots:
     {
         Link t;
         QVERIFY(QDir().mkpath(t.at("root/sub")) && QDir().mkpath(t.at("outside")));
-        QVERIFY(t.open("127.0.0.171"));
-        t.connection.setFileReceiveRoot(t.at("root"));
+        QVERIFY(t.openReceivingInto("127.0.0.171", t.at("root")));
         t.peerWrite(fileFrameHeader(10) + field("sub/f.txt") + field("/x/f.txt") + "12345");
         QTRY_COMPARE(t.log.events, QStringList { "startReceive f.txt f.txt" });
         QVERIFY(QDir(t.at("root/sub")).removeRecursively());
@@ -654,10 +658,8 @@ private slots:
     void linkSwappedOverTheTempFileIsNotCopied()
     {
         Link t;
-        QVERIFY(QDir().mkpath(t.at("root")));
         placeFile(t.at("secret"), "secret");
-        QVERIFY(t.open("127.0.0.242"));
-        t.connection.setFileReceiveRoot(t.at("root"));
+        QVERIFY(t.openReceivingInto("127.0.0.242", t.at("root")));
         const QString temp = t.connection.TempDirectory();
         t.peerWrite(fileFrameHeader(10) + field("f.txt") + field("/x/f.txt") + "12345");
         QTRY_COMPARE(tempFiles(temp).size(), 1);
@@ -686,8 +688,7 @@ private slots:
     {
         QFETCH(bool, byWatchDog);
         Link t;
-        QVERIFY(t.open("127.0.0.39"));
-        t.connection.setFileReceiveRoot(t.dir.path());
+        QVERIFY(t.openReceivingInto("127.0.0.39", t.dir.path()));
         QSignalSpy disconnected(&t.connection, &ZqNetHostConnection::disconnected);
         t.peerWrite(fileFrameHeader(100000) + field("part") + field("/x/part") + pattern(1000));
         QTRY_COMPARE(tempFiles(t.connection.TempDirectory()).size(), 1);

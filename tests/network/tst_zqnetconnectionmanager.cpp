@@ -16,15 +16,6 @@ static int openDescriptors()
     return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
 }
 
-static qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray all = status.readAll();
-    return all.mid(all.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
-}
-
 static const QString switchKey = QStringLiteral("ZqUdpBroadCaster_Enabled");
 
 // Run in a child process with a descriptor limit of 40: the descriptors run
@@ -315,14 +306,8 @@ private slots:
         QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
         QSignalSpy dropped(printer.server.get(), &ZqNetConnectionManager::clientDisconnected);
         const qint64 residentBefore = residentKiB();
-        const int size = 16 * 1024 * 1024;
-        const QByteArray held
-            = frame(ZqMessageTypes::ZqMessage_GenericMessage, pattern(size - 1024 * 1024), size);
-        std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i < 6; ++i) {
-            clients.emplace_back(new QTcpSocket);
-            clients.back()->connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
-        }
+        const QByteArray held = unfinishedFrame(16 * 1024 * 1024);
+        const auto clients = connectingClients(6, printer.address, ZqNetConnectionManager::ServerTcpPort);
         QTRY_COMPARE(accepted.count(), 6);
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1: it holds \\d+ of \\d+ "
@@ -475,11 +460,7 @@ private slots:
     {
         LoopbackServer printer;
         QSignalSpy accepted(printer.server.get(), &ZqNetConnectionManager::newClientConnection);
-        std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i < 9; ++i) {
-            clients.emplace_back(new QTcpSocket);
-            clients.back()->connectToHost(printer.address, ZqNetConnectionManager::ServerTcpPort);
-        }
+        const auto clients = connectingClients(9, printer.address, ZqNetConnectionManager::ServerTcpPort);
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetConnectionManager: refusing client 127.0.0.1: 8 clients, 8 from that"));
         QTRY_COMPARE(accepted.count(), 8);

@@ -25,15 +25,6 @@ QStringList filesStartingWith(const QString& prefix)
     return found;
 }
 
-qint64 statusKiB(const char* field)
-{
-    for (const QByteArray& line : fileBytes(QStringLiteral("/proc/self/status")).split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Stands in for the desktop's opener, so that nothing is launched.
 class LaunchCatcher : public QObject {
     Q_OBJECT
