@@ -144,13 +144,18 @@ private:
             client->write(frame(SetValueRequestDenied, id + text(key)));
             return;
         }
+        // The client asks at connect and again when a reader misses; a second flood
+        // interleaved with the first would leave older broadcasts after the newest.
+        const QByteArray flooded = "flooded " + key.toUtf8();
+        const bool floodNow = !client->property(flooded.constData()).toBool();
+        client->setProperty(flooded.constData(), true);
         if (key == ListKey) {
             client->write(frame(ValueRequestAccepted, id + text(key) + blob(list)));
             // A changed list: one name fewer.
             if (options.broadcastList)
                 client->write(frame(ValueUpdateBroadcast,
                     text(key) + blob(u32(quint32(options.listNames - 1)) + list.mid(8))));
-            if (options.listFlood > 0)
+            if (options.listFlood > 0 && floodNow)
                 flood(client, options.listFlood,
                     [](int i) { return frame(ValueUpdateBroadcast, text(ListKey) + blob(floodList(i))); });
         } else if (key == NameKey) {
@@ -161,7 +166,7 @@ private:
                 name += QByteArray(qMax(0, length - name.size()), 'x');
                 return frame(ValueUpdateBroadcast, text(NameKey) + blob(name));
             };
-            if (options.nameFlood > 0)
+            if (options.nameFlood > 0 && floodNow)
                 flood(client, options.nameFlood, nameFrame);
         } else {
             client->write(frame(GetValueRequestDenied, id + text(key)));
@@ -234,10 +239,10 @@ int main(int argc, char** argv)
         "broadcast-list", "After answering the list, broadcast it with one name fewer.");
     const QCommandLineOption name("name", "The printer's name.", "name", "Flood printer");
     const QCommandLineOption nameFlood(
-        "name-flood", "After answering the name, broadcast this many other names.", "count", "0");
+        "name-flood", "After the first answer of the name, broadcast this many other names.", "count", "0");
     const QCommandLineOption nameLength("name-length", "Pad flooded names to this many bytes.", "bytes", "0");
     const QCommandLineOption listFlood("list-flood",
-        "After answering the list, broadcast this many lists of five 10-character names.", "count", "0");
+        "After the first answer of the list, broadcast this many lists of five 10-character names.", "count", "0");
     const QCommandLineOption rate("rate",
         "Broadcasts a second for --list-flood and --name-flood; 0: as fast as the client takes them.",
         "count", "0");
