@@ -35,6 +35,7 @@ constexpr quint32 ValueUpdateBroadcast = 0xDC9B44C3;
 constexpr quint32 WatchDogPing = 0x7943A2A5;
 const QString NameKey = QStringLiteral("ZqNetValueKey_FriendlyPrinterName");
 const QString ListKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
+const QString MaterialKey = QStringLiteral("ZqNetValueKey_CustomMaterialXMLString");
 
 void logLine(const QJsonObject& line)
 {
@@ -49,6 +50,7 @@ struct Options {
     int nameFlood = 0;
     int nameLength = 0;
     int listFlood = 0;
+    int materialFlood = 0;
     int rate = 0;
     bool noRead = false;
     int readRate = 0;
@@ -158,6 +160,10 @@ private:
             if (options.listFlood > 0 && floodNow)
                 flood(client, options.listFlood,
                     [](int i) { return frame(ValueUpdateBroadcast, text(ListKey) + blob(floodList(i))); });
+            if (options.materialFlood > 0 && floodNow)
+                flood(client, options.materialFlood, [](int i) {
+                    return frame(ValueUpdateBroadcast, text(MaterialKey) + blob("Material " + QByteArray::number(i)));
+                });
         } else if (key == NameKey) {
             client->write(frame(ValueRequestAccepted, id + text(key) + blob(options.name.toUtf8())));
             const int length = options.nameLength;
@@ -243,14 +249,17 @@ int main(int argc, char** argv)
     const QCommandLineOption nameLength("name-length", "Pad flooded names to this many bytes.", "bytes", "0");
     const QCommandLineOption listFlood("list-flood",
         "After the first answer of the list, broadcast this many lists of five 10-character names.", "count", "0");
+    const QCommandLineOption materialFlood("material-flood",
+        "After the first answer of the list, broadcast this many material strings.", "count", "0");
     const QCommandLineOption rate("rate",
-        "Broadcasts a second for --list-flood and --name-flood; 0: as fast as the client takes them.",
+        "Broadcasts a second for the floods; 0: as fast as the client takes them.",
         "count", "0");
     const QCommandLineOption noRead("no-read", "Never read what the client sends.");
     const QCommandLineOption readRate(
         "read-rate", "Read only this many bytes a second of what the client sends, unparsed.", "bytes", "0");
     parser.addOptions(
-        { address, listNames, broadcastList, name, nameFlood, nameLength, listFlood, rate, noRead, readRate });
+        { address, listNames, broadcastList, name, nameFlood, nameLength, listFlood, materialFlood, rate, noRead,
+            readRate });
     parser.process(app);
 
     Options options;
@@ -260,6 +269,7 @@ int main(int argc, char** argv)
     options.nameFlood = parser.value(nameFlood).toInt();
     options.nameLength = parser.value(nameLength).toInt();
     options.listFlood = parser.value(listFlood).toInt();
+    options.materialFlood = parser.value(materialFlood).toInt();
     options.rate = parser.value(rate).toInt();
     options.noRead = parser.isSet(noRead);
     options.readRate = parser.value(readRate).toInt();

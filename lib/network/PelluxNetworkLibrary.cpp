@@ -37,7 +37,7 @@ PelluxNetworkLib::PelluxNetworkLib(QQuickItem* parent)
     manager = new ZqNetConnectionManager(false, this);
     connect(this, &PelluxNetworkLib::printerCountChanged, this, &PelluxNetworkLib::onConnected,
         Qt::DirectConnection);
-    for (ValueSignalGate* gate : { &listSignals, &nameSignals }) {
+    for (ValueSignalGate* gate : { &listSignals, &nameSignals, &materialStringSignals }) {
         gate->timer.setSingleShot(true);
         connect(&gate->timer, &QTimer::timeout, this, [this, gate] { _emitValueSignals(*gate); });
     }
@@ -364,17 +364,18 @@ void PelluxNetworkLib::_valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const Q
         _queueValueSignal(listSignals);
         break;
     case ZqNetValueKeys::ZqNetValueKey_CustomMaterialXMLString:
-        emit jsonAccepted(value);
+        _queueValueSignal(materialStringSignals, value);
         break;
     default:
         break;
     }
 }
 
-void PelluxNetworkLib::_queueValueSignal(ValueSignalGate& gate)
+void PelluxNetworkLib::_queueValueSignal(ValueSignalGate& gate, const QByteArray& value)
 {
-    // Each list replaces the interface's model and each name relabels it: one per
-    // interval is all anyone can see.
+    gate.newest = value;
+    // Each list replaces the interface's model, each name relabels it and each material
+    // string is copied into QML: one per interval is all anyone can see.
     const QPointer<ZqNetRequester> requester = qobject_cast<ZqNetRequester*>(sender());
     if (!gate.pending.contains(requester))
         gate.pending.append(requester);
@@ -391,6 +392,12 @@ void PelluxNetworkLib::_emitValueSignals(ValueSignalGate& gate)
 {
     gate.sinceLast.start();
     const auto pending = std::exchange(gate.pending, {});
+    // What the printers reported stays true once they are gone: the newest is told.
+    if (&gate == &materialStringSignals) {
+        if (!pending.isEmpty())
+            emit jsonAccepted(std::exchange(gate.newest, {}));
+        return;
+    }
     // A printer gone since has told the interface already.
     for (const QPointer<ZqNetRequester>& requester : pending) {
         if (!hostOf(requester))

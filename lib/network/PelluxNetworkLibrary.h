@@ -96,13 +96,15 @@ private:
     bool _hasRoomToSend(ZqNetRequester* requester);
     void _valueChanged(ZqNetValueKeys::ZqNetValuesKey key, const QByteArray& value);
     void _setConnected(bool connected, const QString& ip);
-    // Printers whose list (or name) changed since the last signal of that kind.
+    // Printers whose list (or name) changed since the last signal of that kind; for
+    // material strings, the newest one reported.
     struct ValueSignalGate {
         QVector<QPointer<ZqNetRequester>> pending;
+        QByteArray newest;
         QTimer timer;
         QElapsedTimer sinceLast;
     };
-    void _queueValueSignal(ValueSignalGate& gate);
+    void _queueValueSignal(ValueSignalGate& gate, const QByteArray& value = QByteArray());
     void _emitValueSignals(ValueSignalGate& gate);
 
     ZqNetConnectionManager* manager;
@@ -113,4 +115,5 @@ private:
     QMutex listLock;
     ValueSignalGate listSignals;
     ValueSignalGate nameSignals;
+    ValueSignalGate materialStringSignals;
 };

@@ -338,6 +338,7 @@ private slots:
     // names as fast as it could, froze the interface for seconds: each list replaced the
     // Settings list's model and each name refreshed its status. Whatever the rate, the
     // interface hears of each kind once per 100 ms at most, and then of the newest value.
+    // Material strings were each copied into QML too.
     void broadcastFloodIsCoalesced_data()
     {
         columns<QStringList, QString>("flood", "newest");
@@ -345,6 +346,7 @@ private slots:
                                << "M0003000-1,M0003000-2,M0003000-3,M0003000-4,M0003000-5";
         QTest::newRow("names") << QStringList { "--name-flood", "3000", "--name-length", "200" }
                                << "Flood 3000 " + QString(200 - 11, 'x');
+        QTest::newRow("material strings") << QStringList { "--material-flood", "3000" } << "Material 3000";
     }
     void broadcastFloodIsCoalesced()
     {
@@ -353,23 +355,22 @@ private slots:
         PrinterStandInProcess printer;
         QVERIFY(printer.start(FLOODPRINTER_BINARY, flood + QStringList { "--rate", "0" }));
         PelluxNetworkLib item;
-        const bool lists = flood.first() == "--list-flood";
         QStringList shown;
         QList<qint64> shownAt;
         QElapsedTimer clock;
         clock.start();
-        const auto read = [&] {
-            shown << (lists ? names(item.getMaterialJSONList()).join(',') : item.getPrinterName());
+        const auto show = [&](const QString& value) {
+            shown << value;
             shownAt << clock.elapsed();
         };
-        connect(&item, &PelluxNetworkLib::materialListChanged, this, [&] {
-            if (lists)
-                read();
-        });
-        connect(&item, &PelluxNetworkLib::printerNameChanged, this, [&] {
-            if (!lists)
-                read();
-        });
+        if (flood.first() == "--list-flood")
+            connect(&item, &PelluxNetworkLib::materialListChanged, this,
+                [&] { show(names(item.getMaterialJSONList()).join(',')); });
+        else if (flood.first() == "--name-flood")
+            connect(&item, &PelluxNetworkLib::printerNameChanged, this, [&] { show(item.getPrinterName()); });
+        else
+            connect(&item, &PelluxNetworkLib::jsonAccepted, this,
+                [&](const QByteArray& value) { show(QString::fromUtf8(value)); });
         QVERIFY(item.connectToPrinter(printer.address()));
         QVERIFY(!printer.waitFor("event", "flooded", 20000).isEmpty());
         // The newest is told of, also when it came right after another.
