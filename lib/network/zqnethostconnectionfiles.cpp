@@ -198,6 +198,22 @@ public:
         return false;
     }
 
+    // copying: the copier is busy with the first entry. Made by take().
+    LeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting)
+        : copier(copier)
+        , waiting(std::move(waiting))
+    {
+        // Files not copied by the time the application goes are removed then.
+        if (QCoreApplication::instance() && QCoreApplication::instance()->thread() == thread())
+            setParent(QCoreApplication::instance());
+        copier->setParent(this);
+        connect(copier, &ZqFileCopier::copyComplete, this, [this] { finishFirst(); });
+        connect(copier, &ZqFileCopier::copyFailed, this, [this] { finishFirst(); });
+        // Not from inside a signal the copier may be emitting right now.
+        if (!copying)
+            QMetaObject::invokeMethod(
+                this, [this] { startNext(); }, Qt::QueuedConnection);
+    }
     ~LeftoverCopies() override
     {
         {
@@ -220,22 +236,6 @@ public:
     }
 
 private:
-    LeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting)
-        : copier(copier)
-        , waiting(std::move(waiting))
-    {
-        // Files not copied by the time the application goes are removed then.
-        if (QCoreApplication::instance() && QCoreApplication::instance()->thread() == thread())
-            setParent(QCoreApplication::instance());
-        copier->setParent(this);
-        connect(copier, &ZqFileCopier::copyComplete, this, [this] { finishFirst(); });
-        connect(copier, &ZqFileCopier::copyFailed, this, [this] { finishFirst(); });
-        // Not from inside a signal the copier may be emitting right now.
-        if (!copying)
-            QMetaObject::invokeMethod(
-                this, [this] { startNext(); }, Qt::QueuedConnection);
-    }
-
     void finishFirst()
     {
         if (!waiting.isEmpty()) {
