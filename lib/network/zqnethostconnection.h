@@ -124,6 +124,13 @@ public:
     // included. Copies run one at a time per connection; a peer that sends
     // files faster than they can be copied is ended past this many.
     static constexpr int MaxWaitingLocalCopies = 32;
+    // The same for all connections of the process together, with the files
+    // that ended connections left waiting: a connection whose file would pass
+    // it is ended the same way.
+    static constexpr int MaxWaitingLocalCopiesInTotal = 8 * MaxWaitingLocalCopies;
+    // Threads that copy what ended connections left waiting, in the process;
+    // past them, an ending connection hands its files to one of them.
+    static constexpr int MaxLeftoverCopiers = 4;
 
 public slots:
     // False for the file type (use sendFile) or when the socket refuses the write.

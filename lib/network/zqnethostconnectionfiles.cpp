@@ -146,21 +146,62 @@ qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
 
 namespace {
 
+class LeftoverCopies;
+
+// Received files waiting for their copy into place, in every connection and
+// left by every ended one, and the copiers of ended connections: one count for
+// the process, as connections may live on several threads.
+QMutex waitingCopiesLock;
+int waitingCopies = 0;
+QVector<LeftoverCopies*> leftoverCopiers;
+int nextLeftoverCopier = 0;
+
+bool reserveWaitingCopy()
+{
+    QMutexLocker lock(&waitingCopiesLock);
+    if (waitingCopies >= ZqNetHostConnection::MaxWaitingLocalCopiesInTotal)
+        return false;
+    ++waitingCopies;
+    return true;
+}
+
+void releaseWaitingCopies(int count)
+{
+    QMutexLocker lock(&waitingCopiesLock);
+    waitingCopies -= count;
+}
+
 // Copies the received files a connection left waiting, after it has gone, on
 // the thread of that connection's copier; both go once the last one is in
-// place. So a connection ends at once, and no more threads copy than before.
+// place. So a connection ends at once. Past MaxLeftoverCopiers, later ends
+// hand their files to one of these instead of keeping a thread of their own.
 class LeftoverCopies : public QObject {
 public:
     struct Entry {
         QString tempFilePath;
         QString remoteFilePath;
+        QString root;
     };
 
-    // copying: the copier is busy with the first entry.
-    LeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting, QString root)
+    // Takes the files and, when it keeps them itself, the copier, which may be
+    // busy with the first one (copying). False: the copier is the caller's to end.
+    static bool take(ZqFileCopier* copier, bool copying, const QVector<Entry>& files)
+    {
+        QMutexLocker lock(&waitingCopiesLock);
+        if (leftoverCopiers.size() < ZqNetHostConnection::MaxLeftoverCopiers) {
+            leftoverCopiers.append(new LeftoverCopies(copier, copying, files));
+            return true;
+        }
+        // Picked up once its own list is done; it unregisters only with none left here.
+        LeftoverCopies* other = leftoverCopiers.at(nextLeftoverCopier++ % leftoverCopiers.size());
+        other->incoming += files;
+        return false;
+    }
+
+    // copying: the copier is busy with the first entry. Made by take().
+    LeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting)
         : copier(copier)
         , waiting(std::move(waiting))
-        , root(std::move(root))
     {
         // Files not copied by the time the application goes are removed then.
         if (QCoreApplication::instance() && QCoreApplication::instance()->thread() == thread())
@@ -175,10 +216,17 @@ public:
     }
     ~LeftoverCopies() override
     {
-        if (!copier)
-            return;
-        copier->cancelCopy();
-        delete copier;
+        {
+            QMutexLocker lock(&waitingCopiesLock);
+            leftoverCopiers.removeOne(this);
+            waiting += incoming;
+            incoming.clear();
+            waitingCopies -= waiting.size();
+        }
+        if (copier) {
+            copier->cancelCopy();
+            delete copier;
+        }
         if (!waiting.isEmpty()) {
             qWarning().noquote() << "ZqNetHostConnection: " + QString::number(waiting.size())
                     + " received files not copied into place";
@@ -190,29 +238,42 @@ public:
 private:
     void finishFirst()
     {
-        if (!waiting.isEmpty())
+        if (!waiting.isEmpty()) {
             removeTempFile(waiting.takeFirst().tempFilePath);
+            releaseWaitingCopies(1);
+        }
         startNext();
     }
     void startNext()
     {
-        while (!waiting.isEmpty()) {
-            copier->setOriginFile(waiting.first().tempFilePath);
-            copier->setDestinationFile(waiting.first().remoteFilePath);
-            copier->setDestinationRoot(root);
-            copier->setFollowOriginLink(false);
-            if (copier->copy())
-                return;
-            qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
-            removeTempFile(waiting.takeFirst().tempFilePath);
+        for (;;) {
+            while (!waiting.isEmpty()) {
+                copier->setOriginFile(waiting.first().tempFilePath);
+                copier->setDestinationFile(waiting.first().remoteFilePath);
+                copier->setDestinationRoot(waiting.first().root);
+                copier->setFollowOriginLink(false);
+                if (copier->copy())
+                    return;
+                qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
+                removeTempFile(waiting.takeFirst().tempFilePath);
+                releaseWaitingCopies(1);
+            }
+            QMutexLocker lock(&waitingCopiesLock);
+            if (incoming.isEmpty()) {
+                leftoverCopiers.removeOne(this);
+                break;
+            }
+            waiting.swap(incoming);
         }
+        // The copier, a child, goes with this: it may be emitting right now.
         copier = nullptr;
         deleteLater();
     }
 
     ZqFileCopier* copier;
     QVector<Entry> waiting;
-    QString root;
+    // Handed over by later ends; guarded by waitingCopiesLock.
+    QVector<Entry> incoming;
 };
 
 } // namespace
@@ -234,9 +295,20 @@ ZqNetHostConnection::~ZqNetHostConnection()
     else
         localCopier = new ZqFileCopier(true);
     QVector<LeftoverCopies::Entry> waiting;
+    const QString root = receiveRootForCopy();
     for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies))
-        waiting.append({ pending.tempFilePath, pending.remoteFilePath });
-    new LeftoverCopies(localCopier, copying, waiting, receiveRootForCopy());
+        waiting.append({ pending.tempFilePath, pending.remoteFilePath, root });
+    if (!LeftoverCopies::take(localCopier, copying, waiting)) {
+        // Another copier has the files, the one in progress included: it is
+        // copied again from its temporary file, which stays until then.
+        if (copying) {
+            localCopier->cancelCopy();
+            delete localCopier;
+        } else {
+            // It may be emitting the end of a copy to a slot that deletes this connection.
+            localCopier->deleteLater();
+        }
+    }
     localCopier = nullptr;
     pendingLocalCopies.clear();
 }
@@ -679,6 +751,18 @@ void ZqNetHostConnection::finishFileReceive()
         }
         return;
     }
+    if (!reserveWaitingCopy()) {
+        removeReceiveTempFile(tempFilePath);
+        const QPointer<ZqNetHostConnection> self(this);
+        emit fileTransferComplete();
+        emit fileTransferFailed();
+        if (self) {
+            protocolError(
+                QStringLiteral("%1 received files of all connections already wait for their copy into place")
+                    .arg(MaxWaitingLocalCopiesInTotal));
+        }
+        return;
+    }
     // Copies run one after another on the connection's one copier thread.
     pendingLocalCopies.append({ nullptr, localFilePath, tempFilePath, remoteFilePath });
     if (pendingLocalCopies.size() == 1)
@@ -716,6 +800,7 @@ void ZqNetHostConnection::startNextLocalCopy()
             return;
         qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
         removeReceiveTempFile(pendingLocalCopies.takeFirst().tempFilePath);
+        releaseWaitingCopies(1);
         emit fileTransferComplete();
         if (self)
             emit fileTransferFailed();
@@ -733,6 +818,7 @@ bool ZqNetHostConnection::takePendingCopy(ZqFileCopier* copier, PendingLocalCopy
         return false;
     *done = pendingLocalCopies.takeFirst();
     removeReceiveTempFile(done->tempFilePath);
+    releaseWaitingCopies(1);
     return true;
 }
 

@@ -651,6 +651,83 @@ private slots:
             QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
+    // A peer that connected again and again, each time leaving received files
+    // waiting, kept a copier thread per ended connection. The copiers of ended
+    // connections are now bounded, later ends hand their files over, and the
+    // files waiting in all connections are bounded together.
+    void leftoverCopiesBoundedInTotal_data()
+    {
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<int>("inPlace");
+        QTest::newRow("threads: all copied") << 8 << 8 * 24;
+        QTest::newRow("files: past 256 refused") << 11 << 256;
+    }
+    void leftoverCopiesBoundedInTotal()
+    {
+        QFETCH(int, connections);
+        QFETCH(int, inPlace);
+        const int files = 24; // two steps each and the message: one receive pass
+        QTemporaryDir dir;
+        const QString root = dir.filePath("root"), tmp = dir.filePath("tmp");
+        QVERIFY(QDir().mkpath(root) && QDir().mkpath(tmp));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress(freeLoopbackAddress(0)), 0));
+        std::vector<std::unique_ptr<ZqNetHostConnection>> hosts;
+        std::vector<std::unique_ptr<QTcpSocket>> peers;
+        std::vector<std::unique_ptr<FileLog>> logs;
+        for (int i = 0; i < connections; ++i) {
+            hosts.emplace_back(new ZqNetHostConnection(tmp, nullptr));
+            hosts.back()->setFileReceiveRoot(root);
+            logs.emplace_back(new FileLog(hosts.back().get()));
+            hosts.back()->Socket()->connectToHost(server.serverAddress(), server.serverPort());
+            QVERIFY(server.waitForNewConnection(10000));
+            peers.emplace_back(server.nextPendingConnection());
+            QTRY_VERIFY(hosts.back()->IsConnected());
+        }
+        const auto threads = [] {
+            return int(QDir("/proc/self/task").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+        };
+        // Without the event loop, no copy's end is taken in: every ended
+        // connection's files still wait, and its copier's thread would stay.
+        const auto threadsSettleTo = [&](int most) {
+            for (int tries = 0; tries < 2000 && threads() > most; ++tries)
+                QThread::msleep(5);
+            return threads() <= most;
+        };
+        const int before = threads();
+        for (int i = 0; i < connections; ++i) {
+            QByteArray wire;
+            for (int f = 0; f < files; ++f) {
+                const QByteArray name = "c" + QByteArray::number(i) + "f" + QByteArray::number(f);
+                wire += fileFrameHeader(1000) + field(name) + field("/x/" + name)
+                    + pattern(1000, i * files + f);
+            }
+            peers[i]->write(wire + frame(ZqMessage_GenericMessage, "next"));
+            QVERIFY(peers[i]->waitForBytesWritten(10000));
+            ZqNetHostConnection* host = hosts[i].get();
+            QSignalSpy ended(host, &ZqNetHostConnection::disconnected);
+            while (logs[i]->messages.isEmpty() && ended.isEmpty())
+                QVERIFY(host->Socket()->waitForReadyRead(10000) || !ended.isEmpty());
+            hosts[i].reset();
+            QVERIFY2(threadsSettleTo(before + ZqNetHostConnection::MaxLeftoverCopiers),
+                qPrintable(
+                    QString("%1 threads after %2 ends, %3 before").arg(threads()).arg(i + 1).arg(before)));
+        }
+        // Received files were all copied, whole, or refused as failed; nothing temporary stays.
+        QTRY_COMPARE_WITH_TIMEOUT(int(QDir(root).entryList(QDir::Files).size()), inPlace, 30000);
+        QTRY_COMPARE(tempFiles(tmp), QStringList());
+        QTRY_COMPARE(
+            QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        for (const QString& name : QDir(root).entryList(QDir::Files)) {
+            const int i = name.mid(1, name.indexOf('f') - 1).toInt();
+            const int f = name.mid(name.indexOf('f') + 1).toInt();
+            QCOMPARE(readFile(root + "/" + name), pattern(1000, i * files + f));
+        }
+        // The file past the bound failed, and ended the last connection.
+        QCOMPARE(logs.back()->events.count("failed"), inPlace < connections * files ? 1 : 0);
+        QTRY_VERIFY(threads() <= before);
+    }
+
     // The copy opened the temporary file again by its name and followed a
     // link swapped over it: a secret file from elsewhere was put in the
     // receive folder. The files now sit in a folder of mode 0700 of the
