@@ -296,7 +296,7 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
     connect(host, &ZqNetHostConnection::fileReceived, this, &ZqNetConnectionManager::OnFileReceived);
     connect(host, &ZqNetHostConnection::fileStartReceive, this, &ZqNetConnectionManager::OnFileStartReceive);
     // After the connection's own handler: what is left in the socket is
-    // frames that are not whole yet.
+    // frames not yet whole, and whole ones past a pass's share.
     connect(host->Socket(), &QTcpSocket::readyRead, this, &ZqNetConnectionManager::boundUnfinishedFrames);
     clientConnections.append(host);
     emit newClientConnection(host);
@@ -318,7 +318,7 @@ void ZqNetConnectionManager::boundUnfinishedFrames()
         if (total <= MaxUnfinishedFrameBytes || !holder)
             return;
         dropClient(
-            holder, QStringLiteral("it holds %1 of %2 bytes of unfinished frames").arg(most).arg(total));
+            holder, QStringLiteral("it holds %1 of %2 bytes of unread frames").arg(most).arg(total));
     }
 }
 

@@ -46,8 +46,9 @@ public:
     // is dropped, and the next one, until it fits.
     static constexpr qint64 MaxQueuedSendBytes = 64 * 1024 * 1024;
     static constexpr int ClientSendStall_MS = 25000;
-    // Bytes of frames not yet whole, held for all clients together; past it
-    // the client holding the most is dropped.
+    // Unread bytes held for all clients together: frames not yet whole, and
+    // whole ones left for the next pass; past it the client holding the most
+    // is dropped.
     static constexpr qint64 MaxUnfinishedFrameBytes = 64 * 1024 * 1024;
 
     // Without a store the manager keeps a memory-only one of its own. The

@@ -311,7 +311,7 @@ private slots:
         QTRY_COMPARE(accepted.count(), 6);
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetConnectionManager: dropping client 127.0.0.1: it holds \\d+ of \\d+ "
-                               "bytes of unfinished frames$"));
+                               "bytes of unread frames$"));
         qint64 peakHeld = 0;
         for (auto& client : clients) {
             client->write(held);
