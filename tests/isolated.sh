@@ -13,7 +13,9 @@ chmod 700 "$XDG_RUNTIME_DIR"
 export QTWEBENGINE_DISABLE_SANDBOX=1
 if [ "$xvfb" = 1 ]; then
     unset QT_QPA_PLATFORM
-    exec xvfb-run -a -s "-screen 0 1600x1000x24" "$@"
+    # Without -noreset the server resets whenever its last client leaves, and a client
+    # connecting meanwhile (the next start of the application) is refused.
+    exec xvfb-run -a -s "-screen 0 1600x1000x24 -noreset" "$@"
 fi
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 exec "$@"

@@ -30,6 +30,7 @@ struct Client {
         QObject::connect(&ping, &QTimer::timeout,
             [this] { socket.write(frame(ZqMessageTypes::ZqMessage_WatchDogPing, "ZqWD")); });
         QObject::connect(&socket, &QTcpSocket::disconnected, &ping, &QTimer::stop);
+        QObject::connect(&socket, &QTcpSocket::disconnected, &reader, &QTimer::stop);
         socket.connectToHost(address, ZqNetConnectionManager::ServerTcpPort);
         ping.start(1000);
         if (rate > 0)
@@ -50,7 +51,7 @@ private slots:
     // for it, was dropped after taking 410 KB: only the socket's own writes counted as
     // progress, and the kernel hands those back only after a third of its buffer drained.
     // The same held for clients of the server role and of the stand-in. Each place keeps
-    // a peer reading 16 KB/s for 60 s beside one that reads nothing and goes in 25 s.
+    // a peer reading 16 KB/s beside one that reads nothing and goes in 25 s.
     void slowReaderStaysNonReaderGoes()
     {
         const QString document(1024 * 1024, QLatin1Char('A'));
@@ -99,29 +100,36 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("^ZqNetHostConnection\\(127\\.0\\.0\\.1\\): the peer took none of the "
                                "\\d+ bytes waiting for it in the last 25000 ms, disconnecting$"));
-        // Waited for with room for a busy machine, yet before the slow readers' 60 s are over.
-        QVERIFY(stalledEnded.count() == 1 || stalledEnded.wait(55000));
-        QTRY_COMPARE_WITH_TIMEOUT(serverEnded, QList<ZqNetHostConnection*> { stalledHost },
-            int(qMax<qint64>(1, 55000 - clock.elapsed())));
-        const QVariantMap dropped
-            = standIn.waitFor("event", "dropped", int(qMax<qint64>(1, 55000 - clock.elapsed())));
+        // Each waited for with room for a busy machine.
+        QVERIFY(stalledEnded.count() == 1 || stalledEnded.wait(120000));
+        QTRY_VERIFY_WITH_TIMEOUT(serverEnded.contains(stalledHost), 120000);
+        const QVariantMap dropped = standIn.waitFor("event", "dropped", 120000);
         QCOMPARE(dropped.value("reason").toString(), QStringLiteral("takes nothing"));
         qInfo("Non-readers dropped within %lld ms; the slow printer had taken %lld bytes then",
             clock.elapsed(), bytesRead(slow));
 
-        QTest::qWait(int(qMax<qint64>(0, 60000 - clock.elapsed())));
+        // Each slow reader stays until it has taken 800 KiB, however long a busy machine makes
+        // that. At 16 KB/s that is 50 s, twice the non-readers' limit: a slow reader judged
+        // stalled goes within the first 25 s, having taken at most 400 KiB.
+        const qint64 enough = 800 * 1024;
+        const auto slowOneEnded = [&] {
+            return slowEnded.count() > 0 || serverEnded.size() > 1
+                || slowOfServer.socket.state() != QAbstractSocket::ConnectedState
+                || standIn.count("event", "dropped") > 1
+                || slowOfStandIn.socket.state() != QAbstractSocket::ConnectedState;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(slowOneEnded()
+                || (bytesRead(slow) > enough && slowOfServer.taken > enough && slowOfStandIn.taken > enough),
+            240000);
         qInfo("After %lld ms the slow printer had taken %lld bytes, the server role's slow client %lld, the "
               "stand-in's %lld",
             clock.elapsed(), bytesRead(slow), slowOfServer.taken, slowOfStandIn.taken);
         QCOMPARE(slowEnded.count(), 0);
         QVERIFY(slowItem.property("connected").toBool());
-        QVERIFY2(bytesRead(slow) > 512 * 1024, qPrintable(QString::number(bytesRead(slow))));
-        QCOMPARE(serverEnded.size(), 1);
+        QCOMPARE(serverEnded, QList<ZqNetHostConnection*> { stalledHost });
         QCOMPARE(slowOfServer.socket.state(), QAbstractSocket::ConnectedState);
-        QVERIFY(slowOfServer.taken > 512 * 1024);
         QCOMPARE(standIn.count("event", "dropped"), 1);
         QCOMPARE(slowOfStandIn.socket.state(), QAbstractSocket::ConnectedState);
-        QVERIFY(slowOfStandIn.taken > 512 * 1024);
     }
 };
 
