@@ -17,8 +17,9 @@
 #include <cstdlib>
 #include <unistd.h>
 
-// Without a display, reruns this benchmark under xvfb-run with its first argument. False
-// when there is no display to run on: it has said why, and the benchmark ends as skipped.
+// Without a display, reruns this benchmark under xvfb-run with its first argument; the
+// server must not reset between the app starts it times. False when there is no display
+// to run on: it has said why, and the benchmark ends as skipped.
 inline bool haveDisplay(int argc, char* argv[])
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -28,7 +29,7 @@ inline bool haveDisplay(int argc, char* argv[])
         return false;
     }
     setenv("GELV_BENCH_UNDER_XVFB", "1", 1);
-    execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", argv[0],
+    execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1600x1000x24 -noreset", argv[0],
         argc > 1 ? argv[1] : nullptr, static_cast<char*>(nullptr));
     std::printf("no display and no xvfb-run: skipped\n");
     return false;
