@@ -98,6 +98,10 @@ void ZqFileCopier::releaseWorker()
     // A worker not yet deleted must not take the next copy's start too.
     disconnect(this, &ZqFileCopier::startCopy, worker, nullptr);
     emit deleteWorker();
+    // Nor a later deleteWorker(): that emission would race this worker's own
+    // deletion on its thread, which leaks the connection's slot in Qt. The
+    // call already queued is still delivered.
+    disconnect(this, &ZqFileCopier::deleteWorker, worker, nullptr);
     worker = nullptr;
 }
 
