@@ -740,27 +740,22 @@ void ZqNetHostConnection::finishFileReceive()
     receiveMarkerEchoBytes = FileStopMarker.size();
     if (!received)
         return;
-    if (pendingLocalCopies.size() >= MaxWaitingLocalCopies) {
+    // Refused past the bounds: the sender hears of a failure, and the connection ends.
+    QString refusal;
+    if (pendingLocalCopies.size() >= MaxWaitingLocalCopies)
+        refusal = QStringLiteral("%1 received files already wait for their copy into place")
+                      .arg(pendingLocalCopies.size());
+    else if (!reserveWaitingCopy())
+        refusal
+            = QStringLiteral("%1 received files of all connections already wait for their copy into place")
+                  .arg(MaxWaitingLocalCopiesInTotal);
+    if (!refusal.isEmpty()) {
         removeReceiveTempFile(tempFilePath);
         const QPointer<ZqNetHostConnection> self(this);
         emit fileTransferComplete();
         emit fileTransferFailed();
-        if (self) {
-            protocolError(QStringLiteral("%1 received files already wait for their copy into place")
-                              .arg(pendingLocalCopies.size()));
-        }
-        return;
-    }
-    if (!reserveWaitingCopy()) {
-        removeReceiveTempFile(tempFilePath);
-        const QPointer<ZqNetHostConnection> self(this);
-        emit fileTransferComplete();
-        emit fileTransferFailed();
-        if (self) {
-            protocolError(
-                QStringLiteral("%1 received files of all connections already wait for their copy into place")
-                    .arg(MaxWaitingLocalCopiesInTotal));
-        }
+        if (self)
+            protocolError(refusal);
         return;
     }
     // Copies run one after another on the connection's one copier thread.
