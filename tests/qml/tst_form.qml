@@ -370,6 +370,143 @@ TestCase {
         verify(MaterialDocumentMediator.documentHasUnsavedChanges())
     }
 
+    // Regression: the fields kept showing digits the file does not keep ('g', 6 for most
+    // decimals, 12 decimals for the scaling factors), so the form showed one number while
+    // the file and the printer got another.
+    function test_fieldShowsTheNumberTheFileHolds_data() {
+        return [
+            { tag: "Exposure", label: "Exposure (mJ)", keys: "12.345678", shown: "12.3457", element: "Exposure",
+              written: "12.3457" },
+            { tag: "Time Multiplier", label: "Time Multiplier", keys: "1.23456789", shown: "1.23457",
+              element: "TimeMultiplier", written: "1.23457" },
+            { tag: "Foundation Exposure", label: "Foundation Exposure (mJ)", keys: "7.654321", shown: "7.65432",
+              element: "FoundationExposure", written: "7.65432" },
+            { tag: "Z Bleed Depth", label: "Z Bleed Depth (mm)", keys: "0.123456789", shown: "0.123457",
+              element: "ZBleedDepth_mm", written: "0.123457" },
+            { tag: "Scaling Factor X", label: "Scaling Factor X", keys: "0.95000000000001", shown: "0.95",
+              element: "MaterialScalingFactorX", written: "0.950000000000" }
+        ]
+    }
+
+    function test_fieldShowsTheNumberTheFileHolds(data) {
+        newDocument()
+        var input = typeInto(data.label, data.keys)
+        finishEditing()
+        var written = elementText(MaterialDocumentMediator.document.ToXMLString(), data.element)
+        compare(input.text, data.shown)
+        compare(written, data.written)
+        // compare() forgives differences under 1e-5 between numbers.
+        verify(Number(input.text) === Number(written), input.text + " shown, " + written + " written")
+    }
+
+    // Regression: " 2 " was refused as no number while the field seemed to show 2.
+    function test_spacesAroundANumberAreNotPartOfIt_data() {
+        return [
+            { tag: "decimal", label: "Over Exposure Factor", target: "qualityLevel", property: "overExposureFactor",
+              element: "OverExposureFactor" },
+            { tag: "whole number", label: "Kick (ms)", target: "cycleSetting", property: "kick_ms", element: "Kick_ms" }
+        ]
+    }
+
+    function test_spacesAroundANumberAreNotPartOfIt(data) {
+        newDocument()
+        var shown = field(data.label).input
+        typeInto(data.label, " 2 ")
+        compare(shown.refusal, "")
+        finishEditing()
+        compare(shown.text, "2")
+        verify(MaterialDocumentMediator[data.target][data.property] === 2)
+        compare(elementText(MaterialDocumentMediator.document.ToXMLString(), data.element), "2")
+    }
+
+    // Regression: Save, Install and Distribute ended editing first, which put the field's
+    // earlier value back, and then wrote or sent that value without a word; the note then
+    // named the value shown ("1.5   Not kept: out of range") as if it had been refused.
+    function test_refusedTextInAFieldStopsSaveInstallAndDistribute_data() {
+        return [
+            { tag: "Save", action: "save", dialog: "saveDialog" },
+            { tag: "Distribute", action: "distribute", dialog: "distributeDialog" },
+            { tag: "Install", action: "install", printer: true }
+        ]
+    }
+
+    function test_refusedTextInAFieldStopsSaveInstallAndDistribute(data) {
+        var header = screenForm.formHeader
+        printerAddress = ""
+        if (data.printer) {
+            printerAddress = testSupport.launchPrinter(["--mode", "accept", "--name", printerName, "--group-key", groupKey32])
+            verify(printerAddress !== "")
+            verify(NetworkConnectionMediator.connectToPrinter(printerAddress))
+            tryVerify(function () { return NetworkConnectionMediator.getPrinterName(-1) === printerName }, 20000)
+        }
+        openClean(false)
+        var shown = field("Time Multiplier").input
+        typeInto("Time Multiplier", "6")
+        verify(shown.inputItem.activeFocus)
+        header[data.action]()
+        compare(header.validationDialog.opened, true)
+        compare(MaterialDocumentMediator.formValidationErrorMessages,
+                ["<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5."])
+        compare(openedDialogs, [])
+        compare(header.installButton.text, "Install")
+        compare([shown.text, shown.refusal], ["6", "Out of range"])
+        compare(MaterialDocumentMediator.qualityLevel.timeMultiplier, 1.5)
+        header.validationDialog.close()
+
+        // Left, the field puts its value back and names the text it did not keep; the
+        // same action then goes ahead, so a write or send above would have been seen.
+        shown.inputItem.forceActiveFocus()
+        finishEditing()
+        compare([shown.text, shown.refusal], ["1.5", "6 not kept: out of range"])
+        header[data.action]()
+        compare(header.validationDialog.opened, false)
+        if (data.printer) {
+            tryCompare(header.installSucceededDialog, "opened", true, 20000)
+            compare(setRequests().length, 1)
+        } else {
+            compare(openedDialogs, [screenForm[data.dialog]])
+        }
+    }
+
+    // Regression: the note took the field's right part, pushing the value out of view
+    // ("45678" of "1.2345678"), and was cut ("Not kept: not a n..."). It now wraps under
+    // the field, and its row makes room for it.
+    function test_noteLeavesTheValueAndItselfInView_data() {
+        return [ { tag: "1280 wide with Help open", width: 876 }, { tag: "smallest window", width: 1100 },
+                 { tag: "wide", width: 1598 } ]
+    }
+
+    function test_noteLeavesTheValueAndItselfInView(data) {
+        harness.width = data.width
+        newDocument()
+        var item = field("Version")
+        typeInto("Version", "1.2345678")
+        finishEditing()
+        typeInto("Version", "1.2345678e")
+        finishEditing()
+        var input = item.input.inputItem
+        var note = item.input.noteItem
+        compare([input.text, note.text], ["1.2345678", "1.2345678e not kept: not a number"])
+        var section = currentForm().materialSection
+        var overlapping = function () {
+            var top = note.mapToItem(section, 0, 0).y
+            var bottom = top + note.height
+            return section.fieldItems.concat(currentForm().qualitySection.fieldItems).filter(function (other) {
+                var otherTop = other.mapToItem(section, 0, 0).y
+                return other !== item && otherTop < bottom && otherTop + other.height > top
+                       && other.mapToItem(section, 0, 0).x < item.x + item.width
+                       && other.mapToItem(section, 0, 0).x + other.width > item.x
+            }).map(function (other) { return other.field.label })
+        }
+        tryVerify(function () { return overlapping().length === 0 }, 10000)
+        compare(overlapping(), [])
+        verify(!note.truncated)
+        verify(note.width <= item.width)
+        verify(input.contentWidth <= input.width - input.leftPadding - input.rightPadding,
+               input.contentWidth + " wide in " + input.width)
+        harness.width = 1400
+    }
+
     // Regression: with Help open at 1280 x 720, and in a small window, fields lay outside the
     // tab and labels were cut ("Release Raise Min (mm").
     function test_everyFieldAndLabelFitsTheTab_data() {

@@ -5,11 +5,13 @@ import ".."
 
 // Single-line input with the form's styling. A number field (one with an integer or
 // decimal range) holds exactly what is typed; only text that is a number in range, or
-// empty, is reported by userEdited and so reaches the model. Other text is marked at
-// the field, and when editing ends it is put back to the value the field had when
-// editing began, with the reason left showing. Characters are never dropped one by
-// one: a dropped key would join the digits around it into another number. Text
-// filled in by setText() is shown as it is, in range or not.
+// empty, is reported by userEdited and so reaches the model, as the number the file
+// will hold. Other text is marked at the field, and when editing ends it is put back
+// to the value the field had when editing began, with a note under the field naming
+// the text not kept. When editing ends on an accepted number, the field shows the
+// number the file will hold. Characters are never dropped one by one: a dropped key
+// would join the digits around it into another number. Text filled in by setText()
+// is shown as it is, in range or not.
 Item {
     id: fieldText
 
@@ -28,11 +30,16 @@ Item {
     // NaN = unset; -1 is a real bound (XY Trim starts at -1.0).
     property real doubleMin: NaN
     property real doubleMax: NaN
+    // How the file writes a decimal (QString::number's format and precision); "" keeps
+    // the text itself.
+    property string fileFormat: "g"
+    property int filePrecision: 6
     // The last accepted text: what the model holds from this field.
     property string validatedValue: ""
     // Why the field does not hold, or did not keep, what was typed; "" when it does.
     readonly property alias refusal: note.text
     readonly property alias inputItem: input
+    readonly property alias noteItem: note
     readonly property bool hovered: hoverArea.containsMouse
 
     // Set while the field changes its own text: no check, no userEdited.
@@ -40,6 +47,10 @@ Item {
     property string filledText: ""
     // The text when editing began, put back when editing ends on a refused text.
     property string editStartText: ""
+    // Set by holdRefusal(): a refused text stays, marked, when the field loses focus.
+    property bool keepRefused: false
+    // How far the note reaches below the field; 0 without a note.
+    readonly property real noteHeight: note.visible ? note.anchors.topMargin + note.height : 0
 
     signal editingFinished()
     // A change of the text that did not come from setText(), to a text that is accepted.
@@ -62,6 +73,7 @@ Item {
         validatedValue = value
         filledText = value
         editStartText = value
+        keepRefused = false
         note.text = ""
         filling = false
     }
@@ -72,16 +84,57 @@ Item {
         Globals.fieldInputOnEnabledChanged(enabled, input.activeFocus, inputBackground)
     }
 
+    // Spaces around a number are not part of it.
     function parseValue(text) {
+        text = text.trim()
         if (text === "" || !/^[+-]?(\d+\.?\d*|\.\d+)$/.test(text))
             return NaN
         return parseFloat(text)
     }
 
+    // A number in plain notation, as few digits as give it back exactly.
+    function plainNumber(value) {
+        var shortest = String(value)
+        var exponent = /^(-?)(\d)(?:\.(\d+))?e([+-]\d+)$/.exec(shortest)
+        if (!exponent)
+            return shortest
+        var digits = exponent[2] + (exponent[3] || "")
+        var point = 1 + parseInt(exponent[4], 10)
+        if (point <= 0)
+            digits = "0." + new Array(1 - point).join("0") + digits
+        else if (point >= digits.length)
+            digits = digits + new Array(point - digits.length + 1).join("0")
+        else
+            digits = digits.slice(0, point) + "." + digits.slice(point)
+        return exponent[1] + digits
+    }
+
+    // The text of the number the file will hold for an accepted text.
+    function keptText(text) {
+        if (!isNumber)
+            return text
+        text = text.trim()
+        if (text === "")
+            return ""
+        if (hasIntRange)
+            return String(parseInt(text, 10))
+        if (fileFormat === "")
+            return text
+        return fileNumberText(parseValue(text))
+    }
+
+    // A decimal as the file will hold it, in plain notation (the field refuses exponents).
+    function fileNumberText(value) {
+        return plainNumber(Number(value.toLocaleString(Qt.locale("C"), fileFormat, filePrecision)))
+    }
+
     // "" when the text may reach the model; otherwise "unfinished" (the start of a
     // number, such as "-" or "."), "range", "whole" or "number".
     function refusalOf(text) {
-        if (!isNumber || text === "")
+        if (!isNumber)
+            return ""
+        text = text.trim()
+        if (text === "")
             return ""
         if (hasIntRange && !/^[+-]?\d+$/.test(text)) {
             if (/^[+-]?$/.test(text))
@@ -92,17 +145,44 @@ Item {
         var value = hasIntRange ? parseFloat(text) : parseValue(text)
         if (isNaN(value))
             return /^[+-]?\.?$/.test(text) ? "unfinished" : "number"
+        if (value < rangeBottom || value > rangeTop)
+            return "range"
+        // A number that rounds outside the range in the file is out of range too.
+        value = parseFloat(keptText(text))
         return value < rangeBottom || value > rangeTop ? "range" : ""
     }
 
-    function refusalText(reason, typing) {
+    // The note for a refused text; once it has been put back, the note names it.
+    function refusalText(reason, typing, refused) {
         if (typing) {
             return reason === "range" ? qsTr("Out of range")
                  : reason === "whole" ? qsTr("Whole numbers only")
                  : reason === "number" ? qsTr("Not a number") : ""
         }
-        return reason === "range" ? qsTr("Not kept: out of range")
-             : reason === "whole" ? qsTr("Not kept: whole numbers only") : qsTr("Not kept: not a number")
+        return (reason === "range" ? qsTr("%1 not kept: out of range")
+              : reason === "whole" ? qsTr("%1 not kept: whole numbers only") : qsTr("%1 not kept: not a number"))
+               .arg(refused)
+    }
+
+    // Why the text in the field would not be saved ("" when it would): a refused text
+    // still being edited, or one kept by holdRefusal(). A text filled in from the
+    // document is what the document holds; its own validation reports it.
+    function pendingRefusal() {
+        var reason = refusalOf(input.text)
+        if (reason === "" || (input.text === filledText && validatedValue === filledText))
+            return ""
+        return reason === "unfinished" ? "number" : reason
+    }
+
+    // Keeps a pending refused text, marked, until the user edits the field again, so
+    // that a Save refused because of it leaves it there to be corrected.
+    function holdRefusal() {
+        var reason = pendingRefusal()
+        if (reason !== "") {
+            keepRefused = true
+            note.text = refusalText(reason, true)
+        }
+        return reason
     }
 
     // A change the user made: marked when refused, reported when accepted.
@@ -112,7 +192,7 @@ Item {
         if (reason !== "")
             return
         validatedValue = value
-        userEdited(value)
+        userEdited(keptText(value))
     }
 
     function putText(value) {
@@ -128,16 +208,22 @@ Item {
         var reason = refusalOf(input.text)
         if (reason === "") {
             note.text = ""
+            var kept = keptText(input.text)
+            if (kept !== input.text) {
+                putText(kept)
+                validatedValue = kept
+            }
             return
         }
-        if (input.text === filledText && validatedValue === filledText)
+        if (keepRefused || (input.text === filledText && validatedValue === filledText))
             return
+        var refused = input.text
         putText(editStartText)
         if (validatedValue !== editStartText) {
             validatedValue = editStartText
-            userEdited(editStartText)
+            userEdited(keptText(editStartText))
         }
-        note.text = refusalText(reason, false)
+        note.text = refusalText(reason, false, refused)
     }
 
     TextField {
@@ -155,7 +241,7 @@ Item {
         verticalAlignment: TextInput.AlignVCenter
         placeholderText: fieldText.placeholderText
         placeholderTextColor: activeFocus ? Globals.colorNeutral2 : Globals.colorNeutral3
-        rightPadding: note.text === "" ? fieldText.rightPadding : fieldText.rightPadding + note.width + 6
+        rightPadding: fieldText.rightPadding
 
         background: Rectangle {
             id: inputBackground
@@ -167,9 +253,12 @@ Item {
 
         onActiveFocusChanged: {
             Globals.fieldInputOnFocusChanged(activeFocus, inputBackground)
-            if (activeFocus)
-                fieldText.editStartText = text
-            else
+            if (activeFocus) {
+                // A held refused text is edited again: leaving puts back what was there before it.
+                if (!fieldText.keepRefused)
+                    fieldText.editStartText = text
+                fieldText.keepRefused = false
+            } else
                 fieldText.finishEditing()
         }
         onEditingFinished: fieldText.editingFinished()
@@ -212,7 +301,7 @@ Item {
         }
     }
 
-    // Marks a refused text and says why, inside the field on the right.
+    // Marks a refused text; the note under the field says why, wrapped to the field's width.
     Rectangle {
         anchors.fill: input
         visible: note.text !== ""
@@ -224,12 +313,12 @@ Item {
 
     Text {
         id: note
+        anchors.top: input.bottom
+        anchors.topMargin: 2
+        anchors.left: parent.left
         anchors.right: parent.right
-        anchors.rightMargin: fieldText.rightPadding
-        anchors.verticalCenter: parent.verticalCenter
-        width: Math.min(implicitWidth, parent.width / 2)
         visible: text !== ""
-        elide: Text.ElideRight
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         textFormat: Text.PlainText
         font.family: Globals.fontAssistantRegularName
         font.pixelSize: Globals.fontSizeFieldNote

@@ -20,7 +20,10 @@ Item {
 
     visible: !isPlaceholder
     enabled: !isPlaceholder
-    implicitHeight: Globals.fieldLabelHeight + Globals.fieldInputHeight
+    // A note under the field that needs more than the gap below it makes the row taller.
+    readonly property real noteOverhang: input && input.noteHeight !== undefined
+                                         ? Math.max(0, input.noteHeight - Globals.gridSpacing) : 0
+    implicitHeight: Globals.fieldLabelHeight + Globals.fieldInputHeight + noteOverhang
 
     function presentBitValue() {
         var bit = FormFields.presentBit(field)
@@ -57,7 +60,10 @@ Item {
             input.setText(target[field.property])
         } else if (kind === "D" || kind === "I" || kind === "Istar") {
             if (isPresent()) {
-                input.setText(FormFields.valueText(field, target[field.property]))
+                // A decimal shows the number the file will hold, which may have fewer digits than the model.
+                var value = target[field.property]
+                input.setText(kind === "D" && typeof value === "number" && isFinite(value)
+                              ? input.fileNumberText(value) : FormFields.valueText(field, value))
             } else if (field.valueWhenAbsent !== undefined) {
                 writeText(field.valueWhenAbsent)
                 input.setText(field.valueWhenAbsent)
@@ -115,6 +121,21 @@ Item {
             var value = FormFields.parseDecimal(text)
             target[field.property] = isNaN(value) ? FormFields.intNoValue : value
         }
+    }
+
+    // For a refused text still in the field: keeps it there, marked, and returns the
+    // validation message naming the field and why; otherwise "".
+    function holdRefusal() {
+        if (!input || input.holdRefusal === undefined)
+            return ""
+        var reason = input.holdRefusal()
+        if (reason === "range") {
+            return qsTr("<b>%1</b> is outside the allowed range of %2 to %3.").arg(labelText)
+                    .arg(String(parseFloat(field.min))).arg(String(parseFloat(field.max)))
+        }
+        if (reason === "whole")
+            return qsTr("<b>%1</b> takes whole numbers only.").arg(labelText)
+        return reason === "" ? "" : qsTr("<b>%1</b> is not a number.").arg(labelText)
     }
 
     function onUserEdited(text) {
@@ -182,6 +203,8 @@ Item {
                        ? parseFloat(formField.field.min) : NaN
             doubleMax: (formField.field.kind === "D" || formField.field.kind === "version")
                        ? parseFloat(formField.field.max) : NaN
+            fileFormat: formField.field.kind === "D" ? FormFields.fileFormat(formField.field).format : ""
+            filePrecision: FormFields.fileFormat(formField.field).precision
             onUserEdited: formField.onUserEdited(text)
         }
     }

@@ -18,6 +18,7 @@
 // valueWhenAbsent: written and shown when the edited object lacks the value
 // valueWhenUnset:  for a field always written, the value it gets when no level of the
 //                  document sets it (the default its tooltip states)
+// format/precision: how the file writes a decimal field (QString::number); 'g', 6 when absent
 
 var sections = [
     { name: "Material", key: "material", rows: 1, share: 0 },
@@ -57,14 +58,15 @@ var fields = [
       valueWhenAbsent: "0.1" },
     // Quality, row 2
     { section: "quality", row: 2, label: QT_TR_NOOP("Over Exposure Factor"), target: "qualityLevel", property: "overExposureFactor",
-      kind: "D", min: "0.0", max: "5.0", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectOverExposureFactor" },
+      kind: "D", min: "0.0", max: "5.0", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectOverExposureFactor",
+      format: "g", precision: 12 },
     { section: "quality", row: 2, label: QT_TR_NOOP("Foundation Exposure (mJ)"), target: "qualityLevel", property: "foundationExposure",
       kind: "D", min: "0.1", max: "300.0", tooltip: QT_TR_NOOP("Default: 6 x Exposure"), flag: "BaseMaterialObjectFoundationExposure" },
     { section: "quality", row: 2, label: QT_TR_NOOP("XY Bleed (mm)"), target: "qualityLevel", property: "xYBleed_mm",
       kind: "D", min: "0.0", max: "3.0", tooltip: QT_TR_NOOP("Default: 0.0"), flag: "BaseMaterialObjectXYBleed_mm" },
     { section: "quality", row: 2, label: QT_TR_NOOP("Overhang Factor"), target: "qualityLevel", property: "overHangFactor",
       kind: "D", min: "0.0", max: "500.0", tooltip: QT_TR_NOOP("Default: 80"), flag: "BaseMaterialObjectOverHangFactor",
-      advanced: true, alwaysPresent: true },
+      advanced: true, alwaysPresent: true, format: "g", precision: 12 },
     // Quality, row 3
     { section: "quality", row: 3, label: QT_TR_NOOP("XY Trim (mm)"), target: "qualityLevel", property: "xYTrim_mm",
       kind: "D", min: "-1.0", max: "1.0", tooltip: QT_TR_NOOP("Default: 0.0"), flag: "BaseMaterialObjectXYTrim_mm",
@@ -73,17 +75,17 @@ var fields = [
       kind: "yesno", flag: "BaseMaterialObjectTestingTrim", advanced: true, alwaysPresent: true },
     { section: "quality", row: 3, label: QT_TR_NOOP("XY Shrinkage Factor"), target: "qualityLevel", property: "xYShrinkageFactor",
       kind: "D", min: "1.0", max: "1.2", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectXYShrinkageFactor",
-      advanced: true, alwaysPresent: true },
+      advanced: true, alwaysPresent: true, format: "g", precision: 14 },
     { section: "quality", row: 3, label: QT_TR_NOOP("Z Shrinkage Factor"), target: "qualityLevel", property: "zShrinkageFactor",
       kind: "D", min: "1.0", max: "1.2", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectZShrinkageFactor",
-      advanced: true, alwaysPresent: true },
+      advanced: true, alwaysPresent: true, format: "g", precision: 14 },
     // Quality, row 4
     { section: "quality", row: 4, label: QT_TR_NOOP("Scaling Factor X"), target: "qualityLevel", property: "materialScalingFactorX",
       kind: "D", min: "0.8", max: "1.2", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectMaterialScalingFactorX",
-      advanced: true, alwaysPresent: true, valueWhenUnset: "1.0" },
+      advanced: true, alwaysPresent: true, valueWhenUnset: "1.0", format: "f", precision: 12 },
     { section: "quality", row: 4, label: QT_TR_NOOP("Scaling Factor Y"), target: "qualityLevel", property: "materialScalingFactorY",
       kind: "D", min: "0.8", max: "1.2", tooltip: QT_TR_NOOP("Default: 1.0"), flag: "BaseMaterialObjectMaterialScalingFactorY",
-      advanced: true, alwaysPresent: true, valueWhenUnset: "1.0" },
+      advanced: true, alwaysPresent: true, valueWhenUnset: "1.0", format: "f", precision: 12 },
     { section: "quality", row: 4, kind: "placeholder" },
     { section: "quality", row: 4, kind: "placeholder" },
 
@@ -183,6 +185,12 @@ function parseInteger(text) {
     if (value < -2147483647 || value > 2147483647)
         return intNoValue
     return value
+}
+
+// How the file writes the field's number.
+function fileFormat(field) {
+    return { format: field.format !== undefined ? field.format : "g",
+             precision: field.precision !== undefined ? field.precision : 6 }
 }
 
 function placeholderFor(field, format) {

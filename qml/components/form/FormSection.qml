@@ -34,8 +34,9 @@ Item {
     readonly property int rowCount: sectionInfo ? (sectionInfo.share === 0 ? sectionInfo.rows
                                                    : Math.ceil(shownFields.length / columns)) : 0
 
-    implicitHeight: 40 + rowCount * (Globals.fieldLabelHeight + Globals.fieldInputHeight)
-                    + rowCount * Globals.gridSpacing
+    // Taller by what notes under the fields need beyond the gaps between rows.
+    implicitHeight: Math.max(40 + rowCount * (Globals.fieldLabelHeight + Globals.fieldInputHeight)
+                             + rowCount * Globals.gridSpacing, 40 + rows.height + Globals.gridSpacing)
 
     function fieldWidthOf(field) {
         if (field.share !== undefined)
@@ -55,6 +56,17 @@ Item {
                 return fieldItems[i]
         }
         return null
+    }
+
+    // The validation messages of the refused texts still in the fields, which stay there.
+    function holdRefusedFields() {
+        var messages = []
+        for (var i = 0; i < fieldItems.length; ++i) {
+            var message = fieldItems[i].holdRefusal()
+            if (message !== "")
+                messages.push(message)
+        }
+        return messages
     }
 
     // Fills every field from its model object. The fields that are always written

@@ -35,6 +35,12 @@ Item {
                 || sectionCycle.fieldByLabel(label)
     }
 
+    // The validation messages of the refused texts still in the fields, which stay there.
+    function holdRefusedFields() {
+        return sectionMaterial.holdRefusedFields().concat(sectionQuality.holdRefusedFields(),
+                                                          sectionCycle.holdRefusedFields())
+    }
+
     Component.onCompleted: {
         setDocumentProperties()
         sectionMaterial.document = document

@@ -26,6 +26,13 @@ Rectangle {
         qsTr("The material could not be installed. Printer is too far out of date.")
     property string installErrorMessage: installErrorGeneric
 
+    // Fills MaterialDocumentMediator.formValidationErrorMessages; the form screen adds the
+    // fields that hold a refused text.
+    property var validate: function () {
+        formSectionHeader.forceActiveFocus()
+        MaterialDocumentMediator.validateDocumentFields()
+    }
+
     signal saveDocumentRequested()
     signal distributeDocumentRequested()
     signal documentDrawerToggled()
@@ -45,9 +52,7 @@ Rectangle {
 
     // True when the document validates; otherwise the messages are shown.
     function validateOrShowMessages() {
-        // Ends editing in the form, so a field holding a refused text shows what the document holds before the check.
-        formSectionHeader.forceActiveFocus()
-        MaterialDocumentMediator.validateDocumentFields()
+        validate()
         if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
             validationDialog.open()
             return false

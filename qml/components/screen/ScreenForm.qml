@@ -193,9 +193,24 @@ Rectangle {
         closeTabKey = ""
     }
 
+    // Fills the validation messages: first the fields that hold a refused text (which stay
+    // there to be corrected: the document has the value before it), then the document's
+    // own. With no refused text, editing ends first, so the check sees what the fields show.
+    function validateDocumentAndFields() {
+        ensureContent()
+        var tab = closeableTabView.getTabByKey(MaterialDocumentMediator.documentKey)
+        var refused = tab && tab.item ? tab.item.holdRefusedFields() : []
+        if (refused.length === 0)
+            screenForm.forceActiveFocus()
+        MaterialDocumentMediator.validateDocumentFields()
+        if (refused.length > 0)
+            MaterialDocumentMediator.formValidationErrorMessages =
+                    refused.concat(MaterialDocumentMediator.formValidationErrorMessages)
+    }
+
     function closePromptSave() {
         ensureContent()
-        MaterialDocumentMediator.validateDocumentFields()
+        validateDocumentAndFields()
         if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
             validationDialog.open()
             return

@@ -84,6 +84,7 @@ Item {
         anchors.top: parent.top
         width: parent.width
         z: 1
+        validate: function () { screenForm.validateDocumentAndFields() }
         onSaveDocumentRequested: screenForm.saveDocument()
         onDistributeDocumentRequested: screenForm.distributeDocument()
         onDocumentDrawerToggled: screenForm.toggleDocumentationDrawer()
