@@ -472,31 +472,39 @@ TestCase {
     // ("45678" of "1.2345678"), and was cut ("Not kept: not a n..."). It now wraps under
     // the field, and its row makes room for it.
     function test_noteLeavesTheValueAndItselfInView_data() {
-        return [ { tag: "1280 wide with Help open", width: 876 }, { tag: "smallest window", width: 1100 },
-                 { tag: "wide", width: 1598 } ]
+        var rows = []
+        ;[["1280 wide with Help open", 876], ["smallest window", 1100], ["wide", 1598]].forEach(function (size) {
+            ;[["Version", "1.2345678"], ["Release Raise Min (mm)", "1.23457"]].forEach(function (f) {
+                rows.push({ tag: f[0] + ", " + size[0], width: size[1], label: f[0], kept: f[1] })
+            })
+        })
+        return rows
     }
 
     function test_noteLeavesTheValueAndItselfInView(data) {
         harness.width = data.width
         newDocument()
-        var item = field("Version")
-        typeInto("Version", "1.2345678")
+        var item = field(data.label)
+        typeInto(data.label, "1.2345678")
         finishEditing()
-        typeInto("Version", "1.2345678e")
+        typeInto(data.label, "1.23456789012345e")
         finishEditing()
         var input = item.input.inputItem
         var note = item.input.noteItem
-        compare([input.text, note.text], ["1.2345678", "1.2345678e not kept: not a number"])
-        var section = currentForm().materialSection
+        compare([input.text, note.text], [data.kept, "1.23456789012345e not kept: not a number"])
+        var form = currentForm()
         var overlapping = function () {
-            var top = note.mapToItem(section, 0, 0).y
-            var bottom = top + note.height
-            return section.fieldItems.concat(currentForm().qualitySection.fieldItems).filter(function (other) {
-                var otherTop = other.mapToItem(section, 0, 0).y
-                return other !== item && otherTop < bottom && otherTop + other.height > top
-                       && other.mapToItem(section, 0, 0).x < item.x + item.width
-                       && other.mapToItem(section, 0, 0).x + other.width > item.x
-            }).map(function (other) { return other.field.label })
+            var noteAt = note.mapToItem(form, 0, 0)
+            var found = []
+            ;[form.materialSection, form.qualitySection, form.cycleSection].forEach(function (section) {
+                section.fieldItems.forEach(function (other) {
+                    var at = other.mapToItem(form, 0, 0)
+                    if (other !== item && at.y < noteAt.y + note.height && at.y + other.height > noteAt.y
+                            && at.x < noteAt.x + note.width && at.x + other.width > noteAt.x)
+                        found.push(other.field.label)
+                })
+            })
+            return found
         }
         tryVerify(function () { return overlapping().length === 0 }, 10000)
         compare(overlapping(), [])
