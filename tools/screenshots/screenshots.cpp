@@ -211,7 +211,17 @@ void formScreen(QQmlEngine& engine)
         "    function helpProgress() {\n        var loader = form.documentationDrawer.children[0]\n"
         "        return loader.item ? loader.item.loadProgress : -1\n    }\n"
         "    function createAndSave() {\n        MaterialDocumentMediator.createDocument(\"ORV_2.0_AA\")\n"
-        "        form.formHeader.save()\n        return form.formHeader.validationDialog.opened\n    }\n}\n",
+        "        form.formHeader.save()\n        return form.formHeader.validationDialog.opened\n    }\n"
+        "    function toMinimumSize() {\n        form.formHeader.validationDialog.close()\n"
+        "        width = Globals.windowMinimumWidth; height = Globals.windowMinimumHeight\n        return "
+        "true\n    }\n"
+        "    function atMinimumSize() {\n"
+        "        return width === Globals.windowMinimumWidth && height === Globals.windowMinimumHeight\n    "
+        "}\n"
+        "    function focusField(label) {\n        var tabs = form.closeableTabView.tabView\n"
+        "        var input = tabs.getTab(tabs.currentIndex).item.fieldByLabel(label).input.inputItem\n"
+        "        input.forceActiveFocus(); input.selectAll(); return true\n    }\n"
+        "    function leaveField() { form.forceActiveFocus(); return true }\n}\n",
         "qrc:/formscreens.qml");
     auto* window = qobject_cast<QQuickWindow*>(root.get());
     if (call(window, "load", QStringLiteral(SAMPLE_DOCUMENT)).toBool()) {
@@ -222,6 +232,23 @@ void formScreen(QQmlEngine& engine)
     }
     if (call(window, "createAndSave").toBool())
         shoot(window, QStringLiteral("validation_dialog.png"));
+
+    // Refused texts put back at the smallest window size: each value and its whole note in view.
+    call(window, "toMinimumSize");
+    waitFor([window] { return call(window, "atMinimumSize").toBool(); });
+    const QStringList typed[] = { { QStringLiteral("Version"), QStringLiteral("1.2345678"),
+                                      QStringLiteral("1.2345678e") },
+        { QStringLiteral("Time Multiplier"), QStringLiteral("1.5"), QStringLiteral("1.2345678901234567e") } };
+    for (const QStringList& field : typed) {
+        for (int i = 1; i < field.size(); ++i) {
+            call(window, "focusField", field.first());
+            for (const QChar key : field.at(i))
+                QTest::keyClick(window, key.toLatin1());
+            call(window, "leaveField");
+        }
+    }
+    QTest::qWait(200);
+    shoot(window, QStringLiteral("form_notes_minimum_size.png"));
 }
 
 } // namespace
