@@ -896,7 +896,9 @@ TestCase {
             { tag: "close without saving", answer: "discard", tabClosed: true, fileChanged: false },
             { tag: "click outside", answer: "outside", tabClosed: false, fileChanged: false },
             { tag: "save, dialog cancelled", answer: "cancel", tabClosed: false, fileChanged: false },
-            { tag: "new document, save", answer: "save", newDocument: true, tabClosed: true, fileChanged: true }
+            { tag: "new document, save", answer: "save", newDocument: true, tabClosed: true, fileChanged: true },
+            // Regression: the prompt's save wrote the value before a refused text that a Save had left in its field.
+            { tag: "save, refused text in a field", answer: "refused", tabClosed: false, fileChanged: false }
         ]
     }
 
@@ -911,6 +913,11 @@ TestCase {
             doc.friendlyName = "From prompt"
             doc.friendlyColorRed = doc.friendlyColorGreen = doc.friendlyColorBlue = 1
         }
+        if (data.answer === "refused") {
+            typeInto("Time Multiplier", "6")
+            screenForm.formHeader.save()
+            screenForm.formHeader.validationDialog.close()
+        }
         doc.description = "edited before closing"
 
         tabView.closeClicked(key)
@@ -919,6 +926,11 @@ TestCase {
             screenForm.closePrompt.clickedConfirm()
             verify(screenForm.saveBeforeClosingInProgress)
             screenForm.saveDialogAccepted(url(path))
+        } else if (data.answer === "refused") {
+            screenForm.closePrompt.clickedConfirm()
+            compare([screenForm.validationDialog.opened, screenForm.saveBeforeClosingInProgress, openedDialogs],
+                    [true, false, []])
+            compare(field("Time Multiplier").input.text, "6")
         } else if (data.answer === "discard") {
             screenForm.closePrompt.close()
             screenForm.closePrompt.clickedCancel()
