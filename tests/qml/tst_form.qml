@@ -475,7 +475,8 @@ TestCase {
         var rows = []
         ;[["1280 wide with Help open", 876], ["smallest window", 1100], ["wide", 1598]].forEach(function (size) {
             ;[["Version", "1.2345678"], ["Release Raise Min (mm)", "1.23457"]].forEach(function (f) {
-                rows.push({ tag: f[0] + ", " + size[0], width: size[1], label: f[0], kept: f[1] })
+                rows.push({ tag: f[0] + ", " + size[0], width: size[1], label: f[0], kept: f[1],
+                            longest: f[0] === "Version" && size[1] >= 1100 ? "1000000000000" : "" })
             })
         })
         return rows
@@ -512,6 +513,13 @@ TestCase {
         verify(note.width <= item.width)
         verify(input.contentWidth <= input.width - input.leftPadding - input.rightPadding,
                input.contentWidth + " wide in " + input.width)
+        // The longest version in range, once editing ends, is drawn small enough to fit.
+        if (data.longest) {
+            typeInto(data.label, data.longest)
+            finishEditing()
+            verify(input.contentWidth <= input.width - input.leftPadding - input.rightPadding,
+                   input.contentWidth + " wide in " + input.width)
+        }
         harness.width = 1400
     }
 

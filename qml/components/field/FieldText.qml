@@ -233,7 +233,14 @@ Item {
         color: Globals.colorFormFieldInputFont
         selectionColor: Globals.colorTextSelection
         selectByMouse: true
-        font.pixelSize: fieldText.fontSize
+        // A value too long for a narrow field is drawn smaller once editing ends, down to
+        // the note's size, so that all of it stays in view; past that it shows from its start.
+        font.pixelSize: {
+            var room = width - leftPadding - rightPadding
+            if (activeFocus || room <= 0 || fullWidth.advanceWidth <= room)
+                return fieldText.fontSize
+            return Math.max(Globals.fontSizeFieldNote, Math.floor(fieldText.fontSize * room / fullWidth.advanceWidth))
+        }
         font.italic: text === ""
         leftPadding: fieldText.leftPadding
         topPadding: fieldText.topPadding
@@ -253,6 +260,8 @@ Item {
 
         onActiveFocusChanged: {
             Globals.fieldInputOnFocusChanged(activeFocus, inputBackground)
+            if (!activeFocus)
+                cursorPosition = 0
             if (activeFocus) {
                 // A held refused text is edited again: leaving puts back what was there before it.
                 if (!fieldText.keepRefused)
@@ -299,6 +308,13 @@ Item {
             }
             fieldText.textTyped(text)
         }
+    }
+
+    TextMetrics {
+        id: fullWidth
+        font.family: input.font.family
+        font.pixelSize: fieldText.fontSize
+        text: input.text
     }
 
     // Marks a refused text; the note under the field says why, wrapped to the field's width.
