@@ -70,6 +70,7 @@ Item {
     function setText(value) {
         filling = true
         input.text = value
+        input.cursorPosition = 0
         validatedValue = value
         filledText = value
         editStartText = value
@@ -260,15 +261,15 @@ Item {
 
         onActiveFocusChanged: {
             Globals.fieldInputOnFocusChanged(activeFocus, inputBackground)
-            if (!activeFocus)
-                cursorPosition = 0
             if (activeFocus) {
                 // A held refused text is edited again: leaving puts back what was there before it.
                 if (!fieldText.keepRefused)
                     fieldText.editStartText = text
                 fieldText.keepRefused = false
-            } else
+            } else {
                 fieldText.finishEditing()
+                cursorPosition = 0
+            }
         }
         onEditingFinished: fieldText.editingFinished()
         // Return and Enter end editing; a refused text is put back first.
