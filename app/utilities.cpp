@@ -11,12 +11,17 @@
 #include <QNetworkRequest>
 #include <QSaveFile>
 #include <QSslConfiguration>
+#include <QTimer>
 
 const QString Utilities::supportRequestPath = QStringLiteral("/rest/servicedeskapi/request");
 QString Utilities::serviceDeskUrl = QStringLiteral(GELV_SERVICE_DESK_URL);
 QByteArray Utilities::serviceDeskCredential = GELV_SERVICE_DESK_CREDENTIAL;
+int Utilities::supportRequestTimeoutMs = 30000;
 
 namespace {
+
+// Set on a support reply that was abandoned for taking too long.
+const char timedOutProperty[] = "gelvTimedOut";
 
 // The hex text up to its first NUL byte (it has none when well formed).
 QString textUpToNul(const QByteArray& bytes)
@@ -131,6 +136,14 @@ void Utilities::submitSupportRequest(const QString& body) const
     // The answer's body is never looked at: drop it as it arrives instead of
     // holding an answer of any size in memory.
     connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
+    // A host that takes the connection and never answers would otherwise keep
+    // the support form waiting for ever. Aborting finishes the reply as failed.
+    QTimer::singleShot(supportRequestTimeoutMs, reply, [reply] {
+        if (!reply->isRunning())
+            return;
+        reply->setProperty(timedOutProperty, true);
+        reply->abort();
+    });
 }
 
 void Utilities::submitSupportReceiveResponse(QNetworkReply* response)
@@ -141,6 +154,10 @@ void Utilities::submitSupportReceiveResponse(QNetworkReply* response)
 
     const QVariant statusAttribute = response->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    if (response->property(timedOutProperty).toBool()) {
+        emit supportRequestFail(tr("The service desk did not answer in time."));
+        return;
+    }
     if (response->error() != QNetworkReply::NoError) {
         emit supportRequestFail(response->errorString());
         return;

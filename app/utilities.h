@@ -34,10 +34,13 @@ public:
 
     // POSTs body (JSON text) to serviceDeskUrl with serviceDeskCredential. The
     // outcome arrives as supportRequestSuccess() (HTTP 2xx only) or
-    // supportRequestFail().
+    // supportRequestFail(), at the latest after supportRequestTimeoutMs.
     Q_INVOKABLE void submitSupportRequest(const QString& body) const;
 
     static const QString supportRequestPath;
+    // A request still running after this long (30 s) is abandoned and fails,
+    // whatever the host does. Only tests shorten it.
+    static int supportRequestTimeoutMs;
     // From the build configuration; nothing outside the program changes them
     // (tests point them at a stand-in). The credential is "user:token".
     static QString serviceDeskUrl;

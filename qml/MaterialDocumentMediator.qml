@@ -511,7 +511,7 @@ Item {
         console.debug("encrypting xml value of length =", xml.length)
         if (!utility.encryptedDataToPath(urlFromLocalPath(path), DistributionMediator.distributionPassword,
                                          groupKey, xml)) {
-            return qsTr("Failed to write the distributable document to path - ") + localPathFromKey(keyFromPath(path))
+            return qsTr("Failed to write the distributable document to path - ") + String(fileURL)
         }
         return true
     }

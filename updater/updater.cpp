@@ -83,15 +83,18 @@ void Updater::onReply(QNetworkReply* reply)
         return;
     }
 
-    readFeed(reply->readAll());
+    // A body that is not JSON (a maintenance page, say) is no answer at all:
+    // the last feed's offer stands and the interface keeps its state.
+    if (!readFeed(reply->readAll()))
+        return;
     emit checkingFinished(m_url);
 }
 
-void Updater::readFeed(const QByteArray& body)
+bool Updater::readFeed(const QByteArray& body)
 {
-    // A body that is not JSON reads like a feed without our entry: every
-    // field empty, so the answer is a defined "no update".
     const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (document.isNull())
+        return false;
     const QJsonObject entry
         = document.object().value(QLatin1String("updates")).toObject().value(m_platformKey).toObject();
     m_openUrl = entry.value(QLatin1String("open-url")).toString();
@@ -113,4 +116,5 @@ void Updater::readFeed(const QByteArray& body)
         available = false;
     }
     setUpdateAvailable(available);
+    return true;
 }

@@ -41,7 +41,8 @@ public:
     static int checkTimeoutMs;
 
     // Takes the fields of a fetched feed body, as a finished check does.
-    void readFeed(const QByteArray& body);
+    // A body that is not JSON changes nothing and gives false.
+    bool readFeed(const QByteArray& body);
 
 public slots:
     // Starts a GET of url(); every call is a request of its own. Follows at
@@ -55,7 +56,8 @@ public slots:
     void setPlatformKey(const QString& key);
 
 signals:
-    // Emitted once per finished request, also when it failed.
+    // Emitted once per finished request, also when it failed; not for a
+    // body that is not JSON.
     void checkingFinished(const QString& url);
 
 private slots:

@@ -62,23 +62,6 @@ namespace {
         return QByteArray(decoded.data(), int(decoded.size()));
     }
 
-    // The hex decoder skips characters that are no hex digits; doing so
-    // before the text is split into salt, IV and cipher part makes the whole
-    // text follow that one rule.
-    QByteArray hexDigits(const QByteArray& text)
-    {
-        const auto isHex = [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        };
-        // Clean text, the usual case, is shared rather than copied.
-        if (std::all_of(text.cbegin(), text.cend(), isHex))
-            return text;
-        QByteArray digits(text.size(), Qt::Uninitialized);
-        digits.truncate(
-            int(std::copy_if(text.cbegin(), text.cend(), digits.begin(), isHex) - digits.begin()));
-        return digits;
-    }
-
     void logFailure(const char* what, const CryptoPP::Exception& e)
     {
         qCritical("%s\n", what);
@@ -185,9 +168,11 @@ QByteArray Encrypt::_encrypt(const QString& key, const QByteArray& data)
     return result;
 }
 
-QByteArray Encrypt::DecryptWithKey(const QString& key, const QByteArray& text, bool isSalted)
+// Salt, IV and cipher part are split by character position; the hex decoder
+// then skips what is no hex digit within each part, so a stray character in
+// the salt or the IV fails authentication instead of being read around.
+QByteArray Encrypt::DecryptWithKey(const QString& key, const QByteArray& message, bool isSalted)
 {
-    const QByteArray message = hexDigits(text);
     const int ivAt = isSalted ? 2 * SaltSize : 0;
     const int cipherAt = std::min(ivAt + 2 * IvSize, int(message.size()));
     const QByteArray iv = hexDecode(message.constData() + std::min(ivAt, int(message.size())),
@@ -225,9 +210,8 @@ QByteArray Encrypt::DecryptWithKey(const QString& key, const QByteArray& text, b
     return plain;
 }
 
-QByteArray Encrypt::DecryptWithPassword(const QString& password, const QByteArray& text)
+QByteArray Encrypt::DecryptWithPassword(const QString& password, const QByteArray& message)
 {
-    const QByteArray message = hexDigits(text);
     const QByteArray salt = hexDecode(message.constData(), std::min(2 * SaltSize, int(message.size())));
     return DecryptWithKey(d->keyTextFromPassword(password, salt), message, true);
 }

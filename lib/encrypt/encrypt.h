@@ -30,7 +30,10 @@ public:
     // HEX(salt 16) then the key encryption under the salted key: 64 + 2 * (size + 12) characters, or empty.
     Q_INVOKABLE QByteArray EncryptWithPassword(const QString& password, const QByteArray& data);
     // The plaintext, or empty when the key, the IV or the tag does not fit.
-    // Non-hex characters anywhere in the message are skipped before it is split.
+    // The message is split by character position: salt (when salted) and IV
+    // are its first 32-character parts, the cipher part the rest. Characters
+    // that are no hex digits are skipped within each part, so a stray one in
+    // the salt or IV shifts the split and authentication fails.
     Q_INVOKABLE QByteArray DecryptWithKey(const QString& key, const QByteArray& message, bool isSalted);
     Q_INVOKABLE QByteArray DecryptWithPassword(const QString& password, const QByteArray& message);
 

@@ -360,8 +360,10 @@ void PelluxMaterialDocument::writeToPath(QString path)
     if (!refusal.isEmpty())
         return _setOutcome(refusal);
     // Written to a temporary file that replaces the old one only when
-    // everything went out without error.
+    // everything went out without error. A writable file in a folder the user
+    // may not create files in is written in place instead.
     QSaveFile file(path);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return _setOutcome(file.errorString());
     QXmlStreamWriter writer(&file);
@@ -403,9 +405,9 @@ bool PelluxMaterialDocument::Validate(bool includeBaseClass)
         checkComponent(m_friendlyColorBlue, m_blueMinimum, m_blueMaximum, "Color Blue");
     }
 
-    // Written so that NaN passes, as the shared parameters do.
+    // Written so that NaN fails: it would be saved and sent as "nan".
     const auto checkFloat = [&messages](float value, float minimum, float maximum, const char* label) {
-        if (minimum > value || value > maximum)
+        if (!(value >= minimum && value <= maximum))
             messages << rangeMessage(QString::fromLatin1(label), floatText(minimum), floatText(maximum));
     };
     checkFloat(m_friendlyColorHueF, m_hueMinimum, m_hueMaximum, "Color Hue F");

@@ -69,8 +69,10 @@ public:
     // not regular, too large or beyond the bounds of DocumentFile are refused.
     Q_INVOKABLE void readFromPath(QString path);
     // Replaces the file only when everything was written; a failed save
-    // leaves the old file as it was. Refuses a target that is not a regular
-    // file. Outcome in hasError/errorString (cleared on success).
+    // leaves the old file as it was. The exception is a writable file in a
+    // folder where no temporary file can be made: that one is written in
+    // place. Refuses a target that is not a regular file. Outcome in
+    // hasError/errorString (cleared on success).
     Q_INVOKABLE void writeToPath(QString path);
 
     bool HasError() const { return m_hasError; }

@@ -147,21 +147,37 @@ private slots:
         QVERIFY2(log.hasFailure(failure), qPrintable(log.all()));
     }
 
-    // Lower case and blanks, also within the IV and the salt, which used to shift the split.
+    // Lower case and blanks are read in the cipher part. Salt, IV and cipher part are
+    // split by character position, so a blank within the first 32 (or 64) shifts the
+    // split and authentication fails.
+    void hexIsReadLeniently_data()
+    {
+        columns<bool, int, bool>("salted", "blankAt", "decrypts");
+        QTest::newRow("key, blanks in the cipher part") << false << 32 << true;
+        QTest::newRow("password, blanks in the cipher part") << true << 64 << true;
+        QTest::newRow("key, blank in the IV") << false << 30 << false;
+        QTest::newRow("password, blank in the salt") << true << 30 << false;
+        QTest::newRow("password, blank in the IV") << true << 62 << false;
+    }
     void hexIsReadLeniently()
     {
+        QFETCH(bool, salted);
+        QFETCH(int, blankAt);
+        QFETCH(bool, decrypts);
         Zq::Encrypt encrypt;
-        const QString key = asciiKey(64);
-        const QByteArray text = encrypt.EncryptWithKey(key, "lenient");
-        const QByteArray salted = encrypt.EncryptWithPassword(QStringLiteral("pw"), "lenient");
-        const auto spaced = [](const QByteArray& hex) {
-            QByteArray result;
-            for (int i = 0; i < hex.size(); ++i)
-                result += hex.at(i) + QByteArray(i % 3 ? " " : "\r\n");
-            return result.toLower();
-        };
-        QCOMPARE(encrypt.DecryptWithKey(key, spaced(text), false), QByteArray("lenient"));
-        QCOMPARE(encrypt.DecryptWithPassword(QStringLiteral("pw"), spaced(salted)), QByteArray("lenient"));
+        const QString secret = asciiKey(64);
+        const QByteArray text = salted ? encrypt.EncryptWithPassword(secret, "lenient")
+                                       : encrypt.EncryptWithKey(secret, "lenient");
+        // Blanks or line breaks after every digit from index blankAt on, all in lower case.
+        QByteArray spaced = text.left(blankAt);
+        for (int i = blankAt; i < text.size(); ++i)
+            spaced += text.at(i) + QByteArray(i % 3 ? " " : "\r\n");
+        spaced = spaced.toLower();
+        LogCapture log;
+        const QByteArray result = salted ? encrypt.DecryptWithPassword(secret, spaced)
+                                         : encrypt.DecryptWithKey(secret, spaced, false);
+        QCOMPARE(result, decrypts ? QByteArray("lenient") : QByteArray());
+        QCOMPARE(log.hasFailure(HashVerificationFailed), !decrypts);
     }
 
     // Regression: the hex prefix lived in the object, so a failed call could leave a salt

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,7 +16,10 @@
 #include <cmath>
 #include <memory>
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +44,32 @@ QStringList machineModels(PelluxMaterialDocument& document)
         models << document._machineAt(i)->machineModelNameToString(document._machineAt(i)->ModelName());
     return models;
 }
+
+// For this thread, file permissions hold for root too until it goes: the
+// capabilities that override them are taken out of the effective set, and put
+// back afterwards. Nothing changes for a user without them.
+class PermissionsEnforced {
+public:
+    PermissionsEnforced()
+    {
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = { m_saved[0], m_saved[1] };
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_changed = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~PermissionsEnforced()
+    {
+        if (m_changed)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    Q_DISABLE_COPY(PermissionsEnforced)
+
+private:
+    __user_cap_header_struct m_header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct m_saved[2] {};
+    bool m_changed = false;
+};
 
 } // namespace
 
@@ -71,7 +101,7 @@ private slots:
             { form.arg("Color Green", "0", "255"), form.arg("Color Blue", "0", "255") });
         row("limits", "1.0", "R", { 0, 255, 0, 1, 200 });
         row("hue below", "1.0", "R", { 0, 0, 0, -0.001, 0 }, { form.arg("Color Hue F", "0", "1") });
-        row("hue nan passes", "1.0", "R", { 0, 0, 0, std::nan(""), 0 });
+        row("hue nan", "1.0", "R", { 0, 0, 0, std::nan(""), 0 }, { form.arg("Color Hue F", "0", "1") });
     }
     void validationMessages()
     {
@@ -94,6 +124,34 @@ private slots:
             QMetaObject::invokeMethod(&document, "Validate", Q_RETURN_ARG(bool, result), Q_ARG(bool, true)));
         QCOMPARE(result, messages.isEmpty());
         QCOMPARE(document.ValidationErrorMessage(), messages);
+    }
+
+    // Regression: "nan" read from a file passed the range check, so it was saved and sent.
+    void nanColourFromFileFailsValidation_data()
+    {
+        columns<QString, QString>("element", "message");
+        QTest::newRow("hue") << "FriendlyColorHueF"
+                             << "<b>Color Hue F</b> is outside the allowed range of 0 to 1.";
+        QTest::newRow("saturation") << "FriendlyColorSatF"
+                                    << "<b>Color Sat F</b> is outside the allowed range of 0 to 200.";
+    }
+    void nanColourFromFileFailsValidation()
+    {
+        QFETCH(QString, element);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("nan.zqmat"));
+        QVERIFY(writeFile(path,
+            QStringLiteral("<ZqMaterial><Version>1.0</Version><FriendlyName>R</FriendlyName>"
+                           "<FriendlyColorRed>1</FriendlyColorRed><FriendlyColorGreen>2</FriendlyColorGreen>"
+                           "<FriendlyColorBlue>3</FriendlyColorBlue><%1>nan</%1></ZqMaterial>")
+                .arg(element)
+                .toUtf8()));
+        PelluxMaterialDocument document;
+        document.readFromPath(path);
+        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
+        QVERIFY(!document.Validate());
+        QCOMPARE(document.ValidationErrorMessage(), QStringList { message });
     }
 
     // A quality level checks its thickness, and the shared parameters only when asked; a
@@ -414,6 +472,31 @@ private slots:
         QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QString::fromUtf8(fileBytes(target)), document.ToXMLString());
+    }
+
+    // Regression: a writable file in a folder the user may not create files in could not
+    // be saved, since the temporary file beside it could not be made.
+    void writableFileInReadOnlyFolderIsSaved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("m.zqmat"));
+        QVERIFY(writeFile(path, "<ZqMaterial/>"));
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
+        const auto writable
+            = qScopeGuard([&dir] { ::chmod(QFile::encodeName(dir.path()).constData(), 0700); });
+        PermissionsEnforced enforced; // root ignores the folder's mode otherwise
+        QFile probe(dir.filePath(QStringLiteral("probe")));
+        if (probe.open(QIODevice::WriteOnly))
+            QSKIP("cannot make a folder unwritable here");
+
+        PelluxMaterialDocument document;
+        document.setFriendlyName(QStringLiteral("Resin"));
+        document.writeToPath(path);
+        QVERIFY2(!document.HasError(), qPrintable(document.ErrorString()));
+        QCOMPARE(QString::fromUtf8(fileBytes(path)), document.ToXMLString());
+        QCOMPARE(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "m.zqmat" });
     }
 
     // Hand-written files: load, save, compare every byte, reload, compare.

@@ -641,6 +641,25 @@ TestCase {
         compare(printer.connectDisconnectButton.text, "Connect")
     }
 
+    // Regression: a Disconnect pressed while the start-up retry still ran was read at its next
+    // tick as a failed first attempt, and the printer was connected again.
+    function test_disconnectEndsStartUpRetry() {
+        var address = startPrinter("", "accept")
+        ;[["printerIP", address], ["wasConnectedOnLastLoad", true],
+          ["previousPrintersDropdownList", []]].forEach(function (r) { testSupport.setStoredSetting("PrinterIP/" + r[0], r[1]) })
+        var printer = make(settingsComponent).printer
+        var retry = printer.networkRetryTimer
+        // No tick before the user has disconnected, however slow the connect; a short one after.
+        retry.interval = 600000
+        tryCompare(printer.connectDisconnectButton, "text", "Disconnect", 20000)
+        mouseClick(printer.connectDisconnectButton)
+        tryCompare(printer.connectDisconnectButton, "text", "Connect", 20000)
+        retry.interval = 100
+        wait(2 * retry.interval + printer.connectTimer.interval + 100)
+        compare([printer.connectDisconnectButton.text, NetworkConnectionMediator.connected], ["Connect", false])
+        compare(testSupport.printerLog(address).filter(function (l) { return l.event === "connected" }).length, 1)
+    }
+
     // Home builds the Settings section at once only for the start-up reconnect; otherwise
     // the first time it is shown, with the button offering Connect.
     function test_homeBuildsSettingsForReconnect_data() {
@@ -855,5 +874,23 @@ TestCase {
         verify(!support.supportMessageSubmitStatus.visible)
         mouseClick(support.supportMessageSubmitButton)
         compare(stand.bodies.length, 2)
+    }
+
+    // Regression: a service desk that took the request and never answered left the form
+    // disabled until Home was built again.
+    function test_silentServiceDeskEndsRequest() {
+        verify(testSupport.startSilentServiceDesk(300))
+        ;["FirstName", "LastName", "Email", "Company"].forEach(function (f) { Globals["settingsUser_Set" + f]("A") })
+        var support = createTemporaryObject(supportComponent, testCase) // with the real Utilities
+        support.supportMessageField.text = "Hello"
+        mouseClick(support.supportMessageSubmitButton)
+        compare(support.supportMessageSubmitStatus.text, "Submitting...")
+        tryCompare(support.supportMessageSubmitButton, "isEnabled", true, 20000)
+        compare(support.supportMessageSubmitStatus.text, "Failed to submit. Please check your connection and try again.\n"
+                + "(The service desk did not answer in time.)")
+        mouseClick(support.supportMessageField)
+        keyClick(Qt.Key_End, Qt.ControlModifier)
+        keyClick(Qt.Key_X)
+        compare(support.supportMessageField.text, "Hellox")
     }
 }

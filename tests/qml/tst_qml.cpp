@@ -1,5 +1,7 @@
 #include "guitest.h"
+#include "httpsstandin.h"
 #include "printerstandinprocess.h"
+#include "utilities.h"
 
 #include <QApplication>
 #include <QFile>
@@ -144,6 +146,23 @@ public:
         return found == m_printers.end() ? QVariantList() : found->second->log();
     }
 
+    // Points support requests at a local service desk that takes every request and
+    // never answers, and gives up on them after timeoutMs instead of 30 s.
+    Q_INVOKABLE bool startSilentServiceDesk(int timeoutMs)
+    {
+        m_serviceDesk = std::make_unique<HttpsStandIn>();
+        if (!m_serviceDesk->start())
+            return false;
+        m_serviceDesk->trustInProcess();
+        HttpsStandIn::Answer silence;
+        silence.trick = HttpsStandIn::NeverAnswer;
+        m_serviceDesk->setAnswer("/rest/servicedeskapi/request", silence);
+        Utilities::serviceDeskUrl = m_serviceDesk->url().toString(QUrl::StripTrailingSlash);
+        Utilities::serviceDeskCredential = "agent@veltrisan.invalid:t0ken-For-Tests";
+        Utilities::supportRequestTimeoutMs = timeoutMs;
+        return true;
+    }
+
 private:
     bool start(const QString& program, const QString& address, const QStringList& options)
     {
@@ -165,6 +184,7 @@ private:
     QQmlEngine* m_engine;
     QTranslator* m_translator = nullptr;
     std::map<QString, std::unique_ptr<PrinterStandInProcess>> m_printers;
+    std::unique_ptr<HttpsStandIn> m_serviceDesk;
 };
 
 class Setup : public QObject {

@@ -66,8 +66,6 @@ private slots:
         QTest::newRow("missing osx entry")
             << answer(200, R"({"updates":{"win":{"latest-version":"9.0.0"}}})") << "";
         QTest::newRow("array root") << answer(200, R"([{"updates":{"osx":{"latest-version":"9"}}}])") << "";
-        // Regression: a body that is not JSON used to end the check without any answer.
-        QTest::newRow("invalid JSON") << answer(200, "<html>maintenance</html>") << "";
     }
     void feedAnswers()
     {
@@ -85,6 +83,24 @@ private slots:
         QCOMPARE(updater.changelog(), hasEntry ? QStringLiteral("Fixes.") : QString());
         QCOMPARE(updater.downloadUrl(), hasEntry ? QStringLiteral("https://127.0.0.1/setup.dmg") : QString());
         QCOMPARE(m_server.lastRequest().method, QByteArray("GET"));
+    }
+
+    // A body that is not JSON gives no answer at all, and the last feed's offer stands.
+    void bodyThatIsNotJsonGivesNoAnswer()
+    {
+        Updater updater;
+        QVERIFY(check(updater, answer(200, feedWith("2.0.0"))));
+        m_server.setAnswer("/updates.json", answer(200, "<html>maintenance</html>"));
+        m_server.clearRequests();
+        QSignalSpy finished(&updater, &Updater::checkingFinished);
+        updater.checkForUpdates();
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), 1, WaitMs);
+        QTest::qWait(300); // the answer arrives meanwhile; nothing may follow it
+        QVERIFY(finished.isEmpty());
+        QVERIFY(updater.updateAvailable());
+        QCOMPARE(updater.latestVersion(), QStringLiteral("2.0.0"));
+        QCOMPARE(updater.changelog(), QStringLiteral("Fixes."));
+        QCOMPARE(updater.downloadUrl(), QStringLiteral("https://127.0.0.1/setup.dmg"));
     }
 
     // A check that fails leaves the previous answer, or false before any success.

@@ -94,13 +94,15 @@ Item {
         }
     }
 
+    // Returns whether a disconnect was started.
     function disconnect() {
         if (connectDisconnectButton.isRequestInProgress || !NetworkConnectionMediator.connected)
-            return
+            return false
         connectDisconnectButton.requestIsConnect = false
         connectDisconnectButton.isRequestInProgress = true
         disconnectTouchesButton = true
         disconnectTimer.start()
+        return true
     }
 
     function disconnectResult(result) {
@@ -115,7 +117,8 @@ Item {
         disconnectTouchesButton = false
         disconnectTimer.start()
         lastText = text
-        connect(text)
+        if (connect(text))
+            networkRetryTimer.stop()
     }
 
     function retryTick() {
@@ -489,11 +492,11 @@ Item {
                 backgroundColor: isRequestInProgress ? Globals.colorTransparent : Globals.colorPrimary1
                 backgroundColorHovered: isRequestInProgress ? Globals.colorTransparent : Globals.colorPrimary2
                 onIsConnectChanged: printerStore.wasConnectedOnLastLoad = !isConnect
+                // The user's own connect or disconnect ends the start-up retry, which
+                // would otherwise read a Disconnect as a failed first attempt.
                 onClicked: {
-                    if (isConnect)
-                        printerSettings.connect()
-                    else
-                        printerSettings.disconnect()
+                    if (isConnect ? printerSettings.connect() : printerSettings.disconnect())
+                        networkRetryTimer.stop()
                 }
             }
         }

@@ -12,6 +12,8 @@ Rectangle {
     readonly property int layoutMinimumHeight: 500
     readonly property int sidebarWidth: 300
     readonly property int sectionMinimumWidth: layoutMinimumWidth - sidebarWidth
+    // Below this the sidebar and the sections keep their layout and are cut at the bottom.
+    readonly property real layoutHeight: Math.max(height, layoutMinimumHeight)
     readonly property alias materialsSection: homeSectionMaterials
     readonly property alias settingsSection: homeSectionSettings
     readonly property alias sidebar: homeSectionWelcome
@@ -42,7 +44,7 @@ Rectangle {
         anchors.left: homeSectionWelcome.right
         anchors.right: parent.right
         anchors.top: parent.top
-        anchors.bottom: parent.bottom
+        height: screenHome.layoutHeight
 
         // Its web view starts the web engine's own processes, so it is built the first
         // time it is shown rather than with every Home screen.
@@ -99,7 +101,7 @@ Rectangle {
         id: homeSectionWelcome
         anchors.left: parent.left
         anchors.top: parent.top
-        anchors.bottom: parent.bottom
+        height: screenHome.layoutHeight
         width: screenHome.sidebarWidth
 
         onShowHomeSectionGettingStarted: {
