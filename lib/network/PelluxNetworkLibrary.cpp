@@ -118,6 +118,12 @@ bool PelluxNetworkLib::_hasRoomToSend(ZqNetRequester* requester)
 
 bool PelluxNetworkLib::sendMaterialString(QString matString, int printerNumber)
 {
+    // A list change held back from before this install is told now: told after the
+    // send, it would pass for the printer's answer, and a denial after it would be missed.
+    if (!listSignals.pending.isEmpty()) {
+        listSignals.timer.stop();
+        _emitValueSignals(listSignals);
+    }
     return _sendSet(ZqNetValueKeys::ZqNetValueKey_CustomMaterialXMLString, matString.toUtf8(), printerNumber);
 }
 

@@ -40,7 +40,9 @@ public:
     explicit PelluxNetworkLib(QQuickItem* parent = nullptr);
     ~PelluxNetworkLib() override;
 
-    // True only means the request was sent; the outcome arrives as a signal.
+    // True only means the request was sent; the outcome arrives as a signal. A list
+    // change held back by the interval is told first, so that any materialListChanged
+    // after the call is of a list received after the send.
     Q_INVOKABLE bool sendMaterialString(QString matString, int printerNumber = -1);
     // A name as getMaterialJSONList lists it removes the whole name it stands for.
     Q_INVOKABLE bool removeMaterial(QString materialName, int printerNumber = -1);

@@ -13,6 +13,7 @@ ZqNetRequester::ZqNetRequester(QObject* parent)
     : QObject(parent)
 {
     registerMetaTypes();
+    clockStart.start();
 }
 
 void ZqNetRequester::setHostConnection(ZqNetHostConnection* host)
@@ -26,6 +27,7 @@ void ZqNetRequester::setHostConnection(ZqNetHostConnection* host)
     for (SentRequest& record : sentRequests)
         record.sent = false;
     missRequests.clear();
+    evictionLogged = false;
     if (!host)
         return;
     connect(host, &ZqNetHostConnection::messageReceived, this, &ZqNetRequester::onMessageReceived);
@@ -39,6 +41,8 @@ void ZqNetRequester::reset()
 {
     requestCounter = 0;
     valueCache = {};
+    cachedBytes = 0;
+    cacheUse.clear();
     emit stateReset();
 }
 
@@ -94,6 +98,7 @@ int ZqNetRequester::sendGetRequest(ZqNetValuesKey key, bool useCache)
         if (found)
             return -1;
     }
+    askedKeys.insert(key);
     return queueAndSend(RequestType_GetRequest, key, QByteArray(), ZqMessage_GetValueRequest,
         encodeFields(KeyStringFromKey(key)));
 }
@@ -121,31 +126,36 @@ QByteArray ZqNetRequester::GetCurrentCacheValue(ZqNetValuesKey key, bool& found,
     found = false;
     if (!hostConnection)
         return QByteArray();
+    if (requestIfMissing)
+        askedKeys.insert(key);
     const auto it = valueCache.constFind(key);
     if (it != valueCache.constEnd()) {
         found = true;
+        cacheUse[key] = ++cacheUseCounter;
         return it.value();
     }
-    // Every reader asks on a miss; the answer to one request serves them all, and a
-    // printer that answers nothing is asked once per interval.
+    // Every reader asks on a miss; the answer to one request serves them all. A key
+    // that stays missing (never answered, denied, answered under another key) is
+    // asked for once per interval.
     if (!requestIfMissing)
         return QByteArray();
     const auto asked = missRequests.constFind(key);
     if (asked != missRequests.constEnd()) {
+        // One that did not go out holds nothing back.
+        if (asked->sent && now() - asked->sentAt < missRetryInterval_MS)
+            return QByteArray();
+        // Against a printer that never answers, one record per key, not one per retry.
         const int index = indexOfRequest(asked->requestId);
         if (index >= 0) {
             const SentRequest& earlier = sentRequests.at(index);
-            // One that did not go out holds nothing back.
-            if (earlier.sent && !asked->since.hasExpired(missRetryInterval_MS))
-                return QByteArray();
-            // Against a printer that never answers, one record per key, not one per retry.
             if (earlier.requestType == RequestType_GetRequest && earlier.key == key)
                 sentRequests.removeAt(index);
         }
     }
     MissRequest& request = missRequests[key];
     request.requestId = sendGetRequest(key, false);
-    request.since.start();
+    request.sent = sentRequestFromId(request.requestId).sent;
+    request.sentAt = now();
     return QByteArray();
 }
 
@@ -160,9 +170,46 @@ void ZqNetRequester::UpdateCache(ZqNetValuesKey key, QByteArray value)
 {
     const auto it = valueCache.constFind(key);
     const bool changed = it == valueCache.constEnd() || it.value() != value;
+    cachedBytes += value.size() - (it == valueCache.constEnd() ? 0 : it.value().size());
     valueCache.insert(key, value);
+    cacheUse[key] = ++cacheUseCounter;
+    boundCache(key);
     if (changed)
         emit cacheValueChanged(key, value);
+}
+
+void ZqNetRequester::boundCache(ZqNetValuesKey stored)
+{
+    // A printer can send a value for each of its keys; only a few are ever read.
+    while (cachedBytes > MaxCachedBytes && !valueCache.isEmpty()) {
+        auto victim = valueCache.end();
+        bool victimAsked = true;
+        quint64 victimUse = 0;
+        for (auto it = valueCache.begin(); it != valueCache.end(); ++it) {
+            const bool asked = askedKeys.contains(it.key());
+            const quint64 use = cacheUse.value(it.key());
+            if (victim == valueCache.end() || (victimAsked && !asked)
+                || (asked == victimAsked && use < victimUse)) {
+                victim = it;
+                victimAsked = asked;
+                victimUse = use;
+            }
+        }
+        if (!evictionLogged) {
+            evictionLogged = true;
+            qWarning().noquote() << debugHeaderString(0)
+                    + QStringLiteral(
+                        "UpdateCache: the cached values passed %1 bytes after %2; dropped %3 (%4 "
+                        "bytes), values of keys nobody asked for first. A reader's miss fetches "
+                        "a dropped value again; later drops on this connection are not logged")
+                          .arg(MaxCachedBytes)
+                          .arg(KeyStringFromKey(stored), KeyStringFromKey(victim.key()))
+                          .arg(victim.value().size());
+        }
+        cachedBytes -= victim.value().size();
+        cacheUse.remove(victim.key());
+        valueCache.erase(victim);
+    }
 }
 
 int ZqNetRequester::indexOfRequest(int id) const

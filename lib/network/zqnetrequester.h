@@ -5,11 +5,15 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
+
+#include <functional>
 
 // The client side of the printer's request/reply protocol over one host connection:
 // numbers requests, matches each reply to the oldest queued request with its id, turns
@@ -24,6 +28,10 @@ public:
     static constexpr int MissRetryInterval_MS = 3000;
     // For tests: a shorter interval than MissRetryInterval_MS.
     void setMissRetryInterval(int ms) { missRetryInterval_MS = ms; }
+    // Bytes of cached values held at most on a connection; a printer may send up to
+    // MaxMessagePayloadSize for each of its keys. Values of keys nobody asked for go
+    // first, then the least recently stored or read.
+    static constexpr qint64 MaxCachedBytes = 64 * 1024 * 1024;
 
     enum RequestTypes {
         RequestType_Unknown = 0,
@@ -71,12 +79,15 @@ public:
 
     // Without a connection: not found, nothing requested. Otherwise the cached bytes, or
     // (when requestIfMissing) a get request is sent for a missing key, unless a miss of
-    // that key sent one less than MissRetryInterval_MS ago that is still unanswered.
+    // that key sent one less than MissRetryInterval_MS ago, however it was answered.
     // A new get of a miss replaces the record of the key's earlier unanswered one;
-    // a late answer to that one still fills the cache.
+    // a late answer to that one still fills the cache. A key read with requestIfMissing,
+    // or asked for with a get, is kept before those nobody asked for.
     QByteArray GetCurrentCacheValue(ZqNetValueKeys::ZqNetValuesKey key, bool& found, bool requestIfMissing);
     bool keyInCache(ZqNetValueKeys::ZqNetValuesKey key);
-    // Emits cacheValueChanged when the key is new or its bytes differ.
+    // Emits cacheValueChanged when the key is new or its bytes differ. Past
+    // MaxCachedBytes, other values (or this one) are dropped; a reader's miss fetches
+    // them again.
     void UpdateCache(ZqNetValueKeys::ZqNetValuesKey key, QByteArray value);
 
     // The oldest queued record with that id, or an invalid record.
@@ -119,12 +130,21 @@ private:
         ZqMessageTypes::ZqMessageType msgType, const QByteArray& payloadAfterId);
     void finishRequest(int id, RequestTypes type, RequestReturnCode code);
     int indexOfRequest(int id) const;
+    qint64 now() const { return missClock ? missClock() : clockStart.elapsed(); }
+    void boundCache(ZqNetValueKeys::ZqNetValuesKey stored);
 
     QMap<ZqNetValueKeys::ZqNetValuesKey, QByteArray> valueCache;
-    // The get a miss of the key last sent on this connection, and since when.
+    // The running total of the cached values' bytes, and when each was last stored or read.
+    qint64 cachedBytes = 0;
+    QHash<ZqNetValueKeys::ZqNetValuesKey, quint64> cacheUse;
+    quint64 cacheUseCounter = 0;
+    QSet<ZqNetValueKeys::ZqNetValuesKey> askedKeys;
+    bool evictionLogged = false;
+    // The get a miss of the key last sent on this connection, and when (now()).
     struct MissRequest {
         int requestId = -1;
-        QElapsedTimer since;
+        bool sent = false;
+        qint64 sentAt = 0;
     };
     QMap<ZqNetValueKeys::ZqNetValuesKey, MissRequest> missRequests;
     QList<SentRequest> sentRequests;
@@ -133,4 +153,10 @@ private:
 
 protected:
     int requestCounter = 0;
+    // Milliseconds on a monotonic clock for pacing the gets of misses; unset, the
+    // requester's own. Tests set it to step time.
+    std::function<qint64()> missClock;
+
+private:
+    QElapsedTimer clockStart;
 };

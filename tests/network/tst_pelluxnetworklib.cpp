@@ -293,6 +293,50 @@ private slots:
         QCOMPARE(item.getPrinterIP(), live.ip);
     }
 
+    // Regression: the form takes the first list change after an install's send as its
+    // success. A list that came just before the click was held back by the interval and told
+    // after the send, and the printer's denial 100 ms later was then ignored.
+    void listHeldFromBeforeAnInstallIsNotItsAnswer()
+    {
+        QTcpServer printer;
+        for (int attempt = 0; attempt < 5 && !printer.isListening(); ++attempt)
+            printer.listen(QHostAddress(freeLoopbackAddress()), 32889);
+        QVERIFY(printer.isListening());
+        const QString ip = printer.serverAddress().toString();
+        PelluxNetworkLib item;
+        QVERIFY(item.connectToPrinter(ip));
+        QVERIFY(printer.waitForNewConnection(10000));
+        QTcpSocket* peer = printer.nextPendingConnection();
+        auto* requester = item.findChild<ZqNetRequester*>();
+        QVERIFY(requester);
+        QStringList told;
+        connect(&item, &PelluxNetworkLib::materialListChanged, this, [&] { told << "list"; });
+        connect(&item, &PelluxNetworkLib::materialDenied, this, [&] { told << "denied"; });
+        // The click comes right after the second list, while it may still be held.
+        connect(requester, &ZqNetRequester::valueUpdateBroadcast, this, [&] {
+            QVERIFY(item.sendMaterialString(QStringLiteral("00")));
+            told << "sent";
+        });
+        const QString listKey = QStringLiteral("ZqNetValueKey_MLIB_MaterialNameList");
+        const QByteArray one = be32(1) + str("Zeta");
+        const QByteArray two = be32(2) + str("Zeta") + str("Alpha");
+        // The answer to the connect's get of the list (id 0), then a change of it.
+        peer->write(frame(0x1504101D, be32(0) + str(listKey) + bytesField(one))
+            + frame(0xDC9B44C3, str(listKey) + bytesField(two)));
+        // The connect's two gets, then the install (id 2), which the printer denies 100 ms later.
+        QTRY_VERIFY(told.contains("sent"));
+        QByteArray received;
+        QTRY_VERIFY((received += peer->readAll()).contains(str("ZqNetValueKey_CustomMaterialXMLString")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^PelluxNetworkLib::onDeniedByHost: .* \\(request 2\\)"));
+        QTimer::singleShot(PelluxNetworkLib::ValueSignalInterval_MS, peer, [peer] {
+            peer->write(frame(0x27E26376, be32(2) + str("ZqNetValueKey_CustomMaterialXMLString")));
+        });
+        QTRY_VERIFY(told.contains("denied"));
+        QCOMPARE(told.mid(told.indexOf("sent")), (QStringList { "sent", "denied" }));
+        QCOMPARE(names(item.getMaterialJSONList()), (QStringList { "Zeta", "Alpha" }));
+    }
+
     // Regression: the warning for a list over the cap was logged at every read of the list.
     void listCutIsWarnedOncePerConnection()
     {

@@ -31,6 +31,7 @@ QString text(ZqNetValuesKey key)
 // Logs every signal with its arguments, in emission order.
 class Requester : public ZqNetRequester {
 public:
+    using ZqNetRequester::missClock;
     using ZqNetRequester::onMessageReceived;
     using ZqNetRequester::requestCounter;
 
@@ -268,12 +269,12 @@ private slots:
             + frame(0x808B3BB8, be32(2) + str(MaterialXml) + bytesField("AB"));
         QCOMPARE(rig.peerRead(expected.size()).toHex(), expected.toHex());
 
-        // Answered, the key is asked for again on the next miss; cached, it is not.
+        // Denied, the key is not asked for again within the interval; cached, it is not either.
         QVERIFY(rig.deliver(getDenied(0, FriendlyName) + accepted(1, list, hex("00000000"))));
         QCOMPARE(ask(ZqNetValueKey_FriendlyPrinterName), QByteArray("miss"));
         QCOMPARE(ask(ZqNetValueKey_MLIB_MaterialNameList), hex("00000000"));
         requester.sendSetRequest(ZqNetValueKey_CustomMaterialXMLString, "AB");
-        expected = get(3, FriendlyName) + frame(0x808B3BB8, be32(4) + str(MaterialXml) + bytesField("AB"));
+        expected = frame(0x808B3BB8, be32(3) + str(MaterialXml) + bytesField("AB"));
         QCOMPARE(rig.peerRead(expected.size()).toHex(), expected.toHex());
     }
 
@@ -307,6 +308,55 @@ private slots:
         QCOMPARE(requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, false),
             QByteArray("late"));
         QVERIFY(found);
+    }
+
+    // Regression: a get that was denied, or answered under another key, was asked again
+    // at every read, 200 gets in 10 s of reads every 50 ms. Whatever the answer, a miss
+    // asks once per 3 s; a get asked for outright (the connect's, a refresh) always goes out.
+    void missIsAskedOncePerIntervalWhateverTheAnswer_data()
+    {
+        columns<QString>("answer");
+        QTest::newRow("denied") << "denied";
+        QTest::newRow("under another key") << "other key";
+        QTest::newRow("none") << "none";
+    }
+    void missIsAskedOncePerIntervalWhateverTheAnswer()
+    {
+        QFETCH(QString, answer);
+        Rig rig;
+        Requester& requester = rig.requester;
+        qint64 clock = 0;
+        requester.missClock = [&clock] { return clock; };
+        QVERIFY(rig.attach());
+        const QByteArray getFrame = hex("00000000 0000004A 7D218C12") + be32(0) + str(FriendlyName);
+        int gets = 0;
+        // Each get the peer receives is answered before the next read.
+        const auto answerGets = [&] {
+            QByteArray answers;
+            for (; gets < requester.requestCounter; ++gets) {
+                const QByteArray got = rig.peerRead(getFrame.size());
+                if (got.mid(16) != getFrame.mid(16))
+                    return false;
+                if (answer == "denied")
+                    answers += getDenied(gets, FriendlyName);
+                else if (answer == "other key")
+                    answers += accepted(gets, "ZqNetValueKey_PrinterModel", "Model 1");
+            }
+            return answers.isEmpty() || rig.deliver(answers);
+        };
+        requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false);
+        for (; clock < 10000; clock += 50) {
+            bool found = true;
+            requester.GetCurrentCacheValue(ZqNetValueKey_FriendlyPrinterName, found, true);
+            QVERIFY(!found);
+            QVERIFY(answerGets());
+        }
+        qInfo("a key read every 50 ms for 10 s: %d gets", gets);
+        // The connect's, then one at 0, 3, 6 and 9 s.
+        QCOMPARE(gets, 5);
+        requester.sendGetRequest(ZqNetValueKey_FriendlyPrinterName, false);
+        QVERIFY(answerGets());
+        QCOMPARE(gets, 6);
     }
 
     void earlierConnectionIsIgnored()
