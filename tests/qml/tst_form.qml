@@ -422,11 +422,15 @@ TestCase {
     // Regression: Save, Install and Distribute ended editing first, which put the field's
     // earlier value back, and then wrote or sent that value without a word; the note then
     // named the value shown ("1.5   Not kept: out of range") as if it had been refused.
+    // Regression: a click on Install or Distribute took the focus, which did the same.
     function test_refusedTextInAFieldStopsSaveInstallAndDistribute_data() {
         return [
             { tag: "Save", action: "save", dialog: "saveDialog" },
             { tag: "Distribute", action: "distribute", dialog: "distributeDialog" },
-            { tag: "Install", action: "install", printer: true }
+            { tag: "Install", action: "install", printer: true },
+            { tag: "Save clicked", action: "save", button: "saveButton", dialog: "saveDialog" },
+            { tag: "Distribute clicked", action: "distribute", button: "distributeButton", dialog: "distributeDialog" },
+            { tag: "Install clicked", action: "install", button: "installButton", printer: true }
         ]
     }
 
@@ -443,7 +447,10 @@ TestCase {
         var shown = field("Time Multiplier").input
         typeInto("Time Multiplier", "6")
         verify(shown.inputItem.activeFocus)
-        header[data.action]()
+        if (data.button)
+            mouseClick(header[data.button])
+        else
+            header[data.action]()
         compare(header.validationDialog.opened, true)
         compare(MaterialDocumentMediator.formValidationErrorMessages,
                 ["<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5."])
@@ -458,7 +465,10 @@ TestCase {
         shown.inputItem.forceActiveFocus()
         finishEditing()
         compare([shown.text, shown.refusal], ["1.5", "6 not kept: out of range"])
-        header[data.action]()
+        if (data.button)
+            mouseClick(header[data.button])
+        else
+            header[data.action]()
         compare(header.validationDialog.opened, false)
         if (data.printer) {
             tryCompare(header.installSucceededDialog, "opened", true, 20000)
