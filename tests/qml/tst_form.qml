@@ -287,6 +287,27 @@ TestCase {
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "the document changed")
     }
 
+    // Regression: after Enter had ended editing on an accepted number, a refused text typed
+    // next gave way to the value from before that number, which the model then took again.
+    function test_enterKeepsTheAcceptedNumber_data() {
+        return [
+            { tag: "whole", keys: "2", shown: "2" },
+            { tag: "more digits than the file keeps", keys: "1.23456789", shown: "1.23457" }
+        ]
+    }
+
+    function test_enterKeepsTheAcceptedNumber(data) {
+        openFixture("full.zqmat")
+        var shown = field("Time Multiplier").input
+        typeInto("Time Multiplier", data.keys)
+        keyClick(Qt.Key_Return)
+        compare(shown.text, data.shown)
+        typeInto("Time Multiplier", "6")
+        finishEditing()
+        compare([shown.text, shown.refusal], [data.shown, "6 not kept: out of range"])
+        compare(elementText(MaterialDocumentMediator.document.ToXMLString(), "TimeMultiplier"), data.shown)
+    }
+
     // Regression: with no level setting them, the scaling factors were shown, saved and
     // installed as 0.8, the bottom of their range, not the default of 1.0 the form states.
     function test_unsetScalingIsSavedAsTheStatedDefault_data() {
@@ -916,7 +937,11 @@ TestCase {
             { tag: "save, dialog cancelled", answer: "cancel", tabClosed: false, fileChanged: false },
             { tag: "new document, save", answer: "save", newDocument: true, tabClosed: true, fileChanged: true },
             // Regression: the prompt's save wrote the value before a refused text that a Save had left in its field.
-            { tag: "save, refused text in a field", answer: "refused", tabClosed: false, fileChanged: false }
+            { tag: "save, refused text in a field", answer: "refused", tabClosed: false, fileChanged: false },
+            // Regression: the prompt took the focus, so the field put back the value before the
+            // refused text still being typed, and the prompt's save wrote that value.
+            { tag: "save, refused text being typed", answer: "refused", typing: true, tabClosed: false,
+              fileChanged: false }
         ]
     }
 
@@ -933,8 +958,10 @@ TestCase {
         }
         if (data.answer === "refused") {
             typeInto("Time Multiplier", "6")
-            screenForm.formHeader.save()
-            screenForm.formHeader.validationDialog.close()
+            if (!data.typing) {
+                screenForm.formHeader.save()
+                screenForm.formHeader.validationDialog.close()
+            }
         }
         doc.description = "edited before closing"
 
