@@ -917,6 +917,29 @@ TestCase {
     }
 
     // A file already open, named again (also spelled otherwise), selects its tab.
+    // Regression: a field kept the keyboard once its form was hidden, so keys typed after
+    // switching to another tab, or away from the form, edited the document no longer shown.
+    function test_hiddenFormTakesNoKeys_data() {
+        return [
+            { tag: "another tab", away: function (otherKey) { tabView.switchToTabByKey(otherKey) },
+              back: function (key) { tabView.switchToTabByKey(key) } },
+            { tag: "another screen", away: function () { screenForm.visible = false },
+              back: function () { screenForm.visible = true } }
+        ]
+    }
+
+    function test_hiddenFormTakesNoKeys(data) {
+        var other = openFile(newFile("other.zqmat"))
+        var key = openFile(newFile("typed.zqmat"))
+        var level = MaterialDocumentMediator.qualityLevel
+        var shown = field("Time Multiplier").input
+        typeInto("Time Multiplier", "2")
+        data.away(other)
+        ;[".", "5"].forEach(function (k) { keyClick(k) })
+        data.back(key)
+        compare([shown.text, level.timeMultiplier], ["2", 2])
+    }
+
     function test_openingAnOpenFileSelectsItsTab_data() {
         return [ { tag: "same key", spelled: false }, { tag: "other spelling", spelled: true } ]
     }
