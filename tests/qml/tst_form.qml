@@ -405,7 +405,27 @@ TestCase {
             { tag: "Z Bleed Depth", label: "Z Bleed Depth (mm)", keys: "0.123456789", shown: "0.123457",
               element: "ZBleedDepth_mm", written: "0.123457" },
             { tag: "Scaling Factor X", label: "Scaling Factor X", keys: "0.95000000000001", shown: "0.95",
-              element: "MaterialScalingFactorX", written: "0.950000000000" }
+              element: "MaterialScalingFactorX", written: "0.950000000000" },
+            // Every other precision the writer uses, and texts the rounding must not make odd.
+            { tag: "Over Exposure Factor", label: "Over Exposure Factor", keys: "1.23456789012345",
+              shown: "1.23456789012", element: "OverExposureFactor", written: "1.23456789012" },
+            { tag: "Overhang Factor", label: "Overhang Factor", keys: "123.456789012345", shown: "123.456789012",
+              element: "OverHangFactor", written: "123.456789012" },
+            { tag: "XY Shrinkage Factor", label: "XY Shrinkage Factor", keys: "1.0123456789012345",
+              shown: "1.0123456789012", element: "XYShinkageFactor", written: "1.0123456789012" },
+            { tag: "Z Shrinkage Factor", label: "Z Shrinkage Factor", keys: "1.0123456789012345",
+              shown: "1.0123456789012", element: "ZShinkageFactor", written: "1.0123456789012" },
+            { tag: "Lower Decel Limit", label: "Lower Decel Limit", keys: "0.123456789", shown: "0.123457",
+              element: "LowerDecelLimit", written: "0.123457" },
+            { tag: "Release Raise Max", label: "Release Raise Max (mm)", keys: "1.23456789", shown: "1.23457",
+              element: "ReleaseRaise_Max_mm", written: "1.23457" },
+            { tag: "tiny", label: "Z Bleed Depth (mm)", keys: "0.00000012345678", shown: "0.000000123457",
+              element: "ZBleedDepth_mm", written: "1.23457e-07" },
+            { tag: "minus zero", label: "XY Trim (mm)", keys: "-0", shown: "0", element: "XYTrim_mm", written: "0" },
+            { tag: "trailing zeros", label: "Time Multiplier", keys: "1.50", shown: "1.5", element: "TimeMultiplier",
+              written: "1.5" },
+            { tag: "Scaling Factor Y, whole", label: "Scaling Factor Y", keys: "1.0", shown: "1",
+              element: "MaterialScalingFactorY", written: "1.000000000000" }
         ]
     }
 
