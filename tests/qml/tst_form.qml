@@ -287,6 +287,27 @@ TestCase {
         verify(!MaterialDocumentMediator.documentHasUnsavedChanges(), "the document changed")
     }
 
+    // Regression: after Enter had ended editing on an accepted number, a refused text typed
+    // next gave way to the value from before that number, which the model then took again.
+    function test_enterKeepsTheAcceptedNumber_data() {
+        return [
+            { tag: "whole", keys: "2", shown: "2" },
+            { tag: "more digits than the file keeps", keys: "1.23456789", shown: "1.23457" }
+        ]
+    }
+
+    function test_enterKeepsTheAcceptedNumber(data) {
+        openFixture("full.zqmat")
+        var shown = field("Time Multiplier").input
+        typeInto("Time Multiplier", data.keys)
+        keyClick(Qt.Key_Return)
+        compare(shown.text, data.shown)
+        typeInto("Time Multiplier", "6")
+        finishEditing()
+        compare([shown.text, shown.refusal], [data.shown, "6 not kept: out of range"])
+        compare(elementText(MaterialDocumentMediator.document.ToXMLString(), "TimeMultiplier"), data.shown)
+    }
+
     // Regression: with no level setting them, the scaling factors were shown, saved and
     // installed as 0.8, the bottom of their range, not the default of 1.0 the form states.
     function test_unsetScalingIsSavedAsTheStatedDefault_data() {
@@ -384,7 +405,27 @@ TestCase {
             { tag: "Z Bleed Depth", label: "Z Bleed Depth (mm)", keys: "0.123456789", shown: "0.123457",
               element: "ZBleedDepth_mm", written: "0.123457" },
             { tag: "Scaling Factor X", label: "Scaling Factor X", keys: "0.95000000000001", shown: "0.95",
-              element: "MaterialScalingFactorX", written: "0.950000000000" }
+              element: "MaterialScalingFactorX", written: "0.950000000000" },
+            // Every other precision the writer uses, and texts the rounding must not make odd.
+            { tag: "Over Exposure Factor", label: "Over Exposure Factor", keys: "1.23456789012345",
+              shown: "1.23456789012", element: "OverExposureFactor", written: "1.23456789012" },
+            { tag: "Overhang Factor", label: "Overhang Factor", keys: "123.456789012345", shown: "123.456789012",
+              element: "OverHangFactor", written: "123.456789012" },
+            { tag: "XY Shrinkage Factor", label: "XY Shrinkage Factor", keys: "1.0123456789012345",
+              shown: "1.0123456789012", element: "XYShinkageFactor", written: "1.0123456789012" },
+            { tag: "Z Shrinkage Factor", label: "Z Shrinkage Factor", keys: "1.0123456789012345",
+              shown: "1.0123456789012", element: "ZShinkageFactor", written: "1.0123456789012" },
+            { tag: "Lower Decel Limit", label: "Lower Decel Limit", keys: "0.123456789", shown: "0.123457",
+              element: "LowerDecelLimit", written: "0.123457" },
+            { tag: "Release Raise Max", label: "Release Raise Max (mm)", keys: "1.23456789", shown: "1.23457",
+              element: "ReleaseRaise_Max_mm", written: "1.23457" },
+            { tag: "tiny", label: "Z Bleed Depth (mm)", keys: "0.00000012345678", shown: "0.000000123457",
+              element: "ZBleedDepth_mm", written: "1.23457e-07" },
+            { tag: "minus zero", label: "XY Trim (mm)", keys: "-0", shown: "0", element: "XYTrim_mm", written: "0" },
+            { tag: "trailing zeros", label: "Time Multiplier", keys: "1.50", shown: "1.5", element: "TimeMultiplier",
+              written: "1.5" },
+            { tag: "Scaling Factor Y, whole", label: "Scaling Factor Y", keys: "1.0", shown: "1",
+              element: "MaterialScalingFactorY", written: "1.000000000000" }
         ]
     }
 
@@ -422,11 +463,15 @@ TestCase {
     // Regression: Save, Install and Distribute ended editing first, which put the field's
     // earlier value back, and then wrote or sent that value without a word; the note then
     // named the value shown ("1.5   Not kept: out of range") as if it had been refused.
+    // Regression: a click on Install or Distribute took the focus, which did the same.
     function test_refusedTextInAFieldStopsSaveInstallAndDistribute_data() {
         return [
             { tag: "Save", action: "save", dialog: "saveDialog" },
             { tag: "Distribute", action: "distribute", dialog: "distributeDialog" },
-            { tag: "Install", action: "install", printer: true }
+            { tag: "Install", action: "install", printer: true },
+            { tag: "Save clicked", action: "save", button: "saveButton", dialog: "saveDialog" },
+            { tag: "Distribute clicked", action: "distribute", button: "distributeButton", dialog: "distributeDialog" },
+            { tag: "Install clicked", action: "install", button: "installButton", printer: true }
         ]
     }
 
@@ -443,7 +488,10 @@ TestCase {
         var shown = field("Time Multiplier").input
         typeInto("Time Multiplier", "6")
         verify(shown.inputItem.activeFocus)
-        header[data.action]()
+        if (data.button)
+            mouseClick(header[data.button])
+        else
+            header[data.action]()
         compare(header.validationDialog.opened, true)
         compare(MaterialDocumentMediator.formValidationErrorMessages,
                 ["<b>Time Multiplier</b> is outside the allowed range of 0.1 to 5."])
@@ -458,7 +506,10 @@ TestCase {
         shown.inputItem.forceActiveFocus()
         finishEditing()
         compare([shown.text, shown.refusal], ["1.5", "6 not kept: out of range"])
-        header[data.action]()
+        if (data.button)
+            mouseClick(header[data.button])
+        else
+            header[data.action]()
         compare(header.validationDialog.opened, false)
         if (data.printer) {
             tryCompare(header.installSucceededDialog, "opened", true, 20000)
@@ -886,6 +937,29 @@ TestCase {
     }
 
     // A file already open, named again (also spelled otherwise), selects its tab.
+    // Regression: a field kept the keyboard once its form was hidden, so keys typed after
+    // switching to another tab, or away from the form, edited the document no longer shown.
+    function test_hiddenFormTakesNoKeys_data() {
+        return [
+            { tag: "another tab", away: function (otherKey) { tabView.switchToTabByKey(otherKey) },
+              back: function (key) { tabView.switchToTabByKey(key) } },
+            { tag: "another screen", away: function () { screenForm.visible = false },
+              back: function () { screenForm.visible = true } }
+        ]
+    }
+
+    function test_hiddenFormTakesNoKeys(data) {
+        var other = openFile(newFile("other.zqmat"))
+        var key = openFile(newFile("typed.zqmat"))
+        var level = MaterialDocumentMediator.qualityLevel
+        var shown = field("Time Multiplier").input
+        typeInto("Time Multiplier", "2")
+        data.away(other)
+        ;[".", "5"].forEach(function (k) { keyClick(k) })
+        data.back(key)
+        compare([shown.text, level.timeMultiplier], ["2", 2])
+    }
+
     function test_openingAnOpenFileSelectsItsTab_data() {
         return [ { tag: "same key", spelled: false }, { tag: "other spelling", spelled: true } ]
     }
@@ -906,7 +980,11 @@ TestCase {
             { tag: "save, dialog cancelled", answer: "cancel", tabClosed: false, fileChanged: false },
             { tag: "new document, save", answer: "save", newDocument: true, tabClosed: true, fileChanged: true },
             // Regression: the prompt's save wrote the value before a refused text that a Save had left in its field.
-            { tag: "save, refused text in a field", answer: "refused", tabClosed: false, fileChanged: false }
+            { tag: "save, refused text in a field", answer: "refused", tabClosed: false, fileChanged: false },
+            // Regression: the prompt took the focus, so the field put back the value before the
+            // refused text still being typed, and the prompt's save wrote that value.
+            { tag: "save, refused text being typed", answer: "refused", typing: true, tabClosed: false,
+              fileChanged: false }
         ]
     }
 
@@ -923,8 +1001,10 @@ TestCase {
         }
         if (data.answer === "refused") {
             typeInto("Time Multiplier", "6")
-            screenForm.formHeader.save()
-            screenForm.formHeader.validationDialog.close()
+            if (!data.typing) {
+                screenForm.formHeader.save()
+                screenForm.formHeader.validationDialog.close()
+            }
         }
         doc.description = "edited before closing"
 

@@ -214,6 +214,8 @@ Item {
                 putText(kept)
                 validatedValue = kept
             }
+            // Enter ends editing with the focus kept: a refused text typed next gives way to this.
+            editStartText = kept
             return
         }
         if (keepRefused || (input.text === filledText && validatedValue === filledText))

@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtQuick.Window 2.15
 import "../.."
 
 // The editor of one document tab: Material, Quality and Cycle stacked, scrolling
@@ -39,6 +40,20 @@ Item {
     function holdRefusedFields() {
         return sectionMaterial.holdRefusedFields().concat(sectionQuality.holdRefusedFields(),
                                                           sectionCycle.holdRefusedFields())
+    }
+
+    // Hidden (another tab or screen shown), the form gives up the keyboard: keys typed
+    // there must not edit this document. Its field ends editing as if left.
+    onVisibleChanged: {
+        if (visible)
+            return
+        var focused = Window.activeFocusItem
+        for (var item = focused; item; item = item.parent) {
+            if (item === formSectionForm) {
+                focused.focus = false
+                return
+            }
+        }
     }
 
     Component.onCompleted: {

@@ -11,6 +11,8 @@ Rectangle {
     property string machineModelName: ""
     readonly property alias validationDialog: validationDialog
     readonly property alias installButton: installButton
+    readonly property alias distributeButton: distributeButton
+    readonly property alias saveButton: saveButton
     readonly property alias noPrinterDialog: noPrinterDialog
     readonly property alias saveRequiredDialog: saveRequiredDialog
     readonly property alias invalidGroupKeyDialog: invalidGroupKeyDialog
@@ -220,6 +222,9 @@ Rectangle {
             text: formSectionHeader.isEnabled ? qsTr("Install") : qsTr("Installing...")
             backgroundColor: formSectionHeader.isEnabled ? Globals.colorPrimary1 : Globals.colorTransparent
             backgroundColorHovered: formSectionHeader.isEnabled ? Globals.colorPrimary2 : Globals.colorTransparent
+            // A click leaves the focus in the form: a field still holding a refused text
+            // must keep it, so that the check lists it instead of sending the value before it.
+            focusPolicy: Qt.TabFocus
             onClicked: formSectionHeader.install()
         }
 
@@ -229,6 +234,7 @@ Rectangle {
             height: Globals.actionButtonHeight
             fontSize: 14
             text: qsTr("Distribute")
+            focusPolicy: Qt.TabFocus
             onClicked: formSectionHeader.distribute()
         }
     }

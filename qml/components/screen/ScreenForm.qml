@@ -181,6 +181,8 @@ Rectangle {
         closeTabKey = key
         if (MaterialDocumentMediator.documentHasUnsavedChanges(key)) {
             closeableTabView.switchToTabByKey(key)
+            // The prompt takes the focus; a refused text being typed stays for its Save to list.
+            holdRefusedFields(key)
             closePrompt.open()
         } else {
             closeTab()
@@ -193,13 +195,18 @@ Rectangle {
         closeTabKey = ""
     }
 
+    // The validation messages of the refused texts in the fields of key's tab, which keep them.
+    function holdRefusedFields(key) {
+        var tab = closeableTabView.getTabByKey(key)
+        return tab && tab.item ? tab.item.holdRefusedFields() : []
+    }
+
     // Fills the validation messages: first the fields that hold a refused text (which stay
     // there to be corrected: the document has the value before it), then the document's
     // own. With no refused text, editing ends first, so the check sees what the fields show.
     function validateDocumentAndFields() {
         ensureContent()
-        var tab = closeableTabView.getTabByKey(MaterialDocumentMediator.documentKey)
-        var refused = tab && tab.item ? tab.item.holdRefusedFields() : []
+        var refused = holdRefusedFields(MaterialDocumentMediator.documentKey)
         if (refused.length === 0)
             screenForm.forceActiveFocus()
         MaterialDocumentMediator.validateDocumentFields()
