@@ -188,10 +188,10 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
         clearCurrentSendTrackers();
     }
     sendNextQueued();
-    // A waiting file follows the message just written; only a file in flight holds it back.
+    // A waiting file follows the message just written, once all of it is in the socket.
     // Its signals may end this connection.
     const QPointer<ZqNetHostConnection> self(this);
-    if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
+    if (!fileSendQueue.isEmpty() && !frameBeingWritten())
         handleFileSendQueue();
     if (self)
         watchWriteProgress();
@@ -255,6 +255,14 @@ void ZqNetHostConnection::onWriteStalled()
     endAndAbort();
 }
 
+bool ZqNetHostConnection::frameBeingWritten() const
+{
+    // A file is in flight until the bytesWritten after its last chunk; a message only
+    // until its last bytes are in the socket, after which a file may follow it.
+    return currentSendMessageType == ZqMessage_FileDataMessage
+        || (currentSendMessageType != ZqMessage_None && currentSendBytesRemaining > 0);
+}
+
 void ZqNetHostConnection::sendNextQueued()
 {
     // A queued message that fails to write is dropped; the next one gets its turn now,
@@ -306,14 +314,10 @@ void ZqNetHostConnection::receiveFrames()
                 return;
             if (!readMessageHeader())
                 return;
+            // A frame with no payload carries nothing to deliver: it is dropped.
             if (currentReceiveMessageSize == 0) {
-                // An empty payload is a whole message at once.
-                const ZqMessageType type = currentReceiveMessageType;
                 clearCurrentReceiveTrackers();
                 ++handled;
-                emit messageReceived(QByteArray(), type);
-                if (!self)
-                    return;
             }
             continue;
         }

@@ -152,7 +152,8 @@ signals:
     void connected();
     // Once per connection.
     void disconnected(ZqNetHostConnection* connection);
-    // Every complete non-file frame, pings and empty payloads included.
+    // Every complete non-file frame with a payload, pings included; a frame with
+    // no payload is dropped.
     void messageReceived(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     void messageSent();
     void fileStartSend(QString localFilePath, QString remoteFilePath);
@@ -201,6 +202,9 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
+    // True while a frame (message, file or ping) is not yet all in the socket: the next
+    // frame waits, so frames never interleave on the wire.
+    bool frameBeingWritten() const;
     // Hands the message in flight to the socket while it holds little; false on a write error.
     bool writeMessageChunks();
     // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).

@@ -344,8 +344,8 @@ bool ZqNetHostConnection::handleFileSendQueue()
                "method");
         return false;
     }
-    // A slot of fileTransferFailed may start a file itself.
-    while (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage) {
+    // A slot of fileTransferFailed may start a file or a message itself.
+    while (!fileSendQueue.isEmpty() && !frameBeingWritten()) {
         const QPair<QString, QString> pair = fileSendQueue.takeLast();
         currentSendFile.close();
         currentSendFile.setFileName(pair.first);

@@ -159,6 +159,28 @@ private slots:
         QVERIFY(!t.connection.sendFile(t.at("missing"), remote));
     }
 
+    // Regression: a queued file started while a large message still went out in
+    // pieces: its frame landed inside the message's, and the stream was out of step.
+    void framesFollowEachOtherWhole()
+    {
+        Link t;
+        placeFile(t.at("f.bin"), pattern(3000, 7));
+        QVERIFY(t.open("127.0.0.43"));
+        const QByteArray big = pattern(300000, 3);
+        QVERIFY(t.connection.SendMessage("small"));
+        QVERIFY(t.connection.SendMessage(big));
+        QVERIFY(t.connection.sendFile(t.at("f.bin"), "f.bin"));
+        const QByteArray frames[] = { frame(ZqMessage_GenericMessage, "small"),
+            frame(ZqMessage_GenericMessage, big),
+            fileFrameHeader(3000) + field("f.bin") + field(t.at("f.bin").toUtf8()) + pattern(3000, 7) };
+        for (const QByteArray& expected : frames) {
+            const QByteArray got = t.peerRead(expected.size());
+            QVERIFY2(got == expected, qPrintable(QString("frame of %1 bytes differs").arg(expected.size())));
+        }
+        QTRY_VERIFY(t.log.ended());
+        QCOMPARE(t.log.events, (QStringList { "startSend f.bin f.bin", "sent f.bin f.bin", "complete" }));
+    }
+
     // Both ends send a file at once; each lands where its own frame said.
     void bothDirectionsAtOnce()
     {
