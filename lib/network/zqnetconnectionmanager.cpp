@@ -333,7 +333,7 @@ void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
     // The socket goes with its connection; abort frees its descriptor now.
     host->Socket()->abort();
     removingClients.remove(host);
-    host->deleteLater();
+    deleteWhenSettled(host);
     qInfo() << "ZqNetConnectionManager:: Removed Client From Connection List.";
 }
 
@@ -434,8 +434,31 @@ void ZqNetConnectionManager::OnServerDisconnected(ZqNetHostConnection* host)
 
 void ZqNetConnectionManager::OnFreeQueueTimeout()
 {
-    while (!freeQueue.isEmpty())
-        delete freeQueue.takeFirst();
+    // One whose received files are not all told yet stays parked for another round.
+    QList<ZqNetHostConnection*> unsettled;
+    while (!freeQueue.isEmpty()) {
+        ZqNetHostConnection* host = freeQueue.takeFirst();
+        if (host->unsettledReceivedFiles() > 0)
+            unsettled.append(host);
+        else
+            delete host;
+    }
+    freeQueue = unsettled;
+    if (!freeQueue.isEmpty())
+        freeQueueTimer.start();
+}
+
+void ZqNetConnectionManager::deleteWhenSettled(ZqNetHostConnection* host)
+{
+    // Files it received are still told through it, and relayed, after its end.
+    if (host->unsettledReceivedFiles() == 0) {
+        host->deleteLater();
+        return;
+    }
+    connect(host, &ZqNetHostConnection::fileTransferComplete, host, [host] {
+        if (host->unsettledReceivedFiles() == 0)
+            host->deleteLater();
+    });
 }
 
 void ZqNetConnectionManager::OnNewClientConnection()

@@ -37,6 +37,7 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
         socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
     connect(&writeStallTimer, &QTimer::timeout, this, &ZqNetHostConnection::sampleWriteProgress);
     socket->setReadBufferSize(ReadBufferSize);
+    enlistForCopies();
     reset();
 }
 
@@ -290,7 +291,7 @@ void ZqNetHostConnection::handleAvailableBytes()
     // A full read buffer (filled while a slot ran an event loop of its own) stops the
     // socket's reading, and Qt resumes it only once the buffer is empty: a partial
     // frame left in it would wait for ever. Resuming reading that runs costs nothing.
-    if (self && !receivePassScheduled && socket->bytesAvailable() > 0) {
+    if (self && !receivePassScheduled && !readPaused && socket->bytesAvailable() > 0) {
         socket->setReadBufferSize(0);
         socket->setReadBufferSize(ReadBufferSize);
     }
@@ -356,7 +357,7 @@ void ZqNetHostConnection::scheduleReceivePass()
 
 bool ZqNetHostConnection::readMessageHeader()
 {
-    QDataStream in(socket->read(HeaderSize));
+    QDataStream in(socket->peek(HeaderSize));
     in.setVersion(StreamVersion);
     qint64 length = 0;
     quint32 type = 0;
@@ -369,6 +370,10 @@ bool ZqNetHostConnection::readMessageHeader()
         return false;
     }
     clearCurrentReceiveTrackers();
+    // A file is taken only with room for its copy; until then reading waits.
+    if (isFile && !takeCopyRoom())
+        return false;
+    socket->skip(HeaderSize);
     currentReceiveMessageSize = quint64(length);
     currentReceiveMessageType = ZqMessageType(type);
     currentReceiveMessageBytesReceived = 0;
@@ -454,6 +459,12 @@ void ZqNetHostConnection::OnDisconnected()
     watchDogTimer.stop();
     writeStallTimer.stop();
     abandonFileTransfers();
+    // Copied on by a thread shared by ended connections; their ends are still told here.
+    handOverWaitingCopies();
+    if (readPaused) {
+        readPaused = false;
+        socket->setReadBufferSize(ReadBufferSize);
+    }
     // Meant for this peer only: a reconnect of this object must not send them first.
     messageSendQueue.clear();
     clearCurrentSendTrackers();
@@ -493,6 +504,10 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     }
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = false;
+    if (receiveHoldsCopyRoom) {
+        receiveHoldsCopyRoom = false;
+        releaseCopyRoom();
+    }
     receiveStopScan = FileStopScan();
     receiveHeldMarkerBytes = 0;
 }
