@@ -607,6 +607,113 @@ private slots:
             QCOMPARE(readFile(root + "/" + name), pattern(16, name.mid(1).toInt()));
     }
 
+    // Regression: a peer that sent more files in one write than may wait for
+    // their copy saw the 33rd refused and its connection ended; the message
+    // after them never came. Reading now waits for the copies instead.
+    void burstOfFilesIsTaken()
+    {
+        Link t;
+        QVERIFY(t.openReceivingInto("127.0.0.44", t.at("root")));
+        QSignalSpy ended(&t.connection, &ZqNetHostConnection::disconnected);
+        const int files = 40;
+        QByteArray burst;
+        for (int i = 0; i < files; ++i)
+            burst += fileFrameHeader(100) + field("f" + QByteArray::number(i)) + field("/x/f") + pattern(100, i);
+        t.peerWrite(burst + frame(ZqMessage_GenericMessage, "after"));
+        QTRY_COMPARE_WITH_TIMEOUT(t.log.events.count("complete"), files, 30000);
+        QTRY_COMPARE(t.log.messages, QList<QByteArray> { "after" });
+        QCOMPARE(t.log.events.count("failed"), 0);
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(t.connection.IsConnected());
+        for (int i = 0; i < files; ++i)
+            QCOMPARE(readFile(t.at("root/f" + QString::number(i))), pattern(100, i));
+        QTRY_COMPARE(tempFiles(t.connection.TempDirectory()), QStringList());
+    }
+
+    // Regression: a sender that sent one file and hung up before its copy into
+    // place had ended: the file landed, but no signal ever told of it.
+    void filesOfEndedClientsAreTold()
+    {
+        LoopbackServer s;
+        QVERIFY(s.server->isListening());
+        QTemporaryDir dir;
+        const QString root = dir.filePath("root");
+        QVERIFY(QDir().mkpath(root));
+        connect(s.server.get(), &ZqNetConnectionManager::newClientConnection, this,
+            [&](ZqNetHostConnection* host) { host->setFileReceiveRoot(root); });
+        QSignalSpy received(s.server.get(), &ZqNetConnectionManager::clientFileReceived);
+        QSignalSpy ended(s.server.get(), &ZqNetConnectionManager::clientDisconnected);
+        const int senders = 20;
+        // From addresses of their own: the server takes at most 8 clients from one.
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < senders; ++i) {
+            clients.emplace_back(new QTcpSocket);
+            QVERIFY(clients[i]->bind(QHostAddress(QString("127.0.2.%1").arg(i + 1)), 0));
+            clients[i]->connectToHost(s.address, ZqNetConnectionManager::ServerTcpPort);
+        }
+        for (int i = 0; i < senders; ++i) {
+            QVERIFY(clients[i]->waitForConnected(5000));
+            const QByteArray name = "s" + QByteArray::number(i);
+            clients[i]->write(fileFrameHeader(1000) + field(name) + field("/x/" + name) + pattern(1000, i));
+        }
+        for (auto& client : clients)
+            client->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), senders, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), senders, 20000);
+        QStringList told;
+        for (const QList<QVariant>& file : received)
+            told << QFileInfo(file.at(2).toString()).fileName();
+        told.sort();
+        QStringList names;
+        for (int i = 0; i < senders; ++i)
+            names << "s" + QString::number(i);
+        names.sort();
+        QCOMPARE(told, names);
+        for (int i = 0; i < senders; ++i)
+            QCOMPARE(readFile(root + "/s" + QString::number(i)), pattern(1000, i));
+        // Each told once: nothing more comes.
+        QTest::qWait(100);
+        QCOMPARE(received.count(), senders);
+    }
+
+    // A connection deleted while a file came in removed its temporary file and
+    // told nobody; it now ends the file as a connection's end does.
+    void connectionDeletedWhileItHoldsAFile_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("size");
+        QTest::newRow("partly received") << pattern(1000) << 5000;
+        // Whole, but its last bytes may begin a cancel marker that runs past it.
+        QTest::newRow("whole, ending like the marker's start") << pattern(980) + marker.left(20) << 1000;
+    }
+    void connectionDeletedWhileItHoldsAFile()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        const QString root = dir.filePath("root"), tmp = dir.filePath("tmp");
+        QVERIFY(QDir().mkpath(root) && QDir().mkpath(tmp));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress("127.0.0.45"), 0));
+        auto* connection = new ZqNetHostConnection(tmp, nullptr);
+        connection->setFileReceiveRoot(root);
+        FileLog log(connection);
+        connection->Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        QVERIFY(server.waitForNewConnection(10000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        QTRY_VERIFY(connection->IsConnected());
+        peer->write(fileFrameHeader(size) + field("f.bin") + field("/x/f.bin") + data);
+        QTRY_VERIFY(tempFiles(tmp).size() == 1 && QFileInfo(tmp + "/" + tempFiles(tmp).first()).size() == 1000);
+        QTest::qWait(20);
+        QCOMPARE(log.events, QStringList { "startReceive f.bin f.bin" });
+        delete connection;
+        QCOMPARE(log.events, (QStringList { "startReceive f.bin f.bin", "complete", "failed" }));
+        QCOMPARE(tempFiles(tmp), QStringList());
+        QTest::qWait(50);
+        QCOMPARE(tree(root), QStringList());
+        QCOMPARE(log.events.size(), 3);
+    }
+
     // A slot of fileReceived may delete its connection; the copier that
     // emitted the copy's end went with it while still emitting.
     void connectionDeletedWhenItsFileArrives()
