@@ -279,8 +279,8 @@ bool ZqNetConnectionManager::dropIfBacklogged(ZqNetHostConnection* host)
 
 void ZqNetConnectionManager::dropClient(ZqNetHostConnection* host, const QString& reason)
 {
-    qWarning().noquote() << "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": "
-            + reason;
+    peerWarnings.warn(
+        "dropped client", "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": " + reason);
     // Not disconnectFromHost(): that waits for the peer to take the bytes.
     host->Socket()->abort();
     if (clientConnections.contains(host))
@@ -471,9 +471,10 @@ void ZqNetConnectionManager::OnNewClientConnection()
     const int fromPeer = int(std::count_if(clientConnections.cbegin(), clientConnections.cend(),
         [&peer](ZqNetHostConnection* host) { return host->HostAddress() == peer; }));
     if (clientConnections.size() >= clientLimit() || fromPeer >= MaxClientsPerPeer) {
-        qWarning().noquote() << "ZqNetConnectionManager: refusing client " + peer.toString() + ": "
+        peerWarnings.warn("refused client",
+            "ZqNetConnectionManager: refusing client " + peer.toString() + ": "
                 + QString::number(clientConnections.size()) + " clients, " + QString::number(fromPeer)
-                + " from that address";
+                + " from that address");
         socket->abort();
         delete socket;
         return;
@@ -490,9 +491,11 @@ void ZqNetConnectionManager::OnNewClientConnection()
 
 void ZqNetConnectionManager::OnErrorClientConnection(QAbstractSocket::SocketError err)
 {
-    qWarning() << "Client Connection Error!";
-    qWarning().nospace() << "Socket Error Code: " << int(err);
-    qWarning().noquote() << "Socket Error String: " + (tcpServer ? tcpServer->errorString() : QString());
+    // Clients connecting while descriptors are short repeat it at will.
+    if (peerWarnings.warn("accept error", QStringLiteral("Client Connection Error!"))) {
+        qWarning().nospace() << "Socket Error Code: " << int(err);
+        qWarning().noquote() << "Socket Error String: " + (tcpServer ? tcpServer->errorString() : QString());
+    }
     if (!acceptRetryTimer.isActive())
         acceptRetryTimer.start();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zqmessagetypes.h"
+#include "zqrepeatedwarnings.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
@@ -164,6 +165,8 @@ private:
     QTimer acceptRetryTimer;
     int clientFrameDeadline_MS = ClientFrameDeadline_MS;
     int clientSendStall_MS = ClientSendStall_MS;
+    // Warnings clients can make the server role repeat (refused, dropped, accept errors).
+    ZqRepeatedWarnings peerWarnings;
     // Messages still waiting for some client, by their bytes, in the order sent.
     QHash<const char*, quint64> queuedOrder;
     quint64 nextQueuedOrder = 0;

@@ -455,6 +455,7 @@ void ZqNetHostConnection::OnDisconnected()
     isDisconnected = true;
     qInfo().noquote().nospace() << this << " (" + hostAddressString() + ") Disconnect";
     qDebug().noquote() << "socket error string: " + socket->errorString();
+    peerWarnings.flush();
     pingTimer.stop();
     watchDogTimer.stop();
     writeStallTimer.stop();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zqmessagetypes.h"
+#include "zqrepeatedwarnings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -336,6 +337,8 @@ private:
     QElapsedTimer sinceWriteProgress;
     qint64 takenAtLastSample = 0;
     qint64 bytesToKernel = 0;
+    // Warnings the peer can make this side repeat: bounded per connection.
+    ZqRepeatedWarnings peerWarnings;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     bool receivePassScheduled = false;

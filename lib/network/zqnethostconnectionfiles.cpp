@@ -623,7 +623,7 @@ bool ZqNetHostConnection::handleFileReceiveStep()
             // File bytes that ended like the marker's start make it show up
             // early; the rest of the marker follows as whole words.
             receiveMarkerEchoBytes = FileStopMarker.size() - FileStopWordSize;
-            qWarning("File transfer cancelled");
+            peerWarnings.warn("cancelled", QStringLiteral("File transfer cancelled"));
             currentRemoteFilePath.clear();
             currentLocalFilePath.clear();
             clearCurrentReceiveTrackers();
@@ -634,14 +634,16 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         if (!currentReceiveDiscarding
             && !ZqFileCopyWorker::writeAll(
                 currentReceiveFile.handle(), data.constData(), data.size(), writeError)) {
-            qCritical().noquote() << "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error";
-            qDebug().noquote() << "   buffsize: " + QString::number(data.size());
-            qWarning().noquote() << "   errorstring: " + writeError;
-            qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
-            qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
-                    + QString::number(currentReceiveMessageBytesReceived);
-            qDebug().noquote() << "   currentReceiveMessageSize: "
-                    + QString::number(currentReceiveMessageSize);
+            if (peerWarnings.warn("write error",
+                    "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error", QtCriticalMsg)) {
+                qDebug().noquote() << "   buffsize: " + QString::number(data.size());
+                qWarning().noquote() << "   errorstring: " + writeError;
+                qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
+                qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
+                        + QString::number(currentReceiveMessageBytesReceived);
+                qDebug().noquote() << "   currentReceiveMessageSize: "
+                        + QString::number(currentReceiveMessageSize);
+            }
             failFileReceive();
         }
         currentReceiveMessageBytesReceived += quint64(data.size());
@@ -690,7 +692,7 @@ bool ZqNetHostConnection::resolveHeldMarkerStart()
     socket->skip(rest.size());
     // Held file bytes that began like the marker make the rest of it follow as whole words.
     receiveMarkerEchoBytes = receiveHeldMarkerBytes / FileStopWordSize * FileStopWordSize;
-    qWarning("File transfer cancelled");
+    peerWarnings.warn("cancelled", QStringLiteral("File transfer cancelled"));
     currentRemoteFilePath.clear();
     currentLocalFilePath.clear();
     clearCurrentReceiveTrackers();
@@ -702,15 +704,16 @@ void ZqNetHostConnection::beginFileReceive()
     QString reason;
     const QString destination = receiveDestination(currentRemoteFilePath, reason);
     if (destination.isEmpty()) {
-        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: refusing file \""
-                + currentRemoteFilePath + "\" from " + hostAddressString() + ": " + reason;
+        peerWarnings.warn("refused file",
+            "ZqNetHostConnection::handleAvailableBytes: refusing file \"" + currentRemoteFilePath + "\" from "
+                + hostAddressString() + ": " + reason);
         currentReceiveDiscarding = true;
         emit fileTransferFailed();
         return;
     }
     currentRemoteFilePath = destination;
     if (!openReceiveTempFile()) {
-        qWarning().noquote() << "fileLocalPath: " + currentLocalFilePath;
+        peerWarnings.warn("temporary file", "fileLocalPath: " + currentLocalFilePath);
         currentReceiveDiscarding = true;
         emit fileTransferFailed();
         return;
@@ -752,9 +755,9 @@ bool ZqNetHostConnection::openReceiveTempFile()
 {
     const QString folder = takeReceiveFolder(tempDirectory);
     if (folder.isEmpty()) {
-        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
-                + tempDirectory + "/zqreceive-*\" for writing! "
-                + QString::fromLocal8Bit(std::strerror(errno));
+        peerWarnings.warn("temporary folder",
+            "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + tempDirectory
+                + "/zqreceive-*\" for writing! " + QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     if (openReceiveTempFileIn(folder))
@@ -786,14 +789,15 @@ bool ZqNetHostConnection::openReceiveTempFileIn(const QString& folder)
             return true;
         }
         if (errno != EEXIST) {
-            qWarning().noquote()
-                << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
-                    + "\" for writing!";
+            peerWarnings.warn("temporary file open",
+                "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
+                    + "\" for writing!");
             return false;
         }
     }
-    qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
-            + folder + "/" + base + "_*.tmp\" for writing!";
+    peerWarnings.warn("temporary file name",
+        "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + folder + "/" + base
+            + "_*.tmp\" for writing!");
     return false;
 }
 
@@ -901,7 +905,7 @@ void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
 
 void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString)
 {
-    qWarning().noquote() << "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString;
+    peerWarnings.warn("copy failed", "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString);
     PendingLocalCopy done;
     if (!takePendingCopy(copier, &done))
         return;

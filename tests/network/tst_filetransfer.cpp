@@ -714,6 +714,33 @@ private slots:
         QCOMPARE(log.events.size(), 3);
     }
 
+    // Regression: a printer sent 1.49 million small file frames in 10 s and every
+    // refusal wrote a warning; the log files rotated away the start-up lines. A
+    // repeated warning is now written once, then as a count at most once a
+    // minute and at the connection's end.
+    void refusedFloodWritesBoundedLog()
+    {
+        Link t;
+        QVERIFY(t.open("127.0.0.46")); // no receive folder: every file is refused
+        const int files = 100000;
+        const QByteArray one = fileFrameHeader(0) + field("f") + field("/x/f");
+        QByteArray flood;
+        flood.reserve(one.size() * files);
+        for (int i = 0; i < files; ++i)
+            flood += one;
+        MessageCapture warnings(QtWarningMsg);
+        t.peerWrite(flood + frame(ZqMessage_GenericMessage, "after"));
+        QTRY_COMPARE_WITH_TIMEOUT(t.log.messages, QList<QByteArray> { "after" }, 60000);
+        QCOMPARE(t.log.events.count("failed"), files);
+        QCOMPARE(warnings.count("refusing file"), 1);
+        QSignalSpy ended(&t.connection, &ZqNetHostConnection::disconnected);
+        t.peer->disconnectFromHost();
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(warnings.count("refusing file"), 2);
+        QCOMPARE(warnings.count(QString("refusing file .*%1 more like this").arg(files - 1)), 1);
+        QVERIFY2(warnings.messages.size() <= 3, qPrintable(warnings.messages.join('\n')));
+    }
+
     // A slot of fileReceived may delete its connection; the copier that
     // emitted the copy's end went with it while still emitting.
     void connectionDeletedWhenItsFileArrives()
