@@ -279,8 +279,8 @@ bool ZqNetConnectionManager::dropIfBacklogged(ZqNetHostConnection* host)
 
 void ZqNetConnectionManager::dropClient(ZqNetHostConnection* host, const QString& reason)
 {
-    peerWarnings.warn(
-        "dropped client", "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": " + reason);
+    peerWarnings.warn("dropped client",
+        "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": " + reason);
     // Not disconnectFromHost(): that waits for the peer to take the bytes.
     host->Socket()->abort();
     if (clientConnections.contains(host))

@@ -336,8 +336,7 @@ ZqNetHostConnection::~ZqNetHostConnection()
     ZqLeftoverCopies::delist(connectionNumber);
     // A file still coming in ends as at a connection's end, but it can no
     // longer be told as copied: it fails.
-    if (receiveHeldMarkerBytes > 0)
-        receiveHeldMarkerBytes = 0;
+    receiveHeldMarkerBytes = 0;
     abandonFileTransfers();
     // Its waiting files still land, untold.
     handOverWaitingCopies();
@@ -381,7 +380,8 @@ void ZqNetHostConnection::handOverWaitingCopies()
     pendingLocalCopies.clear();
 }
 
-void ZqNetHostConnection::settleLeftoverCopy(const QString& localFilePath, const QString& remoteFilePath, bool copied)
+void ZqNetHostConnection::settleLeftoverCopy(
+    const QString& localFilePath, const QString& remoteFilePath, bool copied)
 {
     --leftoverFiles;
     const QPointer<ZqNetHostConnection> self(this);
@@ -905,7 +905,8 @@ void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
 
 void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString)
 {
-    peerWarnings.warn("copy failed", "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString);
+    peerWarnings.warn(
+        "copy failed", "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString);
     PendingLocalCopy done;
     if (!takePendingCopy(copier, &done))
         return;

@@ -170,9 +170,9 @@ private slots:
         QVERIFY(t.connection.SendMessage("small"));
         QVERIFY(t.connection.SendMessage(big));
         QVERIFY(t.connection.sendFile(t.at("f.bin"), "f.bin"));
-        const QByteArray frames[] = { frame(ZqMessage_GenericMessage, "small"),
-            frame(ZqMessage_GenericMessage, big),
-            fileFrameHeader(3000) + field("f.bin") + field(t.at("f.bin").toUtf8()) + pattern(3000, 7) };
+        const QByteArray frames[]
+            = { frame(ZqMessage_GenericMessage, "small"), frame(ZqMessage_GenericMessage, big),
+                  fileFrameHeader(3000) + field("f.bin") + field(t.at("f.bin").toUtf8()) + pattern(3000, 7) };
         for (const QByteArray& expected : frames) {
             const QByteArray got = t.peerRead(expected.size());
             QVERIFY2(got == expected, qPrintable(QString("frame of %1 bytes differs").arg(expected.size())));
@@ -618,7 +618,8 @@ private slots:
         const int files = 40;
         QByteArray burst;
         for (int i = 0; i < files; ++i)
-            burst += fileFrameHeader(100) + field("f" + QByteArray::number(i)) + field("/x/f") + pattern(100, i);
+            burst += fileFrameHeader(100) + field("f" + QByteArray::number(i)) + field("/x/f")
+                + pattern(100, i);
         t.peerWrite(burst + frame(ZqMessage_GenericMessage, "after"));
         QTRY_COMPARE_WITH_TIMEOUT(t.log.events.count("complete"), files, 30000);
         QTRY_COMPARE(t.log.messages, QList<QByteArray> { "after" });
@@ -703,7 +704,8 @@ private slots:
         std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
         QTRY_VERIFY(connection->IsConnected());
         peer->write(fileFrameHeader(size) + field("f.bin") + field("/x/f.bin") + data);
-        QTRY_VERIFY(tempFiles(tmp).size() == 1 && QFileInfo(tmp + "/" + tempFiles(tmp).first()).size() == 1000);
+        QTRY_VERIFY(
+            tempFiles(tmp).size() == 1 && QFileInfo(tmp + "/" + tempFiles(tmp).first()).size() == 1000);
         QTest::qWait(20);
         QCOMPARE(log.events, QStringList { "startReceive f.bin f.bin" });
         delete connection;
