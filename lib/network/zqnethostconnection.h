@@ -98,7 +98,9 @@ public:
     // filePercentileComplete at each change, then fileSent or fileReceived and
     // fileTransferComplete. A transfer that fails after its start signal ends
     // with fileTransferComplete and fileTransferFailed, one refused before it
-    // with fileTransferFailed alone; a halted file emits nothing.
+    // with fileTransferFailed alone; a halted file emits nothing. A received
+    // file's end is told also after the connection's end, once its copy ends;
+    // one still coming in when the connection is deleted fails then.
 
     // Incoming files are written only below this folder, at the relative path
     // that the peer names: no absolute path, no "..", and no link leading out
