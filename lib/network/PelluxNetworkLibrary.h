@@ -32,9 +32,10 @@ public:
     static constexpr int MaxPrinterNameLength = 256;
     // Bytes a printer may leave untaken before set requests to it are refused.
     static constexpr qint64 MaxSendBacklog = 17 * 1024 * 1024;
-    // A printer may send thousands of names and lists a second: materialListChanged and
-    // printerNameChanged for its values go out at most once per interval each, the
-    // first at once, the rest when the interval ends; readers then see the newest value.
+    // A printer may send thousands of names, lists and material strings a second:
+    // materialListChanged, printerNameChanged and jsonAccepted for its values go out at
+    // most once per interval each, the first at once, the rest when the interval ends;
+    // readers then see the newest value (jsonAccepted carries the newest string).
     static constexpr int ValueSignalInterval_MS = 100;
 
     explicit PelluxNetworkLib(QQuickItem* parent = nullptr);

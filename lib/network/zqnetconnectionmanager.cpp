@@ -279,8 +279,8 @@ bool ZqNetConnectionManager::dropIfBacklogged(ZqNetHostConnection* host)
 
 void ZqNetConnectionManager::dropClient(ZqNetHostConnection* host, const QString& reason)
 {
-    qWarning().noquote() << "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": "
-            + reason;
+    peerWarnings.warn("dropped client",
+        "ZqNetConnectionManager: dropping client " + host->hostAddressString() + ": " + reason);
     // Not disconnectFromHost(): that waits for the peer to take the bytes.
     host->Socket()->abort();
     if (clientConnections.contains(host))
@@ -333,7 +333,7 @@ void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
     // The socket goes with its connection; abort frees its descriptor now.
     host->Socket()->abort();
     removingClients.remove(host);
-    host->deleteLater();
+    deleteWhenSettled(host);
     qInfo() << "ZqNetConnectionManager:: Removed Client From Connection List.";
 }
 
@@ -434,8 +434,31 @@ void ZqNetConnectionManager::OnServerDisconnected(ZqNetHostConnection* host)
 
 void ZqNetConnectionManager::OnFreeQueueTimeout()
 {
-    while (!freeQueue.isEmpty())
-        delete freeQueue.takeFirst();
+    // One whose received files are not all told yet stays parked for another round.
+    QList<ZqNetHostConnection*> unsettled;
+    while (!freeQueue.isEmpty()) {
+        ZqNetHostConnection* host = freeQueue.takeFirst();
+        if (host->unsettledReceivedFiles() > 0)
+            unsettled.append(host);
+        else
+            delete host;
+    }
+    freeQueue = unsettled;
+    if (!freeQueue.isEmpty())
+        freeQueueTimer.start();
+}
+
+void ZqNetConnectionManager::deleteWhenSettled(ZqNetHostConnection* host)
+{
+    // Files it received are still told through it, and relayed, after its end.
+    if (host->unsettledReceivedFiles() == 0) {
+        host->deleteLater();
+        return;
+    }
+    connect(host, &ZqNetHostConnection::fileTransferComplete, host, [host] {
+        if (host->unsettledReceivedFiles() == 0)
+            host->deleteLater();
+    });
 }
 
 void ZqNetConnectionManager::OnNewClientConnection()
@@ -448,9 +471,10 @@ void ZqNetConnectionManager::OnNewClientConnection()
     const int fromPeer = int(std::count_if(clientConnections.cbegin(), clientConnections.cend(),
         [&peer](ZqNetHostConnection* host) { return host->HostAddress() == peer; }));
     if (clientConnections.size() >= clientLimit() || fromPeer >= MaxClientsPerPeer) {
-        qWarning().noquote() << "ZqNetConnectionManager: refusing client " + peer.toString() + ": "
+        peerWarnings.warn("refused client",
+            "ZqNetConnectionManager: refusing client " + peer.toString() + ": "
                 + QString::number(clientConnections.size()) + " clients, " + QString::number(fromPeer)
-                + " from that address";
+                + " from that address");
         socket->abort();
         delete socket;
         return;
@@ -467,9 +491,11 @@ void ZqNetConnectionManager::OnNewClientConnection()
 
 void ZqNetConnectionManager::OnErrorClientConnection(QAbstractSocket::SocketError err)
 {
-    qWarning() << "Client Connection Error!";
-    qWarning().nospace() << "Socket Error Code: " << int(err);
-    qWarning().noquote() << "Socket Error String: " + (tcpServer ? tcpServer->errorString() : QString());
+    // Clients connecting while descriptors are short repeat it at will.
+    if (peerWarnings.warn("accept error", QStringLiteral("Client Connection Error!"))) {
+        qWarning().nospace() << "Socket Error Code: " << int(err);
+        qWarning().noquote() << "Socket Error String: " + (tcpServer ? tcpServer->errorString() : QString());
+    }
     if (!acceptRetryTimer.isActive())
         acceptRetryTimer.start();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zqmessagetypes.h"
+#include "zqrepeatedwarnings.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
@@ -70,7 +71,8 @@ public:
     void AddServerToIgnoreSet(QHostAddress address);
     void RemoveServerFromIgnoreSet(QHostAddress address);
     QList<QHostAddress> IgnoredServers();
-    // Parks the connection for deletion at the next expiry of the free-queue timer.
+    // Parks the connection for deletion at the next expiry of the free-queue timer,
+    // or a later one while the ends of files it received are still to be told.
     void RemoveServer(ZqNetHostConnection* host);
     void SaveIgnoreListToSettings();
     void InitializeIgnoreListFromSettings();
@@ -79,7 +81,8 @@ public:
     bool SendMessageToClient(
         ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     void AddClient(ZqNetHostConnection* host);
-    // Aborts the client's socket and deletes the connection later.
+    // Aborts the client's socket and deletes the connection later, once the
+    // ends of the files it received have been told (and relayed).
     void RemoveClient(ZqNetHostConnection* host);
     void HandleMessageFromClient(
         ZqNetHostConnection* host, QByteArray message, ZqMessageTypes::ZqMessageType msgType);
@@ -141,6 +144,8 @@ private:
     // Before a send: drops the number of a message no client holds that lay where this one lies.
     void forgetUnheld(const QByteArray& message);
     void boundQueuedSendBytes();
+    // Deletes an ended client once the ends of the files it received are told.
+    void deleteWhenSettled(ZqNetHostConnection* host);
 
     bool isServer;
     ZqKeyValueSettings* settings;
@@ -160,6 +165,8 @@ private:
     QTimer acceptRetryTimer;
     int clientFrameDeadline_MS = ClientFrameDeadline_MS;
     int clientSendStall_MS = ClientSendStall_MS;
+    // Warnings clients can make the server role repeat (refused, dropped, accept errors).
+    ZqRepeatedWarnings peerWarnings;
     // Messages still waiting for some client, by their bytes, in the order sent.
     QHash<const char*, quint64> queuedOrder;
     quint64 nextQueuedOrder = 0;

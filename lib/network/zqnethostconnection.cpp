@@ -37,6 +37,7 @@ ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDi
         socket, &QIODevice::channelBytesWritten, this, [this](int, qint64 bytes) { bytesToKernel += bytes; });
     connect(&writeStallTimer, &QTimer::timeout, this, &ZqNetHostConnection::sampleWriteProgress);
     socket->setReadBufferSize(ReadBufferSize);
+    enlistForCopies();
     reset();
 }
 
@@ -188,10 +189,10 @@ void ZqNetHostConnection::OnBytesWritten(qlonglong)
         clearCurrentSendTrackers();
     }
     sendNextQueued();
-    // A waiting file follows the message just written; only a file in flight holds it back.
+    // A waiting file follows the message just written, once all of it is in the socket.
     // Its signals may end this connection.
     const QPointer<ZqNetHostConnection> self(this);
-    if (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage)
+    if (!fileSendQueue.isEmpty() && !frameBeingWritten())
         handleFileSendQueue();
     if (self)
         watchWriteProgress();
@@ -255,6 +256,14 @@ void ZqNetHostConnection::onWriteStalled()
     endAndAbort();
 }
 
+bool ZqNetHostConnection::frameBeingWritten() const
+{
+    // A file is in flight until the bytesWritten after its last chunk; a message only
+    // until its last bytes are in the socket, after which a file may follow it.
+    return currentSendMessageType == ZqMessage_FileDataMessage
+        || (currentSendMessageType != ZqMessage_None && currentSendBytesRemaining > 0);
+}
+
 void ZqNetHostConnection::sendNextQueued()
 {
     // A queued message that fails to write is dropped; the next one gets its turn now,
@@ -282,7 +291,7 @@ void ZqNetHostConnection::handleAvailableBytes()
     // A full read buffer (filled while a slot ran an event loop of its own) stops the
     // socket's reading, and Qt resumes it only once the buffer is empty: a partial
     // frame left in it would wait for ever. Resuming reading that runs costs nothing.
-    if (self && !receivePassScheduled && socket->bytesAvailable() > 0) {
+    if (self && !receivePassScheduled && !readPaused && socket->bytesAvailable() > 0) {
         socket->setReadBufferSize(0);
         socket->setReadBufferSize(ReadBufferSize);
     }
@@ -306,14 +315,10 @@ void ZqNetHostConnection::receiveFrames()
                 return;
             if (!readMessageHeader())
                 return;
+            // A frame with no payload carries nothing to deliver: it is dropped.
             if (currentReceiveMessageSize == 0) {
-                // An empty payload is a whole message at once.
-                const ZqMessageType type = currentReceiveMessageType;
                 clearCurrentReceiveTrackers();
                 ++handled;
-                emit messageReceived(QByteArray(), type);
-                if (!self)
-                    return;
             }
             continue;
         }
@@ -352,7 +357,7 @@ void ZqNetHostConnection::scheduleReceivePass()
 
 bool ZqNetHostConnection::readMessageHeader()
 {
-    QDataStream in(socket->read(HeaderSize));
+    QDataStream in(socket->peek(HeaderSize));
     in.setVersion(StreamVersion);
     qint64 length = 0;
     quint32 type = 0;
@@ -365,6 +370,10 @@ bool ZqNetHostConnection::readMessageHeader()
         return false;
     }
     clearCurrentReceiveTrackers();
+    // A file is taken only with room for its copy; until then reading waits.
+    if (isFile && !takeCopyRoom())
+        return false;
+    socket->skip(HeaderSize);
     currentReceiveMessageSize = quint64(length);
     currentReceiveMessageType = ZqMessageType(type);
     currentReceiveMessageBytesReceived = 0;
@@ -446,10 +455,17 @@ void ZqNetHostConnection::OnDisconnected()
     isDisconnected = true;
     qInfo().noquote().nospace() << this << " (" + hostAddressString() + ") Disconnect";
     qDebug().noquote() << "socket error string: " + socket->errorString();
+    peerWarnings.flush();
     pingTimer.stop();
     watchDogTimer.stop();
     writeStallTimer.stop();
     abandonFileTransfers();
+    // Copied on by a thread shared by ended connections; their ends are still told here.
+    handOverWaitingCopies();
+    if (readPaused) {
+        readPaused = false;
+        socket->setReadBufferSize(ReadBufferSize);
+    }
     // Meant for this peer only: a reconnect of this object must not send them first.
     messageSendQueue.clear();
     clearCurrentSendTrackers();
@@ -489,6 +505,10 @@ void ZqNetHostConnection::clearCurrentReceiveTrackers()
     }
     currentReceiveTempPath.clear();
     currentReceiveDiscarding = false;
+    if (receiveHoldsCopyRoom) {
+        receiveHoldsCopyRoom = false;
+        releaseCopyRoom();
+    }
     receiveStopScan = FileStopScan();
     receiveHeldMarkerBytes = 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zqmessagetypes.h"
+#include "zqrepeatedwarnings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QVector>
 
 class ZqFileCopier;
+class ZqLeftoverCopies;
 
 // One framed TCP connection to a peer. Every frame is a 12-byte big-endian header
 // (qint64 payload length, quint32 message type) followed by the payload. One message
@@ -96,7 +98,9 @@ public:
     // filePercentileComplete at each change, then fileSent or fileReceived and
     // fileTransferComplete. A transfer that fails after its start signal ends
     // with fileTransferComplete and fileTransferFailed, one refused before it
-    // with fileTransferFailed alone; a halted file emits nothing.
+    // with fileTransferFailed alone; a halted file emits nothing. A received
+    // file's end is told also after the connection's end, once its copy ends;
+    // one still coming in when the connection is deleted fails then.
 
     // Incoming files are written only below this folder, at the relative path
     // that the peer names: no absolute path, no "..", and no link leading out
@@ -121,16 +125,22 @@ public:
     // Numbers the temporary receive files of all connections.
     static quint32 uniqueTempFileTagId;
     // Received files waiting for their copy into place, the one being copied
-    // included. Copies run one at a time per connection; a peer that sends
-    // files faster than they can be copied is ended past this many.
+    // and the one coming in included. Copies run one at a time per connection;
+    // at this many, reading stops before the next file frame (TCP holds the
+    // rest at the sender) until a copy has ended.
     static constexpr int MaxWaitingLocalCopies = 32;
     // The same for all connections of the process together, with the files
-    // that ended connections left waiting: a connection whose file would pass
-    // it is ended the same way.
+    // that ended connections left waiting: a connection that would pass it
+    // waits the same way until any copy ends.
     static constexpr int MaxWaitingLocalCopiesInTotal = 8 * MaxWaitingLocalCopies;
     // Threads that copy what ended connections left waiting, in the process;
     // past them, an ending connection hands its files to one of them.
     static constexpr int MaxLeftoverCopiers = 4;
+    // Received files whose end (fileReceived, or fileTransferFailed) is still
+    // to be told, also after the connection has ended: an owner that deletes
+    // the connection before this is 0 is told nothing more of them, though
+    // they still land.
+    int unsettledReceivedFiles() const { return pendingLocalCopies.size() + leftoverFiles; }
 
 public slots:
     // False for the file type (use sendFile) or when the socket refuses the write.
@@ -152,7 +162,8 @@ signals:
     void connected();
     // Once per connection.
     void disconnected(ZqNetHostConnection* connection);
-    // Every complete non-file frame, pings and empty payloads included.
+    // Every complete non-file frame with a payload, pings included; a frame with
+    // no payload is dropped.
     void messageReceived(QByteArray message, ZqMessageTypes::ZqMessageType msgType);
     void messageSent();
     void fileStartSend(QString localFilePath, QString remoteFilePath);
@@ -175,6 +186,8 @@ private slots:
     void OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString);
 
 private:
+    friend class ZqLeftoverCopies;
+
     // Finds the cancel marker in a stream that arrives in pieces, also where
     // it spans two pieces.
     struct FileStopScan {
@@ -201,6 +214,9 @@ private:
     void clearCurrentReceiveTrackers();
     void clearCurrentSendTrackers();
     void sendNextQueued();
+    // True while a frame (message, file or ping) is not yet all in the socket: the next
+    // frame waits, so frames never interleave on the wire.
+    bool frameBeingWritten() const;
     // Hands the message in flight to the socket while it holds little; false on a write error.
     bool writeMessageChunks();
     // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
@@ -255,6 +271,17 @@ private:
     void onFrameDeadline();
     // Ends transfers in flight when the connection goes.
     void abandonFileTransfers();
+    // Gives the files waiting for their copy to a copier of ended connections.
+    void handOverWaitingCopies();
+    // The end of a file handed over, told as the connection's own.
+    void settleLeftoverCopy(const QString& localFilePath, const QString& remoteFilePath, bool copied);
+    void enlistForCopies();
+    // Room among the waiting copies for the file frame about to be read; without
+    // it, reading pauses until a copy ends.
+    bool takeCopyRoom();
+    void releaseCopyRoom();
+    void pauseReading();
+    void resumeReading();
 
     // receive tracker
     ZqMessageTypes::ZqMessageType currentReceiveMessageType = ZqMessageTypes::ZqMessage_None;
@@ -291,6 +318,14 @@ private:
     // Oldest first; only the first one is being copied, by localCopier.
     QVector<PendingLocalCopy> pendingLocalCopies;
     ZqFileCopier* localCopier = nullptr;
+    // Waiting files handed over at the end, not yet told.
+    int leftoverFiles = 0;
+    // The file frame being received holds a place among the waiting copies.
+    bool receiveHoldsCopyRoom = false;
+    // Reading stopped until a copy ends (takeCopyRoom).
+    bool readPaused = false;
+    // This connection among all of the process, for copies that outlive it.
+    quint64 connectionNumber = 0;
     quint64 fileProgressMark = 0;
     QTimer watchDogTimer;
     bool watchDogTimedOut = false;
@@ -304,6 +339,8 @@ private:
     QElapsedTimer sinceWriteProgress;
     qint64 takenAtLastSample = 0;
     qint64 bytesToKernel = 0;
+    // Warnings the peer can make this side repeat: bounded per connection.
+    ZqRepeatedWarnings peerWarnings;
     QTcpSocket* socket = nullptr;
     bool isDisconnected = true;
     bool receivePassScheduled = false;

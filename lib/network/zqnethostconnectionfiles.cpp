@@ -144,44 +144,76 @@ qint64 ZqNetHostConnection::FileStopScan::feed(const char* data, qint64 size)
     return -1;
 }
 
+// Received files waiting for their copy into place, in every connection and
+// left by every ended one, the connections that wait for room among them, and
+// the copiers of ended connections: one count for the process, as connections
+// may live on several threads.
 namespace {
 
-class LeftoverCopies;
-
-// Received files waiting for their copy into place, in every connection and
-// left by every ended one, and the copiers of ended connections: one count for
-// the process, as connections may live on several threads.
 QMutex waitingCopiesLock;
 int waitingCopies = 0;
-QVector<LeftoverCopies*> leftoverCopiers;
+QVector<ZqLeftoverCopies*> leftoverCopiers;
 int nextLeftoverCopier = 0;
+// Live connections by number, so that a report for one that has gone (or whose
+// address a new one took) is dropped.
+QHash<quint64, ZqNetHostConnection*> liveConnections;
+quint64 nextConnectionNumber = 1;
+QVector<quint64> waitingForRoom;
 
-bool reserveWaitingCopy()
-{
-    QMutexLocker lock(&waitingCopiesLock);
-    if (waitingCopies >= ZqNetHostConnection::MaxWaitingLocalCopiesInTotal)
-        return false;
-    ++waitingCopies;
-    return true;
-}
+} // namespace
 
-void releaseWaitingCopies(int count)
-{
-    QMutexLocker lock(&waitingCopiesLock);
-    waitingCopies -= count;
-}
-
-// Copies the received files a connection left waiting, after it has gone, on
-// the thread of that connection's copier; both go once the last one is in
-// place. So a connection ends at once. Past MaxLeftoverCopiers, later ends
-// hand their files to one of these instead of keeping a thread of their own.
-class LeftoverCopies : public QObject {
+// Copies the received files that ended connections left waiting, on the thread
+// of one such connection's copier, and tells each file's end to its connection
+// while that is still there. Both go once the last one is in place. Past
+// MaxLeftoverCopiers, later ends hand their files to one of these instead of
+// keeping a thread of their own.
+class ZqLeftoverCopies : public QObject {
 public:
     struct Entry {
         QString tempFilePath;
         QString remoteFilePath;
         QString root;
+        QString localFilePath;
+        quint64 connection = 0;
     };
+
+    static quint64 enlist(ZqNetHostConnection* connection)
+    {
+        QMutexLocker lock(&waitingCopiesLock);
+        liveConnections.insert(nextConnectionNumber, connection);
+        return nextConnectionNumber++;
+    }
+    static void delist(quint64 number)
+    {
+        QMutexLocker lock(&waitingCopiesLock);
+        liveConnections.remove(number);
+        waitingForRoom.removeAll(number);
+    }
+
+    // False when all connections together hold as many as they may: the
+    // connection is then told when room is made.
+    static bool reserve(quint64 connection)
+    {
+        QMutexLocker lock(&waitingCopiesLock);
+        if (waitingCopies < ZqNetHostConnection::MaxWaitingLocalCopiesInTotal) {
+            ++waitingCopies;
+            return true;
+        }
+        if (!waitingForRoom.contains(connection))
+            waitingForRoom.append(connection);
+        return false;
+    }
+    static void release(int count)
+    {
+        QMutexLocker lock(&waitingCopiesLock);
+        waitingCopies -= count;
+        for (const quint64 number : qAsConst(waitingForRoom)) {
+            if (ZqNetHostConnection* connection = liveConnections.value(number))
+                QMetaObject::invokeMethod(
+                    connection, [connection] { connection->resumeReading(); }, Qt::QueuedConnection);
+        }
+        waitingForRoom.clear();
+    }
 
     // Takes the files and, when it keeps them itself, the copier, which may be
     // busy with the first one (copying). False: the copier is the caller's to end.
@@ -189,17 +221,17 @@ public:
     {
         QMutexLocker lock(&waitingCopiesLock);
         if (leftoverCopiers.size() < ZqNetHostConnection::MaxLeftoverCopiers) {
-            leftoverCopiers.append(new LeftoverCopies(copier, copying, files));
+            leftoverCopiers.append(new ZqLeftoverCopies(copier, copying, files));
             return true;
         }
         // Picked up once its own list is done; it unregisters only with none left here.
-        LeftoverCopies* other = leftoverCopiers.at(nextLeftoverCopier++ % leftoverCopiers.size());
+        ZqLeftoverCopies* other = leftoverCopiers.at(nextLeftoverCopier++ % leftoverCopiers.size());
         other->incoming += files;
         return false;
     }
 
     // copying: the copier is busy with the first entry. Made by take().
-    LeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting)
+    ZqLeftoverCopies(ZqFileCopier* copier, bool copying, QVector<Entry> waiting)
         : copier(copier)
         , waiting(std::move(waiting))
     {
@@ -207,22 +239,22 @@ public:
         if (QCoreApplication::instance() && QCoreApplication::instance()->thread() == thread())
             setParent(QCoreApplication::instance());
         copier->setParent(this);
-        connect(copier, &ZqFileCopier::copyComplete, this, [this] { finishFirst(); });
-        connect(copier, &ZqFileCopier::copyFailed, this, [this] { finishFirst(); });
+        connect(copier, &ZqFileCopier::copyComplete, this, [this] { finishFirst(true); });
+        connect(copier, &ZqFileCopier::copyFailed, this, [this] { finishFirst(false); });
         // Not from inside a signal the copier may be emitting right now.
         if (!copying)
             QMetaObject::invokeMethod(
                 this, [this] { startNext(); }, Qt::QueuedConnection);
     }
-    ~LeftoverCopies() override
+    ~ZqLeftoverCopies() override
     {
         {
             QMutexLocker lock(&waitingCopiesLock);
             leftoverCopiers.removeOne(this);
             waiting += incoming;
             incoming.clear();
-            waitingCopies -= waiting.size();
         }
+        release(waiting.size());
         if (copier) {
             copier->cancelCopy();
             delete copier;
@@ -231,16 +263,34 @@ public:
             qWarning().noquote() << "ZqNetHostConnection: " + QString::number(waiting.size())
                     + " received files not copied into place";
         }
-        for (const Entry& entry : qAsConst(waiting))
+        for (const Entry& entry : qAsConst(waiting)) {
             removeTempFile(entry.tempFilePath);
+            tell(entry, false);
+        }
     }
 
 private:
-    void finishFirst()
+    // The connection hears of its file on its own thread, if it is still there.
+    static void tell(const Entry& entry, bool copied)
+    {
+        QMutexLocker lock(&waitingCopiesLock);
+        ZqNetHostConnection* connection = liveConnections.value(entry.connection);
+        if (!connection)
+            return;
+        QMetaObject::invokeMethod(
+            connection,
+            [connection, entry, copied] {
+                connection->settleLeftoverCopy(entry.localFilePath, entry.remoteFilePath, copied);
+            },
+            Qt::QueuedConnection);
+    }
+    void finishFirst(bool copied)
     {
         if (!waiting.isEmpty()) {
-            removeTempFile(waiting.takeFirst().tempFilePath);
-            releaseWaitingCopies(1);
+            const Entry done = waiting.takeFirst();
+            removeTempFile(done.tempFilePath);
+            release(1);
+            tell(done, copied);
         }
         startNext();
     }
@@ -255,8 +305,10 @@ private:
                 if (copier->copy())
                     return;
                 qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
-                removeTempFile(waiting.takeFirst().tempFilePath);
-                releaseWaitingCopies(1);
+                const Entry failed = waiting.takeFirst();
+                removeTempFile(failed.tempFilePath);
+                release(1);
+                tell(failed, false);
             }
             QMutexLocker lock(&waitingCopiesLock);
             if (incoming.isEmpty()) {
@@ -276,15 +328,27 @@ private:
     QVector<Entry> incoming;
 };
 
-} // namespace
+void ZqNetHostConnection::enlistForCopies() { connectionNumber = ZqLeftoverCopies::enlist(this); }
 
 ZqNetHostConnection::~ZqNetHostConnection()
 {
-    clearCurrentReceiveTrackers();
+    // Nothing can be told to this connection from here on.
+    ZqLeftoverCopies::delist(connectionNumber);
+    // A file still coming in ends as at a connection's end, but it can no
+    // longer be told as copied: it fails.
+    receiveHeldMarkerBytes = 0;
+    abandonFileTransfers();
+    // Its waiting files still land, untold.
+    handOverWaitingCopies();
+}
+
+void ZqNetHostConnection::handOverWaitingCopies()
+{
     if (pendingLocalCopies.isEmpty()) {
         // It may be emitting the last copy's end to a slot that deletes this connection.
         if (localCopier)
             localCopier->deleteLater();
+        localCopier = nullptr;
         return;
     }
     // Nothing received is lost with the connection, and its end never waits for copies:
@@ -294,11 +358,13 @@ ZqNetHostConnection::~ZqNetHostConnection()
         QObject::disconnect(localCopier, nullptr, this, nullptr);
     else
         localCopier = new ZqFileCopier(true);
-    QVector<LeftoverCopies::Entry> waiting;
+    QVector<ZqLeftoverCopies::Entry> waiting;
     const QString root = receiveRootForCopy();
-    for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies))
-        waiting.append({ pending.tempFilePath, pending.remoteFilePath, root });
-    if (!LeftoverCopies::take(localCopier, copying, waiting)) {
+    for (const PendingLocalCopy& pending : qAsConst(pendingLocalCopies)) {
+        waiting.append(
+            { pending.tempFilePath, pending.remoteFilePath, root, pending.localFilePath, connectionNumber });
+    }
+    if (!ZqLeftoverCopies::take(localCopier, copying, waiting)) {
         // Another copier has the files, the one in progress included: it is
         // copied again from its temporary file, which stays until then.
         if (copying) {
@@ -310,7 +376,24 @@ ZqNetHostConnection::~ZqNetHostConnection()
         }
     }
     localCopier = nullptr;
+    leftoverFiles += pendingLocalCopies.size();
     pendingLocalCopies.clear();
+}
+
+void ZqNetHostConnection::settleLeftoverCopy(
+    const QString& localFilePath, const QString& remoteFilePath, bool copied)
+{
+    --leftoverFiles;
+    const QPointer<ZqNetHostConnection> self(this);
+    if (copied) {
+        emit fileReceived(localFilePath, remoteFilePath);
+        if (self)
+            emit fileTransferComplete();
+    } else {
+        emit fileTransferComplete();
+        if (self)
+            emit fileTransferFailed();
+    }
 }
 
 bool ZqNetHostConnection::dataContainsFileStop(const QByteArray& data)
@@ -344,8 +427,8 @@ bool ZqNetHostConnection::handleFileSendQueue()
                "method");
         return false;
     }
-    // A slot of fileTransferFailed may start a file itself.
-    while (!fileSendQueue.isEmpty() && currentSendMessageType != ZqMessage_FileDataMessage) {
+    // A slot of fileTransferFailed may start a file or a message itself.
+    while (!fileSendQueue.isEmpty() && !frameBeingWritten()) {
         const QPair<QString, QString> pair = fileSendQueue.takeLast();
         currentSendFile.close();
         currentSendFile.setFileName(pair.first);
@@ -540,7 +623,7 @@ bool ZqNetHostConnection::handleFileReceiveStep()
             // File bytes that ended like the marker's start make it show up
             // early; the rest of the marker follows as whole words.
             receiveMarkerEchoBytes = FileStopMarker.size() - FileStopWordSize;
-            qWarning("File transfer cancelled");
+            peerWarnings.warn("cancelled", QStringLiteral("File transfer cancelled"));
             currentRemoteFilePath.clear();
             currentLocalFilePath.clear();
             clearCurrentReceiveTrackers();
@@ -551,14 +634,16 @@ bool ZqNetHostConnection::handleFileReceiveStep()
         if (!currentReceiveDiscarding
             && !ZqFileCopyWorker::writeAll(
                 currentReceiveFile.handle(), data.constData(), data.size(), writeError)) {
-            qCritical().noquote() << "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error";
-            qDebug().noquote() << "   buffsize: " + QString::number(data.size());
-            qWarning().noquote() << "   errorstring: " + writeError;
-            qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
-            qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
-                    + QString::number(currentReceiveMessageBytesReceived);
-            qDebug().noquote() << "   currentReceiveMessageSize: "
-                    + QString::number(currentReceiveMessageSize);
+            if (peerWarnings.warn("write error",
+                    "ZqNetHostConnection::FileRecieve(" + hostAddressString() + ") Error", QtCriticalMsg)) {
+                qDebug().noquote() << "   buffsize: " + QString::number(data.size());
+                qWarning().noquote() << "   errorstring: " + writeError;
+                qDebug().noquote() << "   isOpen: " + QString(currentReceiveFile.isOpen() ? "true" : "false");
+                qDebug().noquote() << "   currentReceiveMessageBytesReceived: "
+                        + QString::number(currentReceiveMessageBytesReceived);
+                qDebug().noquote() << "   currentReceiveMessageSize: "
+                        + QString::number(currentReceiveMessageSize);
+            }
             failFileReceive();
         }
         currentReceiveMessageBytesReceived += quint64(data.size());
@@ -607,7 +692,7 @@ bool ZqNetHostConnection::resolveHeldMarkerStart()
     socket->skip(rest.size());
     // Held file bytes that began like the marker make the rest of it follow as whole words.
     receiveMarkerEchoBytes = receiveHeldMarkerBytes / FileStopWordSize * FileStopWordSize;
-    qWarning("File transfer cancelled");
+    peerWarnings.warn("cancelled", QStringLiteral("File transfer cancelled"));
     currentRemoteFilePath.clear();
     currentLocalFilePath.clear();
     clearCurrentReceiveTrackers();
@@ -619,15 +704,16 @@ void ZqNetHostConnection::beginFileReceive()
     QString reason;
     const QString destination = receiveDestination(currentRemoteFilePath, reason);
     if (destination.isEmpty()) {
-        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: refusing file \""
-                + currentRemoteFilePath + "\" from " + hostAddressString() + ": " + reason;
+        peerWarnings.warn("refused file",
+            "ZqNetHostConnection::handleAvailableBytes: refusing file \"" + currentRemoteFilePath + "\" from "
+                + hostAddressString() + ": " + reason);
         currentReceiveDiscarding = true;
         emit fileTransferFailed();
         return;
     }
     currentRemoteFilePath = destination;
     if (!openReceiveTempFile()) {
-        qWarning().noquote() << "fileLocalPath: " + currentLocalFilePath;
+        peerWarnings.warn("temporary file", "fileLocalPath: " + currentLocalFilePath);
         currentReceiveDiscarding = true;
         emit fileTransferFailed();
         return;
@@ -669,9 +755,9 @@ bool ZqNetHostConnection::openReceiveTempFile()
 {
     const QString folder = takeReceiveFolder(tempDirectory);
     if (folder.isEmpty()) {
-        qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
-                + tempDirectory + "/zqreceive-*\" for writing! "
-                + QString::fromLocal8Bit(std::strerror(errno));
+        peerWarnings.warn("temporary folder",
+            "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + tempDirectory
+                + "/zqreceive-*\" for writing! " + QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     if (openReceiveTempFileIn(folder))
@@ -703,14 +789,15 @@ bool ZqNetHostConnection::openReceiveTempFileIn(const QString& folder)
             return true;
         }
         if (errno != EEXIST) {
-            qWarning().noquote()
-                << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
-                    + "\" for writing!";
+            peerWarnings.warn("temporary file open",
+                "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + path
+                    + "\" for writing!");
             return false;
         }
     }
-    qWarning().noquote() << "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \""
-            + folder + "/" + base + "_*.tmp\" for writing!";
+    peerWarnings.warn("temporary file name",
+        "ZqNetHostConnection::handleAvailableBytes: warning, unable to open file: \"" + folder + "/" + base
+            + "_*.tmp\" for writing!");
     return false;
 }
 
@@ -734,30 +821,14 @@ void ZqNetHostConnection::finishFileReceive()
     currentReceiveFile.close();
     currentLocalFilePath.clear();
     currentRemoteFilePath.clear();
+    // The room the frame took for its copy goes to the copy.
+    receiveHoldsCopyRoom = !received && receiveHoldsCopyRoom;
     // Closed above, so the tracker keeps the file for its copy.
     clearCurrentReceiveTrackers();
     // A marker right after the whole file (a halt that came too late) is no header.
     receiveMarkerEchoBytes = FileStopMarker.size();
     if (!received)
         return;
-    // Refused past the bounds: the sender hears of a failure, and the connection ends.
-    QString refusal;
-    if (pendingLocalCopies.size() >= MaxWaitingLocalCopies)
-        refusal = QStringLiteral("%1 received files already wait for their copy into place")
-                      .arg(pendingLocalCopies.size());
-    else if (!reserveWaitingCopy())
-        refusal
-            = QStringLiteral("%1 received files of all connections already wait for their copy into place")
-                  .arg(MaxWaitingLocalCopiesInTotal);
-    if (!refusal.isEmpty()) {
-        removeReceiveTempFile(tempFilePath);
-        const QPointer<ZqNetHostConnection> self(this);
-        emit fileTransferComplete();
-        emit fileTransferFailed();
-        if (self)
-            protocolError(refusal);
-        return;
-    }
     // Copies run one after another on the connection's one copier thread.
     pendingLocalCopies.append({ nullptr, localFilePath, tempFilePath, remoteFilePath });
     if (pendingLocalCopies.size() == 1)
@@ -795,7 +866,7 @@ void ZqNetHostConnection::startNextLocalCopy()
             return;
         qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
         removeReceiveTempFile(pendingLocalCopies.takeFirst().tempFilePath);
-        releaseWaitingCopies(1);
+        ZqLeftoverCopies::release(1);
         emit fileTransferComplete();
         if (self)
             emit fileTransferFailed();
@@ -813,7 +884,7 @@ bool ZqNetHostConnection::takePendingCopy(ZqFileCopier* copier, PendingLocalCopy
         return false;
     *done = pendingLocalCopies.takeFirst();
     removeReceiveTempFile(done->tempFilePath);
-    releaseWaitingCopies(1);
+    ZqLeftoverCopies::release(1);
     return true;
 }
 
@@ -828,11 +899,14 @@ void ZqNetHostConnection::OnLocalFileCopyComplete(ZqFileCopier* copier)
         emit fileTransferComplete();
     if (self)
         startNextLocalCopy();
+    if (self)
+        resumeReading();
 }
 
 void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString failString)
 {
-    qWarning().noquote() << "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString;
+    peerWarnings.warn(
+        "copy failed", "ZqNetHostConnection::OnLocalFileCopyFailed - failString =" + failString);
     PendingLocalCopy done;
     if (!takePendingCopy(copier, &done))
         return;
@@ -842,6 +916,42 @@ void ZqNetHostConnection::OnLocalFileCopyFailed(ZqFileCopier* copier, QString fa
         emit fileTransferFailed();
     if (self)
         startNextLocalCopy();
+    if (self)
+        resumeReading();
+}
+
+bool ZqNetHostConnection::takeCopyRoom()
+{
+    if (pendingLocalCopies.size() >= MaxWaitingLocalCopies || !ZqLeftoverCopies::reserve(connectionNumber)) {
+        pauseReading();
+        return false;
+    }
+    receiveHoldsCopyRoom = true;
+    resumeReading();
+    return true;
+}
+
+void ZqNetHostConnection::releaseCopyRoom() { ZqLeftoverCopies::release(1); }
+
+void ZqNetHostConnection::pauseReading()
+{
+    if (readPaused)
+        return;
+    readPaused = true;
+    // This side stopped reading: the peer is not idle meanwhile.
+    watchDogTimer.stop();
+    // Nothing more is taken from the kernel; TCP holds the rest at the sender.
+    socket->setReadBufferSize(qMax<qint64>(1, socket->bytesAvailable()));
+}
+
+void ZqNetHostConnection::resumeReading()
+{
+    if (!readPaused || isDisconnected)
+        return;
+    readPaused = false;
+    socket->setReadBufferSize(ReadBufferSize);
+    watchDogTimer.start();
+    scheduleReceivePass();
 }
 
 bool ZqNetHostConnection::skipFileStopEcho()

@@ -146,6 +146,44 @@ private slots:
         QVERIFY(!host);
     }
 
+    // An ended printer connection was deleted at the free queue's expiry even
+    // while files it had received still waited for their copy: they landed,
+    // and nobody was told. It now stays parked until they are told.
+    void parkedConnectionStaysUntilItsFilesAreTold()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("root");
+        QVERIFY(QDir().mkpath(root));
+        QTcpServer printer;
+        QVERIFY(printer.listen(QHostAddress(freeLoopbackAddress()), ZqNetConnectionManager::ServerTcpPort));
+        ZqNetConnectionManager client(false);
+        QVERIFY(client.AttemptConnectionToServer(printer.serverAddress(), 5000));
+        QPointer<ZqNetHostConnection> host = client.ServerConnections().last();
+        host->setFileReceiveRoot(root);
+        QSignalSpy received(host.data(), &ZqNetHostConnection::fileReceived);
+        QVERIFY(printer.waitForNewConnection(5000));
+        std::unique_ptr<QTcpSocket> peer(printer.nextPendingConnection());
+        const int files = 5;
+        QByteArray wire;
+        for (int i = 0; i < files; ++i) {
+            wire += frame(ZqMessageTypes::ZqMessage_FileDataMessage, {}, 512 + 100)
+                + QByteArray("f" + QByteArray::number(i)).leftJustified(256, '\0')
+                + QByteArray("/x/f").leftJustified(256, '\0') + pattern(100, i);
+        }
+        peer->write(wire);
+        QVERIFY(peer->waitForBytesWritten(5000));
+        // Without the event loop no copy's end is taken in: all still wait.
+        while (host->unsettledReceivedFiles() < files)
+            QVERIFY(host->Socket()->waitForReadyRead(5000));
+        host->forceDisconnect();
+        QVERIFY(QMetaObject::invokeMethod(&client, "OnFreeQueueTimeout"));
+        QVERIFY(host);
+        QTRY_COMPARE(received.count(), files);
+        QVERIFY(QMetaObject::invokeMethod(&client, "OnFreeQueueTimeout"));
+        QVERIFY(!host);
+        QCOMPARE(QDir(root).entryList(QDir::Files).size(), files);
+    }
+
     void ignoreSetIsStoredAndReadBounded()
     {
         LoopbackServer printer;

@@ -78,8 +78,9 @@ private slots:
         QTest::newRow("two frames in one write") << Chunks { a + b } << Counts { 2 };
         QTest::newRow("header 5 + 7") << Chunks { a.left(5), a.mid(5, 7), a.mid(12) } << Counts { 0, 0, 1 };
         QTest::newRow("payload in ten pieces") << tenPieces << Counts { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 };
-        QTest::newRow("empty payload is delivered")
-            << Chunks { frame(ZqMessage_WatchDogPing, QByteArray()) + a } << Counts { 2 };
+        // Consumed with no signal; the next frame is read as usual.
+        QTest::newRow("empty payload is dropped")
+            << Chunks { a + frame(ZqMessage_WatchDogPing, QByteArray()) + b } << Counts { 2 };
     }
     void receiveReassemblesFrames()
     {
@@ -94,11 +95,17 @@ private slots:
             QVERIFY(arrived.wait(10000));
             QCOMPARE(received.count(), messagesAfterChunk.at(i));
         }
-        // The delivered messages, framed again, are the bytes written.
-        QByteArray again;
+        // The delivered messages, framed again, are the bytes written, less the empty frames.
+        QByteArray again, written;
         for (const QList<QVariant>& message : received)
             again += frame(message.at(1).value<ZqMessageType>(), message.at(0).toByteArray());
-        QCOMPARE(again.toHex(), all.toHex());
+        for (int at = 0; at < all.size();) {
+            const int length = int(qFromBigEndian<qint64>(all.constData() + at));
+            if (length > 0)
+                written += all.mid(at, 12 + length);
+            at += 12 + length;
+        }
+        QCOMPARE(again.toHex(), written.toHex());
     }
 
     void tenThousandMessagesKeepTheirOrder()
