@@ -282,9 +282,9 @@ void ZqNetRequester::onMessageReceived(QByteArray message, ZqMessageType msgType
         in >> value;
     if (in.status() != QDataStream::Ok) {
         // A cut-off reply would otherwise match request 0 or name the invalid key.
-        qWarning().noquote() << debugHeaderString(0)
-                + "onMessageReceived: dropped an incomplete message of type 0x"
-                + QString::number(msgType, 16);
+        peerWarnings.warn("incomplete",
+            debugHeaderString(0) + "onMessageReceived: dropped an incomplete message of type 0x"
+                + QString::number(msgType, 16));
         return;
     }
     const ZqNetValuesKey key = KeyFromKeyString(keyName);
@@ -355,5 +355,6 @@ void ZqNetRequester::onDisconnect()
     if (sender() && sender() != hostConnection)
         return;
     hostConnection = nullptr;
+    peerWarnings.flush();
     emit disconnect();
 }

@@ -2,6 +2,7 @@
 
 #include "zqmessagetypes.h"
 #include "zqnethostconnection.h"
+#include "zqrepeatedwarnings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -140,6 +141,8 @@ private:
     quint64 cacheUseCounter = 0;
     QSet<ZqNetValueKeys::ZqNetValuesKey> askedKeys;
     bool evictionLogged = false;
+    // Cut-off messages are the printer's to repeat: logged once, then counted.
+    ZqRepeatedWarnings peerWarnings;
     // The get a miss of the key last sent on this connection, and when (now()).
     struct MissRequest {
         int requestId = -1;

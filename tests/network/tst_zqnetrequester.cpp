@@ -190,6 +190,19 @@ private slots:
             expected.contains("cache MaterialXml AB"));
     }
 
+    // A printer repeating cut-off messages once wrote a warning for each of them.
+    void repeatedCutMessagesLogOnce()
+    {
+        Rig rig;
+        QVERIFY(rig.attach());
+        const QByteArray cutDenial = frame(0x27E26376, QByteArray(1, '\0'));
+        QSignalSpy received(&rig.connection, &ZqNetHostConnection::messageReceived);
+        MessageCapture warnings(QtWarningMsg);
+        rig.peerWrite(cutDenial.repeated(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1000, 20000);
+        QCOMPARE(warnings.count("incomplete message"), 1);
+    }
+
     void resetRestartsIdsWhichWrapAndOldestRecordMatches()
     {
         Requester requester;
