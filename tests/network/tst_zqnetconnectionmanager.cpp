@@ -455,6 +455,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(read == 2 * (12 + qint64(answer.size())), 20000);
     }
 
+    // Every send walked every client's whole queue (the bound for all clients,
+    // the backlog of each, the numbers of held messages), so that clients that
+    // read slowly made each send slower: 900 broadcasts a second fell to 40.
+    // A send now reads running totals and no queue entry, however long the queues.
+    void aSendWalksNoQueue()
+    {
+        ReaderAndNonReaders t(7);
+        ZqNetConnectionManager& server = *t.printer.server;
+        QTRY_VERIFY(t.allAccepted());
+        // No event loop between them: all but the first wait in every client's queue.
+        for (int i = 0; i < 2000; ++i)
+            server.BroadCastMessageToClients(pattern(100, i), ZqMessageTypes::ZqMessage_GenericMessage);
+        const quint64 walked = ZqNetHostConnection::sendQueueEntriesWalked;
+        QVERIFY(server.BroadCastMessageToClients(pattern(100, -1), ZqMessageTypes::ZqMessage_GenericMessage));
+        QVERIFY(server.SendMessageToClient(
+            t.nonReader(0), pattern(100, -2), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        QCOMPARE(ZqNetHostConnection::sendQueueEntriesWalked - walked, quint64(0));
+        QVERIFY(t.nonReader(0)->pendingMessages().size() >= 2000);
+        QCOMPARE(t.dropped.count(), 0);
+    }
+
     // One address may hold only so many of the server's places.
     void clientsFromOneAddressAreCapped()
     {
