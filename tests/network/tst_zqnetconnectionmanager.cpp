@@ -476,6 +476,34 @@ private slots:
         QCOMPARE(t.dropped.count(), 0);
     }
 
+    // The totals are kept as messages start and stop waiting: what clients
+    // that went held must leave them, or a client would later be dropped as
+    // furthest behind for bytes that nobody holds.
+    void goneClientsLeaveNothingCounted()
+    {
+        ReaderAndNonReaders t(4);
+        ZqNetConnectionManager& server = *t.printer.server;
+        QTRY_VERIFY(t.allAccepted());
+        // One answer in flight and one queued for each.
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(server.SendMessageToClient(
+                t.nonReader(i / 2), pattern(16000000, i), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        }
+        QVERIFY(t.nonReader(0)->pendingSendBytes() > 31000000);
+        t.nonReaders[0]->abort();
+        t.nonReaders[1]->abort();
+        QTRY_COMPARE(t.dropped.count(), 2);
+        // 64,000,048 bytes waiting in all, within the bound on their own.
+        for (int i = 2; i < 4; ++i) {
+            for (int j = 0; j < 2; ++j) {
+                QVERIFY(server.SendMessageToClient(t.nonReader(i), pattern(16000000, 4 + i * 2 + j),
+                    ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+            }
+        }
+        QCOMPARE(t.dropped.count(), 2);
+        QCOMPARE(server.ClientConnections().size(), 3);
+    }
+
     // One address may hold only so many of the server's places.
     void clientsFromOneAddressAreCapped()
     {
