@@ -106,6 +106,8 @@ struct SteadyBroadcast {
     double sentPerSecond = 0;
     double readerBytesPerSecond = 0;
     int clientsLeft = 0;
+    // Bytes waiting for the client furthest behind at the end.
+    qint64 mostWaiting = 0;
     bool ok = false;
 
     SteadyBroadcast(const QHostAddress& address, int slowReaders)
@@ -182,6 +184,8 @@ struct SteadyBroadcast {
         tick.start(1);
         loop.exec();
         clientsLeft = server.ClientConnections().size();
+        for (ZqNetHostConnection* host : server.ClientConnections())
+            mostWaiting = std::max(mostWaiting, host->pendingSendBytes());
         ok = clientsLeft == 1 + slowReaders;
     }
 };
@@ -455,10 +459,12 @@ int main(int argc, char** argv)
         const SteadyBroadcast withSlow(address, 8);
         const SteadyBroadcast alone(address, 0);
         std::printf("broadcasts asked at %d/s for %d s, last %d s: %.0f/s sent with 8 slow clients (%d of 9 "
-                    "clients left, reader %.0f B/s), %.0f/s with none (reader %.0f B/s)\n",
+                    "clients left, reader %.0f B/s, %lld bytes waiting for the slowest), %.0f/s with none "
+                    "(reader %.0f B/s)\n",
             SteadyBroadcast::AskedPerSecond, SteadyBroadcast::Sustain_MS / 1000,
             SteadyBroadcast::Window_MS / 1000, withSlow.sentPerSecond, withSlow.clientsLeft,
-            withSlow.readerBytesPerSecond, alone.sentPerSecond, alone.readerBytesPerSecond);
+            withSlow.readerBytesPerSecond, withSlow.mostWaiting, alone.sentPerSecond,
+            alone.readerBytesPerSecond);
         ok = ok && alone.ok;
         if (!withSlow.ok)
             std::printf("a slow client was dropped or none connected\n");
