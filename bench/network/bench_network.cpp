@@ -108,10 +108,12 @@ struct SteadyBroadcast {
     int clientsLeft = 0;
     // Bytes waiting for the client furthest behind at the end.
     qint64 mostWaiting = 0;
+    qint64 residentGrownKiB = 0;
     bool ok = false;
 
     SteadyBroadcast(const QHostAddress& address, int slowReaders)
     {
+        const qint64 residentAtStart = procStatusKiB("self", "VmRSS:");
         ZqKeyValueSettings store(false);
         // The announcer off: nothing may leave the machine.
         store.SetValue(QStringLiteral("ZqUdpBroadCaster_Enabled"), "0");
@@ -186,6 +188,7 @@ struct SteadyBroadcast {
         clientsLeft = server.ClientConnections().size();
         for (ZqNetHostConnection* host : server.ClientConnections())
             mostWaiting = std::max(mostWaiting, host->pendingSendBytes());
+        residentGrownKiB = procStatusKiB("self", "VmRSS:") - residentAtStart;
         ok = clientsLeft == 1 + slowReaders;
     }
 };
@@ -458,13 +461,14 @@ int main(int argc, char** argv)
         const QHostAddress address(QStringLiteral("127.0.0.249"));
         const SteadyBroadcast withSlow(address, 8);
         const SteadyBroadcast alone(address, 0);
-        std::printf("broadcasts asked at %d/s for %d s, last %d s: %.0f/s sent with 8 slow clients (%d of 9 "
-                    "clients left, reader %.0f B/s, %lld bytes waiting for the slowest), %.0f/s with none "
-                    "(reader %.0f B/s)\n",
+        std::printf(
+            "broadcasts asked at %d/s for %d s, last %d s: %.0f/s sent with 8 slow clients (%d of 9 "
+            "clients left, reader %.0f B/s, %lld bytes waiting for the slowest, resident memory +%lld KiB), "
+            "%.0f/s with none (reader %.0f B/s)\n",
             SteadyBroadcast::AskedPerSecond, SteadyBroadcast::Sustain_MS / 1000,
             SteadyBroadcast::Window_MS / 1000, withSlow.sentPerSecond, withSlow.clientsLeft,
-            withSlow.readerBytesPerSecond, withSlow.mostWaiting, alone.sentPerSecond,
-            alone.readerBytesPerSecond);
+            withSlow.readerBytesPerSecond, withSlow.mostWaiting, withSlow.residentGrownKiB,
+            alone.sentPerSecond, alone.readerBytesPerSecond);
         ok = ok && alone.ok;
         if (!withSlow.ok)
             std::printf("a slow client was dropped or none connected\n");

@@ -178,23 +178,24 @@ void ZqNetConnectionManager::beginNumbering(const QByteArray& message)
 {
     // Bytes where an earlier message lay, which no client waits for any more,
     // are a new message: the same bytes sent again, or new ones in freed memory.
+    // A message keeps the number it got when it started waiting.
     const auto it = heldMessages.constFind(message.constData());
     numbering = message.constData();
-    numberingOrder = it != heldMessages.cend() && it->order != Unnumbered ? it->order : nextQueuedOrder++;
+    numberingOrder = it != heldMessages.cend() ? it->order : nextQueuedOrder++;
 }
 
 void ZqNetConnectionManager::onSendHold(ZqNetHostConnection* host, const QByteArray& message, bool held)
 {
     ClientHolds& holds = clientHolds[host];
     if (!held) {
-        Q_ASSERT(!holds.messages.empty() && holds.messages.front().first == message.constData());
-        if (holds.messages.empty())
+        const auto it = heldMessages.find(message.constData());
+        Q_ASSERT(it != heldMessages.end() && holds.count > 0);
+        if (it == heldMessages.end())
             return;
-        const auto [bytes, order] = holds.messages.front();
-        holds.messages.pop_front();
-        if (holds.least.front() == order)
+        // A client's messages stop waiting in the order they started.
+        if (!holds.least.empty() && holds.least.front() == it->order)
             holds.least.pop_front();
-        const auto it = heldMessages.find(bytes);
+        --holds.count;
         if (--it->holders == 0) {
             heldBytes -= it->size;
             heldMessages.erase(it);
@@ -204,11 +205,10 @@ void ZqNetConnectionManager::onSendHold(ZqNetHostConnection* host, const QByteAr
     HeldMessage& shared = heldMessages[message.constData()];
     if (shared.holders++ == 0) {
         shared.size = message.size();
+        shared.order = message.constData() == numbering ? numberingOrder : Unnumbered;
         heldBytes += shared.size;
     }
-    if (message.constData() == numbering && shared.order == Unnumbered)
-        shared.order = numberingOrder;
-    holds.messages.emplace_back(message.constData(), shared.order);
+    ++holds.count;
     while (!holds.least.empty() && holds.least.back() > shared.order)
         holds.least.pop_back();
     holds.least.push_back(shared.order);
@@ -216,18 +216,10 @@ void ZqNetConnectionManager::onSendHold(ZqNetHostConnection* host, const QByteAr
 
 void ZqNetConnectionManager::forgetHolds(ZqNetHostConnection* host)
 {
+    // Its connection has ended by now, and an ended connection drops all it held.
     host->setSendHoldObserver({});
-    const auto it = clientHolds.find(host);
-    if (it == clientHolds.end())
-        return;
-    for (const auto& message : it->messages) {
-        const auto shared = heldMessages.find(message.first);
-        if (--shared->holders == 0) {
-            heldBytes -= shared->size;
-            heldMessages.erase(shared);
-        }
-    }
-    clientHolds.erase(it);
+    Q_ASSERT(clientHolds.value(host).count == 0);
+    clientHolds.remove(host);
 }
 
 void ZqNetConnectionManager::boundQueuedSendBytes()

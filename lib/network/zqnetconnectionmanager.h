@@ -13,7 +13,6 @@
 
 #include <deque>
 #include <limits>
-#include <utility>
 
 class QTcpServer;
 class QUdpSocket;
@@ -145,7 +144,7 @@ private:
     void beginNumbering(const QByteArray& message);
     // A client's host connection reports a message that starts or stops waiting.
     void onSendHold(ZqNetHostConnection* host, const QByteArray& message, bool held);
-    // Releases what a client still holds, oldest first.
+    // Stops following an ended client's messages.
     void forgetHolds(ZqNetHostConnection* host);
     void boundQueuedSendBytes();
 
@@ -179,10 +178,10 @@ private:
     QHash<const char*, HeldMessage> heldMessages;
     // The sizes of heldMessages, each counted once.
     qint64 heldBytes = 0;
-    // What one client waits for, oldest first, with each one's number when it came;
-    // least holds the rising run of numbers whose front is the smallest of them.
+    // How many messages one client waits for; least holds the rising run of their
+    // numbers whose front is the smallest of them.
     struct ClientHolds {
-        std::deque<std::pair<const char*, quint64>> messages;
+        qint64 count = 0;
         std::deque<quint64> least;
     };
     QHash<ZqNetHostConnection*, ClientHolds> clientHolds;
