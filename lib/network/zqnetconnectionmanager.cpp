@@ -61,6 +61,9 @@ ZqNetConnectionManager::ZqNetConnectionManager(bool isServer, QObject* parent)
 
 ZqNetConnectionManager::~ZqNetConnectionManager()
 {
+    // The clients go with the manager's children, after its own members.
+    for (ZqNetHostConnection* host : qAsConst(clientConnections))
+        host->setSendHoldObserver({});
     while (!freeQueue.isEmpty())
         delete freeQueue.takeFirst();
 }
@@ -161,75 +164,81 @@ bool ZqNetConnectionManager::SendMessageToClient(
 {
     if (!host || dropIfBacklogged(host))
         return false;
-    forgetUnheld(message);
-    if (!host->SendMessage(message, msgType))
+    beginNumbering(message);
+    const bool sent = host->SendMessage(message, msgType);
+    numbering = nullptr;
+    if (!sent)
         return false;
-    noteQueued(message);
     const QPointer<ZqNetHostConnection> alive(host);
     boundQueuedSendBytes();
     return alive && clientConnections.contains(host);
 }
 
-void ZqNetConnectionManager::noteQueued(const QByteArray& message)
-{
-    if (!message.isEmpty() && !queuedOrder.contains(message.constData()))
-        queuedOrder.insert(message.constData(), nextQueuedOrder++);
-}
-
-void ZqNetConnectionManager::forgetUnheld(const QByteArray& message)
+void ZqNetConnectionManager::beginNumbering(const QByteArray& message)
 {
     // Bytes where an earlier message lay, which no client waits for any more,
     // are a new message: the same bytes sent again, or new ones in freed memory.
-    const auto it = queuedOrder.find(message.constData());
-    if (it == queuedOrder.end())
-        return;
-    for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
-        for (const QByteArray& pending : host->pendingMessages()) {
-            if (pending.constData() == message.constData())
-                return;
+    // A message keeps the number it got when it started waiting.
+    const auto it = heldMessages.constFind(message.constData());
+    numbering = message.constData();
+    numberingOrder = it != heldMessages.cend() ? it->order : nextQueuedOrder++;
+}
+
+void ZqNetConnectionManager::onSendHold(ZqNetHostConnection* host, const QByteArray& message, bool held)
+{
+    ClientHolds& holds = clientHolds[host];
+    if (!held) {
+        const auto it = heldMessages.find(message.constData());
+        Q_ASSERT(it != heldMessages.end() && holds.count > 0);
+        if (it == heldMessages.end())
+            return;
+        // A client's messages stop waiting in the order they started.
+        if (!holds.least.empty() && holds.least.front() == it->order)
+            holds.least.pop_front();
+        --holds.count;
+        if (--it->holders == 0) {
+            heldBytes -= it->size;
+            heldMessages.erase(it);
         }
+        return;
     }
-    queuedOrder.erase(it);
+    HeldMessage& shared = heldMessages[message.constData()];
+    if (shared.holders++ == 0) {
+        shared.size = message.size();
+        shared.order = message.constData() == numbering ? numberingOrder : Unnumbered;
+        heldBytes += shared.size;
+    }
+    ++holds.count;
+    while (!holds.least.empty() && holds.least.back() > shared.order)
+        holds.least.pop_back();
+    holds.least.push_back(shared.order);
+}
+
+void ZqNetConnectionManager::forgetHolds(ZqNetHostConnection* host)
+{
+    // Its connection has ended by now, and an ended connection drops all it held.
+    host->setSendHoldObserver({});
+    Q_ASSERT(clientHolds.value(host).count == 0);
+    clientHolds.remove(host);
 }
 
 void ZqNetConnectionManager::boundQueuedSendBytes()
 {
-    // Counted for each client, shared bytes included, and a message being
-    // written whole, as it is held until its last piece is in the socket:
-    // within the bound, so is the exact count, which costs more.
-    qint64 upper = 0;
-    for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
-        upper += host->Socket()->bytesToWrite();
-        for (const QByteArray& message : host->pendingMessages())
-            upper += message.size();
-    }
-    if (upper <= MaxQueuedSendBytes) {
-        // Now and then the numbers of messages no client waits for go.
-        if (queuedOrder.size() > 1024) {
-            QSet<const char*> held;
-            for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
-                for (const QByteArray& message : host->pendingMessages())
-                    held.insert(message.constData());
-            }
-            for (auto it = queuedOrder.begin(); it != queuedOrder.end();)
-                it = held.contains(it.key()) ? std::next(it) : queuedOrder.erase(it);
-        }
-        return;
-    }
+    // A broadcast shares its bytes with every client it waits for: counted once.
+    // A message being written is held whole until its last piece is in the socket.
     for (;;) {
-        // A broadcast shares its bytes with every client it waits for: counted once.
-        QHash<const char*, qint64> held;
-        qint64 total = 0;
+        qint64 total = heldBytes;
+        for (ZqNetHostConnection* host : qAsConst(clientConnections))
+            total += host->Socket()->bytesToWrite();
+        if (total <= MaxQueuedSendBytes)
+            return;
         ZqNetHostConnection* behind = nullptr;
         quint64 oldest = std::numeric_limits<quint64>::max();
         qint64 behindBytes = 0;
         for (ZqNetHostConnection* host : qAsConst(clientConnections)) {
-            total += host->Socket()->bytesToWrite();
-            quint64 first = std::numeric_limits<quint64>::max();
-            for (const QByteArray& message : host->pendingMessages()) {
-                held.insert(message.constData(), message.size());
-                first = qMin(first, queuedOrder.value(message.constData(), first));
-            }
+            const auto holds = clientHolds.constFind(host);
+            const quint64 first
+                = holds == clientHolds.cend() || holds->least.empty() ? Unnumbered : holds->least.front();
             const qint64 waiting = host->pendingSendBytes();
             if (waiting > 0 && (first < oldest || (first == oldest && waiting > behindBytes))) {
                 oldest = first;
@@ -237,11 +246,7 @@ void ZqNetConnectionManager::boundQueuedSendBytes()
                 behindBytes = waiting;
             }
         }
-        for (auto it = queuedOrder.begin(); it != queuedOrder.end();)
-            it = held.contains(it.key()) ? std::next(it) : queuedOrder.erase(it);
-        for (const qint64 size : qAsConst(held))
-            total += size;
-        if (total <= MaxQueuedSendBytes || !behind)
+        if (!behind)
             return;
         dropClient(behind,
             QStringLiteral("furthest behind, with %1 bytes waiting, %2 for all clients")
@@ -298,6 +303,8 @@ void ZqNetConnectionManager::AddClient(ZqNetHostConnection* host)
     // After the connection's own handler: what is left in the socket is
     // frames not yet whole, and whole ones past a pass's share.
     connect(host->Socket(), &QTcpSocket::readyRead, this, &ZqNetConnectionManager::boundUnfinishedFrames);
+    host->setSendHoldObserver(
+        [this, host](const QByteArray& message, bool held) { onSendHold(host, message, held); });
     clientConnections.append(host);
     emit newClientConnection(host);
 }
@@ -317,8 +324,7 @@ void ZqNetConnectionManager::boundUnfinishedFrames()
         }
         if (total <= MaxUnfinishedFrameBytes || !holder)
             return;
-        dropClient(
-            holder, QStringLiteral("it holds %1 of %2 bytes of unread frames").arg(most).arg(total));
+        dropClient(holder, QStringLiteral("it holds %1 of %2 bytes of unread frames").arg(most).arg(total));
     }
 }
 
@@ -332,6 +338,7 @@ void ZqNetConnectionManager::RemoveClient(ZqNetHostConnection* host)
     clientConnections.removeOne(host);
     // The socket goes with its connection; abort frees its descriptor now.
     host->Socket()->abort();
+    forgetHolds(host);
     removingClients.remove(host);
     deleteWhenSettled(host);
     qInfo() << "ZqNetConnectionManager:: Removed Client From Connection List.";
@@ -386,7 +393,7 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
     QByteArray message, ZqMessageTypes::ZqMessageType msgType)
 {
     bool allSent = true;
-    forgetUnheld(message);
+    beginNumbering(message);
     const QList<ZqNetHostConnection*> clients = clientConnections;
     for (ZqNetHostConnection* host : clients) {
         if (!clientConnections.contains(host))
@@ -394,8 +401,8 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
         if (dropIfBacklogged(host) || !host->SendMessage(message, msgType))
             allSent = false;
     }
+    numbering = nullptr;
     // Bounded once the message waits for everyone: it is held once for all.
-    noteQueued(message);
     boundQueuedSendBytes();
     for (ZqNetHostConnection* host : clients)
         allSent = allSent && clientConnections.contains(host);

@@ -12,6 +12,9 @@
 #include <QSet>
 #include <QTimer>
 
+#include <deque>
+#include <limits>
+
 class QTcpServer;
 class QUdpSocket;
 class ZqKeyValueSettings;
@@ -139,10 +142,13 @@ private:
     bool dropIfBacklogged(ZqNetHostConnection* host);
     void dropClient(ZqNetHostConnection* host, const QString& reason);
     void boundUnfinishedFrames();
-    // Numbers a message handed to clients, for telling who is furthest behind.
-    void noteQueued(const QByteArray& message);
-    // Before a send: drops the number of a message no client holds that lay where this one lies.
-    void forgetUnheld(const QByteArray& message);
+    // Numbers the message a send hands out, for telling who is furthest behind:
+    // the number it has while some client holds it, else the next one.
+    void beginNumbering(const QByteArray& message);
+    // A client's host connection reports a message that starts or stops waiting.
+    void onSendHold(ZqNetHostConnection* host, const QByteArray& message, bool held);
+    // Stops following an ended client's messages.
+    void forgetHolds(ZqNetHostConnection* host);
     void boundQueuedSendBytes();
     // Deletes an ended client once the ends of the files it received are told.
     void deleteWhenSettled(ZqNetHostConnection* host);
@@ -167,7 +173,27 @@ private:
     int clientSendStall_MS = ClientSendStall_MS;
     // Warnings clients can make the server role repeat (refused, dropped, accept errors).
     ZqRepeatedWarnings peerWarnings;
-    // Messages still waiting for some client, by their bytes, in the order sent.
-    QHash<const char*, quint64> queuedOrder;
+    // Running totals of what waits for the clients, kept as messages start and stop
+    // waiting, so that a send costs the same whatever the clients hold.
+    static constexpr quint64 Unnumbered = std::numeric_limits<quint64>::max();
+    // A message some client waits for, by where its bytes lie: a broadcast is one for all.
+    struct HeldMessage {
+        qint64 size = 0;
+        int holders = 0;
+        quint64 order = Unnumbered;
+    };
+    QHash<const char*, HeldMessage> heldMessages;
+    // The sizes of heldMessages, each counted once.
+    qint64 heldBytes = 0;
+    // How many messages one client waits for; least holds the rising run of their
+    // numbers whose front is the smallest of them.
+    struct ClientHolds {
+        qint64 count = 0;
+        std::deque<quint64> least;
+    };
+    QHash<ZqNetHostConnection*, ClientHolds> clientHolds;
     quint64 nextQueuedOrder = 0;
+    // The message a send is handing out, and its number.
+    const char* numbering = nullptr;
+    quint64 numberingOrder = Unnumbered;
 };

@@ -6,9 +6,13 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+#include <utility>
+
 #include <sys/ioctl.h>
 
 using namespace ZqMessageTypes;
+
+quint64 ZqNetHostConnection::sendQueueEntriesWalked = 0;
 
 ZqNetHostConnection::ZqNetHostConnection(QTcpSocket* givenSocket, QString tempDir, QObject* parent)
     : QObject(parent)
@@ -133,20 +137,58 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
     }
     if (currentSendMessageType != ZqMessage_None) {
         messageSendQueue.append(qMakePair(message, msgType));
+        queuedSendBytes += HeaderSize + message.size();
+        noteSendHold(message, true);
         return true;
     }
-    if (!writeMessageHeader(msgType, message.size()))
+    return writeMessage(message, msgType, false);
+}
+
+bool ZqNetHostConnection::writeMessage(const QByteArray& message, ZqMessageType msgType, bool fromQueue)
+{
+    if (!writeMessageHeader(msgType, message.size())) {
+        if (fromQueue)
+            noteSendHold(message, false);
         return false;
+    }
     clearCurrentSendTrackers();
     currentSendMessageType = msgType;
     currentSendMessageSize = currentSendBytesRemaining = quint64(message.size());
     currentSendMessage = message;
+    currentSendHeld = fromQueue;
     if (!writeMessageChunks()) {
         clearCurrentSendTrackers();
         return false;
     }
+    if (currentSendBytesRemaining > 0 && !currentSendHeld) {
+        currentSendHeld = true;
+        noteSendHold(message, true);
+    }
     watchWriteProgress();
     return true;
+}
+
+void ZqNetHostConnection::noteSendHold(const QByteArray& message, bool held)
+{
+    if (sendHoldObserver && !message.isEmpty())
+        sendHoldObserver(message, held);
+}
+
+void ZqNetHostConnection::releaseCurrentSend()
+{
+    if (!currentSendHeld)
+        return;
+    currentSendHeld = false;
+    noteSendHold(currentSendMessage, false);
+}
+
+void ZqNetHostConnection::dropQueuedMessages()
+{
+    releaseCurrentSend();
+    const auto dropped = std::exchange(messageSendQueue, {});
+    queuedSendBytes = 0;
+    for (const auto& queued : dropped)
+        noteSendHold(queued.first, false);
 }
 
 bool ZqNetHostConnection::writeMessageChunks()
@@ -160,8 +202,10 @@ bool ZqNetHostConnection::writeMessageChunks()
             return false;
         currentSendBytesRemaining -= quint64(length);
     }
-    if (currentSendBytesRemaining == 0)
+    if (currentSendBytesRemaining == 0) {
+        releaseCurrentSend();
         currentSendMessage.clear();
+    }
     return true;
 }
 
@@ -252,7 +296,7 @@ void ZqNetHostConnection::onWriteStalled()
             + QString::number(pendingSendBytes()) + " bytes waiting for it in the last "
             + QString::number(writeStallLimit()) + " ms, disconnecting";
     // Neither the queue nor the socket's buffer would ever go out.
-    messageSendQueue.clear();
+    dropQueuedMessages();
     endAndAbort();
 }
 
@@ -270,7 +314,8 @@ void ZqNetHostConnection::sendNextQueued()
     // since no further bytesWritten would come for it.
     while (!messageSendQueue.isEmpty() && currentSendMessageType == ZqMessage_None) {
         const auto next = messageSendQueue.takeFirst();
-        SendMessage(next.first, next.second);
+        queuedSendBytes -= HeaderSize + next.first.size();
+        writeMessage(next.first, next.second, true);
     }
 }
 
@@ -385,11 +430,9 @@ bool ZqNetHostConnection::readMessageHeader()
 
 qint64 ZqNetHostConnection::pendingSendBytes() const
 {
-    qint64 bytes = socket->bytesToWrite();
+    qint64 bytes = socket->bytesToWrite() + queuedSendBytes;
     if (currentSendMessageType != ZqMessage_FileDataMessage)
         bytes += qint64(currentSendBytesRemaining);
-    for (const auto& queued : messageSendQueue)
-        bytes += HeaderSize + queued.first.size();
     return bytes;
 }
 
@@ -419,6 +462,7 @@ QList<QByteArray> ZqNetHostConnection::pendingMessages() const
         messages << currentSendMessage;
     for (const auto& queued : messageSendQueue)
         messages << queued.first;
+    sendQueueEntriesWalked += quint64(messageSendQueue.size());
     return messages;
 }
 
@@ -467,7 +511,7 @@ void ZqNetHostConnection::OnDisconnected()
         socket->setReadBufferSize(ReadBufferSize);
     }
     // Meant for this peer only: a reconnect of this object must not send them first.
-    messageSendQueue.clear();
+    dropQueuedMessages();
     clearCurrentSendTrackers();
     clearCurrentReceiveTrackers();
     emit disconnected(this);
@@ -519,6 +563,7 @@ void ZqNetHostConnection::clearCurrentSendTrackers()
     currentSendMessageSize = 0;
     currentSendBytesRemaining = 0;
     currentSendPercent = 0;
+    releaseCurrentSend();
     currentSendMessage.clear();
     currentSendFile.close();
     currentSendFilePaths = {};

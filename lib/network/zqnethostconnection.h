@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+
 class ZqFileCopier;
 class ZqLeftoverCopies;
 
@@ -73,7 +75,16 @@ public:
     qint64 pendingSendBytes() const;
     // The payloads not yet handed to the socket: the rest of the one in
     // flight, then the queued ones. They share their bytes with the caller's.
+    // Walks the whole queue; counted in sendQueueEntriesWalked.
     QList<QByteArray> pendingMessages() const;
+    // Queue entries that pendingMessages() has read, in all connections of the process.
+    static quint64 sendQueueEntriesWalked;
+    // Told when a non-empty message starts waiting (queued, or only partly in the
+    // socket) and when it stops (its last bytes in the socket, or dropped), with held
+    // true and false; messages stop waiting in the order they started. Lets an owner
+    // keep running totals instead of walking the queues.
+    using SendHoldObserver = std::function<void(const QByteArray& message, bool held)>;
+    void setSendHoldObserver(SendHoldObserver observer) { sendHoldObserver = std::move(observer); }
     // A non-file frame must be whole within this many ms of its header, or the
     // connection is closed: its payload is held in memory until then. 0, the
     // default, waits as long as the peer keeps sending.
@@ -217,6 +228,13 @@ private:
     // True while a frame (message, file or ping) is not yet all in the socket: the next
     // frame waits, so frames never interleave on the wire.
     bool frameBeingWritten() const;
+    // Frames and writes a message now; fromQueue: it was held in the queue until now.
+    bool writeMessage(const QByteArray& message, ZqMessageTypes::ZqMessageType msgType, bool fromQueue);
+    void noteSendHold(const QByteArray& message, bool held);
+    // The message in flight no longer waits (its last bytes are in the socket, or it goes).
+    void releaseCurrentSend();
+    // Drops what waits to be sent, the message in flight first.
+    void dropQueuedMessages();
     // Hands the message in flight to the socket while it holds little; false on a write error.
     bool writeMessageChunks();
     // Starts timing the peer's taking of the bytes waiting to be written (see writeStallTimer).
@@ -295,6 +313,11 @@ private:
     uint currentSendPercent = 0;
 
     QList<QPair<QByteArray, ZqMessageTypes::ZqMessageType>> messageSendQueue;
+    // Headers and payloads in messageSendQueue.
+    qint64 queuedSendBytes = 0;
+    // currentSendMessage was reported held to sendHoldObserver.
+    bool currentSendHeld = false;
+    SendHoldObserver sendHoldObserver;
     // The non-file message in flight, until its last bytes are in the socket.
     QByteArray currentSendMessage;
     QFile currentSendFile;

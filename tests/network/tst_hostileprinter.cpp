@@ -244,6 +244,49 @@ private slots:
         QCOMPARE(setter.state(), QAbstractSocket::ConnectedState);
     }
 
+    // The stand-in keeps its totals as frames start and stop waiting: what
+    // clients that went held must leave them, or a client would later be
+    // dropped as furthest behind for bytes that nobody holds.
+    void standInForgetsWhatGoneClientsHeld()
+    {
+        PrinterStandInProcess printer;
+        QVERIFY(printer.start(PRINTERSTANDIN_BINARY, { "--idle-timeout", "60000" }));
+        QTcpSocket setter;
+        qint64 read = 0;
+        connect(&setter, &QTcpSocket::readyRead, &setter, [&] { read += setter.readAll().size(); });
+        setter.connectToHost(QHostAddress(printer.address()), 32889);
+        QVERIFY(setter.waitForConnected(5000));
+        const QByteArray name(16000000, 'n');
+        setter.write(frame(ZqMessageTypes::ZqMessage_SetValueRequest,
+            be32(1) + str("ZqNetValueKey_FriendlyPrinterName") + bytesField(name)));
+        QTRY_VERIFY_WITH_TIMEOUT(read >= 2 * qint64(name.size()), 20000);
+        // Two clients ask for the name twice and read nothing: 64,000,000 bytes
+        // of answers, theirs alone, within the bound; then they go, and two
+        // more do the same.
+        const QByteArray get = frame(
+            ZqMessageTypes::ZqMessage_GetValueRequest, be32(2) + str("ZqNetValueKey_FriendlyPrinterName"));
+        for (int round = 0; round < 2; ++round) {
+            std::vector<std::unique_ptr<QTcpSocket>> askers;
+            for (int i = 0; i < 2; ++i) {
+                askers.emplace_back(new QTcpSocket);
+                askers.back()->setReadBufferSize(1);
+                askers.back()->connectToHost(QHostAddress(printer.address()), 32889);
+                QVERIFY(askers.back()->waitForConnected(5000));
+                askers.back()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+                askers.back()->write(get + get);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(
+                printer.count("request", "get") == 4 * (round + 1) || printer.count("event", "dropped") > 0,
+                10000);
+            QTest::qWait(200);
+            QCOMPARE(printer.count("event", "dropped"), 0);
+            for (auto& asker : askers)
+                asker->abort();
+            QTRY_COMPARE_WITH_TIMEOUT(printer.count("event", "disconnected"), 2 * (round + 1), 10000);
+        }
+        QCOMPARE(setter.state(), QAbstractSocket::ConnectedState);
+    }
+
     // A frame written to the socket a piece at a time is held whole until
     // its last piece is in; the quick look over all clients counted only the
     // pieces still to go. Answers of 15 MB, each read in part: 75 MB held

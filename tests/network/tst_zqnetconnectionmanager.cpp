@@ -493,6 +493,58 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(read == 2 * (12 + qint64(answer.size())), 20000);
     }
 
+    // Every send walked every client's whole queue (the bound for all clients,
+    // the backlog of each, the numbers of held messages), so that clients that
+    // read slowly made each send slower: 900 broadcasts a second fell to 40.
+    // A send now reads running totals and no queue entry, however long the queues.
+    void aSendWalksNoQueue()
+    {
+        ReaderAndNonReaders t(7);
+        ZqNetConnectionManager& server = *t.printer.server;
+        QTRY_VERIFY(t.allAccepted());
+        // No event loop between them: all but the first wait in every client's queue.
+        for (int i = 0; i < 2000; ++i)
+            server.BroadCastMessageToClients(pattern(100, i), ZqMessageTypes::ZqMessage_GenericMessage);
+        const quint64 walked = ZqNetHostConnection::sendQueueEntriesWalked;
+        QVERIFY(server.BroadCastMessageToClients(pattern(100, -1), ZqMessageTypes::ZqMessage_GenericMessage));
+        QVERIFY(server.SendMessageToClient(
+            t.nonReader(0), pattern(100, -2), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        QCOMPARE(ZqNetHostConnection::sendQueueEntriesWalked - walked, quint64(0));
+        QVERIFY(t.nonReader(0)->pendingMessages().size() >= 2000);
+        QCOMPARE(t.dropped.count(), 0);
+    }
+
+    // The totals are kept as messages start and stop waiting: what clients
+    // that went held must leave them, or a client would later be dropped as
+    // furthest behind for bytes that nobody holds.
+    void goneClientsLeaveNothingCounted()
+    {
+        ReaderAndNonReaders t(4);
+        ZqNetConnectionManager& server = *t.printer.server;
+        QTRY_VERIFY(t.allAccepted());
+        // Each a message of its own: bytes in a place of their own.
+        const QByteArray bytes = pattern(16000000);
+        const auto answer = [&bytes] { return QByteArray(bytes.constData(), bytes.size()); };
+        // One answer in flight and one queued for each.
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(server.SendMessageToClient(
+                t.nonReader(i / 2), answer(), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+        }
+        QVERIFY(t.nonReader(0)->pendingSendBytes() > 31000000);
+        t.nonReaders[0]->abort();
+        t.nonReaders[1]->abort();
+        QTRY_COMPARE(t.dropped.count(), 2);
+        // 64,000,048 bytes waiting in all, within the bound on their own.
+        for (int i = 2; i < 4; ++i) {
+            for (int j = 0; j < 2; ++j) {
+                QVERIFY(server.SendMessageToClient(
+                    t.nonReader(i), answer(), ZqMessageTypes::ZqMessage_ValueRequestAccepted));
+            }
+        }
+        QCOMPARE(t.dropped.count(), 2);
+        QCOMPARE(server.ClientConnections().size(), 3);
+    }
+
     // One address may hold only so many of the server's places.
     void clientsFromOneAddressAreCapped()
     {

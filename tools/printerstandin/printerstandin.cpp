@@ -264,7 +264,12 @@ private:
     void forget(QTcpSocket* client)
     {
         clients.removeOne(client);
-        outbox.remove(client);
+        const auto box = outbox.find(client);
+        if (box == outbox.end())
+            return;
+        for (const auto& f : qAsConst(box->frames))
+            release(f.first);
+        outbox.erase(box);
     }
 
     // The idle time-out, the frame deadline and the send stall, per client.
@@ -312,32 +317,65 @@ private:
 
     // Frames waiting for a client, oldest first, numbered in the order sent
     // (a broadcast has one number for all); sent counts what of the first
-    // one is in the socket.
+    // one is in the socket, bytes what all of them hold.
     struct Outbox {
         QList<QPair<quint64, QByteArray>> frames;
         qint64 sent = 0;
+        qint64 bytes = 0;
     };
     QHash<QTcpSocket*, Outbox> outbox;
     quint64 nextOrder = 0;
+    // Frames some client waits for, by number, with their size and how many
+    // clients hold them; heldBytes counts each once. Running totals, so that a
+    // frame costs the same whatever the clients hold.
+    struct Held {
+        qint64 size = 0;
+        int holders = 0;
+    };
+    QHash<quint64, Held> held;
+    qint64 heldBytes = 0;
+
+    void hold(quint64 order, qint64 size)
+    {
+        Held& h = held[order];
+        if (h.holders++ == 0) {
+            h.size = size;
+            heldBytes += size;
+        }
+    }
+
+    void release(quint64 order)
+    {
+        const auto h = held.find(order);
+        if (h == held.end() || --h->holders > 0)
+            return;
+        heldBytes -= h->size;
+        held.erase(h);
+    }
 
     qint64 waiting(QTcpSocket* client) const
     {
-        const Outbox box = outbox.value(client);
-        qint64 bytes = client->bytesToWrite() - box.sent;
-        for (const auto& f : box.frames)
-            bytes += f.second.size();
-        return bytes;
+        const auto box = outbox.constFind(client);
+        if (box == outbox.cend())
+            return client->bytesToWrite();
+        return client->bytesToWrite() - box->sent + box->bytes;
     }
 
     // What already waits is checked, not the new frame: a client that reads is
     // never dropped for its answer and the broadcast that follows it.
     bool queue(QTcpSocket* client, quint64 order, const QByteArray& bytes)
     {
+        // A client dropped while its request was handled gets nothing more.
+        if (!clients.contains(client))
+            return false;
         if (waiting(client) > MaxSendBacklog) {
             drop(client, "send backlog");
             return false;
         }
-        outbox[client].frames.append({ order, bytes });
+        Outbox& box = outbox[client];
+        box.frames.append({ order, bytes });
+        box.bytes += bytes.size();
+        hold(order, bytes.size());
         pump(client);
         return true;
     }
@@ -353,6 +391,8 @@ private:
             client->write(next.constData() + box->sent, length);
             box->sent += length;
             if (box->sent == next.size()) {
+                box->bytes -= next.size();
+                release(box->frames.first().first);
                 box->frames.removeFirst();
                 box->sent = 0;
             }
@@ -363,28 +403,20 @@ private:
 
     void boundQueued()
     {
-        // Counted for each client, shared bytes included, and a frame being
-        // written whole, as it is held until its last piece is in the socket:
-        // within the bound, so is the exact count, which costs more.
-        qint64 upper = 0;
-        for (QTcpSocket* client : qAsConst(clients)) {
-            upper += client->bytesToWrite();
-            for (const auto& f : outbox.value(client).frames)
-                upper += f.second.size();
-        }
-        if (upper <= MaxQueuedBytes)
-            return;
+        // A frame being written is held whole until its last piece is in the socket.
         for (;;) {
-            QHash<quint64, qint64> held;
-            qint64 total = 0, behindBytes = 0;
+            qint64 total = heldBytes;
+            for (QTcpSocket* client : qAsConst(clients))
+                total += client->bytesToWrite();
+            if (total <= MaxQueuedBytes)
+                return;
+            qint64 behindBytes = 0;
             quint64 oldest = std::numeric_limits<quint64>::max();
             QTcpSocket* behind = nullptr;
             for (QTcpSocket* client : qAsConst(clients)) {
-                total += client->bytesToWrite();
-                const Outbox box = outbox.value(client);
-                for (const auto& f : box.frames)
-                    held.insert(f.first, f.second.size());
-                const quint64 first = box.frames.isEmpty() ? oldest : box.frames.first().first;
+                const auto box = outbox.constFind(client);
+                const quint64 first
+                    = box == outbox.cend() || box->frames.isEmpty() ? oldest : box->frames.first().first;
                 const qint64 bytes = waiting(client);
                 if (bytes > 0 && (first < oldest || (first == oldest && bytes > behindBytes))) {
                     oldest = first;
@@ -392,9 +424,7 @@ private:
                     behindBytes = bytes;
                 }
             }
-            for (const qint64 size : qAsConst(held))
-                total += size;
-            if (total <= MaxQueuedBytes || !behind)
+            if (!behind)
                 return;
             drop(behind, "furthest behind");
         }
