@@ -217,6 +217,27 @@ private slots:
         QCOMPARE(t.connection.pendingSendBytes(), 0);
     }
 
+    // Regression: a connection deleted with messages waiting never told they
+    // stopped waiting, so an owner's queued-bytes total kept them.
+    void deletedConnectionReleasesWhatWaits()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress("127.0.0.49"), 0));
+        auto* connection = new ZqNetHostConnection(nullptr);
+        connection->Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        QVERIFY(server.waitForNewConnection(10000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        QTRY_VERIFY(connection->IsConnected());
+        int held = 0;
+        connection->setSendHoldObserver([&held](const QByteArray&, bool h) { held += h ? 1 : -1; });
+        // The first goes out in pieces, the second waits behind it.
+        QVERIFY(connection->SendMessage(pattern(300000)));
+        QVERIFY(connection->SendMessage("queued"));
+        QCOMPARE(held, 2);
+        delete connection;
+        QCOMPARE(held, 0);
+    }
+
     // Both ends send a file at once; each lands where its own frame said.
     void bothDirectionsAtOnce()
     {
