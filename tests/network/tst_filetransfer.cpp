@@ -208,7 +208,8 @@ private slots:
         int held = 0;
         t.connection.setSendHoldObserver([&held](const QByteArray&, bool h) { held += h ? 1 : -1; });
         const QByteArray big = pattern(300000);
-        connect(&t.connection, &ZqNetHostConnection::disconnected, this, [&] { t.connection.SendMessage(big); });
+        connect(
+            &t.connection, &ZqNetHostConnection::disconnected, this, [&] { t.connection.SendMessage(big); });
         QSignalSpy ended(&t.connection, &ZqNetHostConnection::disconnected);
         // The peer sends nothing.
         t.connection.setWatchDogTimeout(200);
@@ -358,7 +359,8 @@ private slots:
             t.peerWrite(stream.left(frameEnd));
             // Every byte of the frame is in the temporary file, yet the file is not done.
             QTRY_VERIFY(tempFiles(t.connection.TempDirectory()).size() == 1
-                && QFileInfo(t.connection.TempDirectory() + '/' + tempFiles(t.connection.TempDirectory()).first())
+                && QFileInfo(
+                       t.connection.TempDirectory() + '/' + tempFiles(t.connection.TempDirectory()).first())
                         .size()
                     == 5020);
             QTest::qWait(50);
