@@ -394,11 +394,19 @@ bool ZqNetConnectionManager::BroadCastMessageToClients(
 {
     bool allSent = true;
     beginNumbering(message);
+    const quint64 order = numberingOrder;
     const QList<ZqNetHostConnection*> clients = clientConnections;
     for (ZqNetHostConnection* host : clients) {
         if (!clientConnections.contains(host))
             continue;
-        if (dropIfBacklogged(host) || !host->SendMessage(message, msgType))
+        if (dropIfBacklogged(host)) {
+            allSent = false;
+            continue;
+        }
+        // A slot of the drop may have sent a message of its own, numbering that one.
+        numbering = message.constData();
+        numberingOrder = order;
+        if (!host->SendMessage(message, msgType))
             allSent = false;
     }
     numbering = nullptr;

@@ -135,10 +135,13 @@ bool ZqNetHostConnection::SendMessage(QByteArray message, ZqMessageType msgType)
         qWarning() << "ZqNetHostConnection::SendMessage: invalid msgType, use sendFile()";
         return false;
     }
-    if (currentSendMessageType != ZqMessage_None) {
+    // Behind the ones already waiting: after a halted or failed file nothing may be
+    // in flight while they still wait for the next bytesWritten.
+    if (currentSendMessageType != ZqMessage_None || !messageSendQueue.isEmpty()) {
         messageSendQueue.append(qMakePair(message, msgType));
         queuedSendBytes += HeaderSize + message.size();
         noteSendHold(message, true);
+        sendNextQueued();
         return true;
     }
     return writeMessage(message, msgType, false);
@@ -529,10 +532,12 @@ void ZqNetHostConnection::OnWatchDogTimeout()
 void ZqNetHostConnection::endAndAbort()
 {
     const QPointer<ZqNetHostConnection> self(this);
-    OnDisconnected();
+    // Closed before the end is told: a slot of it could otherwise still write
+    // to the socket, and what it queued would never be released.
     // A silent peer must not keep the socket (and its buffers) alive.
+    socket->abort();
     if (self)
-        socket->abort();
+        OnDisconnected();
 }
 
 void ZqNetHostConnection::clearCurrentReceiveTrackers()

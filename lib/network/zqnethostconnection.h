@@ -244,7 +244,7 @@ private:
     // in which a file frame's data must bring at least a chunk (or its rest).
     int writeStallLimit() const;
     void onWriteStalled();
-    // Ends the connection as lost, then drops the socket and what it holds.
+    // Drops the socket and what it holds, then ends the connection as lost.
     void endAndAbort();
 
     // File half. One step of the receiver for the file frame in progress; false when

@@ -334,6 +334,8 @@ ZqNetHostConnection::~ZqNetHostConnection()
 {
     // Nothing can be told to this connection from here on.
     ZqLeftoverCopies::delist(connectionNumber);
+    // What waits to be sent goes with it; an owner's totals must not keep it.
+    dropQueuedMessages();
     // A file still coming in ends as at a connection's end, but it can no
     // longer be told as copied: it fails.
     receiveHeldMarkerBytes = 0;

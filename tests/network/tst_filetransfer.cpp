@@ -181,6 +181,64 @@ private slots:
         QCOMPARE(t.log.events, (QStringList { "startSend f.bin f.bin", "sent f.bin f.bin", "complete" }));
     }
 
+    // Regression: after a halted file nothing was in flight while the messages
+    // queued behind it waited for the next bytesWritten, and a message sent then
+    // went out before them.
+    void messagesKeepTheirOrderAfterAHaltedFile()
+    {
+        Link t;
+        placeFile(t.at("big"), pattern(1 << 20));
+        QVERIFY(t.open("127.0.0.47"));
+        QVERIFY(t.connection.sendFile(t.at("big"), "big"));
+        QVERIFY(t.connection.SendMessage("first"));
+        QVERIFY(t.connection.cancelFileSend(t.at("big"), "big"));
+        QVERIFY(t.connection.SendMessage("second"));
+        const QByteArray expected = fileFrameHeader(1 << 20) + field("big") + field(t.at("big").toUtf8())
+            + marker + frame(ZqMessage_GenericMessage, "first") + frame(ZqMessage_GenericMessage, "second");
+        QCOMPARE(t.peerRead(expected.size()).toHex(), expected.toHex());
+    }
+
+    // Regression: a connection ended by its watchdog told its end while its
+    // socket was still open, so a message a slot of that end sent was written
+    // and held, and never released: an owner's queued-bytes total kept it.
+    void messageSentAtTheEndIsNotLeftHeld()
+    {
+        Link t;
+        QVERIFY(t.open("127.0.0.48"));
+        int held = 0;
+        t.connection.setSendHoldObserver([&held](const QByteArray&, bool h) { held += h ? 1 : -1; });
+        const QByteArray big = pattern(300000);
+        connect(
+            &t.connection, &ZqNetHostConnection::disconnected, this, [&] { t.connection.SendMessage(big); });
+        QSignalSpy ended(&t.connection, &ZqNetHostConnection::disconnected);
+        // The peer sends nothing.
+        t.connection.setWatchDogTimeout(200);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(held, 0);
+        QCOMPARE(t.connection.pendingSendBytes(), 0);
+    }
+
+    // Regression: a connection deleted with messages waiting never told they
+    // stopped waiting, so an owner's queued-bytes total kept them.
+    void deletedConnectionReleasesWhatWaits()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress("127.0.0.49"), 0));
+        auto* connection = new ZqNetHostConnection(nullptr);
+        connection->Socket()->connectToHost(server.serverAddress(), server.serverPort());
+        QVERIFY(server.waitForNewConnection(10000));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        QTRY_VERIFY(connection->IsConnected());
+        int held = 0;
+        connection->setSendHoldObserver([&held](const QByteArray&, bool h) { held += h ? 1 : -1; });
+        // The first goes out in pieces, the second waits behind it.
+        QVERIFY(connection->SendMessage(pattern(300000)));
+        QVERIFY(connection->SendMessage("queued"));
+        QCOMPARE(held, 2);
+        delete connection;
+        QCOMPARE(held, 0);
+    }
+
     // Both ends send a file at once; each lands where its own frame said.
     void bothDirectionsAtOnce()
     {
@@ -301,7 +359,8 @@ private slots:
             t.peerWrite(stream.left(frameEnd));
             // Every byte of the frame is in the temporary file, yet the file is not done.
             QTRY_VERIFY(tempFiles(t.connection.TempDirectory()).size() == 1
-                && QFileInfo(t.connection.TempDirectory() + '/' + tempFiles(t.connection.TempDirectory()).first())
+                && QFileInfo(
+                       t.connection.TempDirectory() + '/' + tempFiles(t.connection.TempDirectory()).first())
                         .size()
                     == 5020);
             QTest::qWait(50);

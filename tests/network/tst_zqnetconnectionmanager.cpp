@@ -545,6 +545,52 @@ private slots:
         QCOMPARE(server.ClientConnections().size(), 3);
     }
 
+    // Regression: a message a slot of a client's drop sent in the middle of a
+    // broadcast took the broadcast's number away, so the clients after the
+    // drop held the broadcast as the newest message of all; past the bound in
+    // all, a client holding newer messages was dropped instead of them.
+    void clientHoldingABroadcastPastADropIsFurthestBehind()
+    {
+        ReaderAndNonReaders t(2);
+        ZqNetConnectionManager& server = *t.printer.server;
+        QTRY_VERIFY(t.allAccepted());
+        // Only clients that read nothing are left.
+        t.reader.abort();
+        QTRY_COMPARE(t.dropped.count(), 1);
+        QCOMPARE(server.ClientConnections().size(), 2);
+        ZqNetHostConnection* const backlogged = server.ClientConnections().at(0);
+        ZqNetHostConnection* const behind = server.ClientConnections().at(1);
+        const QByteArray bytes = pattern(16000000);
+        const auto answer = [&bytes] { return QByteArray(bytes.constData(), bytes.size()); };
+        const auto accepted = ZqMessageTypes::ZqMessage_ValueRequestAccepted;
+        QVERIFY(server.SendMessageToClient(backlogged, answer(), accepted));
+        QVERIFY(server.SendMessageToClient(backlogged, answer(), accepted));
+        bool toldOnDrop = false;
+        connect(&server, &ZqNetConnectionManager::clientDisconnected, this, [&](ZqNetHostConnection* host) {
+            if (host == backlogged && !toldOnDrop)
+                toldOnDrop = server.SendMessageToClient(behind, "dropped one", accepted);
+        });
+        QVERIFY(!server.BroadCastMessageToClients(answer(), ZqMessageTypes::ZqMessage_GenericMessage));
+        QVERIFY(toldOnDrop);
+        QCOMPARE(t.dropped.count(), 2);
+        // Two later clients are sent newer messages, past the bound in all at the last one.
+        QTcpSocket later[2];
+        for (QTcpSocket& client : later) {
+            client.setReadBufferSize(1);
+            client.connectToHost(t.printer.address, ZqNetConnectionManager::ServerTcpPort);
+        }
+        QTRY_VERIFY(t.host(later[0]) && t.host(later[1]));
+        ZqNetHostConnection* const first = t.host(later[0]);
+        ZqNetHostConnection* const second = t.host(later[1]);
+        QVERIFY(server.SendMessageToClient(first, answer(), accepted));
+        QVERIFY(server.SendMessageToClient(first, answer(), accepted));
+        QVERIFY(server.SendMessageToClient(second, answer(), accepted));
+        QCOMPARE(t.dropped.count(), 2);
+        QVERIFY(server.SendMessageToClient(second, answer(), accepted));
+        QCOMPARE(t.dropped.count(), 3);
+        QCOMPARE(server.ClientConnections(), (QList<ZqNetHostConnection*> { first, second }));
+    }
+
     // One address may hold only so many of the server's places.
     void clientsFromOneAddressAreCapped()
     {
