@@ -48,8 +48,9 @@ namespace detail {
 // or deleted with another one, is deleted once.
 template <typename T, typename Owner> void clear(Owner* owner, QList<T*>& list, void (Owner::*changed)())
 {
-    for (const QPointer<T>& item : detail::take(owner, list))
+    for (const QPointer<T>& item : detail::take(owner, list)) {
         delete item.data();
+    }
     emit(owner->*changed)();
 }
 
