@@ -868,7 +868,7 @@ void ZqNetHostConnection::startNextLocalCopy()
             return;
         qDebug("ZqNetHostConnection:: Error Copying temporary transfer file");
         removeReceiveTempFile(pendingLocalCopies.takeFirst().tempFilePath);
-        ZqLeftoverCopies::release(1);
+        releaseCopyRoom();
         emit fileTransferComplete();
         if (self)
             emit fileTransferFailed();
@@ -886,7 +886,7 @@ bool ZqNetHostConnection::takePendingCopy(ZqFileCopier* copier, PendingLocalCopy
         return false;
     *done = pendingLocalCopies.takeFirst();
     removeReceiveTempFile(done->tempFilePath);
-    ZqLeftoverCopies::release(1);
+    releaseCopyRoom();
     return true;
 }
 

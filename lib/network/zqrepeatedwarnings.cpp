@@ -19,24 +19,25 @@ bool ZqRepeatedWarnings::warn(const char* kind, const QString& text, QtMsgType t
         ++entry.heldBack;
         return false;
     }
-    write(type,
-        entry.heldBack == 0 ? text
-                            : text + QStringLiteral(" (%1 more like this not written)").arg(entry.heldBack));
-    entry.heldBack = 0;
-    entry.sinceWritten.start();
+    writeOut(entry, text);
     return true;
 }
 
 void ZqRepeatedWarnings::flush()
 {
     for (Kind& entry : kinds) {
-        if (entry.heldBack == 0)
-            continue;
-        write(entry.type,
-            entry.lastText + QStringLiteral(" (%1 more like this not written)").arg(entry.heldBack));
-        entry.heldBack = 0;
-        entry.sinceWritten.start();
+        if (entry.heldBack > 0)
+            writeOut(entry, entry.lastText);
     }
+}
+
+void ZqRepeatedWarnings::writeOut(Kind& entry, const QString& text)
+{
+    write(entry.type,
+        entry.heldBack == 0 ? text
+                            : text + QStringLiteral(" (%1 more like this not written)").arg(entry.heldBack));
+    entry.heldBack = 0;
+    entry.sinceWritten.start();
 }
 
 quint64 ZqRepeatedWarnings::count(const char* kind) const { return kinds.value(QByteArray(kind)).total; }

@@ -40,6 +40,8 @@ private:
         QtMsgType type = QtWarningMsg;
         QElapsedTimer sinceWritten;
     };
+    // Writes text with the count held back since the kind was last written.
+    void writeOut(Kind& entry, const QString& text);
     static void write(QtMsgType type, const QString& text);
 
     int summaryInterval_MS;

@@ -216,7 +216,6 @@ Rectangle {
     }
 
     function closePromptSave() {
-        ensureContent()
         validateDocumentAndFields()
         if (MaterialDocumentMediator.formValidationErrorMessages.length > 0) {
             validationDialog.open()
